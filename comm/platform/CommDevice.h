@@ -1,0 +1,60 @@
+#pragma once
+// The narrow platform layer under the serial port component: one open communications device
+// and the calls the component makes on it, named after the Windows calls they stand for.
+// Each OS has its own implementation (platform/posix, platform/win32); tests use a recording
+// double. Destroying the object closes the device (CloseHandle).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "StopSignal.h"
+#include "WinTypes.h"
+
+namespace xcom {
+
+enum class WaitOutcome {
+  Events,   // the driver reported events; the mask holds them
+  Stopped,  // the stop signal was set (it wins when both are pending)
+  Failed,   // the wait or its outcome failed, or the device went away
+};
+
+class CommDevice {
+ public:
+  virtual ~CommDevice() = default;
+
+  virtual bool SetCommState(const DCB& dcb) = 0;
+  virtual bool GetCommState(DCB& dcb) = 0;
+  virtual bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) = 0;
+  virtual bool PurgeComm(std::uint32_t flags) = 0;
+  virtual bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) = 0;
+  virtual bool GetCommTimeouts(COMMTIMEOUTS& timeouts) = 0;
+  virtual bool GetCommProperties(COMMPROP& properties) = 0;
+  virtual bool ClearCommError(std::uint32_t& errors, COMSTAT& status) = 0;
+  virtual bool SetCommMask(std::uint32_t mask) = 0;
+
+  // One write: the bytes the device took within 1000 ms (0 when the write failed or did not
+  // complete). Never leaves a write pending. A device that has gone away ends at once.
+  virtual std::uint32_t WriteOverlapped(const std::uint8_t* buffer, std::uint32_t count) = 0;
+
+  // One read of bytes already queued; raises code 10 ("Unable to read from port.") with the
+  // system error text when the read fails.
+  virtual std::uint32_t ReadOverlapped(std::uint8_t* buffer, std::uint32_t count) = 0;
+
+  // Waits for driver events (the mask set with SetCommMask) or the stop signal. Events that
+  // happened while no wait was pending are reported by the next wait.
+  virtual WaitOutcome WaitCommEvent(StopSignal& stop, std::uint32_t& eventMask) = 0;
+
+  // Let the transfer loops sleep on the device instead of spinning: return when input may
+  // have arrived / output room may have opened, or after `milliseconds`.
+  virtual void WaitForInput(std::uint32_t milliseconds) = 0;
+  virtual void WaitForOutputRoom(std::uint32_t milliseconds) = 0;
+};
+
+// Opens a device by its bare name (exclusively); nullptr when it cannot be opened.
+std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name);
+
+// The queue-size limit of this host (see TCommBuffers).
+std::uint16_t PlatformQueueSizeLimit();
+
+}  // namespace xcom

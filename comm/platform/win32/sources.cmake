@@ -1,0 +1,3 @@
+# The Win32 platform layer.
+set(COMM_PLATFORM_SOURCES
+)

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test:
+#   1. the normal build (build/)             all tests
+#   2. ASan + UBSan (build-asan/)            all tests
+#   3. ThreadSanitizer (build-tsan/)         the tests labelled 'thread'
+#   4. the Windows build under Wine (build-win/), when scripts/test-wine.sh exists
+# Usage: scripts/test.sh [--quick]   (--quick: step 1 only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+# Several tests start processes and pseudo-terminals; keep their output readable.
+export CTEST_OUTPUT_ON_FAILURE=1
+
+failed=()
+
+build_and_test() {  # dir sanitize [ctest args...]
+  local dir=$1 sanitize=$2
+  shift 2
+  echo "=== ${dir}: configure and build (sanitize='${sanitize}')"
+  cmake -S "$root" -B "$root/$dir" -G Ninja -DRTUTEST_SANITIZE="$sanitize" >/dev/null
+  cmake --build "$root/$dir" -j "$jobs"
+  echo "=== ${dir}: ctest $*"
+  if ! (cd "$root/$dir" && ctest -j "$jobs" --timeout 600 "$@"); then
+    failed+=("$dir")
+  fi
+}
+
+build_and_test build ""
+if [ "${1:-}" != "--quick" ]; then
+  build_and_test build-asan address -LE no_asan
+  build_and_test build-tsan thread -L thread
+  if [ -x scripts/test-wine.sh ]; then
+    echo "=== build-win: Windows build under Wine"
+    bash scripts/test-wine.sh || failed+=("build-win")
+  fi
+fi
+
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "FAILED in: ${failed[*]}"
+  exit 1
+fi
+echo "All test runs passed."
