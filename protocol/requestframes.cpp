@@ -1,0 +1,45 @@
+#include "requestframes.h"
+
+#include "modbuscrc.h"
+
+namespace {
+
+std::uint8_t AddressByte(std::int32_t slaveAddress) {
+  return static_cast<std::uint8_t>(static_cast<std::uint32_t>(slaveAddress) & 0xFF);
+}
+
+std::uint8_t High(std::uint16_t value) {
+  return static_cast<std::uint8_t>(value >> 8);
+}
+std::uint8_t Low(std::uint16_t value) {
+  return static_cast<std::uint8_t>(value & 0xFF);
+}
+
+}  // namespace
+
+ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t start,
+                                std::uint16_t count) {
+  return WithCrc(
+      {AddressByte(slaveAddress), 0x03, High(start), Low(start), High(count), Low(count)});
+}
+
+ByteString ReadInputBlockRequest(std::int32_t slaveAddress) {
+  return ReadRegistersRequest(slaveAddress, kInputBlockRegister, 2);
+}
+
+ByteString ReadOutputBlockRequest(std::int32_t slaveAddress) {
+  return ReadRegistersRequest(slaveAddress, kOutputBlockRegister, 2);
+}
+
+ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on) {
+  return WithCrc({AddressByte(slaveAddress), 0x10, 0x00, relayRegister, 0x00, 0x01, 0x02, 0x00,
+                  static_cast<std::uint8_t>(on ? 0x01 : 0x00)});
+}
+
+ByteString ModeFrame(int mode) {
+  ByteString frame{0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, static_cast<std::uint8_t>(mode), 0x01};
+  unsigned sum = 0;
+  for (const std::uint8_t byte : frame) sum += byte;
+  frame.push_back(static_cast<std::uint8_t>(sum & 0xFF));
+  return frame;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The frames the tool sends to the I/O module: Modbus RTU requests (built with the slave
+// address of the moment and closed with their CRC) and the two fixed mode frames.
+
+#include <cstdint>
+
+#include "ByteString.h"
+
+// Holding registers of the module.
+inline constexpr std::uint16_t kInputBlockRegister = 0x0010;   // DI0, DI1
+inline constexpr std::uint16_t kOutputBlockRegister = 0x0014;  // relay 1, relay 2
+inline constexpr std::uint8_t kRelay1Register = 0x14;
+inline constexpr std::uint8_t kRelay2Register = 0x15;
+inline constexpr std::uint8_t kRelay3Register = 0x16;
+inline constexpr std::uint8_t kRelay4Register = 0x17;
+
+// Read Holding Registers (03) of `count` registers from `start`, CRC appended. The address byte
+// is the low 8 bits of `slaveAddress` (no range check: 300 gives 2C, -1 gives FF).
+ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t start,
+                                std::uint16_t count);
+
+// The two reads of the read-all command: registers 0x0010-0x0011 and 0x0014-0x0015.
+ByteString ReadInputBlockRequest(std::int32_t slaveAddress);
+ByteString ReadOutputBlockRequest(std::int32_t slaveAddress);
+
+// Write Multiple Registers (16) of the single register `relayRegister` with the value 1 (on)
+// or 0 (off), CRC appended: 11 bytes.
+ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on);
+
+// The module's mode numbers and their fixed 9-byte frames (no address, no CRC-16; the last
+// byte is the low 8 bits of the sum of the eight before it).
+inline constexpr int kControlMode = 0;
+inline constexpr int kDataCenterMode = 1;
+ByteString ModeFrame(int mode);

@@ -1,0 +1,38 @@
+#include "responsedecoder.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "hextext.h"
+#include "modbuscrc.h"
+
+bool IsLoggedBlock(const ByteString& block) {
+  return std::any_of(block.begin(), block.end(), [](std::uint8_t byte) { return byte > 0x20; });
+}
+
+bool IsDecodedBlock(const ByteString& block) {
+  return block.size() > 8;
+}
+
+DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs) {
+  DecodedResponse result;
+  const std::size_t n = block.size();
+  if (n < 9 || block[1] != 0x03) return result;
+  const ByteString crc = ModbusCrc16(ByteString(block.begin(), block.end() - 2));
+  if (crc[0] != block[n - 2] || crc[1] != block[n - 1]) {
+    result.outcome = DecodedResponse::Outcome::CrcError;
+    result.errorLine = kCrcErrorLine;
+    return result;
+  }
+  result.outcome = DecodedResponse::Outcome::Decoded;
+  const char* label = readingOutputs ? "DO%d=" : "DI%d=";
+  const int firstRow = readingOutputs ? kRowDO0 : kRowDI0;
+  for (int k = 1; k <= 2; ++k) {
+    // Channel k is the low byte of register k: byte 2k + 3 counted from 1.
+    const std::string value = BytesToHexText({block[static_cast<std::size_t>(2 * k + 2)]});
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, label, k);
+    result.channels.push_back({prefix + value, firstRow + k - 1, value});
+  }
+  return result;
+}

@@ -1,0 +1,186 @@
+// Request frames, the receive-block rules, the reply decoder, the slave-address text and the
+// free text in GBK: everything the window sends or shows that can be checked without a window.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "gbktext.h"
+#include "hextext.h"
+#include "modbuscrc.h"
+#include "requestframes.h"
+#include "responsedecoder.h"
+#include "slaveaddress.h"
+
+namespace {
+
+ByteString Hex(const std::string& text) {
+  ByteString bytes;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 3)
+    bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+using Outcome = DecodedResponse::Outcome;
+
+TEST(RequestFrames, ReadAllRequestsForAddress100And1) {
+  EXPECT_EQ(BytesToHexText(ReadInputBlockRequest(100)), "64 03 00 10 00 02 CC 3B ");
+  EXPECT_EQ(BytesToHexText(ReadOutputBlockRequest(100)), "64 03 00 14 00 02 8D FA ");
+  EXPECT_EQ(BytesToHexText(ReadInputBlockRequest(1)), "01 03 00 10 00 02 C5 CE ");
+}
+
+TEST(RequestFrames, AddressByteIsTheLowEightBitsWithoutRangeCheck) {
+  EXPECT_EQ(ReadInputBlockRequest(300)[0], 0x2C);
+  EXPECT_EQ(ReadInputBlockRequest(256)[0], 0x00);
+  EXPECT_EQ(ReadInputBlockRequest(-1)[0], 0xFF);
+  EXPECT_EQ(RelayRequest(-1, kRelay1Register, true)[0], 0xFF);
+  // The CRC follows the byte actually sent.
+  EXPECT_EQ(ReadInputBlockRequest(300), ReadInputBlockRequest(44));
+}
+
+TEST(RequestFrames, TheEightRelayFramesForAddress100) {
+  struct Case {
+    std::uint8_t reg;
+    bool on;
+    const char* frame;
+  };
+  const Case cases[] = {
+      {kRelay1Register, true, "64 10 00 14 00 01 02 00 01 F3 D6 "},
+      {kRelay1Register, false, "64 10 00 14 00 01 02 00 00 32 16 "},
+      {kRelay2Register, true, "64 10 00 15 00 01 02 00 01 F2 07 "},
+      {kRelay2Register, false, "64 10 00 15 00 01 02 00 00 33 C7 "},
+      {kRelay3Register, true, "64 10 00 16 00 01 02 00 01 F2 34 "},
+      {kRelay3Register, false, "64 10 00 16 00 01 02 00 00 33 F4 "},
+      {kRelay4Register, true, "64 10 00 17 00 01 02 00 01 F3 E5 "},
+      {kRelay4Register, false, "64 10 00 17 00 01 02 00 00 32 25 "},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(BytesToHexText(RelayRequest(100, c.reg, c.on)), c.frame) << c.frame;
+}
+
+TEST(RequestFrames, ModeFramesEndInTheirByteSum) {
+  EXPECT_EQ(BytesToHexText(ModeFrame(kControlMode)), "AA 55 00 05 E0 50 00 01 35 ");
+  EXPECT_EQ(BytesToHexText(ModeFrame(kDataCenterMode)), "AA 55 00 05 E0 50 01 01 36 ");
+}
+
+TEST(ReceivedBlock, LoggedOnlyWithAByteAbove0x20) {
+  EXPECT_FALSE(IsLoggedBlock({}));
+  EXPECT_FALSE(IsLoggedBlock({0x00, 0x20, 0x0D, 0x0A, 0x20}));
+  EXPECT_TRUE(IsLoggedBlock({0x20, 0x21}));
+  EXPECT_TRUE(IsLoggedBlock({0x00, 0xFF, 0x00}));  // high bytes count as above 0x20
+}
+
+TEST(ReceivedBlock, DecodedOnlyWhenLongerThanEightBytes) {
+  EXPECT_FALSE(IsDecodedBlock(Hex("64 10 00 14 00 01 0C 3D ")));  // a relay reply
+  EXPECT_TRUE(IsDecodedBlock(Hex("64 03 04 00 01 00 00 9E F5 ")));
+  // Blank bytes are still decoded when there are enough of them.
+  EXPECT_FALSE(IsLoggedBlock(ByteString(9, 0x20)));
+  EXPECT_TRUE(IsDecodedBlock(ByteString(9, 0x20)));
+}
+
+TEST(DecodeResponse, InputBlockGivesDiLinesAndRowsOneAndTwo) {
+  const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), false);
+  ASSERT_EQ(r.outcome, Outcome::Decoded);
+  EXPECT_EQ(r.channels, (std::vector<ChannelValue>{{"DI1=01 ", 1, "01 "}, {"DI2=00 ", 2, "00 "}}));
+}
+
+TEST(DecodeResponse, TheSameReplyWhileReadingOutputsGoesToRowsFourAndFive) {
+  const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), true);
+  ASSERT_EQ(r.outcome, Outcome::Decoded);
+  EXPECT_EQ(r.channels, (std::vector<ChannelValue>{{"DO1=01 ", 4, "01 "}, {"DO2=00 ", 5, "00 "}}));
+  const DecodedResponse out = DecodeResponse(Hex("64 03 04 00 00 00 01 0E F5 "), true);
+  EXPECT_EQ(out.channels,
+            (std::vector<ChannelValue>{{"DO1=00 ", 4, "00 "}, {"DO2=01 ", 5, "01 "}}));
+}
+
+TEST(DecodeResponse, BadCrcGivesOneErrorLineAndNoChannel) {
+  const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F6 "), false);
+  EXPECT_EQ(r.outcome, Outcome::CrcError);
+  EXPECT_EQ(r.errorLine, "CRC校验失败！");
+  EXPECT_TRUE(r.channels.empty());
+  // The CRC bytes are compared in wire order: swapped bytes are an error too.
+  EXPECT_EQ(DecodeResponse(Hex("64 03 04 00 01 00 00 F5 9E "), false).outcome, Outcome::CrcError);
+}
+
+TEST(DecodeResponse, TwoRepliesJoinedInOneBlockFailTheCrc) {
+  const ByteString joined = Hex("64 03 04 00 01 00 00 9E F5 64 03 04 00 00 00 01 0E F5 ");
+  ASSERT_EQ(joined.size(), 18u);
+  const DecodedResponse r = DecodeResponse(joined, true);
+  EXPECT_EQ(r.outcome, Outcome::CrcError);
+  EXPECT_TRUE(r.channels.empty());
+}
+
+TEST(DecodeResponse, OtherFunctionCodesAreIgnoredWhateverTheirCrc) {
+  for (const char* block : {"64 10 00 14 00 01 02 00 01 ", "64 83 02 C0 F1 00 00 00 00 ",
+                            "00 64 03 04 00 01 00 00 9E F5 "}) {
+    const DecodedResponse r = DecodeResponse(Hex(block), false);
+    EXPECT_EQ(r.outcome, Outcome::Ignored) << block;
+    EXPECT_TRUE(r.errorLine.empty());
+    EXPECT_TRUE(r.channels.empty());
+  }
+}
+
+TEST(DecodeResponse, LongerRepliesStillShowBytesFiveAndSeven) {
+  // Four registers: 0x0001, 0x0000, 0x1234, 0x5678; bytes 8 to 11 take part only in the CRC.
+  const ByteString reply = WithCrc(Hex("64 03 08 00 01 00 00 12 34 56 78 "));
+  ASSERT_EQ(reply.size(), 13u);
+  const DecodedResponse r = DecodeResponse(reply, false);
+  ASSERT_EQ(r.outcome, Outcome::Decoded);
+  EXPECT_EQ(r.channels[0].cellText, "01 ");
+  EXPECT_EQ(r.channels[1].cellText, "00 ");
+}
+
+TEST(DecodeResponse, OnlyTheLowByteOfARegisterShowsAndNeitherAddressNorCountIsChecked) {
+  const DecodedResponse r = DecodeResponse(Hex("64 03 04 01 02 00 00 6F 09 "), false);
+  ASSERT_EQ(r.outcome, Outcome::Decoded);
+  EXPECT_EQ(r.channels[0].logLine, "DI1=02 ");
+  const DecodedResponse other = DecodeResponse(WithCrc(Hex("07 03 06 00 FF 00 E0 ")), false);
+  ASSERT_EQ(other.outcome, Outcome::Decoded);
+  EXPECT_EQ(other.channels[0].cellText, "FF ");
+  EXPECT_EQ(other.channels[1].cellText, "E0 ");
+}
+
+TEST(DecodeResponse, ShortBlocksAreNeverReadPastTheirEnd) {
+  for (std::size_t n = 0; n < 9; ++n)
+    EXPECT_EQ(DecodeResponse(ByteString(n, 0x03), false).outcome, Outcome::Ignored) << n;
+}
+
+TEST(SlaveAddressText, DecimalAndHexadecimalForms) {
+  EXPECT_EQ(SlaveAddressFromText("100"), 100);
+  EXPECT_EQ(SlaveAddressFromText("  100"), 100);
+  EXPECT_EQ(SlaveAddressFromText("+7"), 7);
+  EXPECT_EQ(SlaveAddressFromText("-1"), -1);
+  EXPECT_EQ(SlaveAddressFromText("300"), 300);
+  EXPECT_EQ(SlaveAddressFromText("0x64"), 100);
+  EXPECT_EQ(SlaveAddressFromText("0X64"), 100);
+  EXPECT_EQ(SlaveAddressFromText("$64"), 100);
+  EXPECT_EQ(SlaveAddressFromText("$ff"), 255);
+  EXPECT_EQ(SlaveAddressFromText("-$10"), -16);
+  EXPECT_EQ(SlaveAddressFromText("2147483647"), 2147483647);
+  EXPECT_EQ(SlaveAddressFromText("-2147483648"), INT32_MIN);
+  EXPECT_EQ(SlaveAddressFromText("$FFFFFFFF"), -1);
+}
+
+TEST(SlaveAddressText, RejectedTexts) {
+  for (const char* text :
+       {"", " ", "abc", "100 ", "10a", "-", "+", "$", "0x", "1e2", "1.0", "2147483648",
+        "-2147483649", "$100000000", "99999999999999999999", "\t100", "0x-1", "--1"})
+    EXPECT_FALSE(SlaveAddressFromText(text).has_value()) << '"' << text << '"';
+}
+
+TEST(GbkText, AsciiAndChineseInTheGbkCodePage) {
+  EXPECT_EQ(GbkBytesOf(""), ByteString{});
+  EXPECT_EQ(GbkBytesOf("AT+1\r"), BytesOf("AT+1\r"));
+  EXPECT_EQ(BytesToHexText(GbkBytesOf("中文")), "D6 D0 CE C4 ");
+  EXPECT_EQ(BytesToHexText(GbkBytesOf("a继电器")), "61 BC CC B5 E7 C6 F7 ");
+}
+
+TEST(GbkText, CharactersOutsideGbkBecomeOneQuestionMarkEach) {
+  EXPECT_EQ(GbkBytesOf("x\xF0\x9F\x98\x80y"), BytesOf("x?y"));       // an emoji
+  EXPECT_EQ(GbkBytesOf("\xE0\xB8\x81\xE0\xB8\x82"), BytesOf("??"));  // two Thai letters
+  EXPECT_EQ(GbkBytesOf("a\xE4\xB8"), BytesOf("a?"));                 // cut-off sequence
+  EXPECT_EQ(GbkBytesOf("\xFF"
+                       "b"),
+            BytesOf("?b"));  // not UTF-8 at all
+}
+
+}  // namespace
