@@ -1,0 +1,757 @@
+#include "XComDrv.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+
+#include "Synchronizer.h"
+#include "XAsync.h"
+
+namespace xcom {
+
+namespace {
+
+// The monitor's fixed event mask: every event but deOutEmpty, which only SendData delivers.
+constexpr std::uint32_t kMonitorMask = 0x1FFB;
+constexpr std::uint32_t kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+// Adds a lock for the lifetime of a handler call and removes it again, also on an exception.
+class ScopedLock {
+ public:
+  ScopedLock(TDeviceLocks& locks, TDeviceLock lock) : locks_(locks), lock_(lock) {
+    locks_.Include(lock_);
+  }
+  ~ScopedLock() { locks_.Exclude(lock_); }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+
+ private:
+  TDeviceLocks& locks_;
+  TDeviceLock lock_;
+};
+
+// Waits on the device for at most the time left before `timeout` runs out (in short slices, so
+// a device whose wait returns at once still cannot make the caller spin).
+template <typename Wait>
+void PauseForDevice(std::uint32_t start, std::uint32_t timeout, Wait wait) {
+  const std::uint32_t elapsed = GetTickCount() - start;
+  const std::uint32_t left = elapsed > timeout ? 1 : timeout - elapsed + 1;
+  const auto before = std::chrono::steady_clock::now();
+  wait(std::min<std::uint32_t>(left, 20));
+  if (std::chrono::steady_clock::now() - before < std::chrono::milliseconds(1))
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+}  // namespace
+
+std::uint32_t GetTickCount() {
+  using namespace std::chrono;
+  return static_cast<std::uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::uint16_t QueueSizeLimit() {
+  return PlatformQueueSizeLimit();
+}
+
+std::uint32_t WriteOverlapped(CommDevice& device, const std::uint8_t* buffer, std::uint32_t count) {
+  return device.WriteOverlapped(buffer, count);
+}
+
+std::uint32_t ReadOverlapped(CommDevice& device, std::uint8_t* buffer, std::uint32_t count) {
+  return device.ReadOverlapped(buffer, count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The monitor thread: waits for driver events and hands each set to the port, in the main
+// thread when Synchronize is set, else in this thread.
+
+class TCommEventThread {
+ public:
+  explicit TCommEventThread(TCustomComm& comm) : Comm(&comm) {
+    comm.Device()->SetCommMask(kMonitorMask);
+    thread_ = std::thread([this] { Execute(); });
+  }
+
+  // Stops the loop and waits for the thread, serving synchronised calls meanwhile so that a
+  // delivery waiting for the main thread can finish.
+  ~TCommEventThread() {
+    StopEvent.Set();
+    std::this_thread::yield();
+    Synchronizer::Instance().WaitServing([this] { return finished_.load(); });
+    thread_.join();
+  }
+
+  TCommEventThread(const TCommEventThread&) = delete;
+  TCommEventThread& operator=(const TCommEventThread&) = delete;
+
+ private:
+  void Execute() {
+    CommDevice& device = *Comm->Device();
+    try {
+      while (device.WaitCommEvent(StopEvent, EventMask) == WaitOutcome::Events) {
+        if (Comm->Synchronize())
+          Synchronizer::Instance().Synchronize([this] { DeliverEvents(); });
+        else
+          DeliverEvents();
+      }
+    } catch (...) {
+      // An exception that escaped a handler ends the monitor; it is not reported.
+    }
+    device.SetCommMask(0);
+    finished_ = true;
+    Synchronizer::Instance().Notify();
+  }
+
+  void DeliverEvents() {
+    if (EventMask == 0 || Comm == nullptr) return;
+    const std::thread::id previous = Comm->deliveringThread_.exchange(std::this_thread::get_id());
+    struct Restore {
+      TCustomComm* comm;
+      std::thread::id id;
+      ~Restore() { comm->deliveringThread_ = id; }
+    } restore{Comm, previous};
+    Comm->HandleDeviceEvents(TDeviceEvents::FromBits(EventMask & 0xFFFF));
+  }
+
+  StopSignal StopEvent;
+  std::uint32_t EventMask = 0;
+  TCustomComm* Comm;
+  std::atomic<bool> finished_{false};
+  std::thread thread_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// TCommDataControl
+
+TDataBits TCommDataControl::DataBits() const {
+  DCB dcb;
+  if (comm_.Opened() && GetDCB(*comm_.Device(), dcb))
+    return static_cast<TDataBits>(dcb.ByteSize - 4);
+  return dataBits_;
+}
+
+void TCommDataControl::SetDataBits(TDataBits value) {
+  if (value == dataBits_) return;
+  dataBits_ = value;
+  if (comm_.Opened()) comm_.UpdateDCB();
+}
+
+TParity TCommDataControl::Parity() const {
+  DCB dcb;
+  if (comm_.Opened() && GetDCB(*comm_.Device(), dcb)) return static_cast<TParity>(dcb.Parity);
+  return parity_;
+}
+
+void TCommDataControl::SetParity(TParity value) {
+  if (value == parity_) return;
+  parity_ = value;
+  if (comm_.Opened()) comm_.UpdateDCB();
+}
+
+TStopBits TCommDataControl::StopBits() const {
+  DCB dcb;
+  if (comm_.Opened() && GetDCB(*comm_.Device(), dcb)) return static_cast<TStopBits>(dcb.StopBits);
+  return stopBits_;
+}
+
+void TCommDataControl::SetStopBits(TStopBits value) {
+  if (value == stopBits_) return;
+  stopBits_ = value;
+  if (comm_.Opened()) comm_.UpdateDCB();
+}
+
+void TCommDataControl::Assign(const TCommDataControl& source) {
+  if (&source == this) return;
+  dataBits_ = source.DataBits();
+  parity_ = source.Parity();
+  stopBits_ = source.StopBits();
+  if (comm_.Opened()) comm_.UpdateDCB();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCommBuffers
+
+std::uint16_t TCommBuffers::ClampQueueSize(std::uint16_t value) const {
+  const std::uint16_t limit = QueueSizeLimit();
+  if (value > limit) value = limit;
+  if (value < 128) value = 128;
+  return value;
+}
+
+std::uint16_t TCommBuffers::InputSize() const {
+  COMMPROP properties{};
+  if (comm_.Opened() && comm_.Device()->GetCommProperties(properties) &&
+      properties.dwCurrentRxQueue != 0)
+    return static_cast<std::uint16_t>(properties.dwCurrentRxQueue);
+  return inputSize_;
+}
+
+void TCommBuffers::SetInputSize(std::uint16_t value) {
+  value = ClampQueueSize(value);
+  if (value == inputSize_) return;
+  inputSize_ = value;
+  if (comm_.Opened()) comm_.UpdateBuffers();
+}
+
+std::uint16_t TCommBuffers::OutputSize() const {
+  COMMPROP properties{};
+  if (comm_.Opened() && comm_.Device()->GetCommProperties(properties) &&
+      properties.dwCurrentTxQueue != 0)
+    return static_cast<std::uint16_t>(properties.dwCurrentTxQueue);
+  return outputSize_;
+}
+
+void TCommBuffers::SetOutputSize(std::uint16_t value) {
+  value = ClampQueueSize(value);
+  if (value == outputSize_) return;
+  outputSize_ = value;
+  if (comm_.Opened()) comm_.UpdateBuffers();
+}
+
+void TCommBuffers::Assign(const TCommBuffers& source) {
+  if (&source == this) return;
+  inputTimeout_ = source.inputTimeout_;
+  outputTimeout_ = source.outputTimeout_;
+  inputSize_ = source.InputSize();
+  outputSize_ = source.OutputSize();
+  if (comm_.Opened()) comm_.UpdateBuffers();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCommEventChars
+
+namespace {
+std::uint8_t DeviceChar(TCustomComm& comm, char DCB::*field, std::uint8_t held) {
+  DCB dcb;
+  if (comm.Opened() && GetDCB(*comm.Device(), dcb)) return static_cast<std::uint8_t>(dcb.*field);
+  return held;
+}
+}  // namespace
+
+void TCommEventChars::Store(std::uint8_t& field, std::uint8_t value) {
+  if (value == field) return;
+  field = value;
+  if (comm_.Opened()) comm_.UpdateDCB();
+}
+
+std::uint8_t TCommEventChars::XonChar() const {
+  return DeviceChar(comm_, &DCB::XonChar, xonChar_);
+}
+void TCommEventChars::SetXonChar(std::uint8_t value) {
+  Store(xonChar_, value);
+}
+std::uint8_t TCommEventChars::XoffChar() const {
+  return DeviceChar(comm_, &DCB::XoffChar, xoffChar_);
+}
+void TCommEventChars::SetXoffChar(std::uint8_t value) {
+  Store(xoffChar_, value);
+}
+std::uint8_t TCommEventChars::EofChar() const {
+  return DeviceChar(comm_, &DCB::EofChar, eofChar_);
+}
+void TCommEventChars::SetEofChar(std::uint8_t value) {
+  Store(eofChar_, value);
+}
+std::uint8_t TCommEventChars::ErrorChar() const {
+  return DeviceChar(comm_, &DCB::ErrorChar, errorChar_);
+}
+void TCommEventChars::SetErrorChar(std::uint8_t value) {
+  Store(errorChar_, value);
+}
+std::uint8_t TCommEventChars::EventChar() const {
+  return DeviceChar(comm_, &DCB::EvtChar, eventChar_);
+}
+void TCommEventChars::SetEventChar(std::uint8_t value) {
+  Store(eventChar_, value);
+}
+
+void TCommEventChars::Assign(const TCommEventChars& source) {
+  if (&source == this) return;
+  xonChar_ = source.XonChar();
+  xoffChar_ = source.XoffChar();
+  eofChar_ = source.EofChar();
+  errorChar_ = source.ErrorChar();
+  eventChar_ = source.EventChar();
+  if (comm_.Opened()) comm_.UpdateDCB();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCommTimeoutsEx
+
+std::uint32_t TCommTimeoutsEx::DeviceValue(std::uint32_t COMMTIMEOUTS::*field,
+                                           std::uint32_t held) const {
+  COMMTIMEOUTS timeouts{};
+  if (comm_.Opened() && comm_.Device()->GetCommTimeouts(timeouts)) return timeouts.*field;
+  return held;
+}
+
+void TCommTimeoutsEx::Store(std::uint32_t& field, std::uint32_t value) {
+  if (value == field) return;
+  field = value;
+  if (comm_.Opened()) comm_.UpdateTimeouts();
+}
+
+std::uint32_t TCommTimeoutsEx::ReadInterval() const {
+  return DeviceValue(&COMMTIMEOUTS::ReadIntervalTimeout, readInterval_);
+}
+void TCommTimeoutsEx::SetReadInterval(std::uint32_t value) {
+  Store(readInterval_, value);
+}
+std::uint32_t TCommTimeoutsEx::ReadMultiplier() const {
+  return DeviceValue(&COMMTIMEOUTS::ReadTotalTimeoutMultiplier, readMultiplier_);
+}
+void TCommTimeoutsEx::SetReadMultiplier(std::uint32_t value) {
+  Store(readMultiplier_, value);
+}
+std::uint32_t TCommTimeoutsEx::ReadConstant() const {
+  return DeviceValue(&COMMTIMEOUTS::ReadTotalTimeoutConstant, readConstant_);
+}
+void TCommTimeoutsEx::SetReadConstant(std::uint32_t value) {
+  Store(readConstant_, value);
+}
+std::uint32_t TCommTimeoutsEx::WriteMultiplier() const {
+  return DeviceValue(&COMMTIMEOUTS::WriteTotalTimeoutMultiplier, writeMultiplier_);
+}
+void TCommTimeoutsEx::SetWriteMultiplier(std::uint32_t value) {
+  Store(writeMultiplier_, value);
+}
+std::uint32_t TCommTimeoutsEx::WriteConstant() const {
+  return DeviceValue(&COMMTIMEOUTS::WriteTotalTimeoutConstant, writeConstant_);
+}
+void TCommTimeoutsEx::SetWriteConstant(std::uint32_t value) {
+  Store(writeConstant_, value);
+}
+
+void TCommTimeoutsEx::Assign(const TCommTimeoutsEx& source) {
+  if (&source == this) return;
+  readInterval_ = source.ReadInterval();
+  readMultiplier_ = source.ReadMultiplier();
+  readConstant_ = source.ReadConstant();
+  writeMultiplier_ = source.WriteMultiplier();
+  writeConstant_ = source.WriteConstant();
+  if (comm_.Opened()) comm_.UpdateTimeouts();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCommClient
+
+TCommClient::~TCommClient() {
+  if (comm_ != nullptr) TCommClient::SetComm(nullptr);
+}
+
+void TCommClient::SetComm(TCustomComm* comm) {
+  if (comm == comm_) return;
+  if (comm_ != nullptr) std::erase(comm_->clients_, this);
+  comm_ = comm;
+  if (comm_ != nullptr) comm_->clients_.push_back(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCustomComm: construction and lifecycle
+
+TCustomComm::TCustomComm() : TCustomComm(OpenPlatformDevice) {}
+
+TCustomComm::TCustomComm(DeviceOpener opener) : opener_(std::move(opener)) {
+  // The thread that creates ports is the one that serves their synchronised deliveries,
+  // unless the application names another.
+  Synchronizer::Instance();
+}
+
+TCustomComm::~TCustomComm() {
+  if (deliveringThread_.load() == std::this_thread::get_id()) {
+    // The monitor thread waits for the very handler that is destroying its port.
+    std::fputs("TCustomComm destroyed from inside its own OnData/OnCommEvent handler\n", stderr);
+    std::terminate();
+  }
+  destroying_ = true;
+  if (Opened()) {
+    StopMonitor();
+    device_.reset();
+  }
+  while (!clients_.empty()) clients_.front()->SetComm(nullptr);
+}
+
+void TCustomComm::ForbidInsideDelivery(const char* operation) const {
+  if (deliveringThread_.load() == std::this_thread::get_id())
+    throw std::logic_error(std::string(operation) +
+                           " called from inside an OnData or OnCommEvent handler of the same "
+                           "port; close the port after the handler has returned");
+}
+
+void TCustomComm::StopMonitor() {
+  eventThread_.reset();
+}
+
+bool TCustomComm::OpenDevice() {
+  if (Opened()) RaiseDeviceError(ErrorMessages().DeviceAlreadyOpened, 2);
+  fLocks_ = TDeviceLocks{};
+  device_ = opener_ ? opener_(deviceName_) : nullptr;
+  if (!Opened()) return false;
+  eventThread_ = std::make_unique<TCommEventThread>(*this);
+  UpdateDCB();
+  UpdateBuffers();
+  UpdateTimeouts();
+  return true;
+}
+
+void TCustomComm::CloseDevice() {
+  if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
+  ForbidInsideDelivery("CloseDevice");
+  StopMonitor();
+  device_.reset();
+}
+
+std::uint32_t TCustomComm::QueueCount(int selector) {
+  if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
+  std::uint32_t errors = 0;
+  COMSTAT status{};
+  // A failing query answers 0: the transfer loops then wait until their own time limits.
+  if (!device_->ClearCommError(errors, status)) return 0;
+  if (selector == 0) return status.cbInQue;
+  if (selector == 1) return status.cbOutQue;
+  return 0;
+}
+
+void TCustomComm::BuildDCB(DCB& dcb) const {
+  InitDCB(dcb);
+  std::uint32_t flags = dcb_Binary;
+  if (dtrSettings_.Contains(fsDSROut)) flags |= dcb_OutxDsrFlow;
+  if (dtrSettings_.Contains(fsDTREnabled)) flags |= dcb_DtrControlEnable;
+  if (dtrSettings_.Contains(fsDTRHandshake)) flags |= dcb_DtrControlHandshake;
+  if (rtsSettings_.Contains(fsCTSOut)) flags |= dcb_OutxCtsFlow;
+  if (rtsSettings_.Contains(fsRTSEnabled)) flags |= dcb_RtsControlEnable;
+  if (rtsSettings_.Contains(fsRTSHandshake)) flags |= dcb_RtsControlHandshake;
+  if (xonXoffSettings_.Contains(fsInX)) flags |= dcb_InX;
+  if (xonXoffSettings_.Contains(fsOutX)) flags |= dcb_OutX;
+  if (options_.Contains(coParityCheck)) flags |= dcb_ParityCheck;
+  if (options_.Contains(coDSRSensitivity)) flags |= dcb_DsrSensitivity;
+  if (options_.Contains(coErrorChar)) flags |= dcb_ErrorChar;
+  if (options_.Contains(coDiscardNull)) flags |= dcb_NullStrip;
+  if (options_.Contains(coAbortOnError)) flags |= dcb_AbortOnError;
+  if (options_.Contains(coTXContinueOnXOff)) flags |= dcb_TXContinueOnXoff;
+  if (options_.Contains(coLeaveDTROpen)) flags |= dcb_DtrControlEnable;
+  SetDCBFlags(dcb, flags);
+  dcb.BaudRate = baudValue_;
+  dcb.XonLim = static_cast<WORD>(buffers_.inputSize_ / 4);
+  dcb.XoffLim = static_cast<WORD>(buffers_.inputSize_ / 4);
+  dcb.ByteSize = static_cast<BYTE>(dataControl_.dataBits_ + 4);
+  dcb.Parity = static_cast<BYTE>(dataControl_.parity_);
+  dcb.StopBits = static_cast<BYTE>(dataControl_.stopBits_);
+  dcb.XonChar = static_cast<char>(eventChars_.xonChar_);
+  dcb.XoffChar = static_cast<char>(eventChars_.xoffChar_);
+  dcb.ErrorChar = static_cast<char>(eventChars_.errorChar_);
+  dcb.EofChar = static_cast<char>(eventChars_.eofChar_);
+  dcb.EvtChar = static_cast<char>(eventChars_.eventChar_);
+}
+
+bool TCustomComm::UpdateDCB() {
+  DCB dcb;
+  BuildDCB(dcb);
+  if (!device_ || !device_->SetCommState(dcb)) RaiseDeviceError(ErrorMessages().UpdateDCBFailed, 3);
+  return true;
+}
+
+bool TCustomComm::UpdateBuffers() {
+  if (device_) device_->PurgeComm(kPurgeAll);
+  if (!device_ || !device_->SetupComm(buffers_.inputSize_, buffers_.outputSize_))
+    RaiseDeviceError(ErrorMessages().UpdateBuffersFailed, 6);
+  return true;
+}
+
+bool TCustomComm::UpdateTimeouts() {
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = timeouts_.readInterval_;
+  timeouts.ReadTotalTimeoutMultiplier = timeouts_.readMultiplier_;
+  timeouts.ReadTotalTimeoutConstant = timeouts_.readConstant_;
+  timeouts.WriteTotalTimeoutMultiplier = timeouts_.writeMultiplier_;
+  timeouts.WriteTotalTimeoutConstant = timeouts_.writeConstant_;
+  if (!device_ || !device_->SetCommTimeouts(timeouts))
+    RaiseDeviceError(ErrorMessages().UpdateTimeoutsFailed, 7);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCustomComm: settings
+
+TBaudRate TCustomComm::BaudRate() {
+  if (Opened() && baudRate_ != brCustom) {
+    baudRate_ = brCustom;
+    const std::uint32_t rate = BaudValue();
+    for (int member = br110; member < brCustom; ++member) {
+      if (BaudRates[member] == rate) {
+        baudRate_ = static_cast<TBaudRate>(member);
+        break;
+      }
+    }
+  }
+  return baudRate_;
+}
+
+void TCustomComm::SetBaudRate(TBaudRate value) {
+  if (value == baudRate_) return;
+  baudRate_ = value;
+  if (value == brCustom) return;
+  // A value outside the enumeration is stored unexamined; it has no table rate.
+  if (value >= br110 && value < brCustom) baudValue_ = BaudRates[value];
+  if (Opened()) UpdateDCB();
+}
+
+std::uint32_t TCustomComm::BaudValue() {
+  DCB dcb;
+  if (Opened() && GetDCB(*device_, dcb)) baudValue_ = dcb.BaudRate;
+  return baudValue_;
+}
+
+void TCustomComm::SetBaudValue(std::uint32_t value) {
+  if (baudRate_ != brCustom || value == baudValue_) return;
+  baudValue_ = value;
+  if (Opened()) UpdateDCB();
+}
+
+void TCustomComm::SetDeviceName(const std::string& value) {
+  if (Opened()) return;
+  deviceName_ = value;
+}
+
+void TCustomComm::UpdateHandshake() {
+  xonXoffSettings_ = {};
+  rtsSettings_ = {};
+  dtrSettings_ = {};
+  switch (flowControl_) {
+    case fcRtsCts:
+      rtsSettings_ = {fsCTSOut, fsRTSHandshake};
+      break;
+    case fcDtrDsr:
+      dtrSettings_ = {fsDSROut};
+      rtsSettings_ = {fsRTSEnabled};
+      break;
+    case fcSoftware:
+      xonXoffSettings_ = {fsInX, fsOutX};
+      break;
+    default:
+      break;
+  }
+  if (flowControl_ != fcNone) dtrSettings_.Include(fsDTREnabled);
+  if (options_.Contains(coLeaveDTROpen)) dtrSettings_.Include(fsDTREnabled).Exclude(fsDTRHandshake);
+}
+
+void TCustomComm::UpdateHandshake(std::uint32_t flags) {
+  dtrSettings_ = {};
+  if (flags & dcb_DtrControlHandshake) dtrSettings_.Include(fsDTRHandshake);
+  if (flags & dcb_DtrControlEnable) dtrSettings_.Include(fsDTREnabled);
+  if (flags & dcb_OutxDsrFlow) dtrSettings_.Include(fsDSROut);
+  rtsSettings_ = {};
+  if (flags & dcb_RtsControlHandshake) rtsSettings_.Include(fsRTSHandshake);
+  if (flags & dcb_RtsControlEnable) rtsSettings_.Include(fsRTSEnabled);
+  if (flags & dcb_OutxCtsFlow) rtsSettings_.Include(fsCTSOut);
+  xonXoffSettings_ = {};
+  if (flags & dcb_OutX) xonXoffSettings_.Include(fsOutX);
+  if (flags & dcb_InX) xonXoffSettings_.Include(fsInX);
+  TCommOptions options;
+  if (options_.Contains(coLeaveDTROpen)) options.Include(coLeaveDTROpen);
+  if (flags & dcb_ParityCheck) options.Include(coParityCheck);
+  if (flags & dcb_DsrSensitivity) options.Include(coDSRSensitivity);
+  if (flags & dcb_ErrorChar) options.Include(coErrorChar);
+  if (flags & dcb_NullStrip) options.Include(coDiscardNull);
+  if (flags & dcb_AbortOnError) options.Include(coAbortOnError);
+  if (flags & dcb_TXContinueOnXoff) options.Include(coTXContinueOnXOff);
+  options_ = options;
+}
+
+bool TCustomComm::ReadHandshakeFromDevice() {
+  DCB dcb;
+  if (!Opened() || !GetDCB(*device_, dcb)) return false;
+  UpdateHandshake(DCBFlags(dcb));
+  return true;
+}
+
+TRTSSettings TCustomComm::RTSSettings() {
+  ReadHandshakeFromDevice();
+  return rtsSettings_;
+}
+
+void TCustomComm::SetRTSSettings(TRTSSettings value) {
+  if (flowControl_ != fcCustom || value == RTSSettings()) return;
+  rtsSettings_ = value;
+  if (Opened()) UpdateDCB();
+}
+
+TDTRSettings TCustomComm::DTRSettings() {
+  ReadHandshakeFromDevice();
+  return dtrSettings_;
+}
+
+void TCustomComm::SetDTRSettings(TDTRSettings value) {
+  if (options_.Contains(coLeaveDTROpen)) value.Exclude(fsDTRHandshake).Include(fsDTREnabled);
+  if (value.Contains(fsDTREnabled) && value.Contains(fsDTRHandshake))
+    value.Exclude(dtrSettings_.Contains(fsDTRHandshake) ? fsDTRHandshake : fsDTREnabled);
+  if (flowControl_ != fcCustom || value == DTRSettings()) return;
+  dtrSettings_ = value;
+  if (Opened()) UpdateDCB();
+}
+
+TXOnXOffSettings TCustomComm::XOnXOffSettings() {
+  ReadHandshakeFromDevice();
+  return xonXoffSettings_;
+}
+
+void TCustomComm::SetXOnXOffSettings(TXOnXOffSettings value) {
+  if (flowControl_ != fcCustom || value == XOnXOffSettings()) return;
+  xonXoffSettings_ = value;
+  if (Opened()) UpdateDCB();
+}
+
+void TCustomComm::SetFlowControl(TFlowControl value) {
+  if (value == flowControl_) return;
+  flowControl_ = value;
+  if (value == fcCustom) return;
+  UpdateHandshake();
+  if (Opened()) UpdateDCB();
+}
+
+TCommOptions TCustomComm::Options() {
+  ReadHandshakeFromDevice();
+  return options_;
+}
+
+void TCustomComm::SetOptions(TCommOptions value) {
+  if (Opened()) {
+    if (options_.Contains(coLeaveDTROpen))
+      value.Include(coLeaveDTROpen);
+    else
+      value.Exclude(coLeaveDTROpen);
+  }
+  if (value == Options()) return;
+  options_ = value;
+  if (Opened())
+    UpdateDCB();
+  else
+    UpdateHandshake();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCustomComm: data transfer
+
+TDeviceLocks TCustomComm::DeviceLocks() const {
+  const TDeviceLocks full{dlSend, dlRead};
+  if (!Opened()) return full;
+  TDeviceLocks locks = fLocks_;
+  for (const TCommClient* client : clients_) {
+    if (locks == full) break;
+    locks = locks + client->Locks;
+  }
+  return locks;
+}
+
+std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count,
+                                    std::uint32_t timeout) {
+  if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
+  if (DeviceLocks().Contains(dlSend)) RaiseDeviceError(ErrorMessages().SendLocked, 4);
+  if (count == 0) return 0;
+  const std::uint32_t start = GetTickCount();
+  std::uint32_t sent = 0;
+  std::uint32_t remaining = count;
+  const auto* position = static_cast<const std::uint8_t*>(buffer);
+  while (remaining > 0) {
+    // A queue already fuller than the configured size leaves no room (rather than wrapping).
+    const std::uint32_t queued = QueueCount(1);
+    const std::uint32_t size = buffers_.OutputSize();
+    const std::uint32_t room = queued >= size ? 0 : size - queued;
+    if (room > 0) {
+      const std::uint32_t written = WriteOverlapped(*device_, position, std::min(room, remaining));
+      HandleDeviceEvents(TDeviceEvents{deOutEmpty});
+      if (written > 0) {
+        sent += written;
+        remaining -= written;
+        position += written;
+        ScopedLock lock(fLocks_, dlSend);
+        if (onSend_) onSend_(this);
+        continue;
+      }
+      // A device that has gone away ends the transfer as if its time-out had run out.
+      if (device_->DeviceLost()) break;
+    }
+    if (GetTickCount() - start > timeout) break;
+    if (room == 0)
+      PauseForDevice(start, timeout, [this](std::uint32_t ms) { device_->WaitForOutputRoom(ms); });
+  }
+  return sent;
+}
+
+std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count) {
+  return SendData(buffer, count, buffers_.OutputTimeout());
+}
+
+bool TCustomComm::SendString(const ByteString& s) {
+  const auto length = static_cast<std::uint32_t>(s.size());
+  return SendData(s.data(), length, buffers_.OutputTimeout()) == length;
+}
+
+std::uint32_t TCustomComm::ReadData(void* buffer, std::uint32_t count, std::uint32_t timeout) {
+  if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
+  if (DeviceLocks().Contains(dlRead)) RaiseDeviceError(ErrorMessages().ReadLocked, 5);
+  if (count == 0) return 0;
+  const std::uint32_t start = GetTickCount();
+  std::uint32_t got = 0;
+  std::uint32_t remaining = count;
+  auto* position = static_cast<std::uint8_t*>(buffer);
+  while (remaining > 0) {
+    const std::uint32_t available = QueueCount(0);
+    if (available == 0) {
+      if (GetTickCount() - start > timeout) break;
+      PauseForDevice(start, timeout, [this](std::uint32_t ms) { device_->WaitForInput(ms); });
+      continue;
+    }
+    const std::uint32_t n = ReadOverlapped(*device_, position, std::min(available, remaining));
+    if (n == 0) {
+      // The queue reported bytes the read could not deliver: count it as an empty pass, so
+      // the time-out still applies and the loop cannot spin forever.
+      if (GetTickCount() - start > timeout || device_->DeviceLost()) break;
+      PauseForDevice(start, timeout, [this](std::uint32_t ms) { device_->WaitForInput(ms); });
+      continue;
+    }
+    got += n;
+    remaining -= n;
+    position += n;
+    ScopedLock lock(fLocks_, dlRead);
+    if (onRead_) onRead_(this);
+  }
+  return got;
+}
+
+std::uint32_t TCustomComm::ReadData(void* buffer, std::uint32_t count) {
+  return ReadData(buffer, count, buffers_.InputTimeout());
+}
+
+bool TCustomComm::ReadString(ByteString& s) {
+  const std::uint32_t waiting = QueueCount(0);
+  s.assign(waiting, 0);
+  const std::uint32_t n = ReadData(s.data(), waiting, buffers_.InputTimeout());
+  s.resize(n);
+  return n > 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TCustomComm: event delivery
+
+void TCustomComm::HandleDeviceEvents(TDeviceEvents events) {
+  if (!Opened() || destroying_) return;
+  for (TCommClient* client : clients_) client->BeforeDeviceEvents(events);
+  DoCommEvent(events);
+  for (TCommClient* client : clients_) client->AfterDeviceEvents(events);
+}
+
+void TCustomComm::DoCommEvent(TDeviceEvents events) {
+  if (events.Contains(deChar) || events.Contains(deFlag)) DoData(QueueCount(0));
+  const TDeviceEvents monitored = events * monitorEvents_;
+  if (onCommEvent_ && !monitored.Empty()) onCommEvent_(this, monitored);
+}
+
+void TCustomComm::DoData(std::uint32_t received) {
+  if (onData_) onData_(this, received);
+}
+
+}  // namespace xcom

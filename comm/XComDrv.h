@@ -282,7 +282,7 @@ class TCustomComm {
   std::unique_ptr<TCommEventThread> eventThread_;
   TDeviceLocks fLocks_;
   std::vector<TCommClient*> clients_;
-  bool destroying_ = false;
+  std::atomic<bool> destroying_{false};
   // The thread running an event delivery of this port, if any: closing from inside a
   // handler would wait for the very thread that waits for the handler.
   std::atomic<std::thread::id> deliveringThread_{};

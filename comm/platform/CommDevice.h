@@ -49,6 +49,10 @@ class CommDevice {
   // have arrived / output room may have opened, or after `milliseconds`.
   virtual void WaitForInput(std::uint32_t milliseconds) = 0;
   virtual void WaitForOutputRoom(std::uint32_t milliseconds) = 0;
+
+  // True once the device has reported that it is gone (unplugged adapter, hung-up line):
+  // transfers then end at once instead of waiting out their time-outs.
+  virtual bool DeviceLost() const { return false; }
 };
 
 // Opens a device by its bare name (exclusively); nullptr when it cannot be opened.

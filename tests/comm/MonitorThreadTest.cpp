@@ -1,0 +1,181 @@
+// The monitor thread and event delivery: which handlers run, in which thread, and closing
+// while a delivery waits for the main thread.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "FakeDevice.h"
+#include "Synchronizer.h"
+
+using namespace xcom;
+using namespace std::chrono_literals;
+using xcom::testing::FakePort;
+
+namespace {
+
+// Serves synchronised calls on this (the main) thread until `done` holds or time runs out.
+bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Synchronizer::Instance().CheckSynchronize();
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+struct Recorder {
+  std::mutex mutex;
+  std::vector<std::string> calls;
+  std::vector<std::thread::id> threads;
+  void Add(std::string call) {
+    std::lock_guard lock(mutex);
+    calls.push_back(std::move(call));
+    threads.push_back(std::this_thread::get_id());
+  }
+  std::size_t Count() {
+    std::lock_guard lock(mutex);
+    return calls.size();
+  }
+};
+
+struct MonitoredPort : FakePort {
+  Recorder recorder;
+  MonitoredPort() {
+    port.SetDeviceName("dev");
+    port.SetOnData(
+        [this](TCustomComm*, std::uint32_t n) { recorder.Add("data " + std::to_string(n)); });
+    port.SetOnCommEvent([this](TCustomComm*, TDeviceEvents e) {
+      recorder.Add("event " + std::to_string(e.Bits()));
+    });
+  }
+};
+
+TEST(Monitor, CharsAndCtsGiveDataThenTheMonitoredPartOnly) {
+  MonitoredPort f;
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.Inject(TDeviceEvents{deChar, deCTS}.Bits(), ByteString{1, 2, 3});
+  ASSERT_TRUE(ServeUntil([&] { return f.recorder.Count() >= 2; }));
+  EXPECT_EQ(f.recorder.calls, (std::vector<std::string>{"data 3", "event 1"}));
+  EXPECT_EQ(f.recorder.threads[0], std::this_thread::get_id()) << "Synchronize runs it here";
+}
+
+TEST(Monitor, UnmonitoredEventsCallNeitherHandler) {
+  MonitoredPort f;
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.Inject(TDeviceEvents{deCTS}.Bits());
+  f.Inject(TDeviceEvents{deRing}.Bits() | TDeviceEvents{deChar}.Bits());  // a marker after it
+  ASSERT_TRUE(ServeUntil([&] { return f.recorder.Count() >= 2; }));
+  EXPECT_EQ(f.recorder.calls, (std::vector<std::string>{"data 0", "event 1"}));
+}
+
+TEST(Monitor, EmptyMonitorEventsStillDeliverData) {
+  MonitoredPort f;
+  f.port.SetMonitorEvents({});
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.Inject(TDeviceEvents{deChar}.Bits(), ByteString{9});
+  f.Inject(TDeviceEvents{deFlag}.Bits());
+  ASSERT_TRUE(ServeUntil([&] { return f.recorder.Count() >= 2; }));
+  EXPECT_EQ(f.recorder.calls, (std::vector<std::string>{"data 1", "data 1"}));
+}
+
+TEST(Monitor, WithoutSynchronizeHandlersRunInTheMonitorThread) {
+  MonitoredPort f;
+  f.port.SetSynchronize(false);
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.Inject(TDeviceEvents{deChar}.Bits());
+  const auto end = std::chrono::steady_clock::now() + 5s;
+  while (f.recorder.Count() < 2 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_EQ(f.recorder.Count(), 2u);
+  EXPECT_NE(f.recorder.threads[0], std::this_thread::get_id());
+}
+
+TEST(Monitor, OutEmptyComesFromEverySendAttemptInTheSendingThread) {
+  MonitoredPort f;
+  ASSERT_TRUE(f.port.OpenDevice());
+  EXPECT_TRUE(f.port.SendString(BytesOf("abc")));
+  ASSERT_EQ(f.recorder.Count(), 1u);
+  EXPECT_EQ(f.recorder.calls[0], "event 4");
+  EXPECT_EQ(f.recorder.threads[0], std::this_thread::get_id());
+}
+
+TEST(Monitor, ClosingWhileADeliveryWaitsCompletesItWithoutDeadlock) {
+  MonitoredPort f;
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.Inject(TDeviceEvents{deChar}.Bits(), ByteString{1});
+  // Let the monitor queue its synchronised call, but do not serve it here.
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(f.recorder.Count(), 0u);
+  f.port.CloseDevice();  // serves the waiting delivery, then ends the thread
+  EXPECT_EQ(f.recorder.calls, (std::vector<std::string>{"data 1", "event 1"}));
+  EXPECT_FALSE(f.port.Opened());
+}
+
+TEST(Monitor, StopWinsOverPendingEvents) {
+  MonitoredPort f;
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.port.CloseDevice();
+  f.Inject(TDeviceEvents{deChar}.Bits());
+  EXPECT_FALSE(ServeUntil([&] { return f.recorder.Count() > 0; }, 50ms));
+}
+
+TEST(Monitor, AHandlerExceptionEndsTheMonitorButNotThePort) {
+  MonitoredPort f;
+  std::atomic<int> calls = 0;
+  f.port.SetOnData([&](TCustomComm*, std::uint32_t) {
+    ++calls;
+    throw std::runtime_error("handler failed");
+  });
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.Inject(TDeviceEvents{deChar}.Bits());
+  ASSERT_TRUE(ServeUntil([&] {
+    std::lock_guard lock(f.state->mutex);
+    return f.state->masks.back() == 0u;  // the loop ended and cleared the mask
+  }));
+  f.Inject(TDeviceEvents{deChar}.Bits());
+  EXPECT_FALSE(ServeUntil([&] { return calls > 1; }, 50ms));
+  EXPECT_TRUE(f.port.Opened());
+  EXPECT_TRUE(f.port.SendString(BytesOf("still works")));
+}
+
+TEST(Monitor, AFailedWaitEndsTheMonitor) {
+  MonitoredPort f;
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.Inject(0xFFFFFFFF);  // the double's way of saying the wait failed
+  ASSERT_TRUE(ServeUntil([&] {
+    std::lock_guard lock(f.state->mutex);
+    return f.state->masks.back() == 0u;
+  }));
+  f.port.CloseDevice();
+}
+
+TEST(Monitor, ClosingFromInsideAHandlerIsRefusedAndDoesNotHang) {
+  MonitoredPort f;
+  std::atomic<bool> refused = false;
+  f.port.SetOnData([&](TCustomComm* sender, std::uint32_t) {
+    try {
+      sender->CloseDevice();
+    } catch (const std::logic_error&) {
+      refused = true;
+    }
+  });
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.Inject(TDeviceEvents{deChar}.Bits());
+  ASSERT_TRUE(ServeUntil([&] { return refused.load(); }));
+  EXPECT_TRUE(f.port.Opened());
+  f.port.CloseDevice();
+}
+
+TEST(Monitor, DeliveriesAfterCloseAreDropped) {
+  MonitoredPort f;
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.port.CloseDevice();
+  f.port.HandleDeviceEvents(TDeviceEvents{deChar, deOutEmpty});
+  EXPECT_EQ(f.recorder.Count(), 0u);
+}
+
+}  // namespace
