@@ -1,0 +1,292 @@
+// The component on a real pseudo-terminal: the same rules as on the recording double, now
+// through the termios device, the monitor thread's epoll wait and real kernel queues.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "PtyPair.h"
+#include "Synchronizer.h"
+#include "XComDrv.h"
+
+using namespace xcom;
+using namespace std::chrono_literals;
+using ptytest::PtyPair;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
+  const auto end = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > end) return false;
+    Synchronizer::Instance().CheckSynchronize();
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct PtyPort {
+  PtyPair pty;
+  TXComm port;
+  PtyPort() { port.SetDeviceName(pty.SlavePath()); }
+  tcflag_t CFlag() {
+    termios t{};
+    tcgetattr(pty.SlaveFd(), &t);
+    return t.c_cflag;
+  }
+  tcflag_t IFlag() {
+    termios t{};
+    tcgetattr(pty.SlaveFd(), &t);
+    return t.c_iflag;
+  }
+};
+
+TEST(PortOnPty, OpenCloseReopen) {
+  PtyPort p;
+  ASSERT_TRUE(p.port.OpenDevice());
+  p.port.CloseDevice();
+  EXPECT_FALSE(p.port.Opened());
+  ASSERT_TRUE(p.port.OpenDevice());
+  EXPECT_TRUE(p.port.SendString(BytesOf("ok")));
+  EXPECT_EQ(p.pty.ReadMaster(2), BytesOf("ok"));
+}
+
+TEST(PortOnPty, OpenIsExclusiveAcrossPortsAndProcesses) {
+  PtyPort p;
+  ASSERT_TRUE(p.port.OpenDevice());
+  TXComm second;
+  second.SetDeviceName(p.pty.SlavePath());
+  EXPECT_FALSE(second.OpenDevice());
+  EXPECT_FALSE(second.Opened());
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(OpenPlatformDevice(p.pty.SlavePath()) == nullptr ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process opened it";
+
+  p.port.CloseDevice();
+  EXPECT_TRUE(second.OpenDevice()) << "free again after close";
+}
+
+TEST(PortOnPty, NamesThatAreNotTerminalsAnswerFalse) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("xcomtest-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "regular") << "not a device";
+  mkfifo((dir / "fifo").c_str(), 0600);
+  for (const std::string name :
+       {(dir / "regular").string(), dir.string(), (dir / "fifo").string(), std::string("/dev/null"),
+        (dir / "absent").string(), std::string("no-such-device-xyz")}) {
+    TXComm port;
+    port.SetDeviceName(name);
+    EXPECT_FALSE(port.OpenDevice()) << name;
+    EXPECT_FALSE(port.Opened()) << name;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(PortOnPty, CustomBaudAndCharacterFormatReachTheDevice) {
+  PtyPort p;
+  p.port.SetBaudRate(brCustom);
+  p.port.SetBaudValue(76800);
+  p.port.DataControl().SetDataBits(db7);
+  p.port.DataControl().SetParity(paEven);
+  p.port.DataControl().SetStopBits(sb2);
+  ASSERT_TRUE(p.port.OpenDevice());
+  EXPECT_EQ(p.port.BaudValue(), 76800u);
+  EXPECT_EQ(p.port.BaudRate(), brCustom);
+  EXPECT_EQ(p.port.DataControl().DataBits(), db7);
+  EXPECT_EQ(p.port.DataControl().Parity(), paEven);
+  const tcflag_t c = p.CFlag();
+  EXPECT_EQ(c & CSIZE, tcflag_t(CS7));
+  EXPECT_TRUE((c & PARENB) && !(c & PARODD) && !(c & CMSPAR));
+  EXPECT_TRUE(c & CSTOPB);
+  p.port.DataControl().SetParity(paMark);  // re-applied at once on the open port
+  EXPECT_TRUE((p.CFlag() & (PARENB | PARODD | CMSPAR)) == (PARENB | PARODD | CMSPAR));
+  p.port.SetBaudRate(br115200);
+  EXPECT_EQ(p.port.BaudValue(), 115200u);
+  EXPECT_EQ(p.port.BaudRate(), br115200);
+}
+
+TEST(PortOnPty, FlowControlReachesTermios) {
+  PtyPort p;
+  p.port.SetFlowControl(fcRtsCts);
+  ASSERT_TRUE(p.port.OpenDevice());
+  EXPECT_TRUE(p.CFlag() & CRTSCTS);
+  EXPECT_EQ(p.port.RTSSettings(), (TRTSSettings{fsCTSOut, fsRTSHandshake}));
+  p.port.SetFlowControl(fcSoftware);
+  EXPECT_FALSE(p.CFlag() & CRTSCTS);
+  EXPECT_EQ(p.IFlag() & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
+  EXPECT_EQ(p.port.XOnXOffSettings(), (TXOnXOffSettings{fsInX, fsOutX}));
+  p.port.SetFlowControl(fcNone);
+  EXPECT_EQ(p.IFlag() & (IXON | IXOFF), tcflag_t(0));
+}
+
+TEST(PortOnPty, UnsupportedSettingMakesOpenRaiseCode3ButStayOpen) {
+  PtyPort p;
+  p.port.DataControl().SetDataBits(db4);
+  try {
+    p.port.OpenDevice();
+    FAIL() << "no exception";
+  } catch (const EDeviceError& e) {
+    EXPECT_EQ(e.ErrorCode(), 3);
+    EXPECT_STREQ(e.what(), "Unable to update device control block.");
+  }
+  EXPECT_TRUE(p.port.Opened());
+  p.port.CloseDevice();
+}
+
+TEST(PortOnPty, RoundTripWithZeroBytesAndQueueCounts) {
+  PtyPort p;
+  ASSERT_TRUE(p.port.OpenDevice());
+  EXPECT_EQ(p.port.QueueCount(0), 0u);
+  EXPECT_EQ(p.port.QueueCount(1), 0u);
+  const ByteString frame{0x64, 0x03, 0x00, 0x10, 0x00, 0x02, 0xCC, 0x3B};
+  EXPECT_TRUE(p.port.SendString(frame));
+  EXPECT_EQ(p.pty.ReadMaster(frame.size()), frame);
+
+  const ByteString reply{0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00, 0x9E, 0xF5};
+  ASSERT_TRUE(p.pty.WriteMaster(reply));
+  ASSERT_TRUE(ServeUntil([&] { return p.port.QueueCount(0) == reply.size(); }));
+  ByteString got;
+  EXPECT_TRUE(p.port.ReadString(got));
+  EXPECT_EQ(got, reply);
+  EXPECT_FALSE(p.port.ReadString(got));
+  EXPECT_TRUE(got.empty());
+}
+
+TEST(PortOnPty, ReadStringTakesOnlyWhatWasQueuedAtItsStart) {
+  PtyPort p;
+  ASSERT_TRUE(p.port.OpenDevice());
+  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("abc")));
+  ASSERT_TRUE(ServeUntil([&] { return p.port.QueueCount(0) == 3; }));
+  p.port.SetOnRead([&](TCustomComm*) { p.pty.WriteMaster(BytesOf("de")); });
+  ByteString got;
+  EXPECT_TRUE(p.port.ReadString(got));
+  EXPECT_EQ(got, BytesOf("abc"));
+  p.port.SetOnRead({});
+  ASSERT_TRUE(ServeUntil([&] { return p.port.QueueCount(0) == 2; }));
+  EXPECT_TRUE(p.port.ReadString(got));
+  EXPECT_EQ(got, BytesOf("de"));
+}
+
+TEST(PortOnPty, SendIntoAPeerThatNeverReadsTimesOutWithTheCountSoFar) {
+  PtyPort p;
+  p.port.Buffers().SetOutputTimeout(300);
+  ASSERT_TRUE(p.port.OpenDevice());
+  ByteString big(4 << 20, 0xA5);
+  int outEmpty = 0;
+  p.port.SetOnCommEvent([&](TCustomComm*, TDeviceEvents e) {
+    if (e.Contains(deOutEmpty)) ++outEmpty;
+  });
+  const auto start = Clock::now();
+  const std::uint32_t sent = p.port.SendData(big.data(), static_cast<std::uint32_t>(big.size()));
+  const auto elapsed = Clock::now() - start;
+  EXPECT_GT(sent, 0u);
+  EXPECT_LT(sent, big.size());
+  EXPECT_GE(elapsed, 300ms);
+  EXPECT_LT(elapsed, 4000ms) << "at most one write attempt of 1000 ms beyond the time-out";
+  EXPECT_GE(outEmpty, 2) << "one deOutEmpty per write attempt";
+  EXPECT_EQ(p.pty.DrainMaster().size(), sent);
+}
+
+TEST(PortOnPty, DataArrivalIsDeliveredOnceOnTheMainThread) {
+  PtyPort p;
+  std::atomic<int> calls = 0;
+  std::atomic<std::uint32_t> last = 0;
+  std::thread::id where;
+  p.port.SetOnData([&](TCustomComm*, std::uint32_t received) {
+    ++calls;
+    last = received;
+    where = std::this_thread::get_id();
+  });
+  ASSERT_TRUE(p.port.OpenDevice());
+  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("12345")));
+  ASSERT_TRUE(ServeUntil([&] { return calls > 0; }));
+  // The bytes stay unread: no further deliveries for them.
+  ServeUntil([] { return false; }, 300ms);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(last, 5u);
+  EXPECT_EQ(where, std::this_thread::get_id());
+  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("6")));
+  ASSERT_TRUE(ServeUntil([&] { return calls == 2; }));
+  EXPECT_EQ(last, 6u);
+}
+
+TEST(PortOnPty, UnreadBytesCostNoCpu) {
+  PtyPort p;
+  std::atomic<int> calls = 0;
+  p.port.SetOnData([&](TCustomComm*, std::uint32_t) { ++calls; });
+  ASSERT_TRUE(p.port.OpenDevice());
+  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("left unread")));
+  ASSERT_TRUE(ServeUntil([&] { return calls > 0; }));
+  const double before = CpuSeconds();
+  std::this_thread::sleep_for(500ms);
+  Synchronizer::Instance().CheckSynchronize();
+  EXPECT_LT(CpuSeconds() - before, 0.1);
+  EXPECT_EQ(calls, 1);
+}
+
+TEST(PortOnPty, HangupEndsTheMonitorWithoutABusyLoop) {
+  PtyPort p;
+  std::atomic<int> calls = 0;
+  p.port.SetOnData([&](TCustomComm*, std::uint32_t) { ++calls; });
+  ASSERT_TRUE(p.port.OpenDevice());
+  p.pty.CloseMaster();
+  const double before = CpuSeconds();
+  ServeUntil([] { return false; }, 500ms);
+  EXPECT_LT(CpuSeconds() - before, 0.2);
+  EXPECT_TRUE(p.port.Opened()) << "the port stays open until closed";
+  // A send to the vanished line ends quickly instead of waiting out its time-out.
+  const auto start = Clock::now();
+  p.port.SendString(BytesOf("anyone?"));
+  EXPECT_LT(Clock::now() - start, 2000ms);
+  const auto closeStart = Clock::now();
+  p.port.CloseDevice();
+  EXPECT_LT(Clock::now() - closeStart, 1000ms);
+}
+
+TEST(PortOnPty, ClosingWhileADeliveryWaitsForTheMainThread) {
+  PtyPort p;
+  std::atomic<int> calls = 0;
+  p.port.SetOnData([&](TCustomComm*, std::uint32_t) { ++calls; });
+  ASSERT_TRUE(p.port.OpenDevice());
+  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("x")));
+  std::this_thread::sleep_for(100ms);  // the monitor now waits for this thread
+  p.port.CloseDevice();
+  EXPECT_EQ(calls, 1);
+}
+
+TEST(PortOnPty, DestroyingAnOpenPortStopsEverything) {
+  PtyPair pty;
+  {
+    TXComm port;
+    port.SetDeviceName(pty.SlavePath());
+    ASSERT_TRUE(port.OpenDevice());
+    pty.WriteMaster(BytesOf("pending"));
+  }
+  TXComm again;
+  again.SetDeviceName(pty.SlavePath());
+  EXPECT_TRUE(again.OpenDevice()) << "the lock was released";
+}
+
+}  // namespace
