@@ -1,0 +1,308 @@
+#include "CommandLine.h"
+
+#include <charconv>
+#include <sstream>
+
+namespace kestrum_sim {
+
+namespace {
+
+std::optional<unsigned long long> ParseUnsigned(std::string_view text, unsigned long long max) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  unsigned long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > max)
+    return std::nullopt;
+  return value;
+}
+
+std::optional<double> ParseFraction(const std::string& text) {
+  try {
+    std::size_t used = 0;
+    const double value = std::stod(text, &used);
+    if (used != text.size() || !(value >= 0.0 && value <= 1.0)) return std::nullopt;
+    return value;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// "1,0": both inputs.
+std::optional<std::array<std::uint16_t, kInputCount>> ParseInputPair(std::string_view text) {
+  const auto comma = text.find(',');
+  if (comma == std::string_view::npos) return std::nullopt;
+  const auto first = ParseUnsigned(text.substr(0, comma), 0xFFFF);
+  const auto second = ParseUnsigned(text.substr(comma + 1), 0xFFFF);
+  if (!first || !second) return std::nullopt;
+  return std::array<std::uint16_t, kInputCount>{static_cast<std::uint16_t>(*first),
+                                                static_cast<std::uint16_t>(*second)};
+}
+
+std::string Hex4(unsigned value) {
+  std::array<char, 8> text{};
+  std::snprintf(text.data(), text.size(), "%04X", value & 0xFFFF);
+  return text.data();
+}
+
+std::string StateText(const Simulator& simulator) {
+  const ModuleState state = simulator.State();
+  const Counters c = simulator.GetCounters();
+  std::ostringstream out;
+  out << "address " << static_cast<unsigned>(state.address) << ", "
+      << (state.mode == DeviceMode::kControl ? "control mode" : "data-centre mode") << "\n";
+  out << "inputs:";
+  for (int i = 0; i < kInputCount; ++i)
+    out << "  0x" << Hex4(kFirstInputRegister + i) << " DI" << i + 1 << "=" << state.inputs[i];
+  out << "\nrelays:";
+  for (int i = 0; i < kRelayCount; ++i)
+    out << "  0x" << Hex4(kFirstRelayRegister + i) << " relay" << i + 1 << "=" << state.relays[i];
+  out << "\nreceived " << c.bytes_received << " bytes: " << c.requests << " requests ("
+      << c.other_address << " for another address, " << c.broadcasts << " broadcasts), "
+      << c.mode_frames << " mode frames (" << c.bad_mode_frames << " bad), " << c.discarded_blocks
+      << " discarded blocks (" << c.discarded_bytes << " bytes), " << c.free_text_blocks
+      << " free-text blocks\n";
+  out << "replies sent " << c.replies_sent << " (" << c.exceptions_sent << " exceptions)"
+      << "; faults: delayed " << c.replies_delayed << ", split " << c.replies_split
+      << ", corrupted " << c.replies_corrupted << ", dropped " << c.replies_dropped << ", junk "
+      << c.junk_bursts << "; hang-ups " << c.hangups << "\n";
+  return out.str();
+}
+
+constexpr const char* kConsoleHelp =
+    "commands:\n"
+    "  di N V      set input N (1 = DI1 at 0x0010, 2 = DI2 at 0x0011) to V (0..65535, or 0x..)\n"
+    "  di A,B      set both inputs\n"
+    "  show        registers, mode and counters\n"
+    "  verbose on|off  show every request and reply on standard error, or stop\n"
+    "  quit        end the simulator (also: exit, Ctrl-D does not quit, Ctrl-C does)\n";
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  CommandLine result;
+  bool pty_given = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string option = arguments[i];
+    std::optional<std::string> inline_value;
+    if (const auto equals = option.find('=');
+        option.rfind("--", 0) == 0 && equals != std::string::npos) {
+      inline_value = option.substr(equals + 1);
+      option.resize(equals);
+    }
+    const auto fail = [&](const std::string& why) { return ParsedCommandLine{std::nullopt, why}; };
+    const auto flag = [&]() { return !inline_value.has_value(); };
+    std::string value;
+    const auto take = [&]() -> bool {
+      if (inline_value) {
+        value = *inline_value;
+        return true;
+      }
+      if (i + 1 >= arguments.size()) return false;
+      value = arguments[++i];
+      return true;
+    };
+
+    if (option == "--help" || option == "-h") {
+      if (!flag()) return fail("option " + option + " takes no value");
+      result.help = true;
+    } else if (option == "--verbose" || option == "-v") {
+      if (!flag()) return fail("option " + option + " takes no value");
+      result.verbose = true;
+    } else if (option == "--pty") {
+      if (!flag()) return fail("option --pty takes no value");
+      pty_given = true;
+    } else if (option == "--device" || option == "--link" || option == "--baud" ||
+               option == "--format" || option == "--address" || option == "--di" ||
+               option == "--delay" || option == "--split" || option == "--corrupt" ||
+               option == "--drop" || option == "--junk" || option == "--seed" ||
+               option == "--silence" || option == "--mode-reply" || option == "--data-centre") {
+      if (!take()) return fail("option " + option + " needs a value");
+      auto& sim = result.simulator;
+      if (option == "--device") {
+        if (value.empty()) return fail("--device needs a path");
+        result.endpoint = CommandLine::Endpoint::kDevice;
+        result.device = value;
+      } else if (option == "--link") {
+        if (value.empty()) return fail("--link needs a path");
+        result.link = value;
+      } else if (option == "--baud") {
+        const auto baud = ParseBaud(value);
+        if (!baud) return fail("bad baud rate '" + value + "' (50 to 4000000)");
+        sim.line.baud = *baud;
+      } else if (option == "--format") {
+        const auto line = ParseFormat(value, sim.line);
+        if (!line)
+          return fail("bad character format '" + value +
+                      "' (8N1, 8E1, 8O1, 7N1, 7E1, 7O1, 8N2, 8E2, 8O2, 7N2, 7E2, 7O2)");
+        sim.line = *line;
+      } else if (option == "--address") {
+        const auto address = ParseUnsigned(value, 247);
+        if (!address || *address == 0) return fail("bad slave address '" + value + "' (1 to 247)");
+        sim.module.address = static_cast<std::uint8_t>(*address);
+      } else if (option == "--di") {
+        const auto inputs = ParseInputPair(value);
+        if (!inputs) return fail("bad inputs '" + value + "' (two values like 1,0)");
+        sim.module.inputs = *inputs;
+      } else if (option == "--delay" || option == "--split" || option == "--silence") {
+        const auto ms = ParseUnsigned(value, 60000);
+        if (!ms)
+          return fail("bad time '" + value + "' for " + option + " (milliseconds, 0 to 60000)");
+        if (option == "--delay") sim.faults.delay = std::chrono::milliseconds(*ms);
+        if (option == "--split") sim.faults.split = std::chrono::milliseconds(*ms);
+        if (option == "--silence") {
+          if (*ms == 0) return fail("--silence must be at least 1 ms");
+          sim.silence = std::chrono::milliseconds(*ms);
+        }
+      } else if (option == "--corrupt" || option == "--drop" || option == "--junk") {
+        const auto p = ParseFraction(value);
+        if (!p) return fail("bad fraction '" + value + "' for " + option + " (0 to 1)");
+        if (option == "--corrupt") sim.faults.corrupt = *p;
+        if (option == "--drop") sim.faults.drop = *p;
+        if (option == "--junk") sim.faults.junk = *p;
+      } else if (option == "--seed") {
+        const auto seed = ParseUnsigned(value, ~0ULL);
+        if (!seed) return fail("bad seed '" + value + "'");
+        sim.faults.seed = *seed;
+      } else if (option == "--mode-reply") {
+        if (value == "none") {
+          sim.module.mode_reply = ModeReply::kNone;
+        } else if (value == "echo") {
+          sim.module.mode_reply = ModeReply::kEcho;
+        } else {
+          return fail("bad --mode-reply '" + value + "' (none or echo)");
+        }
+      } else if (option == "--data-centre") {
+        if (value == "answer") {
+          sim.module.data_centre_modbus = DataCentreModbus::kAnswer;
+        } else if (value == "ignore") {
+          sim.module.data_centre_modbus = DataCentreModbus::kIgnore;
+        } else {
+          return fail("bad --data-centre '" + value + "' (answer or ignore)");
+        }
+      }
+    } else {
+      return fail("unknown option '" + arguments[i] + "'");
+    }
+  }
+  if (result.help) return {result, {}};
+  if (pty_given && result.endpoint == CommandLine::Endpoint::kDevice)
+    return {std::nullopt, "--pty and --device exclude each other"};
+  if (!result.link.empty() && result.endpoint == CommandLine::Endpoint::kDevice)
+    return {std::nullopt, "--link works only with --pty"};
+  return {result, {}};
+}
+
+ConsoleReply RunConsoleCommand(const std::string& line, Simulator& simulator,
+                               std::atomic<bool>& verbose) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  if (words.empty()) return {};
+  const std::string& command = words[0];
+  if (command == "quit" || command == "exit" || command == "q") return {"", true};
+  if (command == "help" || command == "?") return {kConsoleHelp, false};
+  if (command == "show" || command == "s") return {StateText(simulator), false};
+  if (command == "verbose" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
+    verbose = words[1] == "on";
+    return {std::string("verbose ") + (verbose ? "on" : "off") + "\n", false};
+  }
+  if (command == "di" && words.size() == 2) {
+    const auto inputs = ParseInputPair(words[1]);
+    if (!inputs) return {"di: expected two values like 1,0\n", false};
+    simulator.SetInput(1, (*inputs)[0]);
+    simulator.SetInput(2, (*inputs)[1]);
+    return {"DI1=" + std::to_string((*inputs)[0]) + " DI2=" + std::to_string((*inputs)[1]) + "\n",
+            false};
+  }
+  if (command == "di" && words.size() == 3) {
+    const auto channel = ParseUnsigned(words[1], kInputCount);
+    const auto value = ParseUnsigned(words[2], 0xFFFF);
+    if (!channel || *channel == 0) return {"di: the input is 1 or 2\n", false};
+    if (!value) return {"di: the value is 0 to 65535\n", false};
+    simulator.SetInput(static_cast<int>(*channel), static_cast<std::uint16_t>(*value));
+    return {"DI" + std::to_string(*channel) + "=" + std::to_string(*value) + "\n", false};
+  }
+  return {"unknown command '" + line + "'; type 'help'\n", false};
+}
+
+std::string HelpText() {
+  return R"(Usage: kestrum-sim [options]
+
+A simulated KESTRUM module (two digital inputs, four relays) that answers Modbus RTU on a
+serial line, so that the test tool can be used and tested without the real module.
+
+Where it listens:
+  --pty             (default) create a pseudo-terminal; the first line on standard output is
+                    the device path the tool must open (e.g. /dev/pts/3)
+  --link PATH       with --pty: also make a symbolic link PATH to that device (replaces a
+                    stale link, refuses to replace anything else; removed again at the end)
+  --device PATH     attach to an existing serial device instead, e.g. a USB-RS485 adapter
+                    (/dev/ttyUSB0) or one end of a socat pair; the first line on standard
+                    output is PATH. The device is locked with flock while the module runs.
+  --baud N          baud rate, default 9600 (the tool offers 300 600 1200 2400 4800 9600
+                    14400 19200 28800 38400 57600 115200 230400 460800 921600)
+  --format F        character format, default 8N1; one of 8N1 8E1 8O1 7N1 7E1 7O1 8N2 8E2
+                    8O2 7N2 7E2 7O2 (data bits, parity, stop bits). On a pseudo-terminal the
+                    line settings only set the end-of-frame silence; a real line needs the same
+                    settings on both sides.
+  --silence MS      end-of-frame silence in milliseconds; default 3.5 character times at the
+                    line's settings (1.75 ms above 19200 baud), never below 2 ms. Raise it
+                    (e.g. 20) when a USB adapter delivers frames in pieces.
+
+What it emulates:
+  --address N       Modbus slave address, 1 to 247, default 100
+  --di A,B          initial values of the inputs DI1 and DI2, default 0,0 (0 to 65535 each)
+  Holding registers: 0x0010 DI1, 0x0011 DI2 (read only); 0x0014 to 0x0017 relays 1 to 4
+  (read/write, 0 = off, 1 = on, all off at start). 0x0012 and 0x0013 do not exist.
+  Function 03 reads any range of existing registers (the reply to 64 03 00 10 00 02 CC 3B with
+  inputs 1,0 is 64 03 04 00 01 00 00 9E F5); function 06 writes one relay and echoes the
+  request; function 16 writes relays and answers address, 10, start, count, CRC.
+  Exception replies (function + 0x80, code): 01 unknown function; 02 a range outside the
+  registers or a write to an input; 03 a register count of 0 or above the Modbus limit, a byte
+  count that does not fit, a relay value other than 0 or 1.
+  No answer to a frame with a bad CRC or for another address. Address 0 is a broadcast:
+  writes are carried out, nothing is answered.
+  Requests end at the length their function code implies, or at the end-of-frame silence;
+  stray bytes before a valid frame are skipped, a partial frame followed by silence is dropped.
+
+Mode frames AA 55 00 05 E0 50 0m 01 cs (cs = low byte of the sum of the first eight bytes):
+  m = 0 selects control mode, m = 1 data-centre mode. A wrong check sum or mode number is
+  reported and ignored. The switch is reported on standard error.
+  --mode-reply R    what the module answers to a valid mode frame: none (default) or echo
+                    (the frame itself)
+  --data-centre D   Modbus in data-centre mode: answer (default: every command of the tool
+                    works in both modes) or ignore (such requests are shown as free text)
+  In data-centre mode every block that is no Modbus request is reported on standard error as
+  free text, in hex and as text.
+
+Faults, for tests and demos (all off by default; drawn from one generator):
+  --delay MS        wait MS milliseconds before every reply
+  --split MS        send every reply in two parts, cut at a random byte, MS milliseconds apart
+  --corrupt P       flip one random bit in a fraction P (0 to 1) of the replies
+  --drop P          leave out a fraction P of the replies
+  --junk P          send 1 to 4 random stray bytes before a fraction P of the replies
+  --seed N          seed of the fault generator, default 1: the same seed and the same
+                    requests give the same faults
+
+Output:
+  --verbose, -v     print every request, reply, discarded block and injected fault with a
+                    time stamp (HH:MM:SS.mmm) as hex on standard error
+  --help, -h        show this text
+
+Commands on standard input while it runs:
+  di N V            set input N (1 or 2) to V, e.g. "di 1 0"
+  di A,B            set both inputs, e.g. "di 1,0"
+  show              registers, mode and counters
+  verbose on|off    switch the traffic log on or off
+  quit              end (so do SIGINT, SIGTERM and SIGHUP; the end of standard input does not)
+
+Exit status: 0 after quit or a signal, 1 when the line cannot be opened or fails, 2 for a bad
+command line.
+)";
+}
+
+}  // namespace kestrum_sim

@@ -1,0 +1,61 @@
+#include "FaultInjector.h"
+
+namespace kestrum_sim {
+
+FaultInjector::FaultInjector(const FaultOptions& options)
+    : options_(options), random_(options.seed) {}
+
+void FaultInjector::SetOptions(const FaultOptions& options) {
+  if (options.seed != options_.seed) random_.seed(options.seed);
+  options_ = options;
+}
+
+bool FaultInjector::Chance(double probability) {
+  // Nothing is drawn for a fault that is off or certain.
+  if (probability <= 0.0) return false;
+  if (probability >= 1.0) return true;
+  return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
+}
+
+FaultPlan FaultInjector::Plan(const ByteString& reply) {
+  FaultPlan plan;
+  if (reply.empty()) return plan;
+  if (Chance(options_.drop)) {
+    plan.dropped = true;
+    return plan;
+  }
+  ByteString bytes = reply;
+  if (Chance(options_.corrupt)) {
+    const std::size_t byte =
+        std::uniform_int_distribution<std::size_t>(0, bytes.size() - 1)(random_);
+    const int bit = std::uniform_int_distribution<int>(0, 7)(random_);
+    bytes[byte] = static_cast<std::uint8_t>(bytes[byte] ^ (1u << bit));
+    plan.corrupted = true;
+  }
+  if (Chance(options_.junk)) {
+    const std::size_t count = std::uniform_int_distribution<std::size_t>(1, 4)(random_);
+    ByteString junk;
+    for (std::size_t i = 0; i < count; ++i)
+      junk.push_back(
+          static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(random_)));
+    bytes.insert(bytes.begin(), junk.begin(), junk.end());
+    plan.junk_bytes = count;
+  }
+  plan.delayed = options_.delay.count() > 0;
+  const auto start = options_.delay;
+  if (options_.split.count() > 0 && bytes.size() >= 2) {
+    const std::size_t cut =
+        std::uniform_int_distribution<std::size_t>(1, bytes.size() - 1)(random_);
+    plan.chunks.push_back(
+        {start, ByteString(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut))});
+    plan.chunks.push_back(
+        {start + options_.split,
+         ByteString(bytes.begin() + static_cast<std::ptrdiff_t>(cut), bytes.end())});
+    plan.split = true;
+  } else {
+    plan.chunks.push_back({start, std::move(bytes)});
+  }
+  return plan;
+}
+
+}  // namespace kestrum_sim

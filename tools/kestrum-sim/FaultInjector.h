@@ -1,0 +1,66 @@
+#pragma once
+// Line faults for tests and demos, each off by default, all drawn from one seeded generator so
+// that a run with the same seed and the same requests injects the same faults.
+//
+//   delay   wait this long before every reply
+//   split   send every reply in two parts (cut at a random byte) with this gap between them
+//   corrupt flip one random bit of a fraction of the replies
+//   drop    leave out a fraction of the replies
+//   junk    send 1 to 4 random stray bytes before a fraction of the replies
+//
+// Not thread-safe: the Simulator calls it from its line thread only.
+
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "ByteString.h"
+
+namespace kestrum_sim {
+
+struct FaultOptions {
+  std::chrono::milliseconds delay{0};
+  std::chrono::milliseconds split{0};
+  double corrupt = 0.0;  // fractions 0..1
+  double drop = 0.0;
+  double junk = 0.0;
+  std::uint64_t seed = 1;
+  bool operator==(const FaultOptions&) const = default;
+};
+
+// One piece of output: bytes to write once `after` has passed since the reply was made.
+struct TimedChunk {
+  std::chrono::milliseconds after{0};
+  ByteString bytes;
+};
+
+// What the injector did to one reply.
+struct FaultPlan {
+  std::vector<TimedChunk> chunks;  // empty when the reply was dropped
+  bool dropped = false;
+  bool corrupted = false;
+  bool split = false;
+  bool delayed = false;
+  std::size_t junk_bytes = 0;
+};
+
+class FaultInjector {
+ public:
+  explicit FaultInjector(const FaultOptions& options = {});
+
+  // Replaces the options; the generator restarts from the new seed only when the seed changed.
+  void SetOptions(const FaultOptions& options);
+  const FaultOptions& Options() const { return options_; }
+
+  // Decides the fate of one reply.
+  FaultPlan Plan(const ByteString& reply);
+
+ private:
+  bool Chance(double probability);
+
+  FaultOptions options_;
+  std::mt19937_64 random_;
+};
+
+}  // namespace kestrum_sim

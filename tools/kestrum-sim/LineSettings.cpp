@@ -1,0 +1,47 @@
+#include "LineSettings.h"
+
+#include <charconv>
+
+namespace kestrum_sim {
+
+int LineSettings::BitsPerCharacter() const {
+  return 1 + data_bits + (parity == Parity::kNone ? 0 : 1) + stop_bits;
+}
+
+std::string LineSettings::FormatText() const {
+  const char parity_letter = parity == Parity::kNone ? 'N' : parity == Parity::kEven ? 'E' : 'O';
+  return std::string{static_cast<char>('0' + data_bits), parity_letter,
+                     static_cast<char>('0' + stop_bits)};
+}
+
+std::optional<LineSettings> ParseFormat(std::string_view text, LineSettings base) {
+  if (text.size() != 3) return std::nullopt;
+  if (text[0] != '7' && text[0] != '8') return std::nullopt;
+  if (text[2] != '1' && text[2] != '2') return std::nullopt;
+  switch (text[1]) {
+    case 'N':
+      base.parity = Parity::kNone;
+      break;
+    case 'E':
+      base.parity = Parity::kEven;
+      break;
+    case 'O':
+      base.parity = Parity::kOdd;
+      break;
+    default:
+      return std::nullopt;
+  }
+  base.data_bits = text[0] - '0';
+  base.stop_bits = text[2] - '0';
+  return base;
+}
+
+std::optional<unsigned> ParseBaud(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  if (value < 50 || value > 4'000'000) return std::nullopt;
+  return value;
+}
+
+}  // namespace kestrum_sim

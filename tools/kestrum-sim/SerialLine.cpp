@@ -1,0 +1,130 @@
+#include "SerialLine.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <system_error>
+
+namespace kestrum_sim {
+
+namespace {
+
+[[noreturn]] void ThrowErrno(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+// termios constants for the rates it knows; 0 for the others.
+speed_t SpeedConstant(unsigned baud) {
+  struct Entry {
+    unsigned baud;
+    speed_t constant;
+  };
+  static constexpr std::array<Entry, 23> kSpeeds{{
+      {50, B50},         {75, B75},         {110, B110},         {134, B134},
+      {150, B150},       {200, B200},       {300, B300},         {600, B600},
+      {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
+      {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
+      {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
+      {576000, B576000}, {921600, B921600}, {1000000, B1000000},
+  }};
+  for (const Entry& entry : kSpeeds)
+    if (entry.baud == baud) return entry.constant;
+  return 0;
+}
+
+}  // namespace
+
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+void ConfigureLine(int fd, const LineSettings& line) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) ThrowErrno("tcgetattr");
+  ::cfmakeraw(&tio);
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  tio.c_cflag |= line.data_bits == 7 ? CS7 : CS8;
+  if (line.parity != Parity::kNone) tio.c_cflag |= PARENB;
+  if (line.parity == Parity::kOdd) tio.c_cflag |= PARODD;
+  if (line.stop_bits == 2) tio.c_cflag |= CSTOPB;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  const speed_t speed = SpeedConstant(line.baud);
+  if (speed != 0 && (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0))
+    ThrowErrno("cfsetspeed");
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) ThrowErrno("tcsetattr");
+  if (speed == 0 && !SetArbitraryBaud(fd, line.baud))
+    ThrowErrno("baud rate " + std::to_string(line.baud));
+}
+
+UniqueFd OpenSerialDevice(const std::string& path, const LineSettings& line) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) ThrowErrno(path);
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) throw std::system_error(EBUSY, std::generic_category(), path);
+    ThrowErrno(path);
+  }
+  if (!::isatty(fd.Get())) ThrowErrno(path);
+  try {
+    ConfigureLine(fd.Get(), line);
+  } catch (const std::system_error& error) {
+    throw std::system_error(error.code(), path + ": " + error.what());
+  }
+  ::tcflush(fd.Get(), TCIOFLUSH);
+  return fd;
+}
+
+PseudoTerminal::PseudoTerminal(const LineSettings& line, const std::string& link) {
+  int master = -1;
+  int slave = -1;
+  std::array<char, 256> name{};
+  if (::openpty(&master, &slave, name.data(), nullptr, nullptr) != 0) ThrowErrno("openpty");
+  master_.Reset(master);
+  slave_.Reset(slave);
+  slave_path_ = name.data();
+  for (const int fd : {master, slave}) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  // The slave's settings govern the line discipline of both directions: without raw mode the
+  // pty would echo the module's own replies back to it and edit lines.
+  ConfigureLine(slave, line);
+  if (::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK) != 0) ThrowErrno("fcntl");
+
+  if (!link.empty()) {
+    struct stat info {};
+    if (::lstat(link.c_str(), &info) == 0 && !S_ISLNK(info.st_mode))
+      throw std::system_error(EEXIST, std::generic_category(), link + " exists and is no link");
+    // A stale link of an earlier run is replaced in one step.
+    const std::string temporary = link + ".tmp" + std::to_string(::getpid());
+    ::unlink(temporary.c_str());
+    if (::symlink(slave_path_.c_str(), temporary.c_str()) != 0) ThrowErrno(link);
+    if (::rename(temporary.c_str(), link.c_str()) != 0) {
+      const int error = errno;
+      ::unlink(temporary.c_str());
+      throw std::system_error(error, std::generic_category(), link);
+    }
+    link_ = link;
+  }
+}
+
+PseudoTerminal::~PseudoTerminal() {
+  RemoveLink();
+}
+
+void PseudoTerminal::RemoveLink() {
+  if (link_.empty()) return;
+  std::array<char, 512> target{};
+  const ssize_t size = ::readlink(link_.c_str(), target.data(), target.size() - 1);
+  if (size > 0 && std::string(target.data(), static_cast<std::size_t>(size)) == slave_path_)
+    ::unlink(link_.c_str());
+  link_.clear();
+}
+
+}  // namespace kestrum_sim

@@ -1,0 +1,205 @@
+#include "SimulatedModule.h"
+
+#include "hextext.h"
+#include "modbuscrc.h"
+
+namespace kestrum_sim {
+
+namespace {
+
+constexpr std::uint8_t kReadHolding = 0x03;
+constexpr std::uint8_t kWriteSingle = 0x06;
+constexpr std::uint8_t kWriteMultiple = 0x10;
+constexpr std::uint16_t kMaxReadCount = 125;   // Modbus limit for function 03
+constexpr std::uint16_t kMaxWriteCount = 123;  // Modbus limit for function 16
+constexpr std::uint8_t kModeHead[kModeFrameHeadSize] = {0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50};
+
+std::uint16_t Word(const ByteString& frame, std::size_t at) {
+  return static_cast<std::uint16_t>(frame[at] << 8 | frame[at + 1]);
+}
+
+void PutWord(ByteString& out, std::uint16_t value) {
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+  out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+}
+
+std::string Hex16(std::uint16_t value) {
+  return "0x" + ByteToHex(value >> 8) + ByteToHex(value & 0xFF);
+}
+
+std::string RangeText(std::uint16_t start, unsigned count) {
+  if (count == 1) return "register " + Hex16(start);
+  return "registers " + Hex16(start) + ".." + Hex16(static_cast<std::uint16_t>(start + count - 1));
+}
+
+}  // namespace
+
+bool IsModeFrameHead(const std::uint8_t* data, std::size_t size) {
+  for (std::size_t i = 0; i < size && i < kModeFrameHeadSize; ++i)
+    if (data[i] != kModeHead[i]) return false;
+  return true;
+}
+
+SimulatedModule::SimulatedModule(const ModuleConfig& config) : config_(config) {}
+
+bool SimulatedModule::SetInput(int channel, std::uint16_t value) {
+  if (channel < 1 || channel > kInputCount) return false;
+  config_.inputs[channel - 1] = value;
+  return true;
+}
+
+std::uint16_t SimulatedModule::Input(int channel) const {
+  return channel >= 1 && channel <= kInputCount ? config_.inputs[channel - 1] : 0;
+}
+
+std::uint16_t SimulatedModule::Relay(int relay) const {
+  return relay >= 1 && relay <= kRelayCount ? relays_[relay - 1] : 0;
+}
+
+bool SimulatedModule::IsRelay(std::uint16_t address) const {
+  return address >= kFirstRelayRegister && address < kFirstRelayRegister + kRelayCount;
+}
+
+std::optional<std::uint16_t> SimulatedModule::Register(std::uint16_t address) const {
+  if (address >= kFirstInputRegister && address < kFirstInputRegister + kInputCount)
+    return config_.inputs[address - kFirstInputRegister];
+  if (IsRelay(address)) return relays_[address - kFirstRelayRegister];
+  return std::nullopt;
+}
+
+Handled SimulatedModule::HandleRequest(const ByteString& frame) {
+  if (frame.size() < 4) return {Outcome::kTooShort, {}, "frame too short, ignored"};
+  if (!HasValidCrc(frame)) return {Outcome::kBadCrc, {}, "bad CRC, no answer"};
+  const std::uint8_t address = frame[0];
+  const bool broadcast = address == 0;
+  if (!broadcast && address != config_.address)
+    return {Outcome::kOtherAddress, {}, "for address " + std::to_string(address) + ", no answer"};
+  if (mode_ == DeviceMode::kDataCentre && config_.data_centre_modbus == DataCentreModbus::kIgnore)
+    return {Outcome::kIgnoredDataCentre, {}, "Modbus request in data-centre mode, not answered"};
+
+  switch (frame[1]) {
+    case kReadHolding:
+      return Read(frame, broadcast);
+    case kWriteSingle:
+      return WriteSingle(frame, broadcast);
+    case kWriteMultiple:
+      return WriteMultiple(frame, broadcast);
+    default:
+      return Exception(frame[1], ExceptionCode::kIllegalFunction, broadcast,
+                       "function " + std::to_string(frame[1]) + " not supported");
+  }
+}
+
+Handled SimulatedModule::Exception(std::uint8_t function, ExceptionCode code, bool broadcast,
+                                   std::string note) {
+  const auto code_value = static_cast<std::uint8_t>(code);
+  note += ": exception " + ByteToHex(code_value);
+  if (broadcast) return {Outcome::kBroadcast, {}, note + " (broadcast, no answer)"};
+  ByteString reply{config_.address, static_cast<std::uint8_t>(function | 0x80), code_value};
+  return {Outcome::kException, WithCrc(std::move(reply)), std::move(note)};
+}
+
+Handled SimulatedModule::Read(const ByteString& frame, bool broadcast) {
+  if (frame.size() != 8)
+    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+                     "read request of " + std::to_string(frame.size()) + " bytes");
+  const std::uint16_t start = Word(frame, 2);
+  const std::uint16_t count = Word(frame, 4);
+  if (count == 0 || count > kMaxReadCount)
+    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+                     "read of " + std::to_string(count) + " registers");
+  ByteString reply{config_.address, frame[1], static_cast<std::uint8_t>(count * 2)};
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned address = start + i;
+    const auto value = address <= 0xFFFF ? Register(static_cast<std::uint16_t>(address))
+                                         : std::optional<std::uint16_t>{};
+    if (!value)
+      return Exception(frame[1], ExceptionCode::kIllegalDataAddress, broadcast,
+                       "read of " + RangeText(start, count) + " outside the map");
+    PutWord(reply, *value);
+  }
+  // A broadcast read is meaningless: nothing is answered.
+  if (broadcast) return {Outcome::kBroadcast, {}, "broadcast read ignored"};
+  return {Outcome::kAnswered, WithCrc(std::move(reply)), "read " + RangeText(start, count)};
+}
+
+Handled SimulatedModule::WriteSingle(const ByteString& frame, bool broadcast) {
+  if (frame.size() != 8)
+    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+                     "write request of " + std::to_string(frame.size()) + " bytes");
+  const std::uint16_t reg = Word(frame, 2);
+  const std::uint16_t value = Word(frame, 4);
+  if (!IsRelay(reg))
+    return Exception(frame[1], ExceptionCode::kIllegalDataAddress, broadcast,
+                     "write to " + RangeText(reg, 1) + " refused");
+  if (value > 1)
+    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+                     "relay value " + std::to_string(value) + " refused");
+  relays_[reg - kFirstRelayRegister] = value;
+  std::string note =
+      "relay " + std::to_string(reg - kFirstRelayRegister + 1) + (value ? " on" : " off");
+  if (broadcast) return {Outcome::kBroadcast, {}, note + " (broadcast, no answer)"};
+  // The reply to function 06 is the request itself.
+  return {Outcome::kAnswered, frame, std::move(note)};
+}
+
+Handled SimulatedModule::WriteMultiple(const ByteString& frame, bool broadcast) {
+  if (frame.size() < 9 || frame.size() != 9u + frame[6])
+    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+                     "write request of " + std::to_string(frame.size()) + " bytes");
+  const std::uint16_t start = Word(frame, 2);
+  const std::uint16_t count = Word(frame, 4);
+  if (count == 0 || count > kMaxWriteCount || frame[6] != count * 2)
+    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+                     "write of " + std::to_string(count) + " registers with " +
+                         std::to_string(frame[6]) + " data bytes");
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned reg = start + i;
+    if (reg > 0xFFFF || !IsRelay(static_cast<std::uint16_t>(reg)))
+      return Exception(frame[1], ExceptionCode::kIllegalDataAddress, broadcast,
+                       "write to " + RangeText(start, count) + " refused");
+  }
+  for (unsigned i = 0; i < count; ++i) {
+    if (Word(frame, 7 + 2 * i) > 1)
+      return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+                       "relay value " + std::to_string(Word(frame, 7 + 2 * i)) + " refused");
+  }
+  std::string note;
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned relay = start + i - kFirstRelayRegister;
+    relays_[relay] = Word(frame, 7 + 2 * i);
+    if (!note.empty()) note += ", ";
+    note += "relay " + std::to_string(relay + 1) + (relays_[relay] ? " on" : " off");
+  }
+  if (broadcast) return {Outcome::kBroadcast, {}, note + " (broadcast, no answer)"};
+  ByteString reply{config_.address, frame[1]};
+  PutWord(reply, start);
+  PutWord(reply, count);
+  return {Outcome::kAnswered, WithCrc(std::move(reply)), std::move(note)};
+}
+
+Handled SimulatedModule::HandleModeFrame(const ByteString& frame) {
+  if (frame.size() != kModeFrameSize || !IsModeFrameHead(frame.data(), frame.size()))
+    return {Outcome::kModeBadChecksum, {}, "malformed mode frame ignored"};
+  unsigned sum = 0;
+  for (std::size_t i = 0; i + 1 < kModeFrameSize; ++i) sum += frame[i];
+  if ((sum & 0xFF) != frame[8])
+    return {Outcome::kModeBadChecksum,
+            {},
+            "mode frame with bad checksum " + ByteToHex(frame[8]) + " (expected " +
+                ByteToHex(sum & 0xFF) + ") ignored"};
+  if (frame[6] > 1 || frame[7] != 0x01)
+    return {Outcome::kModeUnknown,
+            {},
+            "mode frame for unknown mode " + ByteToHex(frame[6]) + " " + ByteToHex(frame[7]) +
+                " ignored"};
+  const DeviceMode previous = mode_;
+  mode_ = frame[6] == 0 ? DeviceMode::kControl : DeviceMode::kDataCentre;
+  std::string note = mode_ == DeviceMode::kControl ? "control mode" : "data-centre mode";
+  note = (previous == mode_ ? "mode frame: stays in " : "mode frame: switched to ") + note;
+  ByteString reply;
+  if (config_.mode_reply == ModeReply::kEcho) reply = frame;
+  return {Outcome::kModeSwitched, std::move(reply), std::move(note)};
+}
+
+}  // namespace kestrum_sim

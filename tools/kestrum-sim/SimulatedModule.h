@@ -1,0 +1,117 @@
+#pragma once
+// The simulated KESTRUM module itself: its register map and what it answers to one request.
+// Pure and single-threaded: no clock, no I/O. The Simulator guards it with its own mutex.
+//
+// Register map (16-bit holding registers):
+//   0x0010, 0x0011   digital inputs DI1 and DI2 (read only; set by the person running the module)
+//   0x0014 .. 0x0017 relays 1 to 4 (read/write; 0 = off, 1 = on; any other value is refused)
+// 0x0012 and 0x0013 do not exist: a range that touches them is refused like any range outside.
+//
+// Functions: 03 Read Holding Registers, 06 Write Single Register, 16 Write Multiple Registers.
+//   - a range outside the map, or a write that touches an input register: exception 02
+//   - a malformed request (register count 0 or too large, byte count that does not match the
+//     register count, wrong length for the function, relay value other than 0 or 1): exception 03
+//   - any other function code: exception 01
+//   - a bad CRC or another slave address: no answer; address 0 (broadcast): act, never answer
+//
+// Mode frames AA 55 00 05 E0 50 0m 01 cs (cs = low byte of the sum of the first eight bytes)
+// switch between control mode (m = 0) and data-centre mode (m = 1). By default the module keeps
+// answering Modbus in both modes and answers nothing to a mode frame; both are options.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ByteString.h"
+
+namespace kestrum_sim {
+
+inline constexpr std::uint8_t kDefaultAddress = 100;
+inline constexpr std::uint16_t kFirstInputRegister = 0x0010;
+inline constexpr std::uint16_t kFirstRelayRegister = 0x0014;
+inline constexpr int kInputCount = 2;
+inline constexpr int kRelayCount = 4;
+
+enum class DeviceMode { kControl = 0, kDataCentre = 1 };
+
+// What the module sends back to a mode frame.
+enum class ModeReply { kNone, kEcho };
+
+// Whether the module answers Modbus requests while it is in data-centre mode.
+enum class DataCentreModbus { kAnswer, kIgnore };
+
+struct ModuleConfig {
+  std::uint8_t address = kDefaultAddress;  // 1..247 (0 is the broadcast address)
+  std::array<std::uint16_t, kInputCount> inputs{0, 0};
+  ModeReply mode_reply = ModeReply::kNone;
+  DataCentreModbus data_centre_modbus = DataCentreModbus::kAnswer;
+};
+
+// Modbus exception codes the module uses.
+enum class ExceptionCode : std::uint8_t {
+  kIllegalFunction = 0x01,
+  kIllegalDataAddress = 0x02,
+  kIllegalDataValue = 0x03,
+};
+
+// What became of one received frame.
+enum class Outcome {
+  kAnswered,           // normal reply in `reply`
+  kException,          // exception reply in `reply`
+  kBroadcast,          // address 0: acted on (writes), no reply
+  kOtherAddress,       // valid frame for another slave: ignored
+  kBadCrc,             // CRC wrong: ignored
+  kTooShort,           // fewer than 4 bytes: ignored
+  kModeSwitched,       // valid mode frame; `reply` holds the echo when echoing is on
+  kModeBadChecksum,    // mode frame whose checksum is wrong: ignored
+  kModeUnknown,        // mode frame with a mode number other than 0 or 1: ignored
+  kIgnoredDataCentre,  // Modbus request while in data-centre mode with Modbus switched off
+};
+
+struct Handled {
+  Outcome outcome = Outcome::kTooShort;
+  ByteString reply;  // empty when nothing is to be sent
+  std::string note;  // one line for the log: what the module did
+};
+
+// True when `frame` starts with the fixed head of a mode frame, AA 55 00 05 E0 50.
+bool IsModeFrameHead(const std::uint8_t* data, std::size_t size);
+inline constexpr std::size_t kModeFrameSize = 9;
+inline constexpr std::size_t kModeFrameHeadSize = 6;
+
+class SimulatedModule {
+ public:
+  explicit SimulatedModule(const ModuleConfig& config = {});
+
+  // A Modbus RTU request (address, function, data, CRC) as the framer delimited it.
+  Handled HandleRequest(const ByteString& frame);
+  // A 9-byte frame that starts with the mode-frame head.
+  Handled HandleModeFrame(const ByteString& frame);
+
+  std::uint8_t Address() const { return config_.address; }
+  DeviceMode Mode() const { return mode_; }
+  const ModuleConfig& Config() const { return config_; }
+
+  // channel 1 or 2; returns false for another channel.
+  bool SetInput(int channel, std::uint16_t value);
+  std::uint16_t Input(int channel) const;
+  // relay 1..4
+  std::uint16_t Relay(int relay) const;
+  // Any register of the map; nullopt for an address outside it.
+  std::optional<std::uint16_t> Register(std::uint16_t address) const;
+
+ private:
+  Handled Read(const ByteString& frame, bool broadcast);
+  Handled WriteSingle(const ByteString& frame, bool broadcast);
+  Handled WriteMultiple(const ByteString& frame, bool broadcast);
+  Handled Exception(std::uint8_t function, ExceptionCode code, bool broadcast, std::string note);
+  bool IsRelay(std::uint16_t address) const;
+
+  ModuleConfig config_;
+  std::array<std::uint16_t, kRelayCount> relays_{0, 0, 0, 0};
+  DeviceMode mode_ = DeviceMode::kControl;
+};
+
+}  // namespace kestrum_sim
