@@ -38,7 +38,8 @@ void CheckBlock(const ByteString& block, bool readingOutputs) {
   const char* label = readingOutputs ? "DO" : "DI";
   for (int k = 1; k <= 2; ++k) {
     const ChannelValue& c = r.channels[static_cast<std::size_t>(k - 1)];
-    const std::string value = BytesToHexText(ByteString{block[static_cast<std::size_t>(2 * k + 2)]});
+    const std::string value =
+        BytesToHexText(ByteString{block[static_cast<std::size_t>(2 * k + 2)]});
     Check(c.cellText == value);
     Check(c.logLine == label + std::to_string(k) + "=" + value);
     Check(c.row == (readingOutputs ? k + 3 : k));

@@ -17,7 +17,7 @@ esac
 
 bash scripts/install-deps.sh
 cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DRTUTEST_FUZZ=ON \
-  -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_TESTS=OFF -DRTUTEST_BUILD_BENCH=OFF >/dev/null
+  -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_TESTS=OFF -DRTUTEST_BUILD_BENCH=OFF -DRTUTEST_BUILD_SIM=ON >/dev/null
 cmake --build "$root/build-fuzz" -j "$(nproc)" >/dev/null
 
 status=0
