@@ -281,7 +281,7 @@ void TCommEventChars::Assign(const TCommEventChars& source) {
 // ---------------------------------------------------------------------------------------------
 // TCommTimeoutsEx
 
-std::uint32_t TCommTimeoutsEx::DeviceValue(std::uint32_t COMMTIMEOUTS::*field,
+std::uint32_t TCommTimeoutsEx::DeviceValue(DWORD COMMTIMEOUTS::*field,
                                            std::uint32_t held) const {
   COMMTIMEOUTS timeouts{};
   if (comm_.Opened() && comm_.Device()->GetCommTimeouts(timeouts)) return timeouts.*field;

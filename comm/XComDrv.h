@@ -131,7 +131,8 @@ class TCommTimeoutsEx {
 
  private:
   friend class TCustomComm;
-  std::uint32_t DeviceValue(std::uint32_t COMMTIMEOUTS::*field, std::uint32_t held) const;
+  // DWORD: the field type of COMMTIMEOUTS (unsigned long on Windows).
+  std::uint32_t DeviceValue(DWORD COMMTIMEOUTS::*field, std::uint32_t held) const;
   void Store(std::uint32_t& field, std::uint32_t value);
   TCustomComm& comm_;
   std::uint32_t readInterval_ = 1;
