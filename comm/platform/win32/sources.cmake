@@ -1,3 +1,6 @@
-# The Win32 platform layer.
+# The Win32 platform layer: the Windows communications API itself.
 set(COMM_PLATFORM_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/SystemError.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/StopSignal.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Win32CommDevice.cpp
 )

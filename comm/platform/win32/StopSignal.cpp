@@ -1,0 +1,41 @@
+// The stop signal on Windows: an unnamed manual-reset event, created not signalled. The monitor
+// thread waits on it together with its port wait (WaitForMultipleObjects), so setting it ends a
+// pending wait at once.
+
+#include "StopSignal.h"
+
+#include <system_error>
+
+#include "WinTypes.h"
+
+namespace xcom {
+
+namespace {
+
+HANDLE AsHandle(std::intptr_t value) {
+  return reinterpret_cast<HANDLE>(value);
+}
+
+}  // namespace
+
+StopSignal::StopSignal()
+    : handle_(reinterpret_cast<std::intptr_t>(::CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
+  if (handle_ == 0) {
+    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
+                            "CreateEventA (stop signal)");
+  }
+}
+
+StopSignal::~StopSignal() {
+  ::CloseHandle(AsHandle(handle_));
+}
+
+void StopSignal::Set() {
+  ::SetEvent(AsHandle(handle_));
+}
+
+bool StopSignal::IsSet() const {
+  return ::WaitForSingleObject(AsHandle(handle_), 0) == WAIT_OBJECT_0;
+}
+
+}  // namespace xcom
