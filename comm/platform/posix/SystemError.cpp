@@ -6,7 +6,9 @@
 
 namespace xcom {
 
-int LastSystemError() { return errno; }
+int LastSystemError() {
+  return errno;
+}
 
 std::string SystemErrorText(int error) {
   char buffer[256] = {};

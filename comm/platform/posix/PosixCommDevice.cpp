@@ -1,0 +1,719 @@
+// The communications device on Linux: a terminal device (a UART, a USB adapter, a pseudo-
+// terminal) driven through termios, standing in for the Windows communications calls.
+//
+// What each call does here:
+// - Opening: O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC on a character device that is a
+//   terminal; anything else is refused. The device is taken with flock(LOCK_EX | LOCK_NB), which
+//   stops a second open from this or any other process (root too); TIOCEXCL is set as well, to
+//   keep out programs that do not lock, and cleared again before closing. The line is put in
+//   raw mode at once, so that it never echoes or edits what arrives.
+// - A pseudo-terminal passes bytes on unchanged and always reports 8 data bits without parity,
+//   whatever it is given: there the block's ByteSize and Parity are accepted as they are and
+//   answered from the block. Every other driver must take the character format as asked.
+// - SetCommState / GetCommState: see LineSettings.h. The last accepted block is kept, and
+//   GetCommState answers it overlaid with what the driver reports.
+// - Queues: SetupComm sizes are held and reported by GetCommProperties. The input count is the
+//   bytes this object holds (see below) plus FIONREAD; the output count is TIOCOUTQ (always 0 on
+//   a pseudo-terminal). A failing query counts 0.
+// - Events: the monitor thread waits in WaitCommEvent with epoll, edge-triggered, so that one
+//   arrival of bytes gives one deChar however long older bytes stay unread, and the wait never
+//   spins. At each arrival the monitor moves the new bytes from the driver into this object's
+//   input buffer (up to the SetupComm input size; the rest waits in the driver, so the driver's
+//   own flow control still works), which is how it sees them:
+//     deFlag      the event character (EvtChar of the last control block) was among them;
+//     deIn80Full  the queued input (held + driver) reached 80 % of the SetupComm input size
+//                 (4096 before SetupComm); reported when it crosses that mark, again after it
+//                 fell below it;
+//     deError     the driver's framing/overrun/parity/buffer-overrun counters rose (TIOCGICOUNT);
+//     deBreak     its break counter rose;
+//     deCTS, deDSR, deRLSD, deRing  the driver's modem-line counters (TIOCGICOUNT) or, without
+//                 them, the lines themselves (TIOCMGET) changed. Lines raise no file event, so
+//                 they are sampled every 50 ms while the mask asks for them.
+//   A pseudo-terminal has neither counters nor lines: there the wait sleeps until bytes arrive.
+//   A hangup (EPOLLHUP, EPOLLERR, read() = 0 or EIO) fails the wait, and every later one.
+// - Transfers: writes are non-blocking and wait for room with poll(), 1000 ms at most; reads
+//   take the held bytes first, then the driver's, and obey the read time-outs when more is
+//   asked for than is queued.
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "CommDevice.h"
+#include "DeviceName.h"
+#include "LineSettings.h"
+#include "UniqueFd.h"
+#include "XComErr.h"
+
+namespace xcom {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr DWORD MAXDWORD = 0xFFFFFFFF;
+
+// Event mask bits (the Windows comm events).
+constexpr DWORD EV_RXCHAR = 0x0001, EV_RXFLAG = 0x0002, EV_CTS = 0x0008, EV_DSR = 0x0010,
+                EV_RLSD = 0x0020, EV_BREAK = 0x0040, EV_ERR = 0x0080, EV_RING = 0x0100,
+                EV_RX80FULL = 0x0400;
+constexpr DWORD kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR;
+// ClearCommError error bits.
+constexpr DWORD CE_RXOVER = 0x0001, CE_OVERRUN = 0x0002, CE_RXPARITY = 0x0004, CE_FRAME = 0x0008,
+                CE_BREAK = 0x0010;
+// GetCommProperties values.
+constexpr DWORD SP_SERIALCOMM = 0x0001, PST_RS232 = 0x0001, BAUD_USER = 0x10000000;
+constexpr DWORD kAllStandardBauds = 0x0007FFFF;  // BAUD_075 .. BAUD_57600 and BAUD_128K
+constexpr DWORD PCF_RTSCTS = 0x0002, PCF_RLSD = 0x0004, PCF_PARITY_CHECK = 0x0008,
+                PCF_XONXOFF = 0x0010, PCF_SETXCHAR = 0x0020, PCF_TOTALTIMEOUTS = 0x0040,
+                PCF_INTTIMEOUTS = 0x0080;
+constexpr DWORD SP_PARITY = 0x0001, SP_BAUD = 0x0002, SP_DATABITS = 0x0004, SP_STOPBITS = 0x0008,
+                SP_HANDSHAKING = 0x0010, SP_PARITY_CHECK = 0x0020, SP_RLSD = 0x0040;
+constexpr WORD DATABITS_5_TO_8 = 0x000F;
+constexpr WORD STOPBITS_10 = 0x0001, STOPBITS_20 = 0x0004, PARITY_ALL = 0x1F00;
+
+constexpr std::chrono::milliseconds kWriteWait{1000};
+constexpr std::uint32_t kDefaultQueueSize = 4096;
+constexpr int kLineSampleMs = 50;
+// How long a wait on a device that is gone sleeps: short, so the caller notices soon, yet
+// long enough that a caller's loop around it cannot spin.
+constexpr std::uint32_t kDeadDeviceStepMs = 10;
+constexpr short kPollDead = POLLHUP | POLLERR | POLLNVAL;
+
+bool IsDeviceGoneError(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+}
+
+// Milliseconds left until `deadline`, rounded up, at least 0.
+int MsUntil(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<long long>(ms, 0x7FFFFFFF));
+}
+
+void DrainEventFd(int fd) {
+  std::uint64_t value;
+  [[maybe_unused]] const ssize_t n = ::read(fd, &value, sizeof value);
+}
+
+void SignalEventFd(int fd) {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+DCB DefaultDcb() {
+  DCB dcb;
+  std::memset(&dcb, 0, sizeof dcb);
+  dcb.DCBlength = sizeof(DCB);
+  dcb.fBinary = 1;
+  dcb.fDtrControl = 1;
+  dcb.fRtsControl = 1;
+  return dcb;
+}
+
+class PosixCommDevice final : public CommDevice {
+ public:
+  PosixCommDevice(UniqueFd fd, UniqueFd epoll, UniqueFd maskChanged, UniqueFd inputMoved,
+                  bool exclusive, bool pseudoTerminal)
+      : fd_(std::move(fd)),
+        epoll_(std::move(epoll)),
+        maskChanged_(std::move(maskChanged)),
+        inputMoved_(std::move(inputMoved)),
+        exclusive_(exclusive),
+        pseudoTerminal_(pseudoTerminal) {
+    ProbeLineSupport();
+    // Until a block is written, the held one is what the driver runs.
+    LineSettings line;
+    if (ReadLineSettings(fd_.Get(), line)) OverlayLineOnDcb(line, dcb_);
+  }
+
+  ~PosixCommDevice() override {
+    // TIOCEXCL outlives the descriptor on some drivers: clear it before letting go.
+    if (exclusive_) ::ioctl(fd_.Get(), TIOCNXCL);
+  }
+
+  PosixCommDevice(const PosixCommDevice&) = delete;
+  PosixCommDevice& operator=(const PosixCommDevice&) = delete;
+
+  bool SetCommState(const DCB& dcb) override {
+    LineSettings line;
+    if (!ReadLineSettings(fd_.Get(), line)) return NoteFailure();
+    if (!ApplyDcbToLine(dcb, line)) {
+      errno = EINVAL;
+      return false;
+    }
+    if (!WriteLineSettings(fd_.Get(), line, !pseudoTerminal_)) return NoteFailure();
+    SetModemLines(dcb);
+    std::lock_guard lock(mutex_);
+    dcb_ = dcb;
+    return true;
+  }
+
+  bool GetCommState(DCB& dcb) override {
+    LineSettings line;
+    if (!ReadLineSettings(fd_.Get(), line)) return NoteFailure();
+    DCB out;
+    {
+      std::lock_guard lock(mutex_);
+      out = dcb_;
+    }
+    OverlayLineOnDcb(line, out, !pseudoTerminal_);
+    int bits = 0;
+    if (::ioctl(fd_.Get(), TIOCMGET, &bits) == 0)
+      OverlayModemLinesOnDcb((bits & TIOCM_DTR) != 0, (bits & TIOCM_RTS) != 0, out);
+    out.DCBlength = sizeof(DCB);
+    dcb = out;
+    return true;
+  }
+
+  // The sizes only steer this layer (the input buffer's size, the 80 % mark, the output-room
+  // wait); the kernel's own queues have fixed sizes.
+  bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override {
+    if (lost_) return Gone();
+    std::lock_guard lock(mutex_);
+    inQueue_ = inQueue;
+    outQueue_ = outQueue;
+    input_.reserve(InputLimitLocked());
+    return true;
+  }
+
+  bool PurgeComm(std::uint32_t flags) override {
+    if ((flags & ~std::uint32_t(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) !=
+        0) {
+      errno = EINVAL;
+      return false;
+    }
+    bool ok = true;
+    std::lock_guard lock(mutex_);
+    if (flags & PURGE_RXABORT) {
+      // Ends a read that waits for more bytes (ReadOverlapped on another thread).
+      ++readAborts_;
+      if (readersWaiting_ > 0) SignalEventFd(inputMoved_.Get());
+    }
+    if (flags & PURGE_RXCLEAR) {
+      input_.clear();
+      inputHead_ = 0;
+      above80_ = false;
+      ok = ::tcflush(fd_.Get(), TCIFLUSH) == 0 && ok;
+    }
+    if (flags & PURGE_TXCLEAR) ok = ::tcflush(fd_.Get(), TCOFLUSH) == 0 && ok;
+    // PURGE_TXABORT: a write never stays pending after WriteOverlapped, so there is none to end.
+    return ok || NoteFailure();
+  }
+
+  bool SetCommTimeouts(const COMMTIMEOUTS& timeouts) override {
+    if (lost_) return Gone();
+    std::lock_guard lock(mutex_);
+    timeouts_ = timeouts;
+    return true;
+  }
+
+  bool GetCommTimeouts(COMMTIMEOUTS& timeouts) override {
+    std::lock_guard lock(mutex_);
+    timeouts = timeouts_;
+    return true;
+  }
+
+  bool GetCommProperties(COMMPROP& p) override {
+    static_assert(sizeof(COMMPROP) == 64, "COMMPROP keeps the Windows layout");
+    std::memset(&p, 0, sizeof p);
+    p.wPacketLength = sizeof(COMMPROP);
+    p.wPacketVersion = 2;
+    p.dwServiceMask = SP_SERIALCOMM;
+    p.dwMaxBaud = BAUD_USER;
+    p.dwProvSubType = PST_RS232;
+    p.dwProvCapabilities = PCF_RTSCTS | PCF_RLSD | PCF_PARITY_CHECK | PCF_XONXOFF | PCF_SETXCHAR |
+                           PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS;
+    p.dwSettableParams = SP_PARITY | SP_BAUD | SP_DATABITS | SP_STOPBITS | SP_HANDSHAKING |
+                         SP_PARITY_CHECK | SP_RLSD;
+    p.dwSettableBaud = kAllStandardBauds | BAUD_USER;
+    p.wSettableData = DATABITS_5_TO_8;
+    p.wSettableStopParity = STOPBITS_10 | STOPBITS_20 | PARITY_ALL;
+    std::lock_guard lock(mutex_);
+    p.dwCurrentTxQueue = outQueue_;
+    p.dwCurrentRxQueue = inQueue_;
+    return true;
+  }
+
+  bool ClearCommError(std::uint32_t& errors, COMSTAT& status) override {
+    std::lock_guard lock(mutex_);
+    errors = LineErrorsLocked();
+    status = COMSTAT{};
+    int queued = 0;
+    const bool ok = ::ioctl(fd_.Get(), FIONREAD, &queued) == 0;
+    status.cbInQue = HeldInputLocked() + (ok && queued > 0 ? std::uint32_t(queued) : 0);
+    int outgoing = 0;
+    if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) == 0 && outgoing > 0)
+      status.cbOutQue = std::uint32_t(outgoing);
+    return ok || NoteFailure();
+  }
+
+  bool SetCommMask(std::uint32_t mask) override {
+    std::lock_guard lock(mutex_);
+    mask_ = mask;
+    // As on Windows, changing the mask completes a pending wait (with no events).
+    if (waitPending_) SignalEventFd(maskChanged_.Get());
+    return true;
+  }
+
+  std::uint32_t WriteOverlapped(const std::uint8_t* buffer, std::uint32_t count) override {
+    if (count == 0 || lost_) return 0;
+    const auto deadline = Clock::now() + kWriteWait;
+    std::uint32_t written = 0;
+    while (written < count) {
+      const ssize_t n = ::write(fd_.Get(), buffer + written, count - written);
+      if (n > 0) {
+        written += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) {
+        if (IsDeviceGoneError(errno)) lost_ = true;
+        break;
+      }
+      const int left = MsUntil(deadline);
+      if (left == 0) break;
+      pollfd p{fd_.Get(), POLLOUT, 0};
+      const int r = ::poll(&p, 1, left);
+      if (r < 0 && errno != EINTR) break;
+      if (r > 0 && (p.revents & kPollDead) != 0 && (p.revents & POLLOUT) == 0) {
+        lost_ = true;
+        break;
+      }
+    }
+    return written;
+  }
+
+  std::uint32_t ReadOverlapped(std::uint8_t* buffer, std::uint32_t count) override {
+    if (count == 0) return 0;
+    const auto start = Clock::now();
+    COMMTIMEOUTS t;
+    unsigned aborts;
+    {
+      std::lock_guard lock(mutex_);
+      t = timeouts_;
+      aborts = readAborts_;
+    }
+    std::uint32_t got = Take(buffer, count, 0);
+    if (got == count) return got;
+
+    // More was asked for than is queued: the read time-outs decide how long to wait.
+    if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+        t.ReadTotalTimeoutConstant == 0)
+      return got;  // "return at once with what is there"
+    const bool firstBytes =
+        t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
+    if (firstBytes && got > 0) return got;
+    std::uint64_t totalMs = 0;
+    if (firstBytes)
+      totalMs = t.ReadTotalTimeoutConstant;
+    else
+      totalMs = std::uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
+    const bool hasTotal = totalMs != 0;
+    const auto totalDeadline = start + std::chrono::milliseconds(std::min<std::uint64_t>(
+                                           totalMs, std::uint64_t(365) * 24 * 3600 * 1000));
+    const bool hasInterval =
+        !firstBytes && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
+    auto lastByte = Clock::now();
+    for (;;) {
+      int wait = -1;
+      if (hasTotal) wait = MsUntil(totalDeadline);
+      if (hasInterval && got > 0) {
+        const int gap = MsUntil(lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));
+        wait = wait < 0 ? gap : std::min(wait, gap);
+      }
+      if (wait == 0) return got;
+      WaitReadable(wait);
+      {
+        std::lock_guard lock(mutex_);
+        if (readAborts_ != aborts) return got;
+      }
+      const std::uint32_t n = Take(buffer + got, count - got, got);
+      if (n > 0) {
+        got += n;
+        lastByte = Clock::now();
+        if (got == count || firstBytes) return got;
+      }
+    }
+  }
+
+  WaitOutcome WaitCommEvent(StopSignal& stop, std::uint32_t& eventMask) override {
+    eventMask = 0;
+    if (!WatchStopSignal(static_cast<int>(stop.NativeHandle()))) return WaitOutcome::Failed;
+    for (;;) {
+      if (stop.IsSet()) return WaitOutcome::Stopped;
+      if (lost_) return WaitOutcome::Failed;
+      int timeout = -1;
+      {
+        std::lock_guard lock(mutex_);
+        DrainEventFd(maskChanged_.Get());
+        waitPending_ = true;
+        if ((mask_ & kLineEvents) != 0 && (countersSupported_ || linesSupported_))
+          timeout = kLineSampleMs;
+      }
+      epoll_event ready[4];
+      const int n = ::epoll_wait(epoll_.Get(), ready, 4, timeout);
+      const int waitError = errno;
+      {
+        std::lock_guard lock(mutex_);
+        waitPending_ = false;
+      }
+      if (n < 0 && waitError != EINTR) return WaitOutcome::Failed;
+      if (stop.IsSet()) return WaitOutcome::Stopped;
+
+      std::uint32_t found = 0;
+      bool maskChanged = false;
+      for (int i = 0; i < n; ++i) {
+        if (ready[i].data.fd == maskChanged_.Get()) {
+          maskChanged = true;
+        } else if (ready[i].data.fd == fd_.Get()) {
+          if ((ready[i].events & (EPOLLHUP | EPOLLERR)) != 0) {
+            lost_ = true;
+            return WaitOutcome::Failed;
+          }
+          if ((ready[i].events & EPOLLIN) != 0) {
+            found |= EV_RXCHAR | TakeArrivals();
+            if (lost_) return WaitOutcome::Failed;
+          }
+        }
+      }
+      std::lock_guard lock(mutex_);
+      if ((mask_ & kLineEvents) != 0 || found != 0) found |= LineEventsLocked();
+      found &= mask_;
+      if (found != 0 || maskChanged) {
+        eventMask = found;
+        return WaitOutcome::Events;
+      }
+    }
+  }
+
+  void WaitForInput(std::uint32_t milliseconds) override {
+    if (!lost_) WaitReadable(static_cast<int>(std::min<std::uint32_t>(milliseconds, 0x7FFFFFFF)));
+    if (lost_) SleepDeadStep(milliseconds);
+  }
+
+  void WaitForOutputRoom(std::uint32_t milliseconds) override {
+    if (lost_) return SleepDeadStep(milliseconds);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    pollfd p{fd_.Get(), POLLOUT, 0};
+    const int r =
+        ::poll(&p, 1, static_cast<int>(std::min<std::uint32_t>(milliseconds, 0x7FFFFFFF)));
+    if (r > 0 && (p.revents & kPollDead) != 0 && (p.revents & POLLOUT) == 0) {
+      lost_ = true;
+      return SleepDeadStep(milliseconds);
+    }
+    if (r <= 0) return;
+    // The driver calls itself writable long before its queue has drained below the output
+    // size the caller counts against: sleep about as long as the line needs to send the excess.
+    int outgoing = 0;
+    if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) != 0 || outgoing <= 0) return;
+    std::uint32_t excess, bitsPerSecond, bitsPerChar;
+    {
+      std::lock_guard lock(mutex_);
+      const std::uint32_t size = outQueue_ != 0 ? outQueue_ : kDefaultQueueSize;
+      if (std::uint32_t(outgoing) < size) return;
+      excess = std::uint32_t(outgoing) - size + 1;
+      bitsPerSecond = dcb_.BaudRate != 0 ? dcb_.BaudRate : 9600;
+      bitsPerChar = 2u + dcb_.ByteSize + (dcb_.Parity != NOPARITY ? 1u : 0u) +
+                    (dcb_.StopBits == TWOSTOPBITS ? 1u : 0u);
+    }
+    const std::uint64_t needMs = std::uint64_t(excess) * bitsPerChar * 1000 / bitsPerSecond + 1;
+    const int left = MsUntil(deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(needMs, left)));
+  }
+
+  bool DeviceLost() const override { return lost_; }
+
+ private:
+  // A failed device call: notes a device that is gone, keeps errno, answers false.
+  bool NoteFailure() {
+    const int error = errno;
+    if (IsDeviceGoneError(error)) lost_ = true;
+    errno = error;
+    return false;
+  }
+  static bool Gone() {
+    errno = EIO;
+    return false;
+  }
+
+  void SleepDeadStep(std::uint32_t milliseconds) {
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::min(milliseconds, kDeadDeviceStepMs)));
+  }
+
+  std::uint32_t InputLimitLocked() const { return inQueue_ != 0 ? inQueue_ : kDefaultQueueSize; }
+  std::uint32_t HeldInputLocked() const {
+    return static_cast<std::uint32_t>(input_.size() - inputHead_);
+  }
+
+  // Copies up to `count` bytes, the held ones first, then the driver's. Raises code 10 when the
+  // device read fails and nothing was taken in this call (`before` bytes came in earlier passes
+  // of the same ReadOverlapped: then the bytes are handed over and the failure is left for the
+  // next read).
+  std::uint32_t Take(std::uint8_t* buffer, std::uint32_t count, std::uint32_t before) {
+    std::unique_lock lock(mutex_);
+    std::uint32_t got = std::min(count, HeldInputLocked());
+    if (got > 0) {
+      std::memcpy(buffer, input_.data() + inputHead_, got);
+      inputHead_ += got;
+      if (inputHead_ == input_.size()) {
+        input_.clear();
+        inputHead_ = 0;
+      }
+    }
+    while (got < count) {
+      const ssize_t n = ::read(fd_.Get(), buffer + got, count - got);
+      if (n > 0) {
+        got += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) break;
+      // read() = 0 on a terminal in raw mode means the line was hung up.
+      const int error = n == 0 ? EIO : errno;
+      if (IsDeviceGoneError(error)) lost_ = true;
+      if (got > 0 || before > 0) break;
+      lock.unlock();
+      errno = error;
+      RaiseLastDeviceError(ErrorMessages().ReadFailed, 10);
+    }
+    return got;
+  }
+
+  // Waits until the driver has input, the monitor moved some into the held buffer, or a
+  // PURGE_RXABORT, for at most `ms` (-1: no limit).
+  void WaitReadable(int ms) {
+    {
+      std::lock_guard lock(mutex_);
+      if (HeldInputLocked() > 0) return;
+      if (readersWaiting_ == 0) DrainEventFd(inputMoved_.Get());
+      ++readersWaiting_;
+    }
+    pollfd p[2] = {{fd_.Get(), POLLIN, 0}, {inputMoved_.Get(), POLLIN, 0}};
+    int r;
+    do {
+      r = ::poll(p, 2, ms);
+    } while (r < 0 && errno == EINTR);
+    if (r > 0 && (p[0].revents & kPollDead) != 0) lost_ = true;
+    std::lock_guard lock(mutex_);
+    --readersWaiting_;
+  }
+
+  // The monitor, at an arrival: moves new bytes into the held buffer and answers the events
+  // they make (deFlag, deIn80Full).
+  std::uint32_t TakeArrivals() {
+    std::lock_guard lock(mutex_);
+    const std::uint32_t limit = InputLimitLocked();
+    std::uint32_t events = 0;
+    bool moved = false;
+    while (HeldInputLocked() < limit) {
+      if (inputHead_ > 0 && inputHead_ >= input_.size() / 2) {
+        input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(inputHead_));
+        inputHead_ = 0;
+      }
+      std::uint8_t chunk[4096];
+      const std::size_t want = std::min<std::size_t>(sizeof chunk, limit - HeldInputLocked());
+      const ssize_t n = ::read(fd_.Get(), chunk, want);
+      if (n > 0) {
+        if (std::memchr(chunk, static_cast<unsigned char>(dcb_.EvtChar), std::size_t(n)))
+          events |= EV_RXFLAG;
+        input_.insert(input_.end(), chunk, chunk + n);
+        moved = true;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) break;
+      const int error = n == 0 ? EIO : errno;
+      if (IsDeviceGoneError(error)) lost_ = true;
+      break;
+    }
+    if (moved && readersWaiting_ > 0) SignalEventFd(inputMoved_.Get());
+    int queued = 0;
+    if (::ioctl(fd_.Get(), FIONREAD, &queued) != 0 || queued < 0) queued = 0;
+    const std::uint64_t total = std::uint64_t(HeldInputLocked()) + std::uint32_t(queued);
+    const bool above = total * 10 >= std::uint64_t(limit) * 8;
+    if (above && !above80_) events |= EV_RX80FULL;
+    above80_ = above;
+    return events;
+  }
+
+  // Counter-based line events since the last look (deError, deBreak, modem lines).
+  std::uint32_t LineEventsLocked() {
+    std::uint32_t events = 0;
+    if (countersSupported_) {
+      serial_icounter_struct now{};
+      if (::ioctl(fd_.Get(), TIOCGICOUNT, &now) != 0) return 0;
+      const serial_icounter_struct& was = eventCounters_;
+      if (now.cts != was.cts) events |= EV_CTS;
+      if (now.dsr != was.dsr) events |= EV_DSR;
+      if (now.dcd != was.dcd) events |= EV_RLSD;
+      if (now.rng != was.rng) events |= EV_RING;
+      if (now.brk != was.brk) events |= EV_BREAK;
+      if (now.frame != was.frame || now.overrun != was.overrun || now.parity != was.parity ||
+          now.buf_overrun != was.buf_overrun)
+        events |= EV_ERR;
+      eventCounters_ = now;
+    } else if (linesSupported_) {
+      int now = 0;
+      if (::ioctl(fd_.Get(), TIOCMGET, &now) != 0) return 0;
+      const int changed = now ^ eventLines_;
+      if (changed & TIOCM_CTS) events |= EV_CTS;
+      if (changed & TIOCM_DSR) events |= EV_DSR;
+      if (changed & TIOCM_CD) events |= EV_RLSD;
+      if (changed & now & TIOCM_RI) events |= EV_RING;
+      eventLines_ = now;
+    }
+    return events;
+  }
+
+  // ClearCommError's error word: what the driver's error counters gained since the last call.
+  std::uint32_t LineErrorsLocked() {
+    if (!countersSupported_) return 0;
+    serial_icounter_struct now{};
+    if (::ioctl(fd_.Get(), TIOCGICOUNT, &now) != 0) return 0;
+    const serial_icounter_struct& was = errorCounters_;
+    std::uint32_t errors = 0;
+    if (now.buf_overrun != was.buf_overrun) errors |= CE_RXOVER;
+    if (now.overrun != was.overrun) errors |= CE_OVERRUN;
+    if (now.parity != was.parity) errors |= CE_RXPARITY;
+    if (now.frame != was.frame) errors |= CE_FRAME;
+    if (now.brk != was.brk) errors |= CE_BREAK;
+    errorCounters_ = now;
+    return errors;
+  }
+
+  void ProbeLineSupport() {
+    serial_icounter_struct counters{};
+    countersSupported_ = ::ioctl(fd_.Get(), TIOCGICOUNT, &counters) == 0;
+    eventCounters_ = errorCounters_ = counters;
+    int lines = 0;
+    linesSupported_ = ::ioctl(fd_.Get(), TIOCMGET, &lines) == 0;
+    eventLines_ = lines;
+  }
+
+  void SetModemLines(const DCB& dcb) {
+    // Where the driver has no modem lines (a pseudo-terminal) these calls fail; that is fine.
+    const int dtr = TIOCM_DTR, rts = TIOCM_RTS;
+    ::ioctl(fd_.Get(), dcb.fDtrControl != 0 ? TIOCMBIS : TIOCMBIC, &dtr);
+    // RTS_CONTROL_TOGGLE (3) would need the driver's RS-485 mode; the line rests low instead.
+    const bool rtsOn = dcb.fRtsControl == 1 || dcb.fRtsControl == 2;
+    ::ioctl(fd_.Get(), rtsOn ? TIOCMBIS : TIOCMBIC, &rts);
+  }
+
+  // Puts the caller's stop signal into the epoll set (once per signal object).
+  bool WatchStopSignal(int stopFd) {
+    if (stopFd != watchedStop_ && watchedStop_ >= 0)
+      ::epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, watchedStop_, nullptr);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = stopFd;
+    // EEXIST: already there. A closed descriptor leaves the set by itself, so a new signal that
+    // got the same number is added again here.
+    if (::epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, stopFd, &ev) != 0 && errno != EEXIST) return false;
+    watchedStop_ = stopFd;
+    return true;
+  }
+
+  const UniqueFd fd_;
+  const UniqueFd epoll_;
+  const UniqueFd maskChanged_;  // eventfd: SetCommMask during a wait
+  const UniqueFd inputMoved_;   // eventfd: the monitor moved input while a reader waits
+  const bool exclusive_;
+  const bool pseudoTerminal_;
+  std::atomic<bool> lost_{false};
+  int watchedStop_ = -1;  // monitor thread only
+
+  mutable std::mutex mutex_;  // guards everything below
+  DCB dcb_ = DefaultDcb();
+  COMMTIMEOUTS timeouts_{};
+  std::uint32_t inQueue_ = 0;
+  std::uint32_t outQueue_ = 0;
+  std::uint32_t mask_ = 0;
+  bool waitPending_ = false;
+  int readersWaiting_ = 0;
+  unsigned readAborts_ = 0;
+  std::vector<std::uint8_t> input_;  // bytes the monitor took from the driver, from inputHead_
+  std::size_t inputHead_ = 0;
+  bool above80_ = false;
+  bool countersSupported_ = false;
+  bool linesSupported_ = false;
+  serial_icounter_struct eventCounters_{};
+  serial_icounter_struct errorCounters_{};
+  int eventLines_ = 0;
+};
+
+// The slave side of a Unix 98 pseudo-terminal (/dev/pts/N): device majors 136 to 143.
+bool IsPseudoTerminalSlave(dev_t device) {
+  const unsigned int number = major(device);
+  return number >= 136 && number <= 143;
+}
+
+bool AddToEpoll(int epoll, int fd, std::uint32_t events) {
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.fd = fd;
+  return ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
+  const std::string path = DevicePathForName(name);
+  // Look before opening: opening some devices has effects of its own, and only a character
+  // device can be a serial line (this also keeps out FIFOs, directories and plain files).
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return nullptr;
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) return nullptr;
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISCHR(info.st_mode) || !::isatty(fd.Get()))
+    return nullptr;  // /dev/null and other character devices that are no terminal
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return nullptr;  // in use
+  const bool exclusive = ::ioctl(fd.Get(), TIOCEXCL) == 0;
+
+  LineSettings line;
+  if (!ReadLineSettings(fd.Get(), line)) {
+    if (exclusive) ::ioctl(fd.Get(), TIOCNXCL);
+    return nullptr;
+  }
+  MakeRaw(line);
+  UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
+  UniqueFd maskChanged(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  UniqueFd inputMoved(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!WriteLineSettings(fd.Get(), line, false) || !epoll.Valid() || !maskChanged.Valid() ||
+      !inputMoved.Valid() || !AddToEpoll(epoll.Get(), fd.Get(), EPOLLIN | EPOLLET) ||
+      !AddToEpoll(epoll.Get(), maskChanged.Get(), EPOLLIN)) {
+    if (exclusive) ::ioctl(fd.Get(), TIOCNXCL);
+    return nullptr;
+  }
+  return std::make_unique<PosixCommDevice>(std::move(fd), std::move(epoll), std::move(maskChanged),
+                                           std::move(inputMoved), exclusive,
+                                           IsPseudoTerminalSlave(info.st_rdev));
+}
+
+// Linux is not the Windows NT platform, so the limit is the 8192 bytes the port settings allow
+// on every other host. The kernel's queues do not depend on it (see SetupComm).
+std::uint16_t PlatformQueueSizeLimit() {
+  return 8192;
+}
+
+}  // namespace xcom
