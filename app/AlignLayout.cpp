@@ -69,9 +69,12 @@ void TAlignLayout::setGeometry(const QRect& rect) {
       }
       // A window made very small leaves no room: the child shrinks to nothing.
       place.setSize(place.size().expandedTo(QSize(0, 0)));
-      if (QWidget* widget = entry.item->widget())
+      if (QWidget* widget = entry.item->widget()) {
         widget->setGeometry(place);
-      else
+        // Lay the child's own children out at once, also while the window is still hidden
+        // (Qt would otherwise wait for the child's first resize event).
+        if (QLayout* inner = widget->layout()) inner->setGeometry(widget->contentsRect());
+      } else
         entry.item->setGeometry(place);
     }
   }

@@ -220,6 +220,7 @@ void TfrmRTUTest::CreateControls() {
   // The log keeps growing for the life of the window; an undo history of every appended line
   // would double its memory for nothing.
   Memo1->setUndoRedoEnabled(false);
+  Memo1->setTabChangesFocus(true);  // Tab moves on to the next control
 
   Panel3 = NewPanel(Panel2, "Panel3");
   auto* panel3Layout = new TAlignLayout(Panel3);
@@ -252,6 +253,7 @@ void TfrmRTUTest::CreateControls() {
   ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListView1->setWordWrap(false);
+  ListView1->setTabKeyNavigation(false);  // Tab leaves the list instead of walking its cells
   ListView1->setItemDelegate(new TListDrawDelegate(this, ListView1));
   {
     QPalette palette = ListView1->palette();
@@ -292,6 +294,7 @@ void TfrmRTUTest::CreateControls() {
 
   formLayout->addAligned(Panel1, TAlign::alTop, 65);
   formLayout->addAligned(Panel2, TAlign::alClient);
+  formLayout->setGeometry(rect());
 
   // Keyboard focus order, parent by parent; hidden controls are skipped by Qt.
   QWidget* tabOrder[] = {Edit1,   CheckBox1, ComboBox1, Button1,  ComboBox6, edmodaddr, Button2,

@@ -1,0 +1,312 @@
+// The whole operator workflow against the simulated module on a pseudo-terminal: opening and
+// reopening, the mode frame on every open, the read-all with its eight log lines and four
+// cells, relay commands, the free text and the mode frames around it, the slave address in the
+// frames, and replies split or joined on their way.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <thread>
+
+#include "AppTestSupport.h"
+#include "PtyPair.h"
+
+using namespace xcom;
+using kestrum_sim::Simulator;
+
+namespace {
+
+const QString kSent = QStringLiteral(" 发送：");
+const QString kReceived = QStringLiteral(" 接收：");
+const QString kModeZero = kSent + QStringLiteral("AA 55 00 05 E0 50 00 01 35 ");
+const QString kModeOne = kSent + QStringLiteral("AA 55 00 05 E0 50 01 01 36 ");
+
+Simulator::Options ModuleWith(std::uint16_t di1, std::uint16_t di2) {
+  Simulator::Options options;
+  options.module.inputs = {di1, di2};
+  return options;
+}
+
+ptytest::Bytes Hex(const char* text) {
+  ptytest::Bytes bytes;
+  const std::string s(text);
+  for (std::size_t i = 0; i + 1 < s.size(); i += 3)
+    bytes.push_back(static_cast<std::uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+}  // namespace
+
+class PortTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TfrmRTUTest> window;
+
+  // Opens the port and returns the log position after the open's mode frame.
+  int OpenOn(const QString& path) {
+    OpenPort(*window, path);
+    return static_cast<int>(LogLines(*window).size());
+  }
+
+ private slots:
+  void init() { window = std::make_unique<TfrmRTUTest>(); }
+  void cleanup() { window.reset(); }
+
+  void everyOpenSendsTheControlModeFrame() {
+    SimulatedModuleOnPty module;
+    TfrmRTUTest& w = *window;
+    ErrorBoxRecorder boxes;
+    OpenPort(w, module.Path());
+    QVERIFY(w.XMODEM1.Opened());
+    QCOMPARE(w.StatusPanels[1]->text(),
+             module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
+    QCOMPARE(w.DeviceMode, 0);
+    QCOMPARE(LogTail(w, 0), QStringList{kModeZero});
+    // A second click closes and reopens: one more mode frame.
+    w.Button1->click();
+    QVERIFY(w.XMODEM1.Opened());
+    QCOMPARE(LogTail(w, 0), (QStringList{kModeZero, kModeZero}));
+    QVERIFY(
+        module.Sim().WaitFor([](auto& c) { return c.mode_frames >= 2; }, std::chrono::seconds(5)));
+    // A changed name takes effect on the next click; a name that cannot open leaves it closed.
+    OpenPort(w, kMissingDevice);
+    QVERIFY(!w.XMODEM1.Opened());
+    QCOMPARE(w.StatusPanels[1]->text(), kMissingDevice + QStringLiteral("打开失败"));
+    QCOMPARE(LogLines(w).size(), 2);
+    // Typed settings show as typed.
+    OpenPort(w, module.Path(), QStringLiteral("9600 "), QStringLiteral("8n1"));
+    QVERIFY(w.XMODEM1.Opened());
+    QCOMPARE(w.StatusPanels[1]->text(),
+             module.Path() + QStringLiteral("打开成功,BaudRate=9600 ,参数=8n1"));
+    QCOMPARE(w.XMODEM1.BaudValue(), 9600u);
+    OpenPort(w, module.Path(), QStringLiteral("921600"));
+    QVERIFY(w.XMODEM1.Opened());
+    QCOMPARE(w.XMODEM1.BaudValue(), 921600u);
+    QCOMPARE(LogTail(w, 2), (QStringList{kModeZero, kModeZero}));
+    QVERIFY(boxes.texts.isEmpty());
+  }
+
+  void settingsTheDeviceRefusesLeaveItOpenWithTheFailureText() {
+    SimulatedModuleOnPty module;
+    TfrmRTUTest& w = *window;
+    ErrorBoxRecorder boxes;
+    // A pseudo-terminal keeps 8 data bits without parity whatever it is told, so applying 7E2
+    // fails once the device is open.
+    OpenPort(w, module.Path(), QStringLiteral("9600"), QStringLiteral("7E2"));
+    if (w.StatusPanels[1]->text().endsWith(QStringLiteral("打开成功,BaudRate=9600,参数=7E2")))
+      QSKIP("this system's pseudo-terminals take 7E2");
+    QCOMPARE(w.StatusPanels[1]->text(), module.Path() + QStringLiteral("打开失败"));
+    QVERIFY(w.XMODEM1.Opened());  // the command does not close it
+    QCOMPARE(w.DeviceMode, -1);
+    QVERIFY(LogLines(w).isEmpty());  // no mode frame
+    QVERIFY(boxes.texts.isEmpty());
+    // The next click closes it first and opens it again.
+    OpenPort(w, module.Path());
+    QCOMPARE(w.StatusPanels[1]->text(),
+             module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
+    QCOMPARE(LogTail(w, 0), QStringList{kModeZero});
+  }
+
+  void readAllLogsEightLinesAndFillsFourCells() {
+    SimulatedModuleOnPty module(ModuleWith(1, 0));
+    TfrmRTUTest& w = *window;
+    ErrorBoxRecorder boxes;
+    int first = OpenOn(module.Path());
+    // Relay 2 on: its 8-byte reply is logged and never decoded.
+    w.Button5->click();
+    QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 2; }, 3000));
+    QTest::qWait(300);
+    QCOMPARE(LogTail(w, first), (QStringList{kSent + "64 10 00 15 00 01 02 00 01 F2 07 ",
+                                             kReceived + "64 10 00 15 00 01 19 F8 "}));
+    for (int row : {1, 2, 4, 5}) QVERIFY(Cell(w, row).isEmpty());
+
+    first = static_cast<int>(LogLines(w).size());
+    w.BitBtn1->click();
+    QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 8; }, 3000));
+    QTest::qWait(300);
+    QCOMPARE(LogTail(w, first), (QStringList{
+                                    kSent + "64 03 00 10 00 02 CC 3B ",
+                                    kReceived + "64 03 04 00 01 00 00 9E F5 ",
+                                    "DI1=01 ",
+                                    "DI2=00 ",
+                                    kSent + "64 03 00 14 00 02 8D FA ",
+                                    kReceived + "64 03 04 00 00 00 01 0E F5 ",
+                                    "DO1=00 ",
+                                    "DO2=01 ",
+                                }));
+    QCOMPARE(Cell(w, 1), QStringLiteral("01 "));
+    QCOMPARE(Cell(w, 2), QStringLiteral("00 "));
+    QCOMPARE(Cell(w, 4), QStringLiteral("00 "));
+    QCOMPARE(Cell(w, 5), QStringLiteral("01 "));
+    QCOMPARE(Cell(w, 0), QStringLiteral("DIN通道状态"));
+    QVERIFY(w.ReadingOutputs);
+    QVERIFY(boxes.texts.isEmpty());
+    // Closing (a failed reopen) keeps the cells.
+    OpenPort(w, kMissingDevice);
+    QCOMPARE(Cell(w, 1), QStringLiteral("01 "));
+  }
+
+  void relayCommandsAndTheModeFramesAroundTheFreeText() {
+    SimulatedModuleOnPty module;
+    TfrmRTUTest& w = *window;
+    ErrorBoxRecorder boxes;
+    const int first = OpenOn(module.Path());
+    const auto sends = [&] {
+      QStringList sent;
+      for (const QString& line : LogTail(w, first))
+        if (line.startsWith(kSent)) sent << line;
+      return sent;
+    };
+    w.Button3->click();  // right after the open: the relay frame only
+    QCOMPARE(sends(), QStringList{kSent + "64 10 00 14 00 01 02 00 01 F3 D6 "});
+    w.Edit2->setText(QStringLiteral("中文"));
+    Guarded([&] { w.Button11Click(w.Button11); });
+    QCOMPARE(w.DeviceMode, 1);
+    Guarded([&] { w.Button11Click(w.Button11); });  // a second free text: no mode frame
+    w.Edit2->clear();
+    Guarded([&] { w.Button11Click(w.Button11); });  // empty text: a line with nothing after
+    QElapsedTimer clock;
+    clock.start();
+    w.Button4->click();  // back to control mode first, then 500 ms, then the relay frame
+    QVERIFY(clock.elapsed() >= 200 + 500 + 200);
+    QCOMPARE(sends(), (QStringList{kSent + "64 10 00 14 00 01 02 00 01 F3 D6 ", kModeOne,
+                                   kSent + "D6 D0 CE C4 ", kSent + "D6 D0 CE C4 ", kSent, kModeZero,
+                                   kSent + "64 10 00 14 00 01 02 00 00 32 16 "}));
+    // The hidden relay 3 and 4 commands send without waiting.
+    clock.restart();
+    Guarded([&] { w.Button9Click(w.Button9); });
+    Guarded([&] { w.Button8Click(w.Button8); });
+    QVERIFY(clock.elapsed() < 400);
+    QCOMPARE(sends().mid(7), (QStringList{kSent + "64 10 00 17 00 01 02 00 01 F3 E5 ",
+                                          kSent + "64 10 00 16 00 01 02 00 00 33 F4 "}));
+    QVERIFY(module.Sim().WaitFor([](auto& c) { return c.free_text_blocks >= 1; },
+                                 std::chrono::seconds(3)));
+    QTRY_COMPARE(module.Sim().State().relays[3], std::uint16_t(1));
+    QVERIFY(boxes.texts.isEmpty());
+  }
+
+  void framesCarryTheLowByteOfTheSlaveAddress() {
+    SimulatedModuleOnPty module;
+    TfrmRTUTest& w = *window;
+    const int first = OpenOn(module.Path());
+    w.edmodaddr->setText(QStringLiteral("300"));
+    w.Button2->click();
+    QCOMPARE(w.SlaveAddress, 300);
+    w.BitBtn1->click();
+    QTest::qWait(300);
+    QCOMPARE(LogTail(w, first),
+             (QStringList{kSent + "2C 03 00 10 00 02 C3 B3 ", kSent + "2C 03 00 14 00 02 82 72 "}));
+    w.edmodaddr->setText(QStringLiteral("$64"));
+    w.Button2->click();
+    Guarded([&] { w.Button10Click(w.Button10); });
+    QCOMPARE(LogTail(w, first).last(), kSent + "64 10 00 17 00 01 02 00 00 32 25 ");
+  }
+
+  void repliesSplitByTheModuleStillJoinWithinOneTick() {
+    Simulator::Options options = ModuleWith(1, 1);
+    options.faults.split = std::chrono::milliseconds(20);
+    SimulatedModuleOnPty module(options);
+    TfrmRTUTest& w = *window;
+    const int first = OpenOn(module.Path());
+    w.BitBtn1->click();
+    QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 8; }, 3000));
+    QTest::qWait(300);
+    const QStringList tail = LogTail(w, first);
+    QCOMPARE(tail.size(), 8);
+    QCOMPARE(tail[1], kReceived + "64 03 04 00 01 00 01 5F 35 ");
+    QCOMPARE(tail.mid(2, 2), (QStringList{"DI1=01 ", "DI2=01 "}));
+    QCOMPARE(tail.mid(6, 2), (QStringList{"DO1=00 ", "DO2=00 "}));
+    QVERIFY(module.Sim().GetCounters().replies_split >= 2);
+  }
+
+  void aReplySplitAcrossTwoTicksIsLoggedTwiceAndNotDecoded() {
+    ptytest::PtyPair line;
+    TfrmRTUTest& w = *window;
+    const int first = OpenOn(QString::fromStdString(line.SlavePath()));
+    line.DrainMaster();
+    QVERIFY(line.WriteMaster(Hex("64 03 04 00 01 ")));
+    QTest::qWait(300);  // the ticks meanwhile take the first part alone
+    QVERIFY(line.WriteMaster(Hex("00 00 9E F5 ")));
+    QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 2; }, 2000));
+    QTest::qWait(200);
+    QCOMPARE(LogTail(w, first),
+             (QStringList{kReceived + "64 03 04 00 01 ", kReceived + "00 00 9E F5 "}));
+    QVERIFY(Cell(w, 1).isEmpty());
+    // Split 20 ms apart, the same reply lands in one block and is decoded.
+    QVERIFY(line.WriteMaster(Hex("64 03 04 00 01 ")));
+    QTest::qWait(20);
+    QVERIFY(line.WriteMaster(Hex("00 00 9E F5 ")));
+    QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 5; }, 2000));
+    QCOMPARE(LogTail(w, first + 2),
+             (QStringList{kReceived + "64 03 04 00 01 00 00 9E F5 ", "DI1=01 ", "DI2=00 "}));
+  }
+
+  void twoRepliesJoinedInOneBlockFailTheCrcCheck() {
+    ptytest::PtyPair line;
+    TfrmRTUTest& w = *window;
+    ErrorBoxRecorder boxes;
+    const int first = OpenOn(QString::fromStdString(line.SlavePath()));
+    line.DrainMaster();
+    // A slow module: it answers the input-block request only once the output-block request
+    // has come, both replies in one go.
+    ptytest::PeerThread peer([&] {
+      const auto input = line.ReadMaster(8, 3000);
+      const auto output = line.ReadMaster(8, 3000);
+      if (input.size() == 8 && output.size() == 8)
+        line.WriteMaster(Hex("64 03 04 00 01 00 00 9E F5 64 03 04 00 00 00 01 0E F5 "));
+    });
+    w.BitBtn1->click();
+    peer.Join();
+    QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 4; }, 2000));
+    QTest::qWait(200);
+    QCOMPARE(LogTail(w, first),
+             (QStringList{kSent + "64 03 00 10 00 02 CC 3B ", kSent + "64 03 00 14 00 02 8D FA ",
+                          kReceived + "64 03 04 00 01 00 00 9E F5 64 03 04 00 00 00 01 0E F5 ",
+                          QStringLiteral("CRC校验失败！")}));
+    for (int row : {1, 2, 4, 5}) QVERIFY(Cell(w, row).isEmpty());
+    QVERIFY(boxes.texts.isEmpty());
+  }
+
+  void aLateInputReplyIsDecodedAsTheOutputBlock() {
+    ptytest::PtyPair line;
+    TfrmRTUTest& w = *window;
+    const int first = OpenOn(QString::fromStdString(line.SlavePath()));
+    line.DrainMaster();
+    ptytest::PeerThread peer([&] {
+      const auto input = line.ReadMaster(8, 3000);
+      // About 250 ms late: after the read-all's pumps have ended.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      line.WriteMaster(Hex("64 03 04 00 01 00 00 9E F5 "));
+    });
+    w.BitBtn1->click();
+    peer.Join();
+    QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 5; }, 2000));
+    QCOMPARE(LogTail(w, first).mid(2),
+             (QStringList{kReceived + "64 03 04 00 01 00 00 9E F5 ", "DO1=01 ", "DO2=00 "}));
+    QVERIFY(Cell(w, 1).isEmpty());
+    QCOMPARE(Cell(w, 4), QStringLiteral("01 "));
+  }
+
+  void blankBytesAreNotLogged() {
+    ptytest::PtyPair line;
+    TfrmRTUTest& w = *window;
+    const int first = OpenOn(QString::fromStdString(line.SlavePath()));
+    QVERIFY(line.WriteMaster(std::string("\r\n \t")));
+    QTest::qWait(400);
+    QVERIFY(line.WriteMaster(std::string(12, ' ')));  // long enough to reach the decoder
+    QTest::qWait(400);
+    QCOMPARE(LogLines(w).size(), first);
+    // A block with one visible byte is logged whole, blanks included.
+    QVERIFY(line.WriteMaster(std::string(" A\r\n")));
+    QVERIFY(WaitUntil([&] { return LogLines(w).size() > first; }, 2000));
+    QCOMPARE(LogTail(w, first), QStringList{kReceived + "20 41 0D 0A "});
+  }
+};
+
+RTUTEST_QTEST_MAIN(PortTest)
+#include "PortTest.moc"
