@@ -93,7 +93,7 @@ TEST(PortOnPty, NamesThatAreNotTerminalsAnswerFalse) {
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "regular") << "not a device";
   mkfifo((dir / "fifo").c_str(), 0600);
-  for (const std::string name :
+  for (const std::string& name :
        {(dir / "regular").string(), dir.string(), (dir / "fifo").string(), std::string("/dev/null"),
         (dir / "absent").string(), std::string("no-such-device-xyz")}) {
     TXComm port;
@@ -116,12 +116,11 @@ TEST(PortOnPty, CustomBaudAndCharacterFormatReachTheDevice) {
   EXPECT_EQ(p.port.BaudRate(), brCustom);
   EXPECT_EQ(p.port.DataControl().DataBits(), db7);
   EXPECT_EQ(p.port.DataControl().Parity(), paEven);
-  const tcflag_t c = p.CFlag();
-  EXPECT_EQ(c & CSIZE, tcflag_t(CS7));
-  EXPECT_TRUE((c & PARENB) && !(c & PARODD) && !(c & CMSPAR));
-  EXPECT_TRUE(c & CSTOPB);
-  p.port.DataControl().SetParity(paMark);  // re-applied at once on the open port
-  EXPECT_TRUE((p.CFlag() & (PARENB | PARODD | CMSPAR)) == (PARENB | PARODD | CMSPAR));
+  // A pseudo-terminal forces 8 data bits and no parity in its termios (the mapping itself is
+  // tested on the platform layer); stop bits do reach it.
+  EXPECT_TRUE(p.CFlag() & CSTOPB);
+  p.port.DataControl().SetStopBits(sb1);  // re-applied at once on the open port
+  EXPECT_FALSE(p.CFlag() & CSTOPB);
   p.port.SetBaudRate(br115200);
   EXPECT_EQ(p.port.BaudValue(), 115200u);
   EXPECT_EQ(p.port.BaudRate(), br115200);
