@@ -56,7 +56,9 @@ void ConfigureLine(int fd, const LineSettings& line) {
   if (line.parity != Parity::kNone) tio.c_cflag |= PARENB;
   if (line.parity == Parity::kOdd) tio.c_cflag |= PARODD;
   if (line.stop_bits == 2) tio.c_cflag |= CSTOPB;
-  tio.c_cc[VMIN] = 0;
+  // Reads never block (the descriptor is non-blocking): VMIN 1 makes an empty read answer
+  // EAGAIN rather than 0, which would look like the end of the line.
+  tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
   const speed_t speed = SpeedConstant(line.baud);
   if (speed != 0 && (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0))

@@ -36,7 +36,7 @@ class UniqueFd {
 };
 
 // Raw mode (no echo, no line editing, no translation, no flow control), the baud rate and the
-// character format, reads that never block. Throws std::system_error when the device refuses.
+// character format. Throws std::system_error when the device refuses.
 void ConfigureLine(int fd, const LineSettings& line);
 
 // Sets a baud rate termios has no constant for (Linux termios2). Returns false on failure.

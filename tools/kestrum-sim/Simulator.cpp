@@ -156,33 +156,41 @@ ModuleState Simulator::State() const {
 
 Counters Simulator::GetCounters() const {
   std::lock_guard lock(mutex_);
-  return counters_;
+  return published_;
 }
 
 bool Simulator::WaitFor(const std::function<bool(const Counters&)>& condition,
                         milliseconds timeout) const {
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return condition(counters_); });
+  return changed_.wait_for(lock, timeout, [&] { return condition(published_); });
 }
 
-void Simulator::Dispatch(std::vector<LogEntry>& entries) {
-  if (entries.empty()) return;
+void Simulator::Publish(std::vector<LogEntry>& entries) {
+  // The log lines first, then the counters: whoever sees a counter move (WaitFor) finds the
+  // lines of that event already delivered.
   LogSink sink;
-  {
+  if (!entries.empty()) {
     std::lock_guard lock(mutex_);
     sink = sink_;
   }
   if (sink)
     for (const LogEntry& entry : entries) sink(entry);
   entries.clear();
+  {
+    std::lock_guard lock(mutex_);
+    if (published_ == counters_) return;
+    published_ = counters_;
+  }
+  changed_.notify_all();
 }
 
-void Simulator::Fail(const std::string& message) {
+void Simulator::Fail(const std::string& message, std::vector<LogEntry>& entries) {
   {
     std::lock_guard lock(mutex_);
     last_error_ = message;
     running_ = false;
   }
+  Publish(entries);
   changed_.notify_all();
 }
 
@@ -287,7 +295,6 @@ void Simulator::Run(int fd, int wake_fd) {
         }
       }
     }
-    changed_.notify_all();
   };
 
   const auto hang_up = [&](Clock::time_point now) {
@@ -305,13 +312,11 @@ void Simulator::Run(int fd, int wake_fd) {
       std::lock_guard lock(mutex_);
       ++counters_.hangups;
     }
-    changed_.notify_all();
     note(LogEntry::Level::kEvent, "the other end closed the line; waiting for it to come back");
   };
 
   std::array<std::uint8_t, 512> buffer{};
-  for (;;) {
-    Dispatch(log);
+  for (;; Publish(log)) {
     Clock::time_point now = Clock::now();
     std::optional<Clock::time_point> wake = framer.Deadline();
     const auto earliest = [&wake](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
@@ -331,12 +336,15 @@ void Simulator::Run(int fd, int wake_fd) {
         {hung_up ? -1 : fd, static_cast<short>(POLLIN | (want_pollout ? POLLOUT : 0)), 0}};
     if (::ppoll(fds, 2, timeout_pointer, nullptr) < 0) {
       if (errno == EINTR) continue;
-      Fail(std::string("poll: ") + std::strerror(errno));
-      note(LogEntry::Level::kEvent, "line thread stopped: poll failed");
-      Dispatch(log);
+      note(LogEntry::Level::kEvent,
+           std::string("line thread stopped: poll: ") + std::strerror(errno));
+      Fail(std::string("poll: ") + std::strerror(errno), log);
       return;
     }
-    if (fds[0].revents != 0) return;  // Stop()
+    if (fds[0].revents != 0) {  // Stop()
+      Publish(log);
+      return;
+    }
     now = Clock::now();
     if (hung_up && now >= retry_at) hung_up = false;
 
@@ -359,13 +367,19 @@ void Simulator::Run(int fd, int wake_fd) {
             hang_up(now);
           break;
         }
-        if (got == 0 || errno == EIO) {
+        // On a terminal in non-canonical mode with VMIN 0, read() answers 0 for "nothing
+        // there"; only together with POLLHUP does it mean that the other end is gone.
+        if (got == 0) {
+          if ((fds[1].revents & (POLLHUP | POLLERR)) != 0) hang_up(now);
+          break;
+        }
+        if (errno == EIO) {
           hang_up(now);
           break;
         }
-        Fail(std::string("read: ") + std::strerror(errno));
-        note(LogEntry::Level::kEvent, "line thread stopped: " + LastError());
-        Dispatch(log);
+        note(LogEntry::Level::kEvent,
+             std::string("line thread stopped: read: ") + std::strerror(errno));
+        Fail(std::string("read: ") + std::strerror(errno), log);
         return;
       }
     }
@@ -389,9 +403,9 @@ void Simulator::Run(int fd, int wake_fd) {
           hang_up(now);
           break;
         }
-        Fail(std::string("write: ") + std::strerror(errno));
-        note(LogEntry::Level::kEvent, "line thread stopped: " + LastError());
-        Dispatch(log);
+        note(LogEntry::Level::kEvent,
+             std::string("line thread stopped: write: ") + std::strerror(errno));
+        Fail(std::string("write: ") + std::strerror(errno), log);
         return;
       }
       chunk.written += static_cast<std::size_t>(put);
@@ -402,11 +416,8 @@ void Simulator::Run(int fd, int wake_fd) {
             "  (part " + std::to_string(chunk.part) + " of " + std::to_string(chunk.parts) + ")";
       note(LogEntry::Level::kTraffic, std::move(text));
       if (chunk.part == chunk.parts) {
-        {
-          std::lock_guard lock(mutex_);
-          ++counters_.replies_sent;
-        }
-        changed_.notify_all();
+        std::lock_guard lock(mutex_);
+        ++counters_.replies_sent;
       }
       output.pop_front();
     }

@@ -15,7 +15,8 @@
 // The descriptor is borrowed: it must stay open until Stop() returns, and Start() switches it
 // to non-blocking mode. Start() does not touch the line's termios settings; for a pty pair make
 // the slave raw first (PseudoTerminal and ConfigureLine in SerialLine.h do this). Every public
-// member may be called from any thread at any time; the log sink is called on the line thread.
+// member may be called from any thread at any time; the log sink is called on the line thread,
+// and the log lines of an event are delivered before the counters show that event.
 
 #include <chrono>
 #include <condition_variable>
@@ -119,15 +120,17 @@ class Simulator {
  private:
   class Line;
   void Run(int fd, int wake_fd);
-  void Fail(const std::string& message);
-  void Dispatch(std::vector<LogEntry>& entries);
+  void Fail(const std::string& message, std::vector<LogEntry>& entries);
+  // Hands the log lines to the sink, then makes the counters visible and wakes WaitFor.
+  void Publish(std::vector<LogEntry>& entries);
 
   const std::chrono::microseconds silence_;
   mutable std::mutex mutex_;  // guards everything below except the thread handles
   mutable std::condition_variable changed_;
   SimulatedModule module_;
   FaultInjector faults_;
-  Counters counters_;
+  Counters counters_;   // as the line thread counts
+  Counters published_;  // as GetCounters and WaitFor see them, after the log lines
   LogSink sink_;
   bool running_ = false;
   std::string last_error_;
