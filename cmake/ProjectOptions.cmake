@@ -18,3 +18,9 @@ elseif(RTUTEST_SANITIZE STREQUAL "thread")
 elseif(NOT RTUTEST_SANITIZE STREQUAL "")
   message(FATAL_ERROR "RTUTEST_SANITIZE must be empty, 'address' or 'thread'")
 endif()
+
+# Fuzzing: instrument every library for coverage, so the fuzzers see into the code they drive.
+if(RTUTEST_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
