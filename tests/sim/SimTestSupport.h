@@ -14,7 +14,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -99,6 +102,23 @@ inline ByteString ReadQuiet(int fd, std::chrono::milliseconds quiet = 300ms) {
 
 inline std::string Hex(const ByteString& bytes) {
   return BytesToHexText(bytes);
+}
+
+// The simulator's counters reach a state (waiting up to 5 s: a reply can be read by the test a
+// moment before the simulator's thread has counted it).
+inline ::testing::AssertionResult Counts(
+    const kestrum_sim::Simulator& sim,
+    const std::function<bool(const kestrum_sim::Counters&)>& check) {
+  if (sim.WaitFor(check, kWait)) return ::testing::AssertionSuccess();
+  const kestrum_sim::Counters c = sim.GetCounters();
+  return ::testing::AssertionFailure()
+         << "counters: requests " << c.requests << ", replies " << c.replies_sent << ", exceptions "
+         << c.exceptions_sent << ", other address " << c.other_address << ", broadcasts "
+         << c.broadcasts << ", mode " << c.mode_frames << "/" << c.bad_mode_frames << ", discarded "
+         << c.discarded_blocks << ", free text " << c.free_text_blocks << ", delayed "
+         << c.replies_delayed << ", split " << c.replies_split << ", corrupted "
+         << c.replies_corrupted << ", dropped " << c.replies_dropped << ", junk " << c.junk_bursts
+         << ", hang-ups " << c.hangups;
 }
 
 // Request frames as the tool builds them.
