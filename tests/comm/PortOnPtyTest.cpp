@@ -289,3 +289,41 @@ TEST(PortOnPty, DestroyingAnOpenPortStopsEverything) {
 }
 
 }  // namespace
+
+namespace {
+
+// A thousand open/close cycles while the other end streams bytes and deliveries are waiting for
+// this thread: every close must finish, and (in the sanitizer builds) nothing may leak or race.
+TEST(PortOnPty, ThousandOpenCloseCyclesWhileThePeerStreams) {
+  PtyPair pty;
+  std::atomic<bool> streaming = true;
+  ptytest::PeerThread peer([&] {
+    const ByteString reply{0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00, 0x9E, 0xF5};
+    while (streaming) {
+      ::write(pty.MasterFd(), reply.data(), reply.size());
+      ptytest::PtyPair::ReadUpTo(pty.MasterFd(), 4096, 0);  // keep the port's writes flowing
+      std::this_thread::sleep_for(200us);
+    }
+  });
+  TXComm port;
+  port.SetDeviceName(pty.SlavePath());
+  std::atomic<int> deliveries = 0;
+  port.SetOnData([&](TCustomComm*, std::uint32_t) { ++deliveries; });
+  const auto start = Clock::now();
+  for (int cycle = 0; cycle < 1000; ++cycle) {
+    ASSERT_TRUE(port.OpenDevice()) << "cycle " << cycle;
+    if (cycle % 3 == 0) Synchronizer::Instance().CheckSynchronize();
+    if (cycle % 5 == 0) port.SendString(BytesOf("ping"));
+    if (cycle % 7 == 0) {
+      ByteString got;
+      port.ReadString(got);
+    }
+    port.CloseDevice();
+  }
+  streaming = false;
+  peer.Join();
+  EXPECT_GT(deliveries, 0);
+  EXPECT_LT(Clock::now() - start, 120s);
+}
+
+}  // namespace
