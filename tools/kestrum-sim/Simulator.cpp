@@ -236,6 +236,14 @@ void Simulator::Run(int fd, int wake_fd) {
     }
   };
 
+  // Bytes received in data-centre mode that are no request the module answers. Called with
+  // mutex_ held.
+  const auto free_text = [&](const ByteString& bytes) {
+    ++counters_.free_text_blocks;
+    note(LogEntry::Level::kEvent, "free text (" + std::to_string(bytes.size()) +
+                                      " bytes): " + Hex(bytes) + "  \"" + TextOf(bytes) + "\"");
+  };
+
   const auto handle = [&](std::vector<FramerEvent> events, Clock::time_point now) {
     if (events.empty()) return;
     {
@@ -254,10 +262,7 @@ void Simulator::Run(int fd, int wake_fd) {
                 ++counters_.broadcasts;
                 break;
               case Outcome::kIgnoredDataCentre:
-                ++counters_.free_text_blocks;
-                note(LogEntry::Level::kEvent, "free text (" + std::to_string(event.bytes.size()) +
-                                                  " bytes): " + Hex(event.bytes) + "  \"" +
-                                                  TextOf(event.bytes) + "\"");
+                free_text(event.bytes);
                 break;
               case Outcome::kException:
                 ++counters_.exceptions_sent;
@@ -280,10 +285,7 @@ void Simulator::Run(int fd, int wake_fd) {
           }
           case FramerEvent::Kind::kDiscarded:
             if (module_.Mode() == DeviceMode::kDataCentre) {
-              ++counters_.free_text_blocks;
-              note(LogEntry::Level::kEvent, "free text (" + std::to_string(event.bytes.size()) +
-                                                " bytes): " + Hex(event.bytes) + "  \"" +
-                                                TextOf(event.bytes) + "\"");
+              free_text(event.bytes);
             } else {
               ++counters_.discarded_blocks;
               counters_.discarded_bytes += event.bytes.size();

@@ -5,9 +5,10 @@
 //
 //   kestrum_sim::Simulator::Options options;        // address 100, inputs 0,0, 9600 8N1
 //   options.module.inputs = {1, 0};
+//   kestrum_sim::PseudoTerminal pty(options.line);  // openpty, slave raw (SerialLine.h)
 //   kestrum_sim::Simulator sim(options);
-//   sim.Start(master_fd);                           // e.g. the master of an openpty pair
-//   ... the code under test talks to the slave ...
+//   sim.Start(pty.MasterFd());                      // or any other descriptor of a line
+//   ... the code under test opens pty.SlavePath() and talks to the module ...
 //   sim.WaitFor([](const auto& c) { return c.replies_sent >= 2; }, std::chrono::seconds(5));
 //   sim.SetInput(2, 1);                             // DI2 on, from any thread
 //   sim.Stop();                                     // also done by the destructor
