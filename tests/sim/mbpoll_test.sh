@@ -2,7 +2,8 @@
 # An independent Modbus master against the simulated module: mbpoll reads the input registers
 # 0x0010-0x0011 and writes and reads back relay registers of a running kestrum-sim, over a
 # socat pseudo-terminal pair in a temporary directory. Every process started here is ended by
-# its pid when the script exits.
+# its pid when the script exits; each also runs under `timeout`, so that nothing outlives a
+# script killed by the test runner.
 #
 # Usage: mbpoll_test.sh path/to/kestrum-sim
 set -euo pipefail
@@ -34,7 +35,7 @@ fail() {
 }
 
 # Two linked pseudo-terminals: the module on one end, mbpoll on the other.
-socat pty,raw,echo=0,link="$dir/module" pty,raw,echo=0,link="$dir/master" 2>"$dir/socat.err" &
+timeout 110 socat pty,raw,echo=0,link="$dir/module" pty,raw,echo=0,link="$dir/master" 2>"$dir/socat.err" &
 socat_pid=$!
 for _ in $(seq 100); do
   [ -e "$dir/module" ] && [ -e "$dir/master" ] && break
@@ -42,7 +43,7 @@ for _ in $(seq 100); do
 done
 [ -e "$dir/module" ] && [ -e "$dir/master" ] || fail "socat made no pty pair: $(cat "$dir/socat.err")"
 
-"$sim" --device "$dir/module" --address 100 --di 1,0 --verbose </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
+timeout 110 "$sim" --device "$dir/module" --address 100 --di 1,0 --verbose </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
 sim_pid=$!
 for _ in $(seq 100); do
   [ -s "$dir/sim.out" ] && break
@@ -52,6 +53,8 @@ done
 [ "$(head -n1 "$dir/sim.out")" = "$dir/module" ] || fail "kestrum-sim did not print its device"
 
 # -0: references count from 0, so -r 16 is register 0x0010. -1: one poll. -o: time-out in s.
+mbpoll_bin=$(command -v mbpoll)
+mbpoll() { timeout 30 "$mbpoll_bin" "$@"; }
 common=(-m rtu -a 100 -b 9600 -d 8 -P none -s 1 -0 -1 -o 5)
 values() {  # prints the values mbpoll read, one per line, as "ref value"
   sed -n 's/^\[\([0-9]*\)\]:[[:space:]]*\(-\{0,1\}[0-9]*\).*/\1 \2/p'

@@ -74,11 +74,11 @@ std::string StateText(const Simulator& simulator) {
 
 constexpr const char* kConsoleHelp =
     "commands:\n"
-    "  di N V      set input N (1 = DI1 at 0x0010, 2 = DI2 at 0x0011) to V (0..65535, or 0x..)\n"
-    "  di A,B      set both inputs\n"
-    "  show        registers, mode and counters\n"
+    "  di N V          set input N (1 = DI1 at 0x0010, 2 = DI2 at 0x0011) to V (0..65535 or 0x..)\n"
+    "  di A,B          set both inputs\n"
+    "  show            registers, mode and counters\n"
     "  verbose on|off  show every request and reply on standard error, or stop\n"
-    "  quit        end the simulator (also: exit, Ctrl-D does not quit, Ctrl-C does)\n";
+    "  quit            end the simulator (also exit, q, Ctrl-C; the end of input does not)\n";
 
 }  // namespace
 
