@@ -211,6 +211,7 @@ class PosixCommDevice final : public CommDevice {
     if (flags & PURGE_RXCLEAR) {
       input_.clear();
       inputHead_ = 0;
+      heldCount_ = 0;
       above80_ = false;
       ok = ::tcflush(fd_.Get(), TCIFLUSH) == 0 && ok;
     }
@@ -253,15 +254,22 @@ class PosixCommDevice final : public CommDevice {
     return true;
   }
 
+  // Called before every transfer pass: kept to one ioctl on a pseudo-terminal, without the
+  // lock. The held count is read before the driver's, so a monitor moving bytes in between can
+  // make the sum short (the next call counts them) but never too large.
   bool ClearCommError(std::uint32_t& errors, COMSTAT& status) override {
-    std::lock_guard lock(mutex_);
-    errors = LineErrorsLocked();
+    errors = 0;
+    if (countersSupported_) {
+      std::lock_guard lock(mutex_);
+      errors = LineErrorsLocked();
+    }
     status = COMSTAT{};
+    const std::uint32_t held = heldCount_.load();
     int queued = 0;
     const bool ok = ::ioctl(fd_.Get(), FIONREAD, &queued) == 0;
-    status.cbInQue = HeldInputLocked() + (ok && queued > 0 ? std::uint32_t(queued) : 0);
+    status.cbInQue = held + (ok && queued > 0 ? std::uint32_t(queued) : 0);
     int outgoing = 0;
-    if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) == 0 && outgoing > 0)
+    if (!pseudoTerminal_ && ::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) == 0 && outgoing > 0)
       status.cbOutQue = std::uint32_t(outgoing);
     return ok || NoteFailure();
   }
@@ -270,7 +278,10 @@ class PosixCommDevice final : public CommDevice {
     std::lock_guard lock(mutex_);
     mask_ = mask;
     // As on Windows, changing the mask completes a pending wait (with no events).
-    if (waitPending_) SignalEventFd(maskChanged_.Get());
+    if (waitPending_) {
+      SignalEventFd(maskChanged_.Get());
+      maskSignalled_ = true;
+    }
     return true;
   }
 
@@ -358,14 +369,18 @@ class PosixCommDevice final : public CommDevice {
 
   WaitOutcome WaitCommEvent(StopSignal& stop, std::uint32_t& eventMask) override {
     eventMask = 0;
-    if (!WatchStopSignal(static_cast<int>(stop.NativeHandle()))) return WaitOutcome::Failed;
+    const int stopFd = static_cast<int>(stop.NativeHandle());
+    if (!WatchStopSignal(stopFd)) return WaitOutcome::Failed;
     for (;;) {
-      if (stop.IsSet()) return WaitOutcome::Stopped;
-      if (lost_) return WaitOutcome::Failed;
+      // The stop signal is level-triggered in the set: once set, every wait returns it at once.
+      if (lost_) return stop.IsSet() ? WaitOutcome::Stopped : WaitOutcome::Failed;
       int timeout = -1;
       {
         std::lock_guard lock(mutex_);
-        DrainEventFd(maskChanged_.Get());
+        if (maskSignalled_) {  // a SetCommMask that came after the previous wait had ended
+          DrainEventFd(maskChanged_.Get());
+          maskSignalled_ = false;
+        }
         waitPending_ = true;
         if ((mask_ & kLineEvents) != 0 && (countersSupported_ || linesSupported_))
           timeout = kLineSampleMs;
@@ -378,7 +393,8 @@ class PosixCommDevice final : public CommDevice {
         waitPending_ = false;
       }
       if (n < 0 && waitError != EINTR) return WaitOutcome::Failed;
-      if (stop.IsSet()) return WaitOutcome::Stopped;
+      for (int i = 0; i < n; ++i)
+        if (ready[i].data.fd == stopFd) return WaitOutcome::Stopped;  // it wins over events
 
       std::uint32_t found = 0;
       bool maskChanged = false;
@@ -397,7 +413,8 @@ class PosixCommDevice final : public CommDevice {
         }
       }
       std::lock_guard lock(mutex_);
-      if ((mask_ & kLineEvents) != 0 || found != 0) found |= LineEventsLocked();
+      if ((countersSupported_ || linesSupported_) && ((mask_ & kLineEvents) != 0 || found != 0))
+        found |= LineEventsLocked();
       found &= mask_;
       if (found != 0 || maskChanged) {
         eventMask = found;
@@ -480,6 +497,7 @@ class PosixCommDevice final : public CommDevice {
         input_.clear();
         inputHead_ = 0;
       }
+      heldCount_ = HeldInputLocked();
     }
     while (got < count) {
       const ssize_t n = ::read(fd_.Get(), buffer + got, count - got);
@@ -539,6 +557,7 @@ class PosixCommDevice final : public CommDevice {
           events |= EV_RXFLAG;
         input_.insert(input_.end(), chunk, chunk + n);
         moved = true;
+        if (std::size_t(n) < want) break;  // a short read: the driver has nothing more now
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -547,10 +566,13 @@ class PosixCommDevice final : public CommDevice {
       if (IsDeviceGoneError(error)) lost_ = true;
       break;
     }
+    heldCount_ = HeldInputLocked();
     if (moved && readersWaiting_ > 0) SignalEventFd(inputMoved_.Get());
+    // Below the limit the driver was emptied just now; only a full buffer leaves bytes there.
+    std::uint64_t total = HeldInputLocked();
     int queued = 0;
-    if (::ioctl(fd_.Get(), FIONREAD, &queued) != 0 || queued < 0) queued = 0;
-    const std::uint64_t total = std::uint64_t(HeldInputLocked()) + std::uint32_t(queued);
+    if (HeldInputLocked() >= limit && ::ioctl(fd_.Get(), FIONREAD, &queued) == 0 && queued > 0)
+      total += std::uint32_t(queued);
     const bool above = total * 10 >= std::uint64_t(limit) * 8;
     if (above && !above80_) events |= EV_RX80FULL;
     above80_ = above;
@@ -650,9 +672,11 @@ class PosixCommDevice final : public CommDevice {
   std::uint32_t outQueue_ = 0;
   std::uint32_t mask_ = 0;
   bool waitPending_ = false;
+  bool maskSignalled_ = false;
   int readersWaiting_ = 0;
   unsigned readAborts_ = 0;
   std::vector<std::uint8_t> input_;  // bytes the monitor took from the driver, from inputHead_
+  std::atomic<std::uint32_t> heldCount_{0};  // their number, also read without the lock
   std::size_t inputHead_ = 0;
   bool above80_ = false;
   bool countersSupported_ = false;
