@@ -91,6 +91,7 @@ constexpr WORD STOPBITS_10 = 0x0001, STOPBITS_20 = 0x0004, PARITY_ALL = 0x1F00;
 
 constexpr std::chrono::milliseconds kWriteWait{1000};
 constexpr std::uint32_t kDefaultQueueSize = 4096;
+constexpr std::uint32_t kMaxHeldInput = 65536;
 constexpr int kLineSampleMs = 50;
 // How long a wait on a device that is gone sleeps: short, so the caller notices soon, yet
 // long enough that a caller's loop around it cannot spin.
@@ -478,7 +479,10 @@ class PosixCommDevice final : public CommDevice {
         std::chrono::milliseconds(std::min(milliseconds, kDeadDeviceStepMs)));
   }
 
-  std::uint32_t InputLimitLocked() const { return inQueue_ != 0 ? inQueue_ : kDefaultQueueSize; }
+  // The input queue size the 80 % mark counts against, and how much of it this object holds
+  // at most (the rest waits in the driver).
+  std::uint32_t InputSizeLocked() const { return inQueue_ != 0 ? inQueue_ : kDefaultQueueSize; }
+  std::uint32_t InputLimitLocked() const { return std::min(InputSizeLocked(), kMaxHeldInput); }
   std::uint32_t HeldInputLocked() const {
     return static_cast<std::uint32_t>(input_.size() - inputHead_);
   }
@@ -573,7 +577,7 @@ class PosixCommDevice final : public CommDevice {
     int queued = 0;
     if (HeldInputLocked() >= limit && ::ioctl(fd_.Get(), FIONREAD, &queued) == 0 && queued > 0)
       total += std::uint32_t(queued);
-    const bool above = total * 10 >= std::uint64_t(limit) * 8;
+    const bool above = total * 10 >= std::uint64_t(InputSizeLocked()) * 8;
     if (above && !above80_) events |= EV_RX80FULL;
     above80_ = above;
     return events;

@@ -409,17 +409,5 @@ TEST(LineSettingsMapping, ModemLinesOverlayOnlyPlainOnOffControl) {
   EXPECT_EQ(dcb.fRtsControl, 3u);
 }
 
-TEST(LineSettingsMapping, RefusedBlockLeavesTheSettingsUntouched) {
-  LineSettings line;
-  line.cflag = CS7 | PARENB;
-  line.baud = 1200;
-  const LineSettings before = line;
-  DCB dcb = PlainDcb();
-  dcb.ByteSize = 4;
-  EXPECT_FALSE(ApplyDcbToLine(dcb, line));
-  EXPECT_EQ(line.cflag, before.cflag);
-  EXPECT_EQ(line.baud, before.baud);
-}
-
 }  // namespace
 }  // namespace xcom::testing

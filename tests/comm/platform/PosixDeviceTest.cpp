@@ -191,6 +191,13 @@ TEST(PosixDeviceQueues, QueueSizesAreHeldAndReported) {
   EXPECT_EQ(props.dwCurrentRxQueue, 2048u);
   EXPECT_EQ(props.dwCurrentTxQueue, 1024u);
   EXPECT_EQ(PlatformQueueSizeLimit(), 8192);
+
+  // Sizes far beyond the component's limit are held, without allocating them.
+  ASSERT_TRUE(p.device->SetupComm(0xFFFFFFFF, 0xFFFFFFFF));
+  ASSERT_TRUE(p.device->GetCommProperties(props));
+  EXPECT_EQ(props.dwCurrentRxQueue, 0xFFFFFFFFu);
+  ASSERT_TRUE(p.pty.WriteMaster(std::string("ok")));
+  ASSERT_TRUE(WaitForQueued(*p.device, 2));
 }
 
 TEST(PosixDeviceQueues, TimeoutsReadBackExactly) {
