@@ -36,23 +36,23 @@ class AutoReadTest : public QObject {
     OpenPort(w, module.Path());
     const int first = static_cast<int>(LogLines(w).size());
 
-    // Each read-all logs its input request first; note when each one was appended.
-    QList<qint64> starts;
+    // Note when each auto-read tick has finished: this slot runs right after Timer2Timer,
+    // which has just started the timer again. Ticks start 1000 ms after that, and a read-all
+    // takes at least 850 ms, so consecutive ends (and starts) are at least 1850 ms apart.
+    QList<qint64> ends;
     QElapsedTimer clock;
     clock.start();
-    connect(w.Memo1, &QPlainTextEdit::blockCountChanged, this, [&] {
-      if (w.Memo1->document()->lastBlock().text().endsWith(
-              QStringLiteral("64 03 00 10 00 02 CC 3B ")))
-        starts << clock.elapsed();
+    connect(w.Timer2, &QTimer::timeout, this, [&] {
+      if (w.CheckBox2->isChecked()) ends << clock.nsecsElapsed();
     });
     w.CheckBox2->setChecked(true);
-    QVERIFY(WaitUntil([&] { return starts.size() >= 3; }, 10000));
+    QVERIFY(WaitUntil([&] { return ends.size() >= 4; }, 12000));
     w.CheckBox2->setChecked(false);
-    QTest::qWait(1500);  // the last read-all finishes, its reply is taken
-    for (qsizetype i = 1; i < starts.size(); ++i) {
-      const qint64 gap = starts[i] - starts[i - 1];
-      QVERIFY2(gap >= 1850 - 5, qPrintable(QString::number(gap)));  // sleep jitter of the send
-      QVERIFY2(gap < 4000, qPrintable(QString::number(gap)));
+    QTest::qWait(1500);  // the reply to the last output request is taken
+    for (qsizetype i = 1; i < ends.size(); ++i) {
+      const double gapMs = (ends[i] - ends[i - 1]) / 1e6;
+      QVERIFY2(gapMs >= 1850.0, qPrintable(QString::number(gapMs)));
+      QVERIFY2(gapMs < 4000.0, qPrintable(QString::number(gapMs)));
     }
     const QStringList oneRead = {kSent + "64 03 00 10 00 02 CC 3B ",
                                  kReceived + "64 03 04 00 00 00 01 0E F5 ",
@@ -64,7 +64,7 @@ class AutoReadTest : public QObject {
                                  "DO2=00 "};
     const QStringList tail = LogTail(w, first);
     QCOMPARE(tail.size() % 8, 0);
-    QVERIFY(tail.size() >= 24);
+    QVERIFY(tail.size() >= 32);
     for (qsizetype i = 0; i < tail.size(); i += 8) QCOMPARE(tail.mid(i, 8), oneRead);
     QCOMPARE(Cell(w, 2), QStringLiteral("01 "));
     QVERIFY(boxes.texts.isEmpty());
