@@ -281,7 +281,7 @@ TEST(PosixDeviceTransfer, ReadTimeoutsBoundAReadOfMoreThanIsQueued) {
   ASSERT_TRUE(p.pty.WriteMaster(std::string("ab")));
   ASSERT_TRUE(WaitForQueued(*p.device, 2));
   EXPECT_EQ(TimedRead(p, {MAXDWORD, 0, 0, 0, 0}, 10, ms), 2u);
-  EXPECT_LT(ms, 100);
+  EXPECT_LT(ms, 500);
 
   // Total constant: waits it out.
   ASSERT_TRUE(p.pty.WriteMaster(std::string("cd")));
@@ -418,7 +418,7 @@ TEST(PosixDeviceHangup, BlockedWriteReturnsAtOnceWithWhatItMoved) {
 
   const auto start = Clock::now();
   EXPECT_EQ(p.device->WriteOverlapped(block.data(), 10), 0u);
-  EXPECT_LT(MillisecondsSince(start), 100);
+  EXPECT_LT(MillisecondsSince(start), 500);
 }
 
 TEST(PosixDeviceHangup, WaitsSleepInShortStepsWithoutSpinning) {
