@@ -6,6 +6,9 @@
 
 #include "SystemError.h"
 #include "XComErr.h"
+#ifdef _WIN32
+#include "WinTypes.h"  // SetLastError
+#endif
 
 using namespace xcom;
 

@@ -143,10 +143,14 @@ static int OpenChecked(const char* realName, int dirfd, const char* path, int fl
   // Wine's server opens the ports; as a session leader without a terminal it would take a
   // pseudo-terminal as its controlling terminal and get SIGHUP when the peer hangs up.
   if (IsPtySlavePath(dirfd, path)) flags |= O_NOCTTY;
-  if (dirfd == AT_FDCWD && std::strncmp(realName, "open", 4) == 0) {
-    auto real = Real<int (*)(const char*, int, ...)>(realName);
-    return real(path, flags, mode);
-  }
+  auto real = Real<int (*)(const char*, int, ...)>(realName);
+  return real(path, flags, mode);
+}
+
+static int OpenAtChecked(const char* realName, int dirfd, const char* path, int flags,
+                         mode_t mode) {
+  if (IsLegacySerialDevice(dirfd, path)) return Refuse();
+  if (IsPtySlavePath(dirfd, path)) flags |= O_NOCTTY;
   auto real = Real<int (*)(int, const char*, int, ...)>(realName);
   return real(dirfd, path, flags, mode);
 }
@@ -176,7 +180,7 @@ __attribute__((visibility("default"))) int openat(int dirfd, const char* path, i
   va_start(ap, flags);
   const mode_t mode = ModeArgument(flags, ap);
   va_end(ap);
-  return OpenChecked("openat", dirfd, path, flags, mode);
+  return OpenAtChecked("openat", dirfd, path, flags, mode);
 }
 
 __attribute__((visibility("default"))) int openat64(int dirfd, const char* path, int flags, ...) {
@@ -184,7 +188,7 @@ __attribute__((visibility("default"))) int openat64(int dirfd, const char* path,
   va_start(ap, flags);
   const mode_t mode = ModeArgument(flags, ap);
   va_end(ap);
-  return OpenChecked("openat64", dirfd, path, flags, mode);
+  return OpenAtChecked("openat64", dirfd, path, flags, mode);
 }
 
 // The fortified variants (_FORTIFY_SOURCE) take no mode.
@@ -197,11 +201,11 @@ __attribute__((visibility("default"))) int __open64_2(const char* path, int flag
 }
 
 __attribute__((visibility("default"))) int __openat_2(int dirfd, const char* path, int flags) {
-  return OpenChecked("openat", dirfd, path, flags, 0);
+  return OpenAtChecked("openat", dirfd, path, flags, 0);
 }
 
 __attribute__((visibility("default"))) int __openat64_2(int dirfd, const char* path, int flags) {
-  return OpenChecked("openat64", dirfd, path, flags, 0);
+  return OpenAtChecked("openat64", dirfd, path, flags, 0);
 }
 
 }  // extern "C"

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The Windows build of comm/ and protocol/ with their tests, run under Wine:
+#   1. cross-builds with MinGW-w64 into build-win/ (no window, no simulator, no benchmarks);
+#   2. builds the native helpers (build-win/host): the pty peer and the modem-line shim;
+#   3. runs every Windows test program under Wine in a private prefix (build-win/wineprefix),
+#      with "\\.\COM5" and "\\.\COM12" linked to pseudo-terminals whose far end the peer holds;
+#   4. lists every test skipped under Wine with its reason and closes with 'N passed, N failed'.
+# Exits non-zero when a test failed, a program crashed or hung, or the build failed.
+#
+# Usage: scripts/test-wine.sh [gtest filter]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=$root/build-win
+filter=${1:-*}
+started=$(date +%s)
+
+bash scripts/install-deps.sh
+
+echo "=== build-win: cross build (MinGW-w64)"
+cmake -S "$root" -B "$build" -G Ninja --no-warn-unused-cli \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
+  -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_BENCH=OFF -DRTUTEST_BUILD_SIM=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)"
+
+echo "=== build-win/host: native helpers"
+cmake -S "$root/tests/win32/host" -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build/host"
+peer=$build/host/rtutest-wine-peer
+shim=$build/host/rtutest-pty-modem-shim.so
+built=$(date +%s)
+
+# A private prefix, no display, no debug channels, no Mono/Gecko installers. The shim is
+# loaded into every Wine process, the server included (see tests/win32/host).
+export WINEPREFIX=$build/wineprefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LD_PRELOAD=$shim
+unset DISPLAY WAYLAND_DISPLAY
+
+# A server left from an earlier run may lack the shim: end it (this prefix's only).
+wineserver -k 2>/dev/null || true
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "=== creating the Wine prefix"
+  timeout 300 wine wineboot --init >/dev/null 2>&1 || { echo "wineboot failed"; exit 1; }
+  timeout 60 wineserver -w || true
+fi
+# Keep one server for the whole run instead of one per program, and start the session's
+# own processes once, with no terminal output to hold on to.
+wineserver -p
+timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+cleanup() { wineserver -k 2>/dev/null || true; }
+trap cleanup EXIT
+
+logs=$build/wine-logs
+rm -rf "$logs" 2>/dev/null || { sleep 1; rm -rf "$logs"; }
+mkdir -p "$logs"
+
+total_passed=0
+total_failed=0
+total_skipped=0
+problems=()
+skips=()
+
+while IFS= read -r program; do
+  [ -n "$program" ] || continue
+  name=$(basename "$program" .exe)
+  log=$logs/$name.log
+  # Wine maps a COM port without a link to /dev/ttyS<n>, which is the kernel console here:
+  # drop any such link before each program (the shim refuses those devices as well).
+  for link in "$WINEPREFIX"/dosdevices/com*; do
+    if [ -L "$link" ] && [[ "$(readlink "$link")" == /dev/ttyS* ]]; then rm -f "$link"; fi
+  done
+  echo "=== $name (under Wine)"
+  t0=$(date +%s)
+  # Output goes to a file, not a pipe: the Wine session's own processes (services, device
+  # host) inherit it and outlive the program.
+  set +e
+  "$peer" --dosdevices "$WINEPREFIX/dosdevices" --port com5 --port com12 --timeout 240 -- \
+    wine "$program" --gtest_color=no --gtest_filter="$filter" </dev/null >"$log" 2>&1
+  status=$?
+  set -e
+  sed -i 's/\r$//' "$log"  # the Windows console ends its lines with CR LF
+  cat "$log"
+  t1=$(date +%s)
+
+  passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$log" | tail -1)
+  failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$log" | tail -1)
+  skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below:.*/\1/p' "$log" | tail -1)
+  passed=${passed:-0}
+  failed=${failed:-0}
+  skipped=${skipped:-0}
+  if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
+    # Crashed, hung (the watchdog or the peer ended it) or never started.
+    failed=1
+    problems+=("$name: exit status $status without a test result (crash or hang; see $log)")
+  elif ! grep -q '^\[==========\] .* ran\.' "$log"; then
+    failed=$((failed + 1))
+    problems+=("$name: no test summary (see $log)")
+  fi
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+  total_skipped=$((total_skipped + skipped))
+  echo "--- $name: $passed passed, $failed failed, $skipped skipped in $((t1 - t0)) s"
+
+  # Each skip with its reason: the line after "...: Skipped" up to the "[  SKIPPED ]" line.
+  while IFS= read -r line; do
+    skips+=("$line")
+  done < <(awk '
+    /: Skipped$/ { reason = ""; collecting = 1; next }
+    collecting && /^\[  SKIPPED \] [^ ]+ \(/ {
+      printf "%s: %s\n", $4, reason; collecting = 0; next
+    }
+    collecting { reason = (reason == "" ? $0 : reason " " $0) }
+  ' "$log")
+done < "$build/cross-tests.txt"
+
+finished=$(date +%s)
+echo
+echo "=== Windows tests under Wine: skipped with the reason (Wine differs from Windows there)"
+for s in "${skips[@]}"; do echo "  SKIPPED $s"; done
+for s in "${skips[@]}"; do
+  [[ "$s" == *": Wine 8: "* ]] || echo "  note: not a Wine difference: $s"
+done
+for p in "${problems[@]}"; do echo "  PROBLEM $p"; done
+echo "=== build $((built - started)) s, tests $((finished - built)) s, logs in $logs"
+echo "$total_passed passed, $total_failed failed, $total_skipped skipped"
+[ "$total_failed" -eq 0 ]
