@@ -364,6 +364,8 @@ class PosixCommDevice final : public CommDevice {
         got += n;
         lastByte = Clock::now();
         if (got == count || firstBytes) return got;
+      } else if (lost_) {
+        return got;  // hung up after the first bytes: hand them over (nothing more will come)
       }
     }
   }

@@ -394,6 +394,34 @@ TEST(PosixDeviceHangup, ReadRaisesCode10WithTheSystemText) {
   EXPECT_TRUE(p.device->DeviceLost());
 }
 
+TEST(PosixDeviceHangup, WaitingReadHandsOverWhatCameBeforeTheHangup) {
+  OpenPty p;
+  ASSERT_TRUE(p.device);
+  ASSERT_TRUE(p.device->SetCommTimeouts({0, 0, 20000, 0, 0}));
+  ASSERT_TRUE(p.pty.WriteMaster(std::string("ab")));
+  ASSERT_TRUE(WaitForQueued(*p.device, 2));
+  std::atomic<double> ms{0};
+  std::atomic<std::uint32_t> n{99};
+  std::atomic<double> cpu{0};
+  {
+    ptytest::PeerThread reader([&] {
+      std::uint8_t buffer[10];
+      const auto start = Clock::now();
+      timespec c0{}, c1{};
+      clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+      n = p.device->ReadOverlapped(buffer, 10);
+      clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+      ms = MillisecondsSince(start);
+      cpu = (c1.tv_sec - c0.tv_sec) * 1e3 + (c1.tv_nsec - c0.tv_nsec) / 1e6;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    p.pty.CloseMaster();
+  }
+  EXPECT_EQ(n.load(), 2u);
+  EXPECT_LT(ms.load(), 2000) << "the read must not wait out its 20 s on a dead line";
+  EXPECT_LT(cpu.load(), 50) << "nor spin";
+}
+
 TEST(PosixDeviceHangup, BlockedWriteReturnsAtOnceWithWhatItMoved) {
   OpenPty p;
   ASSERT_TRUE(p.device);
