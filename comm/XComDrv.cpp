@@ -32,15 +32,16 @@ class ScopedLock {
   TDeviceLock lock_;
 };
 
-// Waits on the device for at most the time left before `timeout` runs out (in short slices, so
-// a device whose wait returns at once still cannot make the caller spin).
-template <typename Wait>
-void PauseForDevice(std::uint32_t start, std::uint32_t timeout, Wait wait) {
+// Waits on the device for at most the time left before `timeout` runs out (in short slices).
+// A device whose wait returns at once although nothing is ready still cannot make the caller
+// spin: then the pass sleeps a millisecond.
+template <typename Wait, typename Ready>
+void PauseForDevice(std::uint32_t start, std::uint32_t timeout, Wait wait, Ready ready) {
   const std::uint32_t elapsed = GetTickCount() - start;
   const std::uint32_t left = elapsed > timeout ? 1 : timeout - elapsed + 1;
   const auto before = std::chrono::steady_clock::now();
   wait(std::min<std::uint32_t>(left, 20));
-  if (std::chrono::steady_clock::now() - before < std::chrono::milliseconds(1))
+  if (std::chrono::steady_clock::now() - before < std::chrono::milliseconds(1) && !ready())
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
@@ -281,8 +282,7 @@ void TCommEventChars::Assign(const TCommEventChars& source) {
 // ---------------------------------------------------------------------------------------------
 // TCommTimeoutsEx
 
-std::uint32_t TCommTimeoutsEx::DeviceValue(DWORD COMMTIMEOUTS::*field,
-                                           std::uint32_t held) const {
+std::uint32_t TCommTimeoutsEx::DeviceValue(DWORD COMMTIMEOUTS::*field, std::uint32_t held) const {
   COMMTIMEOUTS timeouts{};
   if (comm_.Opened() && comm_.Device()->GetCommTimeouts(timeouts)) return timeouts.*field;
   return held;
@@ -676,7 +676,9 @@ std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count,
     }
     if (GetTickCount() - start > timeout) break;
     if (room == 0)
-      PauseForDevice(start, timeout, [this](std::uint32_t ms) { device_->WaitForOutputRoom(ms); });
+      PauseForDevice(
+          start, timeout, [this](std::uint32_t ms) { device_->WaitForOutputRoom(ms); },
+          [this] { return QueueCount(1) < buffers_.OutputSize(); });
   }
   return sent;
 }
@@ -702,7 +704,9 @@ std::uint32_t TCustomComm::ReadData(void* buffer, std::uint32_t count, std::uint
     const std::uint32_t available = QueueCount(0);
     if (available == 0) {
       if (GetTickCount() - start > timeout) break;
-      PauseForDevice(start, timeout, [this](std::uint32_t ms) { device_->WaitForInput(ms); });
+      PauseForDevice(
+          start, timeout, [this](std::uint32_t ms) { device_->WaitForInput(ms); },
+          [this] { return QueueCount(0) > 0; });
       continue;
     }
     const std::uint32_t n = ReadOverlapped(*device_, position, std::min(available, remaining));
@@ -710,7 +714,9 @@ std::uint32_t TCustomComm::ReadData(void* buffer, std::uint32_t count, std::uint
       // The queue reported bytes the read could not deliver: count it as an empty pass, so
       // the time-out still applies and the loop cannot spin forever.
       if (GetTickCount() - start > timeout || device_->DeviceLost()) break;
-      PauseForDevice(start, timeout, [this](std::uint32_t ms) { device_->WaitForInput(ms); });
+      PauseForDevice(
+          start, timeout, [this](std::uint32_t ms) { device_->WaitForInput(ms); },
+          [this] { return QueueCount(0) > 0; });
       continue;
     }
     got += n;
