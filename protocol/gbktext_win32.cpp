@@ -2,6 +2,12 @@
 // WideCharToMultiByte. The UTF-8 input is decoded here, one character at a time, so that a
 // character code page 936 cannot hold and a malformed sequence each become exactly one '?'.
 
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <cstdint>
@@ -63,7 +69,7 @@ void AppendGbk(ByteString& out, std::uint32_t codePoint) {
   char bytes[8];
   BOOL usedDefault = FALSE;
   const int n = WideCharToMultiByte(kGbkCodePage, WC_NO_BEST_FIT_CHARS, units, count, bytes,
-                                    sizeof bytes, "?", &usedDefault);
+                                    static_cast<int>(sizeof bytes), "?", &usedDefault);
   if (n <= 0 || usedDefault) {
     out.push_back('?');
     return;
