@@ -17,15 +17,23 @@ started=$(date +%s)
 
 bash scripts/install-deps.sh
 
+build_failed() {
+  echo "=== build-win: $1 failed"
+  echo "0 passed, 1 failed"
+  exit 1
+}
+
 echo "=== build-win: cross build (MinGW-w64)"
 cmake -S "$root" -B "$build" -G Ninja --no-warn-unused-cli \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
-  -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_BENCH=OFF -DRTUTEST_BUILD_SIM=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)"
+  -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_BENCH=OFF -DRTUTEST_BUILD_SIM=OFF >/dev/null ||
+  build_failed "configuring the cross build"
+cmake --build "$build" -j "$(nproc)" || build_failed "the cross build"
 
 echo "=== build-win/host: native helpers"
-cmake -S "$root/tests/win32/host" -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build/host"
+cmake -S "$root/tests/win32/host" -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null ||
+  build_failed "configuring the native helpers"
+cmake --build "$build/host" || build_failed "the native helpers"
 peer=$build/host/rtutest-wine-peer
 shim=$build/host/rtutest-pty-modem-shim.so
 built=$(date +%s)
