@@ -33,8 +33,9 @@ class CommDevice {
   virtual bool ClearCommError(std::uint32_t& errors, COMSTAT& status) = 0;
   virtual bool SetCommMask(std::uint32_t mask) = 0;
 
-  // One write: the bytes the device took within 1000 ms (0 when the write failed or did not
-  // complete). Never leaves a write pending. A device that has gone away ends at once.
+  // One write: the bytes the device took within 1000 ms (0 when the write failed). A write
+  // still pending after 1000 ms is cancelled, and the bytes that had already left are counted,
+  // so that the caller never sends them twice. A device that has gone away ends at once.
   virtual std::uint32_t WriteOverlapped(const std::uint8_t* buffer, std::uint32_t count) = 0;
 
   // One read of bytes already queued; raises code 10 ("Unable to read from port.") with the
