@@ -32,6 +32,10 @@ bench_app() {
   if [ -n "${DISPLAY:-}" ]; then platform=xcb; fi
   export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-$platform}
   echo "platform: $QT_QPA_PLATFORM"
+  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR=$(mktemp -d)  # Qt wants one; a private empty directory will do
+    export XDG_RUNTIME_DIR
+  fi
 
   # Launch: the median of five starts (the first one warms the file cache).
   local runs=() i
