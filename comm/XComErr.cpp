@@ -9,7 +9,9 @@ DeviceErrorMessages& ErrorMessages() {
   return messages;
 }
 
-void RaiseDeviceError(const std::string& msg, int code) { throw EDeviceError(msg, code); }
+void RaiseDeviceError(const std::string& msg, int code) {
+  throw EDeviceError(msg, code);
+}
 
 void RaiseLastDeviceError(const std::string& msg, int code) {
   const int error = LastSystemError();  // taken once, before anything else can change it

@@ -31,14 +31,14 @@ class EDeviceError : public Exception {
 // The component's message texts. They are fetched at the moment of a raise, so a program may
 // replace any of them (for a translation) through ErrorMessages().
 struct DeviceErrorMessages {
-  std::string DeviceNotOpened = "Device not opened.";                          // code 1
-  std::string DeviceAlreadyOpened = "Device is allready opened.";              // code 2
-  std::string UpdateDCBFailed = "Unable to update device control block.";      // code 3
-  std::string SendLocked = "Device locked. Cannot perform send operations.";   // code 4
-  std::string ReadLocked = "Device locked. Cannot perform read operations.";   // code 5
-  std::string UpdateBuffersFailed = "Unable to update IO buffers.";            // code 6
-  std::string UpdateTimeoutsFailed = "Unable to update Timeouts.";             // code 7
-  std::string ReadFailed = "Unable to read from port.";                        // code 10
+  std::string DeviceNotOpened = "Device not opened.";                         // code 1
+  std::string DeviceAlreadyOpened = "Device is allready opened.";             // code 2
+  std::string UpdateDCBFailed = "Unable to update device control block.";     // code 3
+  std::string SendLocked = "Device locked. Cannot perform send operations.";  // code 4
+  std::string ReadLocked = "Device locked. Cannot perform read operations.";  // code 5
+  std::string UpdateBuffersFailed = "Unable to update IO buffers.";           // code 6
+  std::string UpdateTimeoutsFailed = "Unable to update Timeouts.";            // code 7
+  std::string ReadFailed = "Unable to read from port.";                       // code 10
 };
 
 DeviceErrorMessages& ErrorMessages();
@@ -53,6 +53,7 @@ DeviceErrorMessages& ErrorMessages();
 std::string TrimSystemText(std::string text);
 
 // The long form of a message; `systemText` is trimmed here.
-std::string FormatDeviceErrorMessage(const std::string& msg, int error, const std::string& systemText);
+std::string FormatDeviceErrorMessage(const std::string& msg, int error,
+                                     const std::string& systemText);
 
 }  // namespace xcom

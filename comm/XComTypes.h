@@ -11,22 +11,52 @@ namespace xcom {
 class TCustomComm;
 
 enum TBaudRate : std::int32_t {
-  br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
-  br56000, br57600, br115200, br128000, br256000, brCustom
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000,
+  brCustom
 };
 enum TFlowControl : std::int32_t { fcNone, fcRtsCts, fcDtrDsr, fcSoftware, fcCustom };
 enum TDataBits : std::int32_t { db4, db5, db6, db7, db8 };
 enum TStopBits : std::int32_t { sb1, sb1p5, sb2 };
 enum TParity : std::int32_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TCommOption : std::int32_t {
-  coAbortOnError, coDiscardNull, coDSRSensitivity, coErrorChar, coParityCheck,
-  coTXContinueOnXOff, coLeaveDTROpen
+  coAbortOnError,
+  coDiscardNull,
+  coDSRSensitivity,
+  coErrorChar,
+  coParityCheck,
+  coTXContinueOnXOff,
+  coLeaveDTROpen
 };
 
 // Laid out bit for bit like the Windows comm event mask (EV_RXCHAR = bit 0 ...).
 enum TDeviceEvent : std::int32_t {
-  deChar, deFlag, deOutEmpty, deCTS, deDSR, deRLSD, deBreak, deError, deRing,
-  dePrintError, deIn80Full, deProv1, deProv2
+  deChar,
+  deFlag,
+  deOutEmpty,
+  deCTS,
+  deDSR,
+  deRLSD,
+  deBreak,
+  deError,
+  deRing,
+  dePrintError,
+  deIn80Full,
+  deProv1,
+  deProv2
 };
 
 enum TRTSSetting : std::int32_t { fsCTSOut, fsRTSEnabled, fsRTSHandshake };
@@ -48,8 +78,8 @@ using TCommEvent = std::function<void(TCustomComm* Sender, TDeviceEvents Events)
 using TDataEvent = std::function<void(TCustomComm* Sender, std::uint32_t Received)>;
 
 // Rates of the TBaudRate members, indexed by member number (brCustom has none).
-inline constexpr std::uint32_t BaudRates[15] = {110,   300,   600,   1200,   2400,
-                                                4800,  9600,  14400, 19200,  38400,
+inline constexpr std::uint32_t BaudRates[15] = {110,   300,   600,    1200,   2400,
+                                                4800,  9600,  14400,  19200,  38400,
                                                 56000, 57600, 115200, 128000, 256000};
 
 // Display names for user interfaces.
