@@ -127,41 +127,47 @@ class TCommEventThread {
 // ---------------------------------------------------------------------------------------------
 // TCommDataControl
 
-TDataBits TCommDataControl::DataBits() const {
+namespace {
+
+// A line setting as the open device reports it, else the held value.
+template <typename T, typename Read>
+T FromDeviceDCB(const TCustomComm& comm, T held, Read read) {
   DCB dcb;
-  if (comm_.Opened() && GetDCB(*comm_.Device(), dcb))
-    return static_cast<TDataBits>(dcb.ByteSize - 4);
-  return dataBits_;
+  if (comm.Opened() && GetDCB(*comm.Device(), dcb)) return read(dcb);
+  return held;
 }
 
+// Stores a changed line setting and, while the port is open, applies it at once.
+template <typename T>
+void StoreForDCB(TCustomComm& comm, T& field, T value) {
+  if (value == field) return;
+  field = value;
+  if (comm.Opened()) comm.UpdateDCB();
+}
+
+}  // namespace
+
+TDataBits TCommDataControl::DataBits() const {
+  return FromDeviceDCB(comm_, dataBits_,
+                       [](const DCB& d) { return static_cast<TDataBits>(d.ByteSize - 4); });
+}
 void TCommDataControl::SetDataBits(TDataBits value) {
-  if (value == dataBits_) return;
-  dataBits_ = value;
-  if (comm_.Opened()) comm_.UpdateDCB();
+  StoreForDCB(comm_, dataBits_, value);
 }
 
 TParity TCommDataControl::Parity() const {
-  DCB dcb;
-  if (comm_.Opened() && GetDCB(*comm_.Device(), dcb)) return static_cast<TParity>(dcb.Parity);
-  return parity_;
+  return FromDeviceDCB(comm_, parity_, [](const DCB& d) { return static_cast<TParity>(d.Parity); });
 }
-
 void TCommDataControl::SetParity(TParity value) {
-  if (value == parity_) return;
-  parity_ = value;
-  if (comm_.Opened()) comm_.UpdateDCB();
+  StoreForDCB(comm_, parity_, value);
 }
 
 TStopBits TCommDataControl::StopBits() const {
-  DCB dcb;
-  if (comm_.Opened() && GetDCB(*comm_.Device(), dcb)) return static_cast<TStopBits>(dcb.StopBits);
-  return stopBits_;
+  return FromDeviceDCB(comm_, stopBits_,
+                       [](const DCB& d) { return static_cast<TStopBits>(d.StopBits); });
 }
-
 void TCommDataControl::SetStopBits(TStopBits value) {
-  if (value == stopBits_) return;
-  stopBits_ = value;
-  if (comm_.Opened()) comm_.UpdateDCB();
+  StoreForDCB(comm_, stopBits_, value);
 }
 
 void TCommDataControl::Assign(const TCommDataControl& source) {
@@ -225,17 +231,14 @@ void TCommBuffers::Assign(const TCommBuffers& source) {
 // TCommEventChars
 
 namespace {
-std::uint8_t DeviceChar(TCustomComm& comm, char DCB::*field, std::uint8_t held) {
-  DCB dcb;
-  if (comm.Opened() && GetDCB(*comm.Device(), dcb)) return static_cast<std::uint8_t>(dcb.*field);
-  return held;
+std::uint8_t DeviceChar(const TCustomComm& comm, char DCB::*field, std::uint8_t held) {
+  return FromDeviceDCB(comm, held,
+                       [field](const DCB& d) { return static_cast<std::uint8_t>(d.*field); });
 }
 }  // namespace
 
 void TCommEventChars::Store(std::uint8_t& field, std::uint8_t value) {
-  if (value == field) return;
-  field = value;
-  if (comm_.Opened()) comm_.UpdateDCB();
+  StoreForDCB(comm_, field, value);
 }
 
 std::uint8_t TCommEventChars::XonChar() const {
