@@ -3,20 +3,15 @@
 // queues a routine for the UI thread, the loop is woken and runs it. While a bridge exists the
 // dispatcher's wake hook points at it; destroying the bridge clears the hook.
 
-#include <QObject>
-#include <memory>
+#include "WakeSignal.h"
 
-class QSocketNotifier;
-
-class TSyncBridge : public QObject {
+class TSyncBridge {
  public:
   TSyncBridge();
-  ~TSyncBridge() override;
+  ~TSyncBridge();
   TSyncBridge(const TSyncBridge&) = delete;
   TSyncBridge& operator=(const TSyncBridge&) = delete;
 
  private:
-  void Serve();
-  int wakeFd_ = -1;  // an eventfd: written by any thread, read by the UI thread
-  std::unique_ptr<QSocketNotifier> notifier_;
+  TWakeSignal wake_;
 };
