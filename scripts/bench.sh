@@ -2,7 +2,7 @@
 # Builds the benchmarks (Release, build-bench/) and prints their figures. Nothing here passes or
 # fails on speed: it measures.
 #
-# Usage: scripts/bench.sh [section ...]     sections: comm app (default: all)
+# Usage: scripts/bench.sh [section ...]     sections: comm app fuzz (default: all)
 #
 # Each section is a function bench_<name> below; add one for a new area and list it in
 # `all_sections`.
@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${RTUTEST_BENCH_BUILD_DIR:-$root/build-bench}
-all_sections=(comm app)
+all_sections=(comm app fuzz)
 
 bash scripts/install-deps.sh >/dev/null
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRTUTEST_BUILD_TESTS=OFF >/dev/null
@@ -63,6 +63,12 @@ bench_app() {
   rm -f "$sim_out"
 
   "$build/bin/bench_window" log 400000
+}
+
+# The libFuzzer targets, each for ten million executions (builds build-fuzz/ with clang).
+bench_fuzz() {
+  section "fuzzing (10,000,000 executions per target)"
+  bash "$root/scripts/fuzz.sh" --runs "${RTUTEST_FUZZ_RUNS:-10000000}"
 }
 
 sections=("$@")

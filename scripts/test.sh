@@ -3,7 +3,8 @@
 #   1. the normal build (build/)             all tests
 #   2. ASan + UBSan (build-asan/)            all tests
 #   3. ThreadSanitizer (build-tsan/)         the tests labelled 'thread'
-#   4. the Windows build under Wine (build-win/), when scripts/test-wine.sh exists
+#   4. the libFuzzer targets, 20 seconds each (build-fuzz/)
+#   5. the Windows build under Wine (build-win/)
 # Usage: scripts/test.sh [--quick]   (--quick: step 1 only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +38,8 @@ build_and_test build ""
 if [ "${1:-}" != "--quick" ]; then
   build_and_test build-asan address -LE no_asan
   build_and_test build-tsan thread -L thread
+  echo "=== build-fuzz: each libFuzzer target for a short fixed time"
+  bash scripts/fuzz.sh --seconds "${RTUTEST_FUZZ_SECONDS:-20}" || failed+=("build-fuzz")
   if [ -x scripts/test-wine.sh ]; then
     echo "=== build-win: Windows build under Wine"
     bash scripts/test-wine.sh || failed+=("build-win")
