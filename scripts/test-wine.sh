@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-build=$root/build-win
+build=${RTUTEST_WINE_BUILD_DIR:-$root/build-win}  # another directory: RTUTEST_WINE_BUILD_DIR
 filter=${1:-*}
 started=$(date +%s)
 

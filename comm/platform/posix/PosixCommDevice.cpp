@@ -59,6 +59,7 @@
 #include "CommDevice.h"
 #include "DeviceName.h"
 #include "LineSettings.h"
+#include "OpenFailure.h"
 #include "UniqueFd.h"
 #include "XComErr.h"
 
@@ -705,25 +706,61 @@ bool AddToEpoll(int epoll, int fd, std::uint32_t events) {
   return ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
 }
 
+// What an errno of stat() or open() means to the person who typed the name.
+OpenFailure OpenFailureOf(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+    case ENXIO:   // a device node without its driver or hardware
+    case ENODEV:  // the same, or an adapter unplugged a moment ago
+    case EIO:     // a port whose hardware does not answer
+      return OpenFailure::NoSuchDevice;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return OpenFailure::PermissionDenied;
+    case EBUSY:  // TIOCEXCL set by another program
+    case EWOULDBLOCK:
+      return OpenFailure::Busy;
+    default:
+      return OpenFailure::Other;
+  }
+}
+
+// Notes why the open failed (errno as the failing call left it) and answers no device.
+std::unique_ptr<CommDevice> Refused(OpenFailure reason, int error) {
+  NoteOpenFailure(reason, error);
+  return nullptr;
+}
+
 }  // namespace
 
 std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
+  // An empty name would resolve to the /dev directory itself: it names no device.
+  if (name.empty()) return Refused(OpenFailure::NoSuchDevice, ENOENT);
   const std::string path = DevicePathForName(name);
   // Look before opening: opening some devices has effects of its own, and only a character
   // device can be a serial line (this also keeps out FIFOs, directories and plain files).
   struct stat info;
-  if (::stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return nullptr;
+  if (::stat(path.c_str(), &info) != 0) return Refused(OpenFailureOf(errno), errno);
+  if (!S_ISCHR(info.st_mode)) return Refused(OpenFailure::NotSerialDevice, ENOTTY);
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.Valid()) return nullptr;
+  if (!fd.Valid()) return Refused(OpenFailureOf(errno), errno);
   if (::fstat(fd.Get(), &info) != 0 || !S_ISCHR(info.st_mode) || !::isatty(fd.Get()))
-    return nullptr;  // /dev/null and other character devices that are no terminal
-  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return nullptr;  // in use
+    return Refused(OpenFailure::NotSerialDevice, ENOTTY);  // /dev/null and other non-terminals
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {         // in use
+    const int error = errno;
+    return Refused(error == EWOULDBLOCK ? OpenFailure::Busy : OpenFailure::Other, error);
+  }
   const bool exclusive = ::ioctl(fd.Get(), TIOCEXCL) == 0;
 
   LineSettings line;
   if (!ReadLineSettings(fd.Get(), line)) {
+    const int error = errno;
     if (exclusive) ::ioctl(fd.Get(), TIOCNXCL);
-    return nullptr;
+    return Refused(OpenFailureOf(error), error);
   }
   MakeRaw(line);
   UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
@@ -732,9 +769,11 @@ std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
   if (!WriteLineSettings(fd.Get(), line, false) || !epoll.Valid() || !maskChanged.Valid() ||
       !inputMoved.Valid() || !AddToEpoll(epoll.Get(), fd.Get(), EPOLLIN | EPOLLET) ||
       !AddToEpoll(epoll.Get(), maskChanged.Get(), EPOLLIN)) {
+    const int error = errno;
     if (exclusive) ::ioctl(fd.Get(), TIOCNXCL);
-    return nullptr;
+    return Refused(OpenFailureOf(error), error);
   }
+  NoteOpenFailure(OpenFailure::None);
   return std::make_unique<PosixCommDevice>(std::move(fd), std::move(epoll), std::move(maskChanged),
                                            std::move(inputMoved), exclusive,
                                            IsPseudoTerminalSlave(info.st_rdev));

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "CommDevice.h"
+#include "OpenFailure.h"
 #include "UniqueHandle.h"
 #include "WinTypes.h"
 #include "XComErr.h"
@@ -260,6 +261,34 @@ class Win32CommDevice final : public CommDevice {
   std::atomic<bool> lost_{false};
 };
 
+// What an error of CreateFileA on "\\.\<name>" means to the person who typed the name.
+OpenFailure OpenFailureOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:  // no such port
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BAD_UNIT:
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return OpenFailure::NoSuchDevice;
+    // A serial port is opened with share mode 0: while another program holds it, the system
+    // answers "access denied". That is by far its most common meaning here.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+    case ERROR_DEVICE_IN_USE:
+      return OpenFailure::Busy;
+    case ERROR_PRIVILEGE_NOT_HELD:
+      return OpenFailure::PermissionDenied;
+    default:
+      return OpenFailure::Other;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
@@ -267,7 +296,12 @@ std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
   UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
                                     nullptr));
-  if (!handle) return nullptr;
+  if (!handle) {
+    const DWORD error = ::GetLastError();
+    NoteOpenFailure(OpenFailureOf(error), static_cast<int>(error));
+    return nullptr;
+  }
+  NoteOpenFailure(OpenFailure::None);
   return std::make_unique<Win32CommDevice>(std::move(handle));
 }
 

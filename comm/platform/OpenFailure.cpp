@@ -1,0 +1,19 @@
+#include "OpenFailure.h"
+
+namespace xcom {
+
+namespace {
+// Per thread: two windows (or a window and a test) opening ports on different threads never
+// see each other's reasons.
+thread_local OpenFailureInfo lastOpenFailure;
+}  // namespace
+
+OpenFailureInfo LastOpenFailure() {
+  return lastOpenFailure;
+}
+
+void NoteOpenFailure(OpenFailure reason, int systemError) {
+  lastOpenFailure = OpenFailureInfo{reason, systemError};
+}
+
+}  // namespace xcom

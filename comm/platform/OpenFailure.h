@@ -1,0 +1,29 @@
+#pragma once
+// Why a device could not be opened. OpenPlatformDevice notes the outcome of every call on the
+// calling thread, so that a caller whose OpenDevice answered false can tell the operator what
+// to do about it (the component itself only answers false). Each OS maps its own error numbers
+// onto the few reasons a person can act on.
+
+namespace xcom {
+
+enum class OpenFailure {
+  None,              // the last open on this thread succeeded, or none was tried
+  NoSuchDevice,      // nothing by that name, or the adapter behind it is gone
+  PermissionDenied,  // the system refused access to the device file
+  Busy,              // another program (or another port of this one) has the device open
+  NotSerialDevice,   // the name exists but is no serial line (a file, a folder, /dev/null...)
+  Other,             // anything else; the system error tells which
+};
+
+struct OpenFailureInfo {
+  OpenFailure reason = OpenFailure::None;
+  int systemError = 0;  // errno or GetLastError of the call that failed; 0 when none
+};
+
+// The outcome of the last OpenPlatformDevice call made on the calling thread.
+OpenFailureInfo LastOpenFailure();
+
+// For the platform layers: records the outcome of the open under way on this thread.
+void NoteOpenFailure(OpenFailure reason, int systemError = 0);
+
+}  // namespace xcom

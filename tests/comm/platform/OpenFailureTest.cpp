@@ -1,0 +1,164 @@
+// Why an open failed, as the Linux layer notes it for the calling thread: a name that names
+// nothing, a file that is no serial line, a device another port or program holds, a device the
+// user may not open; and that a success or another thread's failure leaves no stale reason.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "OpenFailure.h"
+#include "PlatformTestSupport.h"
+#include "ThreadCapabilities.h"
+
+namespace xcom::testing {
+namespace {
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char pattern[] = "/tmp/comm-openfailure-XXXXXX";
+    path_ = ::mkdtemp(pattern);
+  }
+  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Opens `name`, which must fail, and answers the reason noted for it.
+OpenFailureInfo FailureOf(const std::string& name) {
+  auto device = OpenPlatformDevice(name);
+  EXPECT_FALSE(device) << name << " opened";
+  return LastOpenFailure();
+}
+
+TEST(PosixOpenFailure, NamesThatNameNothing) {
+  ScratchDir dir;
+  for (const std::string& name :
+       {std::string(), std::string("no-such-serial-device-kestrum"), dir.Path() + "/missing",
+        dir.Path() + "/missing/deeper", std::string("/nonexistent-kestrum-port/ttyX0"),
+        std::string(5000, 'x')}) {
+    const OpenFailureInfo failure = FailureOf(name);
+    EXPECT_EQ(failure.reason, OpenFailure::NoSuchDevice) << name.substr(0, 60);
+    EXPECT_NE(failure.systemError, 0);
+  }
+  // A file in the path where a directory should be, and a dangling link.
+  const std::string file = dir.Path() + "/plain";
+  std::ofstream(file) << "x";
+  EXPECT_EQ(FailureOf(file + "/tty").reason, OpenFailure::NoSuchDevice);
+  const std::string dangling = dir.Path() + "/dangling";
+  ASSERT_EQ(::symlink((dir.Path() + "/gone").c_str(), dangling.c_str()), 0);
+  EXPECT_EQ(FailureOf(dangling).reason, OpenFailure::NoSuchDevice);
+  EXPECT_EQ(FailureOf(dangling).systemError, ENOENT);
+}
+
+TEST(PosixOpenFailure, FilesThatAreNoSerialLine) {
+  ScratchDir dir;
+  const std::string file = dir.Path() + "/plain";
+  std::ofstream(file) << "not a serial line";
+  const std::string fifo = dir.Path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string linkToNull = dir.Path() + "/null-link";
+  ASSERT_EQ(::symlink("/dev/null", linkToNull.c_str()), 0);
+  for (const std::string& name : {file, dir.Path(), fifo, std::string("/dev/null"),
+                                  std::string("/dev/zero"), std::string("null"), linkToNull})
+    EXPECT_EQ(FailureOf(name).reason, OpenFailure::NotSerialDevice) << name;
+}
+
+TEST(PosixOpenFailure, ADeviceHeldElsewhereIsBusy) {
+  ptytest::PtyPair pty;
+  auto held = OpenPlatformDevice(pty.SlavePath());
+  ASSERT_TRUE(held);
+  EXPECT_EQ(LastOpenFailure().reason, OpenFailure::None);
+  EXPECT_EQ(FailureOf(pty.SlavePath()).reason, OpenFailure::Busy);
+  EXPECT_EQ(FailureOf(pty.SlavePath().substr(5)).reason, OpenFailure::Busy);  // "pts/N"
+  held.reset();
+
+  // Held by another process: its lock ends with it.
+  int opened[2], release[2];
+  ASSERT_EQ(::pipe(opened), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto device = OpenPlatformDevice(pty.SlavePath());
+    const char ok = device ? 'y' : 'n';
+    [[maybe_unused]] ssize_t n = ::write(opened[1], &ok, 1);
+    char go;
+    n = ::read(release[0], &go, 1);
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(::read(opened[0], &ok, 1), 1);
+  EXPECT_EQ(ok, 'y');
+  EXPECT_EQ(FailureOf(pty.SlavePath()).reason, OpenFailure::Busy);
+  ASSERT_EQ(::write(release[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath()));
+  EXPECT_EQ(LastOpenFailure().reason, OpenFailure::None);
+  for (int fd : {opened[0], opened[1], release[0], release[1]}) ::close(fd);
+}
+
+TEST(PosixOpenFailure, AnotherProgramsExclusiveFlagMakesItBusy) {
+  ptytest::PtyPair pty;
+  // A program that does not lock but sets TIOCEXCL (as many terminal programs do).
+  const int other = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+  {
+    // Root passes TIOCEXCL; without CAP_SYS_ADMIN it meets it as a user does.
+    ptytest::ScopedCapabilityDrop asUser({CAP_SYS_ADMIN});
+    if (!asUser.Active()) GTEST_SKIP() << "this thread's capabilities cannot be lowered";
+    const OpenFailureInfo failure = FailureOf(pty.SlavePath());
+    EXPECT_EQ(failure.reason, OpenFailure::Busy);
+    EXPECT_EQ(failure.systemError, EBUSY);
+  }
+  ::ioctl(other, TIOCNXCL);
+  ::close(other);
+}
+
+TEST(PosixOpenFailure, ADeviceTheUserMayNotOpenIsPermissionDenied) {
+  ptytest::PtyPair pty;
+  ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
+  {
+    ptytest::ScopedCapabilityDrop asUser({CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH});
+    if (!asUser.Active()) GTEST_SKIP() << "this thread's capabilities cannot be lowered";
+    const OpenFailureInfo failure = FailureOf(pty.SlavePath());
+    EXPECT_EQ(failure.reason, OpenFailure::PermissionDenied);
+    EXPECT_EQ(failure.systemError, EACCES);
+  }
+  ::chmod(pty.SlavePath().c_str(), 0620);
+  EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath()));
+}
+
+TEST(PosixOpenFailure, EachThreadSeesItsOwnLastOpen) {
+  ptytest::PtyPair pty;
+  auto device = OpenPlatformDevice(pty.SlavePath());
+  ASSERT_TRUE(device);
+  OpenFailureInfo other;
+  std::thread([&] {
+    EXPECT_EQ(LastOpenFailure().reason, OpenFailure::None);  // nothing tried here yet
+    OpenPlatformDevice("/dev/null");
+    other = LastOpenFailure();
+  }).join();
+  EXPECT_EQ(other.reason, OpenFailure::NotSerialDevice);
+  EXPECT_EQ(LastOpenFailure().reason, OpenFailure::None);
+  // And a success after a failure clears the reason.
+  EXPECT_EQ(FailureOf("/dev/null").reason, OpenFailure::NotSerialDevice);
+  device.reset();
+  EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath()));
+  EXPECT_EQ(LastOpenFailure().reason, OpenFailure::None);
+  EXPECT_EQ(LastOpenFailure().systemError, 0);
+}
+
+}  // namespace
+}  // namespace xcom::testing
