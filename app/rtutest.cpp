@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
@@ -24,6 +23,7 @@
 #include "AlignLayout.h"
 #include "Appearance.h"
 #include "ErrorReport.h"
+#include "LogPane.h"
 #include "gbktext.h"
 #include "hextext.h"
 #include "requestframes.h"
@@ -212,15 +212,13 @@ void TfrmRTUTest::CreateControls() {
     StatusPanels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar1->addWidget(StatusPanels[i]);
   }
-  Memo1 = new QPlainTextEdit(Panel2);
+  // The log keeps growing for the life of the window: the pane stores its lines compactly and
+  // lays out only those on screen. It wraps at its width, keeps no undo history, and Tab moves
+  // on to the next control.
+  Memo1 = new TLogPane(Panel2);
   Memo1->setObjectName(QStringLiteral("Memo1"));
-  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  // The log keeps growing for the life of the window; an undo history of every appended line
-  // would double its memory for nothing.
-  Memo1->setUndoRedoEnabled(false);
-  Memo1->setTabChangesFocus(true);  // Tab moves on to the next control
 
   Panel3 = NewPanel(Panel2, "Panel3");
   auto* panel3Layout = new TAlignLayout(Panel3);
@@ -415,7 +413,7 @@ void TfrmRTUTest::FormCreate(QObject*) {
 // Log pane and status list
 
 void TfrmRTUTest::AppendLogLine(const QString& line) {
-  Memo1->appendPlainText(line);
+  Memo1->AppendLine(line);
 }
 
 void TfrmRTUTest::ShowChannelValue(int row, const QString& text) {

@@ -21,11 +21,11 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTableWidget;
 class QTimer;
+class TLogPane;
 
 // What the status list's custom draw may change for a row: the drawing font (with its colour)
 // and the background.
@@ -93,7 +93,7 @@ class TfrmRTUTest : public QWidget {
   QWidget* Splitter1;  // a zero-height bar: it cannot be grabbed
   QStatusBar* StatusBar1;
   QLabel* StatusPanels[2];
-  QPlainTextEdit* Memo1;
+  TLogPane* Memo1;
   QFrame* Panel3;
   QGroupBox* GroupBox1;
   QFrame* Panel4;

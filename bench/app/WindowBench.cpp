@@ -18,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
@@ -29,6 +28,7 @@
 #include <string>
 
 #include "ErrorReport.h"
+#include "LogPane.h"
 #include "rtutest.h"
 
 namespace {
@@ -109,14 +109,14 @@ int Cpu(const QString& port, int seconds) {
   }
   window.CheckBox2->setChecked(true);
   RunLoop(2500);  // the first read-all is under way
-  const qsizetype linesBefore = window.Memo1->document()->blockCount();
+  const qsizetype linesBefore = window.Memo1->lineCount();
   const double cpuBefore = CpuSeconds();
   QElapsedTimer wall;
   wall.start();
   RunLoop(seconds * 1000);
   const double cpu = CpuSeconds() - cpuBefore;
   const double elapsed = wall.elapsed() / 1000.0;
-  const qsizetype lines = window.Memo1->document()->blockCount() - linesBefore;
+  const qsizetype lines = window.Memo1->lineCount() - linesBefore;
   std::printf("autoread_cpu %.3f %% of one core\n", 100.0 * cpu / elapsed);
   std::printf("autoread_reads %.1f per minute\n", lines / 8.0 * 60.0 / elapsed);
   std::printf("autoread_rss %.1f MiB\n", ResidentKiB() / 1024.0);
@@ -155,6 +155,10 @@ int Log(int lines) {
   std::printf("log_lines %d lines\n", lines);
   std::printf("log_rss_growth %.1f MiB\n", (rssAfter - rssBefore) / 1024.0);
   std::printf("log_bytes_per_line %.0f bytes\n", (rssAfter - rssBefore) * 1024.0 / lines);
+  // The pane's own count of what it holds (text and index), and the lines it keeps laid out.
+  std::printf("log_store_bytes_per_line %.0f bytes\n",
+              static_cast<double>(window.Memo1->store().bytesInUse()) / lines);
+  std::printf("log_layouts_cached %zu lines\n", window.Memo1->layoutsCached());
   std::printf("log_first_10k_appends %.1f ms\n", firstMs);
   std::printf("log_last_10k_appends %.1f ms\n", lastMs);
   std::printf("log_last_vs_first %.2f x\n", firstMs > 0 ? lastMs / firstMs : 0.0);

@@ -5,9 +5,10 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
+
+#include "LogPane.h"
 
 SimulatedModuleOnPty::SimulatedModuleOnPty(const kestrum_sim::Simulator::Options& options)
     : pty_(options.line), sim_(options) {

@@ -3,12 +3,11 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextBlock>
 #include <QTimer>
 
 #include "AppTestSupport.h"
+#include "LogPane.h"
 
 using kestrum_sim::Simulator;
 
@@ -83,9 +82,9 @@ class AutoReadTest : public QObject {
     // While an auto read-all pumps events, the operator reopens the port on a name that fails:
     // the read-all's second send then raises "Device not opened.".
     bool reopened = false;
-    connect(w.Memo1, &QPlainTextEdit::blockCountChanged, this, [&] {
-      if (reopened || !w.Memo1->document()->lastBlock().text().endsWith(
-                          QStringLiteral("64 03 00 10 00 02 CC 3B ")))
+    connect(w.Memo1, &TLogPane::lineCountChanged, this, [&](qsizetype count) {
+      if (reopened ||
+          !w.Memo1->lineText(count - 1).endsWith(QStringLiteral("64 03 00 10 00 02 CC 3B ")))
         return;
       reopened = true;
       QTimer::singleShot(0, w.Button1, [&] {

@@ -8,7 +8,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -16,6 +15,7 @@
 
 #include "AppTestSupport.h"
 #include "Appearance.h"
+#include "LogPane.h"
 
 using namespace xcom;
 
@@ -49,10 +49,12 @@ class WindowTest : public QObject {
     QCOMPARE(w.Label1->text(), QStringLiteral("读取所有通道状态        "));
     QCOMPARE(w.Label2->text(), QStringLiteral("子站地址 "));
     QVERIFY(w.Memo1->toPlainText().isEmpty());
-    QVERIFY(!w.Memo1->isReadOnly());
+    // Editable: it takes the keyboard and input methods (typing: see the test at the end;
+    // wrapping at the pane's width: longLogLinesWrapAtThePaneWidth).
+    QCOMPARE(w.Memo1->focusPolicy(), Qt::StrongFocus);
+    QVERIFY(w.Memo1->testAttribute(Qt::WA_InputMethodEnabled));
     QCOMPARE(w.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     QCOMPARE(w.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    QCOMPARE(w.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     QVERIFY(w.StatusPanels[0]->text().isEmpty());
     QVERIFY(w.StatusPanels[1]->text().isEmpty());
     QCOMPARE(w.StatusPanels[0]->width(), 100);
@@ -400,6 +402,21 @@ class WindowTest : public QObject {
     QTest::keyClicks(w.Memo1, "note by operator");
     w.AppendLogLine(QStringLiteral("DI1=01 "));
     QCOMPARE(LogLines(w), (QStringList{"note by operator", "DI1=01 "}));
+  }
+
+  void longLogLinesWrapAtThePaneWidth() {
+    TfrmRTUTest& w = *window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QString hex;
+    for (int i = 0; i < 150; ++i) hex += QStringLiteral("9E ");
+    w.AppendLogLine(LogTimeStamp() + QStringLiteral(" 接收：") + hex);
+    const int rows = w.Memo1->visualRowCount(0);
+    QVERIFY2(rows >= 3, qPrintable(QString::number(rows)));
+    QCOMPARE(w.Memo1->lineCount(), 1);  // still one line of the log
+    // A wider window wraps it into fewer rows; the pane never scrolls sideways.
+    w.resize(1200, w.height());
+    QTRY_VERIFY(w.Memo1->visualRowCount(0) < rows);
   }
 };
 

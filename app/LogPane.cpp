@@ -1,0 +1,1011 @@
+#include "LogPane.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QInputMethod>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QTextBoundaryFinder>
+#include <QTextLayout>
+#include <algorithm>
+#include <cstring>
+
+// ---------------------------------------------------------------------------------------------
+// The line store
+
+TLogLineStore::TLogLineStore() {
+  lines_.emplace_back();
+}
+
+QString TLogLineStore::text(qsizetype line) const {
+  const LineRef& ref = lines_[static_cast<std::size_t>(line)];
+  if (ref.length == 0) return QString();
+  return QString::fromUtf8(chunks_[ref.chunk].bytes.get() + ref.offset,
+                           static_cast<qsizetype>(ref.length));
+}
+
+qsizetype TLogLineStore::length(qsizetype line) const {
+  const LineRef& ref = lines_[static_cast<std::size_t>(line)];
+  if (ref.length == 0) return 0;
+  // The bytes came from QString::toUtf8, so they are well formed: every byte that is not a
+  // continuation byte starts one code point, and four-byte sequences need a surrogate pair.
+  const auto* bytes =
+      reinterpret_cast<const unsigned char*>(chunks_[ref.chunk].bytes.get()) + ref.offset;
+  qsizetype units = 0;
+  for (std::uint32_t i = 0; i < ref.length; ++i) {
+    const unsigned char byte = bytes[i];
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+TLogLineStore::LineRef TLogLineStore::Store(const QByteArray& utf8) {
+  const auto size = static_cast<std::uint32_t>(utf8.size());
+  if (size == 0) return LineRef{};
+  if (chunks_.empty() || chunks_.back().capacity - chunks_.back().used < size) {
+    // A line longer than a chunk gets a chunk of its own size.
+    Chunk chunk;
+    chunk.capacity = std::max(kChunkBytes, size);
+    // Not zero-filled: pages are touched only as lines are written into them.
+    chunk.bytes = std::make_unique_for_overwrite<char[]>(chunk.capacity);
+    chunks_.push_back(std::move(chunk));
+  }
+  Chunk& chunk = chunks_.back();
+  const LineRef ref{static_cast<std::uint32_t>(chunks_.size() - 1), chunk.used, size};
+  std::memcpy(chunk.bytes.get() + chunk.used, utf8.constData(), size);
+  chunk.used += size;
+  return ref;
+}
+
+void TLogLineStore::Rewrite(LineRef& ref, const QByteArray& utf8) {
+  const auto size = static_cast<std::uint32_t>(utf8.size());
+  if (ref.length == 0) {
+    ref = Store(utf8);
+    return;
+  }
+  Chunk& chunk = chunks_[ref.chunk];
+  const bool atTail = ref.offset + ref.length == chunk.used;
+  if (size <= ref.length || (atTail && chunk.capacity - ref.offset >= size)) {
+    // Shorter, or the newest bytes of the store with room after them: written where it was.
+    if (size > 0) std::memcpy(chunk.bytes.get() + ref.offset, utf8.constData(), size);
+    if (atTail) chunk.used = ref.offset + size;
+    ref.length = size;
+    if (size == 0) ref = LineRef{};
+    return;
+  }
+  ref = Store(utf8);  // the old bytes stay behind unused; only edits by hand get here
+}
+
+void TLogLineStore::append(QStringView line) {
+  if (isEmpty())
+    lines_.front() = Store(line.toUtf8());
+  else
+    lines_.push_back(Store(line.toUtf8()));
+}
+
+void TLogLineStore::setText(qsizetype line, QStringView text) {
+  Rewrite(lines_[static_cast<std::size_t>(line)], text.toUtf8());
+}
+
+void TLogLineStore::insert(qsizetype at, const QStringList& lines) {
+  std::vector<LineRef> refs;
+  refs.reserve(static_cast<std::size_t>(lines.size()));
+  for (const QString& line : lines) refs.push_back(Store(line.toUtf8()));
+  lines_.insert(lines_.begin() + at, refs.begin(), refs.end());
+}
+
+void TLogLineStore::remove(qsizetype first, qsizetype n) {
+  lines_.erase(lines_.begin() + first, lines_.begin() + first + n);
+  if (lines_.empty()) lines_.emplace_back();
+}
+
+std::size_t TLogLineStore::bytesInUse() const {
+  std::size_t bytes = lines_.size() * sizeof(LineRef);
+  for (const Chunk& chunk : chunks_) bytes += chunk.used;
+  return bytes;
+}
+
+namespace {
+
+bool IsLineBreak(QChar c) {
+  return c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+}  // namespace
+
+QStringList SplitAtLineBreaks(QStringView text) {
+  QStringList lines;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (!IsLineBreak(text[i])) continue;
+    lines.append(text.mid(start, i - start).toString());
+    if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    start = i + 1;
+  }
+  lines.append(text.mid(start).toString());
+  return lines;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility: an editable multi-line text with the name the window gives it
+
+namespace {
+
+class TLogPaneAccessible : public QAccessibleWidget {
+ public:
+  explicit TLogPaneAccessible(QWidget* pane) : QAccessibleWidget(pane, QAccessible::EditableText) {}
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.editable = true;
+    state.multiLine = true;
+    state.selectableText = true;
+    return state;
+  }
+};
+
+QAccessibleInterface* LogPaneAccessibleFactory(const QString& key, QObject* object) {
+  // Qt's accessibility cache takes ownership of the interface it is handed.
+  if (key == QLatin1String("TLogPane") && object != nullptr && object->isWidgetType())
+    return new TLogPaneAccessible(static_cast<QWidget*>(object));
+  return nullptr;
+}
+
+constexpr qreal kMargin = 4;  // around the text, as in a plain text edit
+
+bool IsTypedText(const QKeyEvent* e) {
+  const QString text = e->text();
+  if (text.isEmpty()) return false;
+  const QChar first = text.front();
+  if (first.category() == QChar::Other_Format) return true;  // joiners and marks
+  const Qt::KeyboardModifiers mods = e->modifiers();
+  if (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))
+    return false;
+  if (first.isHighSurrogate()) return text.size() > 1 && text[1].isLowSurrogate();
+  return first.isPrint() || first.category() == QChar::Other_PrivateUse;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The pane
+
+TLogPane::TLogPane(QWidget* parent) : QAbstractScrollArea(parent) {
+  static const bool accessibleInstalled = [] {
+    QAccessible::installFactory(&LogPaneAccessibleFactory);
+    return true;
+  }();
+  (void)accessibleInstalled;
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_InputMethodEnabled);
+  viewport()->setCursor(Qt::IBeamCursor);
+}
+
+TLogPane::~TLogPane() = default;
+
+void TLogPane::AppendLine(const QString& line) {
+  const TTextPos end = EndPos();
+  // As with a text cursor: a caret at the end moves on with the new text, and so does the
+  // anchor of a selection made backwards from the end.
+  const bool anchorAtEnd = anchor_ == end;
+  const bool caretAtEnd = anchorAtEnd && caret_ == end;
+  const qsizetype before = store_.count();
+  const bool wasEmpty = store_.isEmpty();
+  if (std::none_of(line.cbegin(), line.cend(), IsLineBreak)) {
+    store_.append(line);
+  } else {
+    QStringList lines = SplitAtLineBreaks(line);
+    store_.append(lines.takeFirst());
+    store_.insert(store_.count(), lines);
+  }
+  if (wasEmpty) ForgetLayout(0);
+  if (caretAtEnd && !preedit_.isEmpty()) ForgetLayout(caret_.line);
+  const TTextPos newEnd = EndPos();
+  if (anchorAtEnd) anchor_ = newEnd;
+  if (caretAtEnd) caret_ = newEnd;
+  NotifyLineCount(before);
+  // While the view follows the end, or the old last line is on screen, the new line shows.
+  if (following_ || before - 1 <= lastPaintedLine_) viewport()->update();
+}
+
+QString TLogPane::toPlainText() const {
+  QStringList lines;
+  lines.reserve(store_.count());
+  for (qsizetype i = 0; i < store_.count(); ++i) lines.append(store_.text(i));
+  return lines.join(QLatin1Char('\n'));
+}
+
+void TLogPane::setCaretPosition(TTextPos pos, bool keepAnchor) {
+  caret_ = Clamped(pos);
+  if (!keepAnchor) anchor_ = caret_;
+  desiredX_ = -1;
+  viewport()->update();
+}
+
+QString TLogPane::selectedText() const {
+  if (!hasSelection()) return QString();
+  const TTextPos from = std::min(caret_, anchor_);
+  const TTextPos to = std::max(caret_, anchor_);
+  if (from.line == to.line) return store_.text(from.line).mid(from.column, to.column - from.column);
+  QStringList lines;
+  lines.append(store_.text(from.line).mid(from.column));
+  for (qsizetype line = from.line + 1; line < to.line; ++line) lines.append(store_.text(line));
+  lines.append(store_.text(to.line).left(to.column));
+  return lines.join(QLatin1Char('\n'));
+}
+
+qsizetype TLogPane::firstVisibleLine() {
+  return ViewTop().line;
+}
+
+int TLogPane::visualRowCount(qsizetype line) {
+  return LayoutOf(line)->lineCount();
+}
+
+QRect TLogPane::caretRect() {
+  const TRowPos top = ViewTop();
+  const TRowPos caretRow = RowOf(caret_);
+  const QTextLine row = LayoutOf(caret_.line)->lineAt(caretRow.row);
+  qreal y = kMargin;
+  if (caretRow < top) {
+    y -= row.height();  // above the view
+  } else {
+    for (TRowPos pos = top; pos < caretRow && y <= viewport()->height();) {
+      y += RowHeight(pos);
+      if (!NextRow(pos)) break;
+    }
+  }
+  const qreal x = kMargin + row.cursorToX(LayoutColumn(caret_));
+  return QRectF(x, y, 1, row.height()).toAlignedRect();
+}
+
+void TLogPane::copy() {
+  if (hasSelection()) QGuiApplication::clipboard()->setText(selectedText());
+}
+
+void TLogPane::cut() {
+  copy();
+  if (RemoveSelection()) AfterEdit();
+}
+
+void TLogPane::paste() {
+  const QString text = QGuiApplication::clipboard()->text();
+  if (text.isEmpty()) return;
+  InsertText(text);
+  AfterEdit();
+}
+
+void TLogPane::selectAll() {
+  anchor_ = TTextPos{};
+  caret_ = EndPos();
+  desiredX_ = -1;
+  viewport()->update();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Layout of the lines on screen
+
+QTextLayout* TLogPane::LayoutOf(qsizetype line) {
+  const qreal width = WrapWidth();
+  if (width != layoutWidth_) {
+    layouts_.clear();
+    layoutWidth_ = width;
+  }
+  auto found = layouts_.find(line);
+  if (found != layouts_.end()) return found->second.get();
+
+  auto layout = std::make_unique<QTextLayout>(store_.text(line), font(), viewport());
+  QTextOption option(Qt::AlignLeft);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  option.setTextDirection(layoutDirection());
+  layout->setTextOption(option);
+  layout->setCacheEnabled(true);
+  if (line == caret_.line && !preedit_.isEmpty())
+    layout->setPreeditArea(static_cast<int>(caret_.column), preedit_);
+  layout->beginLayout();
+  qreal y = 0;
+  for (QTextLine row = layout->createLine(); row.isValid(); row = layout->createLine()) {
+    row.setLineWidth(width);
+    row.setPosition(QPointF(0, y));
+    y += row.height();
+  }
+  layout->endLayout();
+  return layouts_.emplace(line, std::move(layout)).first->second.get();
+}
+
+void TLogPane::ForgetLayouts() {
+  layouts_.clear();
+}
+
+void TLogPane::ForgetLayout(qsizetype line) {
+  layouts_.erase(line);
+}
+
+void TLogPane::TrimLayouts(qsizetype firstKept, qsizetype lastKept) {
+  for (auto it = layouts_.begin(); it != layouts_.end();) {
+    const qsizetype line = it->first;
+    const bool kept = (line >= firstKept && line <= lastKept) || line >= bottomFirstLine_;
+    it = kept ? std::next(it) : layouts_.erase(it);
+  }
+}
+
+qreal TLogPane::WrapWidth() const {
+  return std::max<qreal>(1, viewport()->width() - 2 * kMargin);
+}
+
+qreal TLogPane::ViewHeight() const {
+  return viewport()->height() - 2 * kMargin;
+}
+
+qreal TLogPane::RowHeight(TRowPos pos) {
+  return LayoutOf(pos.line)->lineAt(pos.row).height();
+}
+
+bool TLogPane::NextRow(TRowPos& pos) {
+  if (pos.row + 1 < LayoutOf(pos.line)->lineCount()) {
+    ++pos.row;
+    return true;
+  }
+  if (pos.line + 1 >= store_.count()) return false;
+  pos = TRowPos{pos.line + 1, 0};
+  return true;
+}
+
+bool TLogPane::PrevRow(TRowPos& pos) {
+  if (pos.row > 0) {
+    --pos.row;
+    return true;
+  }
+  if (pos.line == 0) return false;
+  pos = TRowPos{pos.line - 1, LayoutOf(pos.line - 1)->lineCount() - 1};
+  return true;
+}
+
+TLogPane::TRowPos TLogPane::LastRow() {
+  const qsizetype line = store_.count() - 1;
+  return TRowPos{line, LayoutOf(line)->lineCount() - 1};
+}
+
+// The view scrolled as far down as it goes: the top row from which every row to the end fits
+// (the last row alone when not even that fits).
+TLogPane::TRowPos TLogPane::MaxTop() {
+  TRowPos top = LastRow();
+  qreal used = RowHeight(top);
+  for (TRowPos above = top; PrevRow(above);) {
+    const qreal height = RowHeight(above);
+    if (used + height > ViewHeight()) break;
+    used += height;
+    top = above;
+  }
+  bottomFirstLine_ = top.line;
+  return top;
+}
+
+TLogPane::TRowPos TLogPane::ViewTop() {
+  const TRowPos max = MaxTop();
+  if (following_) return max;
+  TRowPos top = top_;
+  if (top.line >= store_.count()) top = TRowPos{store_.count() - 1, 0};
+  top.row = std::clamp(top.row, 0, LayoutOf(top.line)->lineCount() - 1);
+  if (top >= max) {  // the end is in view again (the pane grew, lines went away)
+    following_ = true;
+    return max;
+  }
+  return top;
+}
+
+int TLogPane::LayoutColumn(TTextPos pos) const {
+  int column = static_cast<int>(pos.column);
+  if (!preedit_.isEmpty() && pos.line == caret_.line && pos.column >= caret_.column)
+    column += pos == caret_ ? preeditCursor_ : static_cast<int>(preedit_.size());
+  return column;
+}
+
+TLogPane::TRowPos TLogPane::RowOf(TTextPos pos) {
+  QTextLayout* layout = LayoutOf(pos.line);
+  const QTextLine row = layout->lineForTextPosition(LayoutColumn(pos));
+  return TRowPos{pos.line, row.isValid() ? row.lineNumber() : layout->lineCount() - 1};
+}
+
+int TLogPane::PageRows() {
+  int rows = 0;
+  qreal used = 0;
+  TRowPos pos = ViewTop();
+  do {
+    used += RowHeight(pos);
+    if (used > ViewHeight()) break;
+    ++rows;
+  } while (NextRow(pos));
+  return std::max(1, rows);
+}
+
+void TLogPane::ScrollRows(int rows) {
+  const TRowPos max = MaxTop();
+  TRowPos top = ViewTop();
+  for (int i = 0; i < rows && top < max; ++i) NextRow(top);
+  for (int i = 0; i > rows && PrevRow(top); --i) {
+  }
+  following_ = top >= max;
+  top_ = following_ ? max : top;
+  viewport()->update();
+}
+
+void TLogPane::EnsureCaretVisible() {
+  const TRowPos top = ViewTop();
+  const TRowPos caretRow = RowOf(caret_);
+  if (caretRow < top) {
+    top_ = caretRow;
+    following_ = top_ >= MaxTop();
+    viewport()->update();
+    return;
+  }
+  qreal used = 0;
+  for (TRowPos pos = top; pos < caretRow && used <= ViewHeight();) {
+    used += RowHeight(pos);
+    if (!NextRow(pos)) break;
+  }
+  if (used + RowHeight(caretRow) <= ViewHeight()) return;  // on screen already
+  // Scroll down just enough for the caret's row to be the last one on screen.
+  TRowPos newTop = caretRow;
+  used = RowHeight(caretRow);
+  for (TRowPos above = caretRow; PrevRow(above);) {
+    const qreal height = RowHeight(above);
+    if (used + height > ViewHeight()) break;
+    used += height;
+    newTop = above;
+  }
+  top_ = newTop;
+  following_ = top_ >= MaxTop();
+  viewport()->update();
+}
+
+TLogPane::TTextPos TLogPane::PosAt(QPoint point) {
+  const qreal y = std::clamp<qreal>(point.y(), 0, std::max(0, viewport()->height() - 1));
+  TRowPos pos = ViewTop();
+  qreal rowTop = kMargin;
+  for (;;) {
+    const qreal height = RowHeight(pos);
+    if (y < rowTop + height) break;
+    TRowPos next = pos;
+    if (!NextRow(next)) break;
+    rowTop += height;
+    pos = next;
+  }
+  const QTextLine row = LayoutOf(pos.line)->lineAt(pos.row);
+  const qsizetype column = row.xToCursor(point.x() - kMargin);
+  return Clamped(TTextPos{pos.line, column});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Caret movement
+
+TLogPane::TTextPos TLogPane::EndPos() const {
+  const qsizetype last = store_.count() - 1;
+  return TTextPos{last, store_.length(last)};
+}
+
+TLogPane::TTextPos TLogPane::Clamped(TTextPos pos) const {
+  pos.line = std::clamp<qsizetype>(pos.line, 0, store_.count() - 1);
+  pos.column = std::clamp<qsizetype>(pos.column, 0, store_.length(pos.line));
+  return pos;
+}
+
+TLogPane::TTextPos TLogPane::PrevCharPos(TTextPos pos, bool word) {
+  if (pos.column > 0) {
+    const auto mode = word ? QTextLayout::SkipWords : QTextLayout::SkipCharacters;
+    pos.column = LayoutOf(pos.line)->previousCursorPosition(static_cast<int>(pos.column), mode);
+    return pos;
+  }
+  if (pos.line == 0) return pos;
+  return TTextPos{pos.line - 1, store_.length(pos.line - 1)};
+}
+
+TLogPane::TTextPos TLogPane::NextCharPos(TTextPos pos, bool word) {
+  if (pos.column < store_.length(pos.line)) {
+    const auto mode = word ? QTextLayout::SkipWords : QTextLayout::SkipCharacters;
+    pos.column = LayoutOf(pos.line)->nextCursorPosition(static_cast<int>(pos.column), mode);
+    return pos;
+  }
+  if (pos.line + 1 >= store_.count()) return pos;
+  return TTextPos{pos.line + 1, 0};
+}
+
+TLogPane::TTextPos TLogPane::VerticalMove(TTextPos pos, int rows) {
+  TRowPos row = RowOf(pos);
+  if (desiredX_ < 0) desiredX_ = LayoutOf(pos.line)->lineAt(row.row).cursorToX(LayoutColumn(pos));
+  for (int i = 0; i < rows && NextRow(row); ++i) {
+  }
+  for (int i = 0; i > rows && PrevRow(row); --i) {
+  }
+  const QTextLine target = LayoutOf(row.line)->lineAt(row.row);
+  return Clamped(TTextPos{row.line, target.xToCursor(desiredX_)});
+}
+
+TLogPane::TTextPos TLogPane::RowStart(TTextPos pos) {
+  const TRowPos row = RowOf(pos);
+  return TTextPos{pos.line, LayoutOf(pos.line)->lineAt(row.row).textStart()};
+}
+
+TLogPane::TTextPos TLogPane::RowEnd(TTextPos pos) {
+  const TRowPos row = RowOf(pos);
+  QTextLayout* layout = LayoutOf(pos.line);
+  const QTextLine line = layout->lineAt(row.row);
+  qsizetype end = line.textStart() + line.textLength();
+  // A wrapped row ends before the blank it broke at, not at the start of the next row.
+  if (row.row + 1 < layout->lineCount() && end > line.textStart()) --end;
+  return Clamped(TTextPos{pos.line, end});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Editing
+
+void TLogPane::InsertText(const QString& text) {
+  const qsizetype before = store_.count();
+  RemoveSelection();
+  const QStringList parts = SplitAtLineBreaks(text);
+  const qsizetype line = caret_.line;
+  const QString current = store_.text(line);
+  const QString head = current.left(caret_.column);
+  const QString tail = current.mid(caret_.column);
+  if (parts.size() == 1) {
+    store_.setText(line, head + parts.front() + tail);
+    ForgetLayout(line);
+    // Read back: the stored text is what columns count in.
+    caret_.column = store_.length(line) - tail.size();
+  } else {
+    store_.setText(line, head + parts.front());
+    QStringList rest = parts.mid(1);
+    rest.back() += tail;
+    store_.insert(line + 1, rest);
+    ForgetLayouts();
+    caret_.line = line + rest.size();
+    caret_.column = store_.length(caret_.line) - tail.size();
+  }
+  caret_ = Clamped(caret_);
+  anchor_ = caret_;
+  NotifyLineCount(before);
+}
+
+void TLogPane::RemoveRange(TTextPos from, TTextPos to) {
+  if (to < from) std::swap(from, to);
+  const qsizetype before = store_.count();
+  if (from != to) {
+    const QString head = store_.text(from.line).left(from.column);
+    const QString tail = store_.text(to.line).mid(to.column);
+    store_.setText(from.line, head + tail);
+    if (to.line > from.line) {
+      store_.remove(from.line + 1, to.line - from.line);
+      ForgetLayouts();
+    } else {
+      ForgetLayout(from.line);
+    }
+  }
+  caret_ = anchor_ = from;
+  NotifyLineCount(before);
+}
+
+bool TLogPane::RemoveSelection() {
+  if (!hasSelection()) return false;
+  RemoveRange(caret_, anchor_);
+  return true;
+}
+
+void TLogPane::NotifyLineCount(qsizetype before) {
+  if (store_.count() != before) emit lineCountChanged(store_.count());
+}
+
+void TLogPane::AfterEdit() {
+  desiredX_ = -1;
+  RestartCaretBlink();
+  EnsureCaretVisible();
+  viewport()->update();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keyboard and input methods
+
+bool TLogPane::event(QEvent* e) {
+  if (e->type() == QEvent::ShortcutOverride) {
+    // Keys the pane handles itself are not taken as shortcuts of the window.
+    auto* key = static_cast<QKeyEvent*>(e);
+    const bool plain = (key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == 0;
+    const bool own = key == QKeySequence::Copy || key == QKeySequence::Cut ||
+                     key == QKeySequence::Paste || key == QKeySequence::SelectAll ||
+                     key == QKeySequence::Delete || (plain && IsTypedText(key)) ||
+                     (plain && key->key() >= Qt::Key_Backspace && key->key() <= Qt::Key_PageDown);
+    if (own) {
+      e->accept();
+      return true;
+    }
+  }
+  return QAbstractScrollArea::event(e);
+}
+
+bool TLogPane::HandleMoveKey(QKeyEvent* e) {
+  enum class Move {
+    Left,
+    Right,
+    WordLeft,
+    WordRight,
+    Up,
+    Down,
+    PageUp,
+    PageDown,
+    RowStart,
+    RowEnd,
+    LineStart,
+    LineEnd,
+    Start,
+    End,
+  };
+  struct Binding {
+    QKeySequence::StandardKey move;
+    QKeySequence::StandardKey select;
+    Move what;
+  };
+  static const Binding kBindings[] = {
+      {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Move::Left},
+      {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Move::Right},
+      {QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord, Move::WordLeft},
+      {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, Move::WordRight},
+      {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, Move::Up},
+      {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, Move::Down},
+      {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, Move::PageUp},
+      {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, Move::PageDown},
+      {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, Move::RowStart},
+      {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, Move::RowEnd},
+      {QKeySequence::MoveToStartOfBlock, QKeySequence::SelectStartOfBlock, Move::LineStart},
+      {QKeySequence::MoveToEndOfBlock, QKeySequence::SelectEndOfBlock, Move::LineEnd},
+      {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Move::Start},
+      {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Move::End},
+  };
+  const Binding* binding = nullptr;
+  bool select = false;
+  for (const Binding& candidate : kBindings) {
+    if (e->matches(candidate.move) || e->matches(candidate.select)) {
+      binding = &candidate;
+      select = e->matches(candidate.select);
+      break;
+    }
+  }
+  if (binding == nullptr) return false;
+
+  const bool vertical = binding->what == Move::Up || binding->what == Move::Down ||
+                        binding->what == Move::PageUp || binding->what == Move::PageDown;
+  if (!vertical) desiredX_ = -1;
+  TTextPos to = caret_;
+  switch (binding->what) {
+    case Move::Left:
+      // Without Shift, a selection collapses to the side the arrow points at.
+      to = hasSelection() && !select ? std::min(caret_, anchor_) : PrevCharPos(caret_, false);
+      break;
+    case Move::Right:
+      to = hasSelection() && !select ? std::max(caret_, anchor_) : NextCharPos(caret_, false);
+      break;
+    case Move::WordLeft:
+      to = PrevCharPos(caret_, true);
+      break;
+    case Move::WordRight:
+      to = NextCharPos(caret_, true);
+      break;
+    case Move::Up:
+      to = VerticalMove(caret_, -1);
+      break;
+    case Move::Down:
+      to = VerticalMove(caret_, 1);
+      break;
+    case Move::PageUp:
+    case Move::PageDown: {
+      const int rows = PageRows() * (binding->what == Move::PageUp ? -1 : 1);
+      to = VerticalMove(caret_, rows);
+      ScrollRows(rows);
+      break;
+    }
+    case Move::RowStart:
+      to = RowStart(caret_);
+      break;
+    case Move::RowEnd:
+      to = RowEnd(caret_);
+      break;
+    case Move::LineStart:
+      to = TTextPos{caret_.line, 0};
+      break;
+    case Move::LineEnd:
+      to = TTextPos{caret_.line, store_.length(caret_.line)};
+      break;
+    case Move::Start:
+      to = TTextPos{};
+      break;
+    case Move::End:
+      to = EndPos();
+      break;
+  }
+  const qreal keptX = desiredX_;
+  setCaretPosition(to, select);
+  if (vertical) desiredX_ = keptX;
+  return true;
+}
+
+void TLogPane::keyPressEvent(QKeyEvent* e) {
+  bool edited = true;
+  if (e == QKeySequence::SelectAll) {
+    selectAll();
+    edited = false;
+  } else if (e == QKeySequence::Copy) {
+    copy();  // the caret stays, and so does the view
+    e->accept();
+    return;
+  } else if (e == QKeySequence::Cut) {
+    cut();
+  } else if (e == QKeySequence::Paste) {
+    paste();
+  } else if (HandleMoveKey(e)) {
+    edited = false;
+  } else if (e == QKeySequence::Delete) {
+    if (!RemoveSelection()) RemoveRange(caret_, NextCharPos(caret_, false));
+  } else if (e == QKeySequence::DeleteEndOfWord) {
+    if (!RemoveSelection()) RemoveRange(caret_, NextCharPos(caret_, true));
+  } else if (e == QKeySequence::DeleteStartOfWord) {
+    if (!RemoveSelection()) RemoveRange(PrevCharPos(caret_, true), caret_);
+  } else if (e->key() == Qt::Key_Backspace && !(e->modifiers() & ~Qt::ShiftModifier)) {
+    if (!RemoveSelection()) RemoveRange(PrevCharPos(caret_, false), caret_);
+  } else if (e == QKeySequence::InsertParagraphSeparator ||
+             e == QKeySequence::InsertLineSeparator) {
+    InsertText(QStringLiteral("\n"));
+  } else if (IsTypedText(e)) {
+    InsertText(e->text());
+  } else {
+    e->ignore();
+    return;
+  }
+  e->accept();
+  if (edited) desiredX_ = -1;
+  if (!preedit_.isEmpty()) ForgetLayouts();
+  RestartCaretBlink();
+  EnsureCaretVisible();
+  viewport()->update();
+}
+
+void TLogPane::inputMethodEvent(QInputMethodEvent* e) {
+  if (e->replacementLength() > 0 || !e->commitString().isEmpty() ||
+      (!e->preeditString().isEmpty() && hasSelection())) {
+    if (!RemoveSelection() && e->replacementLength() > 0) {
+      // Text around the caret the input method takes back (it counts from the caret).
+      const qsizetype length = store_.length(caret_.line);
+      const qsizetype from =
+          std::clamp<qsizetype>(caret_.column + e->replacementStart(), 0, length);
+      const qsizetype to = std::clamp<qsizetype>(from + e->replacementLength(), from, length);
+      RemoveRange(TTextPos{caret_.line, from}, TTextPos{caret_.line, to});
+    }
+    if (!e->commitString().isEmpty()) InsertText(e->commitString());
+  }
+  preedit_ = e->preeditString();
+  preeditCursor_ = static_cast<int>(preedit_.size());
+  for (const QInputMethodEvent::Attribute& attribute : e->attributes())
+    if (attribute.type == QInputMethodEvent::Cursor) preeditCursor_ = attribute.start;
+  ForgetLayout(caret_.line);
+  e->accept();
+  AfterEdit();
+}
+
+QVariant TLogPane::inputMethodQuery(Qt::InputMethodQuery query) const {
+  // Answering lays out the caret's line; the layouts are a cache, not part of the state.
+  auto* self = const_cast<TLogPane*>(this);
+  switch (query) {
+    case Qt::ImEnabled:
+      return true;
+    case Qt::ImHints:
+      return static_cast<int>(Qt::ImhMultiLine);
+    case Qt::ImCursorRectangle:
+      return self->caretRect().translated(viewport()->pos());
+    case Qt::ImFont:
+      return font();
+    case Qt::ImCursorPosition:
+      return static_cast<int>(caret_.column);
+    case Qt::ImAnchorPosition:
+      return static_cast<int>(anchor_.line == caret_.line ? anchor_.column : caret_.column);
+    case Qt::ImSurroundingText:
+      return store_.text(caret_.line);
+    case Qt::ImCurrentSelection:
+      return selectedText();
+    default:
+      return QAbstractScrollArea::inputMethodQuery(query);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mouse
+
+void TLogPane::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) {
+    e->ignore();
+    return;
+  }
+  if (!preedit_.isEmpty()) QGuiApplication::inputMethod()->commit();
+  setCaretPosition(PosAt(e->position().toPoint()), e->modifiers() & Qt::ShiftModifier);
+  dragging_ = true;
+  dragPoint_ = e->position().toPoint();
+  RestartCaretBlink();
+  EnsureCaretVisible();
+  e->accept();
+}
+
+void TLogPane::mouseMoveEvent(QMouseEvent* e) {
+  if (!dragging_ || !(e->buttons() & Qt::LeftButton)) return;
+  dragPoint_ = e->position().toPoint();
+  setCaretPosition(PosAt(dragPoint_), true);
+  // Dragging past the top or the bottom scrolls the view while the button is held.
+  const bool outside = dragPoint_.y() < 0 || dragPoint_.y() >= viewport()->height();
+  if (outside && !dragScroll_.isActive())
+    dragScroll_.start(50, this);
+  else if (!outside)
+    dragScroll_.stop();
+}
+
+void TLogPane::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  dragging_ = false;
+  dragScroll_.stop();
+  CopyToSelectionClipboard();
+}
+
+void TLogPane::mouseDoubleClickEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  const TTextPos at = PosAt(e->position().toPoint());
+  const QString text = store_.text(at.line);
+  QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
+  words.setPosition(at.column);
+  qsizetype end = words.toNextBoundary();
+  if (end < 0) end = text.size();
+  words.setPosition(end);
+  qsizetype start = words.toPreviousBoundary();
+  if (start < 0) start = 0;
+  anchor_ = TTextPos{at.line, start};
+  caret_ = TTextPos{at.line, end};
+  desiredX_ = -1;
+  dragging_ = false;
+  viewport()->update();
+  CopyToSelectionClipboard();
+}
+
+void TLogPane::wheelEvent(QWheelEvent* e) {
+  wheelRemainder_ += e->angleDelta().y();
+  const int steps = wheelRemainder_ / QWheelEvent::DefaultDeltasPerStep;
+  wheelRemainder_ -= steps * QWheelEvent::DefaultDeltasPerStep;
+  if (steps != 0) ScrollRows(-steps * QApplication::wheelScrollLines());
+  e->accept();
+}
+
+void TLogPane::contextMenuEvent(QContextMenuEvent* e) {
+  QMenu menu(this);
+  // The texts and shortcuts of the standard menu of Qt's text edits, translated with them.
+  const auto add = [&](const char* text, QKeySequence::StandardKey key, bool enabled, auto action) {
+    QString caption = QCoreApplication::translate("QWidgetTextControl", text);
+    const QString shortcut = QKeySequence(key).toString(QKeySequence::NativeText);
+    if (!shortcut.isEmpty()) caption += QLatin1Char('\t') + shortcut;
+    QAction* item = menu.addAction(caption);
+    item->setEnabled(enabled);
+    connect(item, &QAction::triggered, this, action);
+  };
+  const bool pasteable = !QGuiApplication::clipboard()->text().isEmpty();
+  add("Cu&t", QKeySequence::Cut, hasSelection(), [this] { cut(); });
+  add("&Copy", QKeySequence::Copy, hasSelection(), [this] { copy(); });
+  add("&Paste", QKeySequence::Paste, pasteable, [this] { paste(); });
+  add("Delete", QKeySequence::Delete, hasSelection(), [this] {
+    if (RemoveSelection()) AfterEdit();
+  });
+  menu.addSeparator();
+  add("Select All", QKeySequence::SelectAll, !store_.isEmpty(), [this] { selectAll(); });
+  menu.exec(e->globalPos());
+}
+
+void TLogPane::CopyToSelectionClipboard() {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  if (hasSelection() && clipboard->supportsSelection())
+    clipboard->setText(selectedText(), QClipboard::Selection);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Focus, caret blink, painting
+
+void TLogPane::focusInEvent(QFocusEvent* e) {
+  RestartCaretBlink();
+  viewport()->update();
+  QAbstractScrollArea::focusInEvent(e);
+}
+
+void TLogPane::focusOutEvent(QFocusEvent* e) {
+  caretBlink_.stop();
+  dragScroll_.stop();
+  dragging_ = false;
+  viewport()->update();
+  QAbstractScrollArea::focusOutEvent(e);
+}
+
+void TLogPane::RestartCaretBlink() {
+  caretShown_ = true;
+  const int flash = QApplication::cursorFlashTime();
+  if (hasFocus() && flash >= 2)
+    caretBlink_.start(flash / 2, this);
+  else
+    caretBlink_.stop();
+}
+
+void TLogPane::timerEvent(QTimerEvent* e) {
+  if (e->timerId() == caretBlink_.timerId()) {
+    caretShown_ = !caretShown_;
+    viewport()->update();
+  } else if (e->timerId() == dragScroll_.timerId()) {
+    ScrollRows(dragPoint_.y() < 0 ? -1 : 1);
+    setCaretPosition(PosAt(dragPoint_), true);
+  } else {
+    QAbstractScrollArea::timerEvent(e);
+  }
+}
+
+void TLogPane::changeEvent(QEvent* e) {
+  if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange ||
+      e->type() == QEvent::LayoutDirectionChange) {
+    ForgetLayouts();
+    viewport()->update();
+  }
+  QAbstractScrollArea::changeEvent(e);
+}
+
+void TLogPane::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  const QPalette& colors = palette();
+  painter.setPen(colors.color(QPalette::Text));
+  const TRowPos top = ViewTop();
+  const TTextPos selFrom = std::min(caret_, anchor_);
+  const TTextPos selTo = std::max(caret_, anchor_);
+  const qreal breakWidth = fontMetrics().horizontalAdvance(QLatin1Char(' '));
+  const qreal bottom = viewport()->height();
+
+  qreal y = kMargin;
+  qsizetype line = top.line;
+  for (; line < store_.count() && y < bottom; ++line) {
+    QTextLayout* layout = LayoutOf(line);
+    const int firstRow = line == top.line ? top.row : 0;
+    const qreal origin = y - layout->lineAt(firstRow).y();
+    const QTextLine lastRow = layout->lineAt(layout->lineCount() - 1);
+    QList<QTextLayout::FormatRange> formats;
+    if (hasSelection() && selFrom.line <= line && line <= selTo.line) {
+      const int start = line == selFrom.line ? LayoutColumn(selFrom) : 0;
+      const int end =
+          line == selTo.line ? LayoutColumn(selTo) : static_cast<int>(layout->text().size());
+      if (end > start) {
+        QTextLayout::FormatRange range;
+        range.start = start;
+        range.length = end - start;
+        range.format.setBackground(colors.brush(QPalette::Highlight));
+        range.format.setForeground(colors.brush(QPalette::HighlightedText));
+        formats.append(range);
+      }
+      if (line < selTo.line)  // the line break is selected too
+        painter.fillRect(QRectF(kMargin + lastRow.naturalTextWidth(), origin + lastRow.y(),
+                                breakWidth, lastRow.height()),
+                         colors.brush(QPalette::Highlight));
+    }
+    if (line == caret_.line && !preedit_.isEmpty()) {
+      QTextLayout::FormatRange range;
+      range.start = static_cast<int>(caret_.column);
+      range.length = static_cast<int>(preedit_.size());
+      range.format.setFontUnderline(true);
+      formats.append(range);
+    }
+    layout->draw(&painter, QPointF(kMargin, origin), formats);
+    if (line == caret_.line && hasFocus() && caretShown_)
+      layout->drawCursor(&painter, QPointF(kMargin, origin), LayoutColumn(caret_), 1);
+    y = origin + lastRow.y() + lastRow.height();
+  }
+  lastPaintedLine_ = line - 1;
+  TrimLayouts(top.line, lastPaintedLine_);
+}

@@ -1,0 +1,208 @@
+#pragma once
+// The log pane: a multi-line text that grows by whole lines appended at its end for the life of
+// the window, wraps long lines at its width, shows no scroll bars, and stays editable: the
+// operator may type into it, select and copy.
+//
+// A day of auto-read is some 400,000 lines, so the text is not kept in a QTextDocument (about
+// 600 bytes a line). TLogLineStore keeps each line as UTF-8 in large chunks with a 12-byte
+// index entry, and TLogPane lays out (QTextLayout) and paints only the lines on screen.
+//
+// The view follows the end the way a plain text edit does: while the last line is on screen,
+// a new line scrolls into view at the bottom; once the operator has moved the view up (wheel,
+// keys, a caret moved above the view), it stays where it is. A caret standing at the end of the
+// text moves on with the appended lines; anywhere else it stays.
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+class QTextLayout;
+
+// The lines of the log: never fewer than one (an empty text is one empty line). Each line is
+// stored once as UTF-8 in 1 MiB chunks; a line that is changed is written again at the end of
+// the store unless it fits where it was.
+class TLogLineStore {
+ public:
+  TLogLineStore();
+  TLogLineStore(const TLogLineStore&) = delete;
+  TLogLineStore& operator=(const TLogLineStore&) = delete;
+
+  qsizetype count() const { return static_cast<qsizetype>(lines_.size()); }
+  QString text(qsizetype line) const;
+  bool isEmpty() const { return lines_.size() == 1 && lines_.front().length == 0; }
+
+  // Appends `line` after the last line; an empty store takes it as its first line.
+  void append(QStringView line);
+  void setText(qsizetype line, QStringView text);
+  // Inserts `lines` before line `at` (at == count() appends).
+  void insert(qsizetype at, const QStringList& lines);
+  // Removes `n` lines from `first` on; removing every line leaves one empty line.
+  void remove(qsizetype first, qsizetype n);
+
+  // The length of `line` in UTF-16 code units, without decoding it.
+  qsizetype length(qsizetype line) const;
+
+  // Bytes held for the lines: the chunks' used bytes plus the index.
+  std::size_t bytesInUse() const;
+
+  static constexpr std::uint32_t kChunkBytes = 1u << 20;
+
+ private:
+  struct LineRef {
+    std::uint32_t chunk = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;  // bytes
+  };
+  struct Chunk {
+    std::unique_ptr<char[]> bytes;
+    std::uint32_t capacity = 0;
+    std::uint32_t used = 0;
+  };
+
+  LineRef Store(const QByteArray& utf8);
+  void Rewrite(LineRef& ref, const QByteArray& utf8);
+
+  std::vector<Chunk> chunks_;
+  std::deque<LineRef> lines_;
+};
+
+// Splits text at its line breaks (CR LF, CR, LF, and the Unicode line and paragraph
+// separators), as a plain text edit does when text is inserted.
+QStringList SplitAtLineBreaks(QStringView text);
+
+class TLogPane : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  // A place in the text: a line and a column in UTF-16 code units of that line's text.
+  struct TTextPos {
+    qsizetype line = 0;
+    qsizetype column = 0;
+    auto operator<=>(const TTextPos&) const = default;
+  };
+
+  explicit TLogPane(QWidget* parent = nullptr);
+  ~TLogPane() override;
+
+  // Appends one line (text with line breaks in it becomes several lines).
+  void AppendLine(const QString& line);
+
+  // The text, lines joined with '\n'.
+  QString toPlainText() const;
+  qsizetype lineCount() const { return store_.count(); }
+  QString lineText(qsizetype line) const { return store_.text(line); }
+  const TLogLineStore& store() const { return store_; }
+
+  TTextPos caretPosition() const { return caret_; }
+  TTextPos anchorPosition() const { return anchor_; }
+  void setCaretPosition(TTextPos pos, bool keepAnchor = false);
+  bool hasSelection() const { return caret_ != anchor_; }
+  QString selectedText() const;
+
+  // The view: its first line on screen, and whether new lines will scroll into view.
+  qsizetype firstVisibleLine();
+  bool followsEnd() const { return following_; }
+  // The screen rows `line` takes at the current width (its wrapped lines).
+  int visualRowCount(qsizetype line);
+  // The caret's rectangle in viewport coordinates.
+  QRect caretRect();
+  // How many lines are laid out at the moment (only those on screen and at the end are).
+  std::size_t layoutsCached() const { return layouts_.size(); }
+
+ public:
+  void copy();
+  void cut();
+  void paste();
+  void selectAll();
+
+ signals:
+  // The number of lines changed (an append to an empty pane does not change it).
+  void lineCountChanged(qsizetype count);
+
+ protected:
+  bool event(QEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void inputMethodEvent(QInputMethodEvent* e) override;
+  QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+  void contextMenuEvent(QContextMenuEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+  void timerEvent(QTimerEvent* e) override;
+
+ private:
+  // A screen row: row `row` of the wrapped line `line`.
+  struct TRowPos {
+    qsizetype line = 0;
+    int row = 0;
+    auto operator<=>(const TRowPos&) const = default;
+  };
+
+  QTextLayout* LayoutOf(qsizetype line);
+  void ForgetLayouts();
+  void ForgetLayout(qsizetype line);
+  void TrimLayouts(qsizetype firstKept, qsizetype lastKept);
+  qreal WrapWidth() const;
+  qreal ViewHeight() const;
+  qreal RowHeight(TRowPos pos);
+  bool NextRow(TRowPos& pos);
+  bool PrevRow(TRowPos& pos);
+  TRowPos LastRow();
+  TRowPos MaxTop();
+  TRowPos ViewTop();
+  TRowPos RowOf(TTextPos pos);
+  int LayoutColumn(TTextPos pos) const;
+  int PageRows();
+  void ScrollRows(int rows);
+  void EnsureCaretVisible();
+  TTextPos PosAt(QPoint viewportPoint);
+
+  TTextPos EndPos() const;
+  TTextPos Clamped(TTextPos pos) const;
+  TTextPos PrevCharPos(TTextPos pos, bool word);
+  TTextPos NextCharPos(TTextPos pos, bool word);
+  TTextPos VerticalMove(TTextPos pos, int rows);
+  TTextPos RowStart(TTextPos pos);
+  TTextPos RowEnd(TTextPos pos);
+
+  void InsertText(const QString& text);
+  void RemoveRange(TTextPos from, TTextPos to);
+  bool RemoveSelection();
+  void NotifyLineCount(qsizetype before);
+  void AfterEdit();
+  bool HandleMoveKey(QKeyEvent* e);
+  void RestartCaretBlink();
+  void CopyToSelectionClipboard();
+
+  TLogLineStore store_;
+  TTextPos caret_;
+  TTextPos anchor_;
+  qreal desiredX_ = -1;  // kept over consecutive up/down moves
+  TRowPos top_;          // the first row on screen while not following
+  bool following_ = true;
+  QString preedit_;
+  int preeditCursor_ = 0;
+  std::unordered_map<qsizetype, std::unique_ptr<QTextLayout>> layouts_;
+  qreal layoutWidth_ = -1;
+  bool caretShown_ = true;
+  QBasicTimer caretBlink_;
+  QBasicTimer dragScroll_;
+  bool dragging_ = false;
+  QPoint dragPoint_;
+  int wheelRemainder_ = 0;
+  qsizetype lastPaintedLine_ = -1;
+  qsizetype bottomFirstLine_ = 0;  // the first line MaxTop() laid out
+};
