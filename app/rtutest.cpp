@@ -24,6 +24,7 @@
 #include "Appearance.h"
 #include "ErrorReport.h"
 #include "LogPane.h"
+#include "OpenFailureHint.h"
 #include "gbktext.h"
 #include "hextext.h"
 #include "requestframes.h"
@@ -210,6 +211,9 @@ void TfrmRTUTest::CreateControls() {
     StatusPanels[i]->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i));
     StatusPanels[i]->setFixedWidth(panelWidths[i]);
     StatusPanels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    // Panel 1 shows the device name as typed: never as markup (a name like "<img src=...>"
+    // would otherwise be rendered, and its picture loaded from disk).
+    StatusPanels[i]->setTextFormat(Qt::PlainText);
     StatusBar1->addWidget(StatusPanels[i]);
   }
   // The log keeps growing for the life of the window: the pane stores its lines compactly and
@@ -476,7 +480,11 @@ void TfrmRTUTest::Button1Click(QObject*) {
   DeviceMode = -1;
   // Closing stands outside the guard below: its failure goes to the error report.
   if (XMODEM1.Opened()) XMODEM1.CloseDevice();
-  const auto failureText = [this] { return Edit1->text() + QStringLiteral("打开失败"); };
+  // The panel keeps its short text; its tooltip tells why the open failed.
+  const auto showFailure = [this](const QString& why) {
+    StatusPanels[1]->setText(Edit1->text() + QStringLiteral("打开失败"));
+    StatusPanels[1]->setToolTip(HintAsToolTip(why));
+  };
   try {
     XMODEM1.SetDeviceName(Edit1->text().toStdString());
     XMODEM1.SetBaudRate(br9600);
@@ -509,28 +517,32 @@ void TfrmRTUTest::Button1Click(QObject*) {
       if (choice.rate == brCustom) XMODEM1.SetBaudValue(choice.customValue);
     }
     // Character format: the first three characters, each on its own; a missing one, like any
-    // other character, leaves its setting as it was.
-    const QString format = ComboBox6->currentText();
-    const auto at = [&format](int i) { return i < format.size() ? format.at(i) : QChar(); };
-    if (at(0) == u'8') XMODEM1.DataControl().SetDataBits(db8);
-    if (at(0) == u'7') XMODEM1.DataControl().SetDataBits(db7);
-    if (at(1) == u'N') XMODEM1.DataControl().SetParity(paNone);
-    if (at(1) == u'E') XMODEM1.DataControl().SetParity(paEven);
-    if (at(1) == u'O') XMODEM1.DataControl().SetParity(paOdd);
-    if (at(2) == u'1') XMODEM1.DataControl().SetStopBits(sb1);
-    if (at(2) == u'2') XMODEM1.DataControl().SetStopBits(sb2);
+    // other character, leaves its setting as it was. Characters, not UTF-16 units: an emoji or
+    // another character beyond the BMP counts as one.
+    const QList<uint> format = ComboBox6->currentText().left(6).toUcs4();
+    const auto at = [&format](int i) { return i < format.size() ? format.at(i) : uint(0); };
+    if (at(0) == '8') XMODEM1.DataControl().SetDataBits(db8);
+    if (at(0) == '7') XMODEM1.DataControl().SetDataBits(db7);
+    if (at(1) == 'N') XMODEM1.DataControl().SetParity(paNone);
+    if (at(1) == 'E') XMODEM1.DataControl().SetParity(paEven);
+    if (at(1) == 'O') XMODEM1.DataControl().SetParity(paOdd);
+    if (at(2) == '1') XMODEM1.DataControl().SetStopBits(sb1);
+    if (at(2) == '2') XMODEM1.DataControl().SetStopBits(sb2);
 
     XMODEM1.OpenDevice();
     if (XMODEM1.Opened()) {
       StatusPanels[1]->setText(Edit1->text() + QStringLiteral("打开成功,BaudRate=") +
                                ComboBox1->currentText() + QStringLiteral(",参数=") +
                                ComboBox6->currentText());
+      StatusPanels[1]->setToolTip(QString());
       SwitchToControlMode();
     } else {
-      StatusPanels[1]->setText(failureText());
+      showFailure(OpenFailureHint(Edit1->text(), LastOpenFailure()));
     }
+  } catch (const std::exception& error) {
+    showFailure(OpenErrorHint(Edit1->text(), XMODEM1.Opened(), error.what()));
   } catch (...) {
-    StatusPanels[1]->setText(failureText());
+    showFailure(OpenErrorHint(Edit1->text(), XMODEM1.Opened(), "Unknown error"));
   }
 }
 

@@ -738,8 +738,10 @@ std::unique_ptr<CommDevice> Refused(OpenFailure reason, int error) {
 }  // namespace
 
 std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
-  // An empty name would resolve to the /dev directory itself: it names no device.
+  // An empty name would resolve to the /dev directory itself: it names no device. Nor does a
+  // name with a zero byte, which the system would cut short there and take for another name.
   if (name.empty()) return Refused(OpenFailure::NoSuchDevice, ENOENT);
+  if (name.find('\0') != std::string::npos) return Refused(OpenFailure::NoSuchDevice, EINVAL);
   const std::string path = DevicePathForName(name);
   // Look before opening: opening some devices has effects of its own, and only a character
   // device can be a serial line (this also keeps out FIFOs, directories and plain files).

@@ -292,6 +292,11 @@ OpenFailure OpenFailureOf(DWORD error) {
 }  // namespace
 
 std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
+  // A zero byte would cut the name short there and open another device.
+  if (name.find('\0') != std::string::npos) {
+    NoteOpenFailure(OpenFailure::NoSuchDevice, ERROR_INVALID_NAME);
+    return nullptr;
+  }
   const std::string path = "\\\\.\\" + name;
   UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,

@@ -50,6 +50,11 @@ TEST(PosixOpenFailure, NamesThatNameNothing) {
     EXPECT_EQ(failure.reason, OpenFailure::NoSuchDevice) << name.substr(0, 60);
     EXPECT_NE(failure.systemError, 0);
   }
+  // A zero byte would cut the name short at a device that exists: the whole name names none.
+  ptytest::PtyPair pty;
+  const OpenFailureInfo cut = FailureOf(pty.SlavePath() + std::string(1, '\0') + "x");
+  EXPECT_EQ(cut.reason, OpenFailure::NoSuchDevice);
+  EXPECT_EQ(cut.systemError, EINVAL);
   // A file in the path where a directory should be, and a dangling link.
   const std::string file = dir.Path() + "/plain";
   std::ofstream(file) << "x";
