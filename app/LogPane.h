@@ -122,6 +122,9 @@ class TLogPane : public QAbstractScrollArea {
   void paste();
   void selectAll();
 
+  // What an input method asks about the caret and its line.
+  QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
  signals:
   // The number of lines changed (an append to an empty pane does not change it).
   void lineCountChanged(qsizetype count);
@@ -132,7 +135,6 @@ class TLogPane : public QAbstractScrollArea {
   void changeEvent(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void inputMethodEvent(QInputMethodEvent* e) override;
-  QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
