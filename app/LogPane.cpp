@@ -824,17 +824,25 @@ QVariant TLogPane::inputMethodQuery(Qt::InputMethodQuery query) const {
 // Mouse
 
 void TLogPane::mousePressEvent(QMouseEvent* e) {
-  if (e->button() != Qt::LeftButton) {
-    e->ignore();
+  e->accept();
+  if (!preedit_.isEmpty()) QGuiApplication::inputMethod()->commit();
+  if (e->button() == Qt::MiddleButton) {
+    // On X11 the middle button pastes the text selected last, where it is clicked.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QString text =
+        clipboard->supportsSelection() ? clipboard->text(QClipboard::Selection) : QString();
+    if (text.isEmpty()) return;
+    setCaretPosition(PosAt(e->position().toPoint()));
+    InsertText(text);
+    AfterEdit();
     return;
   }
-  if (!preedit_.isEmpty()) QGuiApplication::inputMethod()->commit();
+  if (e->button() != Qt::LeftButton) return;  // the right button opens the menu, nothing else
   setCaretPosition(PosAt(e->position().toPoint()), e->modifiers() & Qt::ShiftModifier);
   dragging_ = true;
   dragPoint_ = e->position().toPoint();
   RestartCaretBlink();
   EnsureCaretVisible();
-  e->accept();
 }
 
 void TLogPane::mouseMoveEvent(QMouseEvent* e) {
