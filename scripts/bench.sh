@@ -24,18 +24,35 @@ bench_comm() {
 }
 
 # The window: launch to first paint, idle memory, CPU with auto-read on against the simulated
-# module (its own process), the log pane after 400,000 lines (about a day of auto-read).
+# module (its own process), the log pane after 400,000 lines (about a day of auto-read); and,
+# side by side with CuteCom (a Qt serial terminal users already know) under the same X display,
+# the time from launch to a window on screen and the idle memory of both.
+# Without a display the section starts an Xvfb of its own and runs everything on it.
 bench_app() {
-  section "window (bench_window)"
-  cmake --build "$build" --target bench_window kestrum-sim >/dev/null
-  local platform=offscreen
-  if [ -n "${DISPLAY:-}" ]; then platform=xcb; fi
-  export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-$platform}
-  echo "platform: $QT_QPA_PLATFORM"
+  section "window (bench_window, and side by side with CuteCom)"
+  bash scripts/install-deps.sh cutecom x11-utils >/dev/null
+  cmake --build "$build" --target bench_window rtutest kestrum-sim >/dev/null
   if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     XDG_RUNTIME_DIR=$(mktemp -d)  # Qt wants one; a private empty directory will do
     export XDG_RUNTIME_DIR
   fi
+  local xvfb_pid=""
+  if [ -z "${DISPLAY:-}" ]; then
+    local display_file
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
+    xvfb_pid=$!
+    for _ in $(seq 1 100); do
+      [ -s "$display_file" ] && break
+      sleep 0.05
+    done
+    export DISPLAY=":$(cat "$display_file")"
+    rm -f "$display_file"
+    echo "display: Xvfb $DISPLAY (1280x1024, 24 bits)"
+  else
+    echo "display: $DISPLAY"
+  fi
+  export QT_QPA_PLATFORM=xcb
 
   # Launch: the median of five starts (the first one warms the file cache).
   local runs=() i
@@ -63,6 +80,69 @@ bench_app() {
   rm -f "$sim_out"
 
   "$build/bin/bench_window" log 400000
+
+  side_by_side "$build/bin/rtutest" /usr/bin/cutecom
+
+  if [ -n "$xvfb_pid" ]; then
+    kill -TERM "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+    unset DISPLAY
+  fi
+}
+
+# True when a top-level window of the X class instance $1 (the program's name) is on screen.
+window_viewable() {
+  local id
+  for id in $(xwininfo -root -children 2>/dev/null | awk -v c="(\"$1\"" 'index($0, c) {print $1}'); do
+    xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && return 0
+  done
+  return 1
+}
+
+# Both programs measured the same way from outside: the time from starting the program to its
+# main window being viewable (median of five starts after one that warms the file cache), then
+# its resident memory (and proportional share) after three idle seconds. Each start gets an
+# empty home directory, so no saved settings or sessions come into play.
+side_by_side() {
+  echo
+  echo "side by side on $DISPLAY: launch to a viewable window (median of 5) and idle memory"
+  printf '%-10s %12s %14s %14s\n' tool launch_ms idle_rss_MiB idle_pss_MiB
+  local program name home pid t0 t1 times rss pss i ours_rss=""
+  for program in "$@"; do
+    name=$(basename "$program")
+    times=()
+    for i in 0 1 2 3 4 5; do
+      home=$(mktemp -d)
+      t0=$(date +%s%N)
+      HOME=$home XDG_CONFIG_HOME=$home/.config "$program" >/dev/null 2>&1 &
+      pid=$!
+      until window_viewable "$name"; do
+        if ! kill -0 "$pid" 2>/dev/null || [ $(($(date +%s%N) - t0)) -gt 30000000000 ]; then
+          break
+        fi
+        sleep 0.005
+      done
+      t1=$(date +%s%N)
+      [ "$i" -gt 0 ] && times+=("$(((t1 - t0) / 1000000))")
+      if [ "$i" -eq 5 ]; then
+        sleep 3
+        rss=$(awk '/^VmRSS:/ {printf "%.1f", $2 / 1024}' "/proc/$pid/status" 2>/dev/null || echo "?")
+        pss=$(awk '/^Pss:/ {printf "%.1f", $2 / 1024}' "/proc/$pid/smaps_rollup" 2>/dev/null ||
+          echo "?")
+      fi
+      kill -TERM "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+      rm -rf "$home"
+    done
+    printf '%-10s %12s %14s %14s   (starts: %s ms)\n' "$name" \
+      "$(printf '%s\n' "${times[@]}" | sort -n | sed -n 3p)" "$rss" "$pss" "${times[*]}"
+    if [ -z "$ours_rss" ]; then
+      ours_rss=$rss
+    else
+      awk -v a="$ours_rss" -v b="$rss" -v n="$name" \
+        'BEGIN { if (b > 0) printf "idle RSS against %s: %.2f (target: at most 0.50)\n", n, a / b }'
+    fi
+  done
 }
 
 # The libFuzzer targets, each for ten million executions (builds build-fuzz/ with clang).
