@@ -88,29 +88,12 @@ TEST(PosixOpenFailure, ADeviceHeldElsewhereIsBusy) {
   held.reset();
 
   // Held by another process: its lock ends with it.
-  int opened[2], release[2];
-  ASSERT_EQ(::pipe(opened), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    auto device = OpenPlatformDevice(pty.SlavePath());
-    const char ok = device ? 'y' : 'n';
-    [[maybe_unused]] ssize_t n = ::write(opened[1], &ok, 1);
-    char go;
-    n = ::read(release[0], &go, 1);
-    _exit(0);
-  }
-  char ok = 0;
-  ASSERT_EQ(::read(opened[0], &ok, 1), 1);
-  EXPECT_EQ(ok, 'y');
+  DeviceHeldByChild other(pty.SlavePath());
+  ASSERT_TRUE(other.Opened());
   EXPECT_EQ(FailureOf(pty.SlavePath()).reason, OpenFailure::Busy);
-  ASSERT_EQ(::write(release[1], "x", 1), 1);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(other.Release());
   EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath()));
   EXPECT_EQ(LastOpenFailure().reason, OpenFailure::None);
-  for (int fd : {opened[0], opened[1], release[0], release[1]}) ::close(fd);
 }
 
 TEST(PosixOpenFailure, AnotherProgramsExclusiveFlagMakesItBusy) {

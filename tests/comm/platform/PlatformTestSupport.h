@@ -10,6 +10,10 @@
 #include <memory>
 #include <string_view>
 #include <thread>
+#include <utility>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "CommDevice.h"
 #include "PtyPair.h"
@@ -18,6 +22,50 @@ namespace xcom::testing {
 
 using ptytest::Bytes;
 using Clock = std::chrono::steady_clock;
+
+// Another process that opens `path` with the layer and holds it until this object ends (then it
+// exits and waits for it). Opened() tells whether the child got the device.
+class DeviceHeldByChild {
+ public:
+  explicit DeviceHeldByChild(const std::string& path) {
+    if (::pipe(opened_) != 0 || ::pipe(release_) != 0) return;
+    child_ = ::fork();
+    if (child_ == 0) {
+      auto device = OpenPlatformDevice(path);
+      const char ok = device ? 'y' : 'n';
+      [[maybe_unused]] ssize_t n = ::write(opened_[1], &ok, 1);
+      char go;
+      n = ::read(release_[0], &go, 1);
+      _exit(0);
+    }
+    char ok = 0;
+    if (child_ > 0 && ::read(opened_[0], &ok, 1) == 1) opened_ok_ = ok == 'y';
+  }
+  ~DeviceHeldByChild() { Release(); }
+  DeviceHeldByChild(const DeviceHeldByChild&) = delete;
+  DeviceHeldByChild& operator=(const DeviceHeldByChild&) = delete;
+
+  bool Opened() const { return opened_ok_; }
+  // Lets the child exit and waits for it; true when it ended.
+  bool Release() {
+    bool ended = false;
+    if (child_ > 0) {
+      [[maybe_unused]] ssize_t n = ::write(release_[1], "x", 1);
+      int status = 0;
+      ended = ::waitpid(child_, &status, 0) == child_;
+      child_ = -1;
+    }
+    for (int* fd : {&opened_[0], &opened_[1], &release_[0], &release_[1]})
+      if (*fd >= 0) ::close(std::exchange(*fd, -1));
+    return ended;
+  }
+
+ private:
+  int opened_[2] = {-1, -1};
+  int release_[2] = {-1, -1};
+  pid_t child_ = -1;
+  bool opened_ok_ = false;
+};
 
 // A pty pair and the device opened on its slave path.
 struct OpenPty {

@@ -80,28 +80,11 @@ TEST(PosixDeviceOpen, ChildProcessCannotOpenWhatTheParentHolds) {
 
 TEST(PosixDeviceOpen, ParentCannotOpenWhatAChildHolds) {
   ptytest::PtyPair pty;
-  int opened[2], release[2];
-  ASSERT_EQ(::pipe(opened), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    auto device = OpenPlatformDevice(pty.SlavePath());
-    const char ok = device ? 'y' : 'n';
-    [[maybe_unused]] ssize_t n = ::write(opened[1], &ok, 1);
-    char go;
-    n = ::read(release[0], &go, 1);
-    _exit(0);
-  }
-  char ok = 0;
-  ASSERT_EQ(::read(opened[0], &ok, 1), 1);
-  EXPECT_EQ(ok, 'y');
+  DeviceHeldByChild other(pty.SlavePath());
+  ASSERT_TRUE(other.Opened());
   EXPECT_FALSE(OpenPlatformDevice(pty.SlavePath()));
-  ASSERT_EQ(::write(release[1], "x", 1), 1);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(other.Release());
   EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath())) << "the lock ends with the process";
-  for (int fd : {opened[0], opened[1], release[0], release[1]}) ::close(fd);
 }
 
 TEST(PosixDeviceOpen, ExclusiveFlagIsClearedOnClose) {
