@@ -46,13 +46,27 @@ void Synchronizer::Synchronize(const std::function<void()>& call) {
 }
 
 bool Synchronizer::CheckSynchronize() {
-  std::deque<Pending*> batch;
+  // Calls are taken one at a time from the shared queue, not as a batch: a routine that
+  // closes another port waits (WaitServing) for that port's monitor, whose own call may be
+  // queued behind this one; it must still be in the queue for that wait to serve it. Only as
+  // many calls as were queued on entry are served, so a monitor that queues again at once
+  // cannot keep the main thread here.
+  std::size_t toServe = 0;
   {
     std::lock_guard lock(mutex_);
     if (std::this_thread::get_id() != mainThread_) return false;
-    batch.swap(queue_);
+    toServe = queue_.size();
   }
-  for (Pending* pending : batch) {
+  bool ran = false;
+  for (; toServe > 0; --toServe) {
+    Pending* pending = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue_.empty()) break;
+      pending = queue_.front();
+      queue_.pop_front();
+    }
+    ran = true;
     std::exception_ptr error;
     try {
       (*pending->call)();
@@ -66,7 +80,7 @@ bool Synchronizer::CheckSynchronize() {
     }
     changed_.notify_all();
   }
-  return !batch.empty();
+  return ran;
 }
 
 void Synchronizer::WaitServing(const std::function<bool()>& done) {

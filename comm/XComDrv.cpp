@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <stdexcept>
 
 #include "Synchronizer.h"
 #include "XAsync.h"
@@ -377,11 +376,10 @@ TCustomComm::~TCustomComm() {
   while (!clients_.empty()) clients_.front()->SetComm(nullptr);
 }
 
-void TCustomComm::ForbidInsideDelivery(const char* operation) const {
+void TCustomComm::ForbidInsideDelivery() const {
+  // The monitor thread waits for the very handler that would wait for it to end.
   if (deliveringThread_.load() == std::this_thread::get_id())
-    throw std::logic_error(std::string(operation) +
-                           " called from inside an OnData or OnCommEvent handler of the same "
-                           "port; close the port after the handler has returned");
+    RaiseDeviceError(ErrorMessages().CloseInsideHandler, 11);
 }
 
 void TCustomComm::StopMonitor() {
@@ -402,7 +400,7 @@ bool TCustomComm::OpenDevice() {
 
 void TCustomComm::CloseDevice() {
   if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
-  ForbidInsideDelivery("CloseDevice");
+  ForbidInsideDelivery();
   StopMonitor();
   device_.reset();
 }
@@ -674,6 +672,9 @@ std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count,
         if (onSend_) onSend_(this);
         continue;
       }
+      // The delivery's handler may have closed the port: the send then ends as any transfer
+      // on a closed port does, without touching the device that is gone.
+      if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
       // A device that has gone away ends the transfer as if its time-out had run out.
       if (device_->DeviceLost()) break;
     }

@@ -171,6 +171,8 @@ class TCustomComm {
 
   // Lifecycle.
   virtual bool OpenDevice();
+  // Refused (code 11) from inside an OnData/OnCommEvent handler that the monitor thread
+  // delivers for this same port: the monitor cannot end while it waits for that handler.
   virtual void CloseDevice();
   bool Opened() const { return device_ != nullptr; }
   // 0: bytes waiting in the input queue, 1: bytes waiting in the output queue, else 0.
@@ -256,7 +258,7 @@ class TCustomComm {
   bool ReadHandshakeFromDevice();
   void BuildDCB(DCB& dcb) const;
   void StopMonitor();
-  void ForbidInsideDelivery(const char* operation) const;
+  void ForbidInsideDelivery() const;
 
   std::unique_ptr<CommDevice> device_;
   DeviceOpener opener_;

@@ -39,6 +39,8 @@ struct DeviceErrorMessages {
   std::string UpdateBuffersFailed = "Unable to update IO buffers.";           // code 6
   std::string UpdateTimeoutsFailed = "Unable to update Timeouts.";            // code 7
   std::string ReadFailed = "Unable to read from port.";                       // code 10
+  std::string CloseInsideHandler =
+      "Cannot close the device from inside its own event handler.";  // code 11
 };
 
 DeviceErrorMessages& ErrorMessages();

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "FakeDevice.h"
@@ -153,14 +155,14 @@ TEST(Monitor, AFailedWaitEndsTheMonitor) {
   f.port.CloseDevice();
 }
 
-TEST(Monitor, ClosingFromInsideAHandlerIsRefusedAndDoesNotHang) {
+TEST(Monitor, ClosingFromInsideAHandlerIsRefusedAsADeviceErrorAndDoesNotHang) {
   MonitoredPort f;
   std::atomic<bool> refused = false;
   f.port.SetOnData([&](TCustomComm* sender, std::uint32_t) {
     try {
       sender->CloseDevice();
-    } catch (const std::logic_error&) {
-      refused = true;
+    } catch (const EDeviceError& e) {
+      refused = e.ErrorCode() == 11;
     }
   });
   ASSERT_TRUE(f.port.OpenDevice());
@@ -168,6 +170,48 @@ TEST(Monitor, ClosingFromInsideAHandlerIsRefusedAndDoesNotHang) {
   ASSERT_TRUE(ServeUntil([&] { return refused.load(); }));
   EXPECT_TRUE(f.port.Opened());
   f.port.CloseDevice();
+}
+
+TEST(Monitor, ClosingInsideTheSendsOutEmptyDeliveryEndsTheSendAsAClosedPort) {
+  MonitoredPort f;
+  f.state->acceptPerWrite = 0;  // every write moves nothing
+  f.port.SetOnCommEvent([](TCustomComm* sender, TDeviceEvents) { sender->CloseDevice(); });
+  ASSERT_TRUE(f.port.OpenDevice());
+  try {
+    f.port.SendString(BytesOf("abc"));
+    ADD_FAILURE() << "the send went on after its port was closed";
+  } catch (const EDeviceError& e) {
+    EXPECT_EQ(e.ErrorCode(), 1);
+  }
+  EXPECT_FALSE(f.port.Opened());
+}
+
+TEST(Monitor, ClosingAnotherPortInsideADeliveryServesThatPortsQueuedDelivery) {
+  MonitoredPort a;
+  MonitoredPort b;
+  a.port.SetOnData([&](TCustomComm*, std::uint32_t) { b.port.CloseDevice(); });
+  ASSERT_TRUE(a.port.OpenDevice());
+  ASSERT_TRUE(b.port.OpenDevice());
+  // Both monitors queue a delivery for this thread, A's first; then one serving pass runs A's,
+  // whose close of B must be able to serve B's.
+  a.Inject(TDeviceEvents{deChar}.Bits());
+  std::this_thread::sleep_for(100ms);
+  b.Inject(TDeviceEvents{deChar}.Bits(), ByteString{7});
+  std::this_thread::sleep_for(100ms);
+  std::atomic<bool> done = false;
+  std::thread watchdog([&] {
+    for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
+    if (!done) {
+      std::fputs("deadlock: closing B inside A's delivery never returned\n", stderr);
+      std::_Exit(1);
+    }
+  });
+  Synchronizer::Instance().CheckSynchronize();
+  done = true;
+  watchdog.join();
+  EXPECT_FALSE(b.port.Opened());
+  EXPECT_EQ(b.recorder.calls, (std::vector<std::string>{"data 1", "event 1"}));
+  a.port.CloseDevice();
 }
 
 TEST(Monitor, DeliveriesAfterCloseAreDropped) {
