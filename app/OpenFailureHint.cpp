@@ -22,6 +22,28 @@ QString SystemText(int error) {
   return text.isEmpty() ? QStringLiteral("系统错误 %1").arg(error) : text;
 }
 
+// Joining a group helps only where that group owns the device (a USB adapter's dialout);
+// another user's terminal (/dev/pts/N of someone else) stays theirs.
+QString PermissionHint(const QString& name, const xcom::OpenFailureInfo& failure) {
+#ifdef Q_OS_WIN
+  Q_UNUSED(failure);
+  return QStringLiteral("权限不足：不允许打开串口 %1。请以有权限的用户运行本程序。").arg(name);
+#else
+  if (failure.deviceGroup == "dialout")
+    return QStringLiteral(
+               "权限不足：不允许打开串口 %1。当前用户可能需要加入 dialout 组"
+               "（sudo usermod -aG dialout 用户名，然后重新登录）。")
+        .arg(name);
+  const QString owner =
+      failure.deviceOwner.empty()
+          ? QString()
+          : QStringLiteral("（%1）").arg(QString::fromStdString(failure.deviceOwner));
+  return QStringLiteral(
+             "权限不足：不允许打开串口 %1。这个设备属于另一个用户%2，只有该用户或管理员能打开它。")
+      .arg(name, owner);
+#endif
+}
+
 }  // namespace
 
 QString OpenFailureHint(const QString& deviceName, const xcom::OpenFailureInfo& failure) {
@@ -33,14 +55,7 @@ QString OpenFailureHint(const QString& deviceName, const xcom::OpenFailureInfo& 
                  "转换器已经插好。")
           .arg(name);
     case xcom::OpenFailure::PermissionDenied:
-#ifdef Q_OS_WIN
-      return QStringLiteral("权限不足：不允许打开串口 %1。请以有权限的用户运行本程序。").arg(name);
-#else
-      return QStringLiteral(
-                 "权限不足：不允许打开串口 %1。当前用户可能需要加入 dialout 组"
-                 "（sudo usermod -aG dialout 用户名，然后重新登录）。")
-          .arg(name);
-#endif
+      return PermissionHint(name, failure);
     case xcom::OpenFailure::Busy:
       return QStringLiteral("串口忙：%1 已被另一个程序打开。请先关闭那个程序，再点“打开串口”。")
           .arg(name);

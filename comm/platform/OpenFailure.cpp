@@ -1,5 +1,7 @@
 #include "OpenFailure.h"
 
+#include <utility>
+
 namespace xcom {
 
 namespace {
@@ -13,7 +15,11 @@ OpenFailureInfo LastOpenFailure() {
 }
 
 void NoteOpenFailure(OpenFailure reason, int systemError) {
-  lastOpenFailure = OpenFailureInfo{reason, systemError};
+  NoteOpenFailure(OpenFailureInfo{reason, systemError, {}, {}});
+}
+
+void NoteOpenFailure(OpenFailureInfo failure) {
+  lastOpenFailure = std::move(failure);
 }
 
 }  // namespace xcom

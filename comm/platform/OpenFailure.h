@@ -4,6 +4,8 @@
 // to do about it (the component itself only answers false). Each OS maps its own error numbers
 // onto the few reasons a person can act on.
 
+#include <string>
+
 namespace xcom {
 
 enum class OpenFailure {
@@ -18,6 +20,10 @@ enum class OpenFailure {
 struct OpenFailureInfo {
   OpenFailure reason = OpenFailure::None;
   int systemError = 0;  // errno or GetLastError of the call that failed; 0 when none
+  // PermissionDenied, where the system has owners of device files: who owns the device and
+  // which group may use it, so that the operator is told whether joining a group would help.
+  std::string deviceOwner;
+  std::string deviceGroup;
 };
 
 // The outcome of the last OpenPlatformDevice call made on the calling thread.
@@ -25,5 +31,6 @@ OpenFailureInfo LastOpenFailure();
 
 // For the platform layers: records the outcome of the open under way on this thread.
 void NoteOpenFailure(OpenFailure reason, int systemError = 0);
+void NoteOpenFailure(OpenFailureInfo failure);
 
 }  // namespace xcom

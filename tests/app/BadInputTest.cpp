@@ -7,6 +7,7 @@
 // No text here may reach a real serial port or a console: COMn names map to /dev/ttySn-1 (the
 // kernel console on the build machines), so every port name is checked before it is clicked.
 #include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
 #include <linux/capability.h>
 #include <sys/inotify.h>
@@ -42,6 +43,7 @@ const QString kNoSuchDevice = QStringLiteral("没有这个设备");
 const QString kNotSerial = QStringLiteral("不是串口设备");
 const QString kBusy = QStringLiteral("串口忙");
 const QString kPermission = QStringLiteral("dialout");
+const QString kOtherUser = QStringLiteral("属于另一个用户");
 
 // True when `name` could lead the port to a console, a terminal of this session or a real
 // serial adapter: such a name must never be clicked in a test.
@@ -286,6 +288,18 @@ class BadInputTest : public QObject {
     }
     QVERIFY(!w.XMODEM1.Opened());
     QCOMPARE(w.StatusPanels[1]->text(), lockedPath + QStringLiteral("打开失败"));
+    // A pty belongs to a user (group tty): joining dialout would not help.
+    QVERIFY2(ToolTipText(w.StatusPanels[1]).contains(kOtherUser),
+             qPrintable(ToolTipText(w.StatusPanels[1])));
+    QVERIFY(!ToolTipText(w.StatusPanels[1]).contains(kPermission));
+    // The group dialout owns it: joining that group is the advice.
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout == nullptr) QSKIP("no dialout group here");
+    QCOMPARE(::chown(locked.SlavePath().c_str(), 0, dialout->gr_gid), 0);
+    {
+      ptytest::ScopedCapabilityDrop asUser({CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH});
+      ClickOpen(lockedPath);
+    }
     QVERIFY2(ToolTipText(w.StatusPanels[1]).contains(kPermission),
              qPrintable(ToolTipText(w.StatusPanels[1])));
     QVERIFY(boxes.texts.isEmpty());

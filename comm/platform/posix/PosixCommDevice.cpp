@@ -2,11 +2,18 @@
 // terminal) driven through termios, standing in for the Windows communications calls.
 //
 // What each call does here:
-// - Opening: O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC on a character device that is a
-//   terminal; anything else is refused. The device is taken with flock(LOCK_EX | LOCK_NB), which
-//   stops a second open from this or any other process (root too); TIOCEXCL is set as well, to
-//   keep out programs that do not lock, and cleared again before closing. The line is put in
-//   raw mode at once, so that it never echoes or edits what arrives.
+// - Opening: the path is first checked without opening it (SerialLineCheck.h: a character
+//   device of the tty class, not the process's own terminal, not a pseudo-terminal master).
+//   Then O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, and the opened device must be the one
+//   checked and a terminal. The device is taken with flock(LOCK_EX | LOCK_NB): a second open by
+//   this component or any program that takes flock (the simulated module does) fails, and the
+//   kernel drops the lock when the process ends, however it ends. flock is advisory: a program
+//   that does not take it can still open the device. On a real serial line TIOCEXCL is set as
+//   well, which keeps out other programs of ordinary users (the flag goes with the device's last
+//   close); root can open a terminal whatever its exclusive flag says. A pseudo-terminal gets no
+//   TIOCEXCL: its flag would outlive this process while the other end lives, and lock out the
+//   next open. The line is put in raw mode at once, so that it never echoes or edits what
+//   arrives; closing gives it back the settings it had before (LineRestore.h).
 // - A pseudo-terminal passes bytes on unchanged and always reports 8 data bits without parity,
 //   whatever it is given: there the block's ByteSize and Parity are accepted as they are and
 //   answered from the block. Every other driver must take the character format as asked.
@@ -36,8 +43,10 @@
 //   asked for than is queued.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -58,8 +67,10 @@
 
 #include "CommDevice.h"
 #include "DeviceName.h"
+#include "LineRestore.h"
 #include "LineSettings.h"
 #include "OpenFailure.h"
+#include "SerialLineCheck.h"
 #include "UniqueFd.h"
 #include "XComErr.h"
 
@@ -133,9 +144,10 @@ DCB DefaultDcb() {
 
 class PosixCommDevice final : public CommDevice {
  public:
-  PosixCommDevice(UniqueFd fd, UniqueFd epoll, UniqueFd maskChanged, UniqueFd inputMoved,
-                  bool exclusive, bool pseudoTerminal)
+  PosixCommDevice(UniqueFd fd, const LineSettings& original, UniqueFd epoll, UniqueFd maskChanged,
+                  UniqueFd inputMoved, bool exclusive, bool pseudoTerminal)
       : fd_(std::move(fd)),
+        restore_(fd_.Get(), original),
         epoll_(std::move(epoll)),
         maskChanged_(std::move(maskChanged)),
         inputMoved_(std::move(inputMoved)),
@@ -664,6 +676,7 @@ class PosixCommDevice final : public CommDevice {
   }
 
   const UniqueFd fd_;
+  const LineRestore restore_;  // destroyed before fd_ closes
   const UniqueFd epoll_;
   const UniqueFd maskChanged_;  // eventfd: SetCommMask during a wait
   const UniqueFd inputMoved_;   // eventfd: the monitor moved input while a reader waits
@@ -692,12 +705,6 @@ class PosixCommDevice final : public CommDevice {
   serial_icounter_struct errorCounters_{};
   int eventLines_ = 0;
 };
-
-// The slave side of a Unix 98 pseudo-terminal (/dev/pts/N): device majors 136 to 143.
-bool IsPseudoTerminalSlave(dev_t device) {
-  const unsigned int number = major(device);
-  return number >= 136 && number <= 143;
-}
 
 bool AddToEpoll(int epoll, int fd, std::uint32_t events) {
   epoll_event ev{};
@@ -735,6 +742,42 @@ std::unique_ptr<CommDevice> Refused(OpenFailure reason, int error) {
   return nullptr;
 }
 
+// The verdict of the look before opening, as the reason noted for the operator.
+std::unique_ptr<CommDevice> RefusedBeforeOpening(const SerialLineVerdict& verdict) {
+  if (verdict.reason == OpenFailure::Other)
+    return Refused(OpenFailureOf(verdict.systemError), verdict.systemError);
+  return Refused(verdict.reason, verdict.systemError);
+}
+
+// Permission denied: notes who owns the device, so the operator learns whether a group helps.
+std::unique_ptr<CommDevice> RefusedPermission(const struct stat& info, int error) {
+  OpenFailureInfo failure{OpenFailure::PermissionDenied, error, {}, {}};
+  char buffer[4096];
+  passwd user{};
+  passwd* userFound = nullptr;
+  if (::getpwuid_r(info.st_uid, &user, buffer, sizeof buffer, &userFound) == 0 && userFound)
+    failure.deviceOwner = user.pw_name;
+  group owners{};
+  group* groupFound = nullptr;
+  if (::getgrgid_r(info.st_gid, &owners, buffer, sizeof buffer, &groupFound) == 0 && groupFound)
+    failure.deviceGroup = owners.gr_name;
+  NoteOpenFailure(std::move(failure));
+  return nullptr;
+}
+
+// Opens the checked path, and makes sure it is still the device that was checked.
+UniqueFd OpenChecked(const std::string& path, const struct stat& checked) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) return fd;
+  struct stat info;
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISCHR(info.st_mode) || info.st_rdev != checked.st_rdev ||
+      !::isatty(fd.Get())) {
+    errno = ENOTTY;
+    return UniqueFd();
+  }
+  return fd;
+}
+
 }  // namespace
 
 std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
@@ -743,27 +786,28 @@ std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
   if (name.empty()) return Refused(OpenFailure::NoSuchDevice, ENOENT);
   if (name.find('\0') != std::string::npos) return Refused(OpenFailure::NoSuchDevice, EINVAL);
   const std::string path = DevicePathForName(name);
-  // Look before opening: opening some devices has effects of its own, and only a character
-  // device can be a serial line (this also keeps out FIFOs, directories and plain files).
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0) return Refused(OpenFailureOf(errno), errno);
-  if (!S_ISCHR(info.st_mode)) return Refused(OpenFailure::NotSerialDevice, ENOTTY);
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.Valid()) return Refused(OpenFailureOf(errno), errno);
-  if (::fstat(fd.Get(), &info) != 0 || !S_ISCHR(info.st_mode) || !::isatty(fd.Get()))
-    return Refused(OpenFailure::NotSerialDevice, ENOTTY);  // /dev/null and other non-terminals
-  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {         // in use
+  const SerialLineVerdict verdict = CheckSerialLine(path);
+  if (verdict.reason != OpenFailure::None) return RefusedBeforeOpening(verdict);
+  UniqueFd fd = OpenChecked(path, verdict.info);
+  if (!fd.Valid()) {
+    const int error = errno;
+    if (error == ENOTTY) return Refused(OpenFailure::NotSerialDevice, error);
+    if (OpenFailureOf(error) == OpenFailure::PermissionDenied)
+      return RefusedPermission(verdict.info, error);
+    return Refused(OpenFailureOf(error), error);
+  }
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {  // in use
     const int error = errno;
     return Refused(error == EWOULDBLOCK ? OpenFailure::Busy : OpenFailure::Other, error);
   }
-  const bool exclusive = ::ioctl(fd.Get(), TIOCEXCL) == 0;
-
-  LineSettings line;
-  if (!ReadLineSettings(fd.Get(), line)) {
+  const bool pseudoTerminal = IsPseudoTerminalSlave(verdict.info.st_rdev);
+  LineSettings original;
+  if (!ReadLineSettings(fd.Get(), original)) {
     const int error = errno;
-    if (exclusive) ::ioctl(fd.Get(), TIOCNXCL);
     return Refused(OpenFailureOf(error), error);
   }
+  const bool exclusive = !pseudoTerminal && ::ioctl(fd.Get(), TIOCEXCL) == 0;
+  LineSettings line = original;
   MakeRaw(line);
   UniqueFd epoll(::epoll_create1(EPOLL_CLOEXEC));
   UniqueFd maskChanged(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -772,13 +816,14 @@ std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
       !inputMoved.Valid() || !AddToEpoll(epoll.Get(), fd.Get(), EPOLLIN | EPOLLET) ||
       !AddToEpoll(epoll.Get(), maskChanged.Get(), EPOLLIN)) {
     const int error = errno;
+    WriteLineSettings(fd.Get(), original, false);
     if (exclusive) ::ioctl(fd.Get(), TIOCNXCL);
     return Refused(OpenFailureOf(error), error);
   }
   NoteOpenFailure(OpenFailure::None);
-  return std::make_unique<PosixCommDevice>(std::move(fd), std::move(epoll), std::move(maskChanged),
-                                           std::move(inputMoved), exclusive,
-                                           IsPseudoTerminalSlave(info.st_rdev));
+  return std::make_unique<PosixCommDevice>(std::move(fd), original, std::move(epoll),
+                                           std::move(maskChanged), std::move(inputMoved), exclusive,
+                                           pseudoTerminal);
 }
 
 // Linux is not the Windows NT platform, so the limit is the 8192 bytes the port settings allow

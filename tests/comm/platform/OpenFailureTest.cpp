@@ -2,8 +2,10 @@
 // nothing, a file that is no serial line, a device another port or program holds, a device the
 // user may not open; and that a success or another thread's failure leaves no stale reason.
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 
 #include "OpenFailure.h"
 #include "PlatformTestSupport.h"
+#include "SerialLineCheck.h"
 #include "ThreadCapabilities.h"
 
 namespace xcom::testing {
@@ -78,6 +81,67 @@ TEST(PosixOpenFailure, FilesThatAreNoSerialLine) {
     EXPECT_EQ(FailureOf(name).reason, OpenFailure::NotSerialDevice) << name;
 }
 
+// Watches `path` for being opened by anybody (inotify IN_OPEN).
+class OpenWatch {
+ public:
+  explicit OpenWatch(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    if (fd_ >= 0) ::inotify_add_watch(fd_, path.c_str(), IN_OPEN);
+  }
+  ~OpenWatch() { ::close(fd_); }
+  bool Opened() const {
+    char buffer[4096];
+    return ::read(fd_, buffer, sizeof buffer) > 0;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST(PosixOpenFailure, OnlySerialLinesAreOpenedAndOthersNotEvenTouched) {
+  ScratchDir dir;
+  // Device nodes of our own for /dev/zero and /dev/ptmx, so that a watch sees only this test.
+  const std::string zero = dir.Path() + "/zero", ptmx = dir.Path() + "/ptmx";
+  if (::mknod(zero.c_str(), S_IFCHR | 0666, makedev(1, 5)) != 0 ||
+      ::mknod(ptmx.c_str(), S_IFCHR | 0666, makedev(5, 2)) != 0)
+    GTEST_SKIP() << "device nodes cannot be made here";
+  for (const std::string& path : {zero, ptmx}) {
+    OpenWatch watch(path);
+    EXPECT_EQ(FailureOf(path).reason, OpenFailure::NotSerialDevice) << path;
+    EXPECT_FALSE(watch.Opened()) << path << " was opened before it was checked";
+  }
+  // The pseudo-terminal multiplexer by any path, a master by its descriptor, /dev/tty.
+  ptytest::PtyPair pty;
+  const std::string ptmxLink = dir.Path() + "/ptmx-link";
+  ASSERT_EQ(::symlink("/dev/ptmx", ptmxLink.c_str()), 0);
+  for (const std::string& name :
+       {std::string("/dev/ptmx"), std::string("ptmx"), std::string("/dev/pts/ptmx"), ptmxLink,
+        "/proc/self/fd/" + std::to_string(pty.MasterFd()), std::string("/dev/tty")})
+    EXPECT_EQ(FailureOf(name).reason, OpenFailure::NotSerialDevice) << name;
+}
+
+TEST(PosixOpenFailure, TheProcesssOwnTerminalIsRefusedUnderAnyName) {
+  ptytest::PtyPair pty;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // A session whose controlling terminal and standard input are the pty's slave.
+    ::setsid();
+    const int own = ::open(pty.SlavePath().c_str(), O_RDWR);
+    if (own < 0 || ::ioctl(own, TIOCSCTTY, 0) != 0 || ::dup2(own, 0) != 0) _exit(2);
+    for (const char* name : {"/dev/tty", "/dev/stdin", "/proc/self/fd/0"})
+      if (OpenPlatformDevice(name) || LastOpenFailure().reason != OpenFailure::NotSerialDevice)
+        _exit(3);
+    _exit(OpenPlatformDevice(pty.SlavePath()) ? 4 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: no controlling terminal, 3/4: it was opened";
+  EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath())) << "another process's terminal is a line";
+  // The kernel's encoding of tty_nr, with a minor above 255 and a name with ") " in it.
+  EXPECT_EQ(ControllingTerminalFromStat("7 (a) b) S 1 7 7 1083436 0"), makedev(136, 300));
+  EXPECT_EQ(ControllingTerminalFromStat("7 (sh) S 1 7 7 0 0"), dev_t(0));
+}
+
 TEST(PosixOpenFailure, ADeviceHeldElsewhereIsBusy) {
   ptytest::PtyPair pty;
   auto held = OpenPlatformDevice(pty.SlavePath());
@@ -123,6 +187,14 @@ TEST(PosixOpenFailure, ADeviceTheUserMayNotOpenIsPermissionDenied) {
     const OpenFailureInfo failure = FailureOf(pty.SlavePath());
     EXPECT_EQ(failure.reason, OpenFailure::PermissionDenied);
     EXPECT_EQ(failure.systemError, EACCES);
+  }
+  // Who owns it, for the hint: here another user and the group "tty".
+  ASSERT_EQ(::chown(pty.SlavePath().c_str(), 1, 5), 0);
+  {
+    ptytest::ScopedCapabilityDrop asUser({CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH});
+    const OpenFailureInfo failure = FailureOf(pty.SlavePath());
+    EXPECT_EQ(failure.deviceOwner, "daemon");
+    EXPECT_EQ(failure.deviceGroup, "tty");
   }
   ::chmod(pty.SlavePath().c_str(), 0620);
   EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath()));

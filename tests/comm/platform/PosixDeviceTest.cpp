@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "PlatformTestSupport.h"
+#include "ThreadCapabilities.h"
 #include "XComErr.h"
 
 namespace xcom::testing {
@@ -87,17 +89,56 @@ TEST(PosixDeviceOpen, ParentCannotOpenWhatAChildHolds) {
   EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath())) << "the lock ends with the process";
 }
 
-TEST(PosixDeviceOpen, ExclusiveFlagIsClearedOnClose) {
+TEST(PosixDeviceOpen, APtyIsFreeAgainAfterItsHolderDiedWithoutClosing) {
   ptytest::PtyPair pty;
-  int excl = -1;
   {
     auto device = OpenPlatformDevice(pty.SlavePath());
     ASSERT_TRUE(device);
+    int excl = -1;
     ASSERT_EQ(::ioctl(pty.SlaveFd(), TIOCGEXCL, &excl), 0);
-    EXPECT_EQ(excl, 1);
+    EXPECT_EQ(excl, 0) << "a pty's exclusive flag would outlive its holder";
   }
-  ASSERT_EQ(::ioctl(pty.SlaveFd(), TIOCGEXCL, &excl), 0);
-  EXPECT_EQ(excl, 0) << "a stale TIOCEXCL would lock out other programs";
+  DeviceHeldByChild dying(pty.SlavePath());  // ends with _exit: the device is never closed
+  ASSERT_TRUE(dying.Opened());
+  ASSERT_TRUE(dying.Release());
+  // Root would pass a stale TIOCEXCL; an ordinary user would not.
+  ptytest::ScopedCapabilityDrop asUser({CAP_SYS_ADMIN});
+  if (!asUser.Active()) GTEST_SKIP() << "this thread's capabilities cannot be lowered";
+  EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath()));
+}
+
+TEST(PosixDeviceOpen, TheLineGetsItsSettingsBackOnCloseAndOnExit) {
+  ptytest::PtyPair pty;
+  termios cooked{};
+  ASSERT_EQ(::tcgetattr(pty.SlaveFd(), &cooked), 0);
+  cooked.c_lflag |= ICANON | ECHO | ISIG;
+  cooked.c_iflag |= ICRNL;
+  ASSERT_EQ(::tcsetattr(pty.SlaveFd(), TCSANOW, &cooked), 0);
+  const auto lflagNow = [&] {
+    termios now{};
+    ::tcgetattr(pty.SlaveFd(), &now);
+    return now.c_lflag & (ICANON | ECHO | ISIG);
+  };
+  {
+    auto device = OpenPlatformDevice(pty.SlavePath());
+    ASSERT_TRUE(device);
+    EXPECT_EQ(lflagNow(), 0u) << "raw while open";
+  }
+  EXPECT_EQ(lflagNow(), ICANON | ECHO | ISIG);
+  termios after{};
+  ::tcgetattr(pty.SlaveFd(), &after);
+  EXPECT_TRUE(after.c_iflag & ICRNL);
+
+  // A process that ends through exit() with the device still open gives it back too.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const auto stillOpen = OpenPlatformDevice(pty.SlavePath());  // never destroyed
+    std::exit(stillOpen && lflagNow() == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(lflagNow(), ICANON | ECHO | ISIG);
 }
 
 TEST(PosixDeviceOpen, RefusesEverythingThatIsNoTerminal) {
