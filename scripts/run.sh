@@ -63,11 +63,9 @@ fi
 cat <<EOF
 
 The simulated module (slave address 100) listens on $path.
-In the window, replace COM1 in the port box (left of "打开串口") with
-    $link
-then click "打开串口". Baud rate and format can stay at 9600 and 8N1.
+The window starts with $link in the port box: click "打开串口".
 Closing the window stops the module.
 
 EOF
 
-"$root/build/bin/rtutest"
+"$root/build/bin/rtutest" --port "$link"
