@@ -14,33 +14,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+source scripts/lib/drive-window.sh
+
 runs=100
-build=$root/build
-driver=""
-sim=""
 while [ $# -gt 0 ]; do
   case $1 in
-    --runs) runs=$2; shift 2 ;;
-    --build) build=$2; shift 2 ;;
-    --driver) driver=$2; shift 2 ;;
-    --sim) sim=$2; shift 2 ;;
-    *) echo "unknown option: $1 (see the head of $0)" >&2; exit 2 ;;
+    --runs) runs=$2 ;;
+    *) drive_option "$1" "${2:-}" ;;
   esac
+  shift 2
 done
-
-if [ -z "$driver" ] || [ -z "$sim" ]; then
-  bash scripts/install-deps.sh
-  echo "=== building app_drive and kestrum-sim ($build)"
-  cmake -S "$root" -B "$build" -G Ninja >/dev/null
-  cmake --build "$build" --target app_drive kestrum-sim >/dev/null
-  driver=$build/bin/app_drive
-  sim=$build/bin/kestrum-sim
-fi
-export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-  XDG_RUNTIME_DIR=$(mktemp -d)  # Qt wants one; a private empty directory will do
-  export XDG_RUNTIME_DIR
-fi
+drive_prepare
 
 ok=0 failed=0 crashed=0 hung=0
 max_stall=0 boxes=0

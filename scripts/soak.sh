@@ -16,35 +16,19 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+source scripts/lib/drive-window.sh
+
 seconds=3600
-build=$root/build
-driver=""
-sim=""
 sim_options=(--corrupt 0.01 --drop 0.01)
 while [ $# -gt 0 ]; do
   case $1 in
-    --seconds) seconds=$2; shift 2 ;;
-    --build) build=$2; shift 2 ;;
-    --driver) driver=$2; shift 2 ;;
-    --sim) sim=$2; shift 2 ;;
+    --seconds) seconds=$2 ;;
     --) shift; sim_options=("$@"); break ;;
-    *) echo "unknown option: $1 (see the head of $0)" >&2; exit 2 ;;
+    *) drive_option "$1" "${2:-}" ;;
   esac
+  shift 2
 done
-
-if [ -z "$driver" ] || [ -z "$sim" ]; then
-  bash scripts/install-deps.sh
-  echo "=== building app_drive and kestrum-sim ($build)"
-  cmake -S "$root" -B "$build" -G Ninja >/dev/null
-  cmake --build "$build" --target app_drive kestrum-sim >/dev/null
-  driver=$build/bin/app_drive
-  sim=$build/bin/kestrum-sim
-fi
-export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-  XDG_RUNTIME_DIR=$(mktemp -d)  # Qt wants one; a private empty directory will do
-  export XDG_RUNTIME_DIR
-fi
+drive_prepare
 
 echo "=== soak: auto-read for ${seconds} s against kestrum-sim ${sim_options[*]}"
 set +e

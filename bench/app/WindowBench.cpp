@@ -29,17 +29,12 @@
 
 #include "ErrorReport.h"
 #include "LogPane.h"
+#include "TestSupport.h"
 #include "rtutest.h"
 
 namespace {
 
-long ResidentKiB() {
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-  return -1;
-}
+using testsupport::ResidentKiB;
 
 double CpuSeconds() {
   rusage usage{};

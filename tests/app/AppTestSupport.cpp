@@ -65,13 +65,8 @@ QStringList LogTail(const TfrmRTUTest& window, int first) {
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition()) {
-    if (clock.elapsed() > timeoutMs) return condition();
-    QTest::qWait(10);
-  }
-  return true;
+  return testsupport::WaitUntil(condition, std::chrono::milliseconds(timeoutMs),
+                                [] { QTest::qWait(10); });
 }
 
 QString Cell(const TfrmRTUTest& window, int row) {

@@ -10,6 +10,7 @@
 
 #include "ErrorReport.h"
 #include "Simulator.h"
+#include "TestSupport.h"
 #include "rtutest.h"
 
 // One test binary = one QtTest class run under the tool's own application object, so that

@@ -33,13 +33,7 @@
 
 namespace {
 
-long ResidentKiB() {
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-  return -1;
-}
+using testsupport::ResidentKiB;
 
 QString Option(const QStringList& args, const QString& name, const QString& fallback = {}) {
   const qsizetype at = args.indexOf(name);

@@ -32,13 +32,7 @@ namespace {
 
 using TTextPos = TLogPane::TTextPos;
 
-long ResidentKiB() {
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
-  return -1;
-}
+using testsupport::ResidentKiB;
 
 // The eight lines one read-all writes.
 QStringList ReadAllLines() {

@@ -31,13 +31,7 @@ Simulator::Options ModuleWith(std::uint16_t di1, std::uint16_t di2) {
   return options;
 }
 
-ptytest::Bytes Hex(const char* text) {
-  ptytest::Bytes bytes;
-  const std::string s(text);
-  for (std::size_t i = 0; i + 1 < s.size(); i += 3)
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16)));
-  return bytes;
-}
+const auto Hex = testsupport::HexBytes;
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "FakeDevice.h"
+#include "ServeUntil.h"
 #include "Synchronizer.h"
 
 using namespace xcom;
@@ -17,17 +18,6 @@ using namespace std::chrono_literals;
 using xcom::testing::FakePort;
 
 namespace {
-
-// Serves synchronised calls on this (the main) thread until `done` holds or time runs out.
-bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    Synchronizer::Instance().CheckSynchronize();
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 struct Recorder {
   std::mutex mutex;

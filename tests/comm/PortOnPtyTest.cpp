@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "PtyPair.h"
+#include "ServeUntil.h"
 #include "Synchronizer.h"
 #include "XComDrv.h"
 
@@ -24,16 +25,6 @@ using ptytest::PtyPair;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    Synchronizer::Instance().CheckSynchronize();
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 double CpuSeconds() {
   rusage usage{};

@@ -2,17 +2,13 @@
 
 #include <string>
 
+#include "TestSupport.h"
 #include "hextext.h"
 #include "modbuscrc.h"
 
 namespace {
 
-ByteString Hex(const std::string& text) {
-  ByteString bytes;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 3)
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-  return bytes;
-}
+const auto Hex = testsupport::HexBytes;
 
 TEST(CrcTable, MatchesTheReflectedPolynomialTable) {
   const std::uint16_t first[] = {0x0000, 0xC0C1, 0xC181, 0x0140, 0xC301, 0x03C0, 0x0280, 0xC241};
@@ -34,8 +30,9 @@ TEST(ModbusCrc16, ZeroBytesAndHighBytesTakePart) {
   for (unsigned b : {0x80u, 0xE0u, 0xFFu}) {
     std::uint16_t crc = 0xFFFF ^ b;
     for (int i = 0; i < 8; ++i) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    EXPECT_EQ(ModbusCrc16(ByteString{static_cast<std::uint8_t>(b)}),
-              (ByteString{static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)}));
+    EXPECT_EQ(
+        ModbusCrc16(ByteString{static_cast<std::uint8_t>(b)}),
+        (ByteString{static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)}));
   }
 }
 
@@ -43,13 +40,13 @@ TEST(ModbusCrc16, ZeroBytesAndHighBytesTakePart) {
 // it over the whole frame gives the residue 0000.
 TEST(ModbusCrc16, EveryPrintedFrameChecksOut) {
   const char* frames[] = {
-      "64 03 00 10 00 02 CC 3B ",       "64 03 00 14 00 02 8D FA ",
+      "64 03 00 10 00 02 CC 3B ",          "64 03 00 14 00 02 8D FA ",
       "64 10 00 14 00 01 02 00 01 F3 D6 ", "64 10 00 14 00 01 02 00 00 32 16 ",
       "64 10 00 15 00 01 02 00 01 F2 07 ", "64 10 00 15 00 01 02 00 00 33 C7 ",
       "64 10 00 16 00 01 02 00 01 F2 34 ", "64 10 00 16 00 01 02 00 00 33 F4 ",
       "64 10 00 17 00 01 02 00 01 F3 E5 ", "64 10 00 17 00 01 02 00 00 32 25 ",
-      "01 03 00 10 00 02 C5 CE ",       "64 03 04 00 01 00 00 9E F5 ",
-      "64 03 04 00 00 00 01 0E F5 ",    "64 03 04 01 02 00 00 6F 09 ",
+      "01 03 00 10 00 02 C5 CE ",          "64 03 04 00 01 00 00 9E F5 ",
+      "64 03 04 00 00 00 01 0E F5 ",       "64 03 04 01 02 00 00 6F 09 ",
   };
   for (const char* text : frames) {
     const ByteString frame = Hex(text);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "TestSupport.h"
 #include "gbktext.h"
 #include "hextext.h"
 #include "modbuscrc.h"
@@ -13,12 +14,7 @@
 
 namespace {
 
-ByteString Hex(const std::string& text) {
-  ByteString bytes;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 3)
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-  return bytes;
-}
+const auto Hex = testsupport::HexBytes;
 
 using Outcome = DecodedResponse::Outcome;
 

@@ -200,17 +200,13 @@ TEST(Program, EndOfStandardInputDoesNotEndIt) {
 }
 
 TEST(Program, AttachesToAnExistingDeviceAndLocksIt) {
-  termios raw{};
-  cfmakeraw(&raw);
-  int master = -1, slave = -1;
-  char name[256] = {};
-  ASSERT_EQ(openpty(&master, &slave, name, &raw, nullptr), 0);
-  kestrum_sim::UniqueFd master_fd(master), slave_fd(slave);
+  ptytest::PtyPair pty;
+  const std::string name = pty.SlavePath();
   Program sim({"--device", name, "--address", "7", "--di", "0,1"});
-  EXPECT_EQ(sim.Line(), std::string(name)) << sim.Stderr();
+  EXPECT_EQ(sim.Line(), name) << sim.Stderr();
   // The test is the tool, on the master side of this pair.
-  simtest::WriteAll(master_fd.Get(), ReadRequest(7, 0x10, 2));
-  EXPECT_EQ(simtest::ReadCount(master_fd.Get(), 9), simtest::TwoRegisterReply(7, 0, 1));
+  simtest::WriteAll(pty.MasterFd(), ReadRequest(7, 0x10, 2));
+  EXPECT_EQ(simtest::ReadCount(pty.MasterFd(), 9), simtest::TwoRegisterReply(7, 0, 1));
   // A second module on the same device is refused.
   Program second({"--device", name});
   EXPECT_EQ(second.Wait(), 1);

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "ByteString.h"
+#include "PtyPair.h"
 #include "SerialLine.h"
 #include "Simulator.h"
 #include "hextext.h"
@@ -46,36 +47,15 @@ inline kestrum_sim::UniqueFd OpenRaw(const std::string& path) {
   return fd;
 }
 
+// Writes every byte to a non-blocking descriptor; throws when it cannot within kWait.
 inline void WriteAll(int fd, const ByteString& bytes) {
-  std::size_t done = 0;
-  const auto give_up = Clock::now() + kWait;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (put > 0) {
-      done += static_cast<std::size_t>(put);
-    } else if (Clock::now() > give_up) {
-      throw std::runtime_error("write timed out");
-    } else {
-      pollfd p{fd, POLLOUT, 0};
-      ::poll(&p, 1, 50);
-    }
-  }
+  if (!ptytest::PtyPair::WriteAll(fd, bytes.data(), bytes.size(), int(kWait.count())))
+    throw std::runtime_error("write timed out");
 }
 
-// Reads until `count` bytes came or `timeout` passed.
+// Reads from a non-blocking descriptor until `count` bytes came or `timeout` passed.
 inline ByteString ReadCount(int fd, std::size_t count, std::chrono::milliseconds timeout = kWait) {
-  ByteString got;
-  const auto give_up = Clock::now() + timeout;
-  while (got.size() < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(give_up - Clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-    std::uint8_t buffer[256];
-    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, count - got.size()));
-    if (n > 0) got.insert(got.end(), buffer, buffer + n);
-  }
-  return got;
+  return ptytest::PtyPair::ReadUpTo(fd, count, int(timeout.count()));
 }
 
 // Waits up to `timeout` for the first bytes and returns whatever is there at that moment.

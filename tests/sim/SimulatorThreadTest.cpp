@@ -97,24 +97,17 @@ TEST(SimulatorThreads, LogSinkReplacedWhileTheLineThreadLogs) {
 }
 
 TEST(SimulatorThreads, OtherEndClosedAndReopenedIsServedAgain) {
-  termios raw{};
-  cfmakeraw(&raw);
-  int master = -1;
-  int slave = -1;
-  char name[256] = {};
-  ASSERT_EQ(openpty(&master, &slave, name, &raw, nullptr), 0);
-  kestrum_sim::UniqueFd master_fd(master);
-  kestrum_sim::UniqueFd slave_fd(slave);
+  ptytest::PtyPair pty;
   Simulator sim;
-  sim.Start(master_fd.Get());
-  simtest::WriteAll(slave_fd.Get(), ReadRequest(100, 0x10, 2));
-  EXPECT_EQ(simtest::ReadCount(slave_fd.Get(), 9).size(), 9u);
+  sim.Start(pty.MasterFd());
+  simtest::WriteAll(pty.SlaveFd(), ReadRequest(100, 0x10, 2));
+  EXPECT_EQ(simtest::ReadCount(pty.SlaveFd(), 9).size(), 9u);
 
-  slave_fd.Reset();  // nobody holds the slave any more: the master sees a hang-up
+  pty.CloseSlave();  // nobody holds the slave any more: the master sees a hang-up
   ASSERT_TRUE(sim.WaitFor([](const Counters& c) { return c.hangups == 1; }, 5s));
   EXPECT_TRUE(sim.Running());
 
-  kestrum_sim::UniqueFd again = simtest::OpenRaw(name);
+  kestrum_sim::UniqueFd again = simtest::OpenRaw(pty.SlavePath());
   simtest::WriteAll(again.Get(), ReadRequest(100, 0x14, 2));
   EXPECT_EQ(simtest::ReadCount(again.Get(), 9).size(), 9u);
   EXPECT_TRUE(simtest::Counts(

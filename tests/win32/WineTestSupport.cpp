@@ -190,15 +190,6 @@ void PtyPeer::Hangup(const std::string& port) {
   EXPECT_EQ(Request("HANGUP " + port), "OK") << "peer HANGUP " << port;
 }
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    ::Sleep(2);
-  }
-  return true;
-}
-
 double MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ByteString.h"
+#include "TestSupport.h"
 #include "WinTypes.h"
 
 namespace wintest {
@@ -67,8 +68,10 @@ class PtyPeer {
 };
 
 // Calls `done` until it holds or `limit` passes; true when it held.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+inline bool WaitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+  return testsupport::WaitUntil(done, limit);
+}
 
 // Milliseconds since `start`.
 double MsSince(std::chrono::steady_clock::time_point start);

@@ -17,6 +17,7 @@
 
 #include "CommDevice.h"
 #include "PtyPair.h"
+#include "TestSupport.h"
 
 namespace xcom::testing {
 
@@ -98,16 +99,7 @@ inline bool SameBlock(const DCB& a, const DCB& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Polls `done` every millisecond for up to `limit`; true as soon as it holds.
-inline bool WaitUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
-  const auto end = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using testsupport::WaitUntil;
 
 inline std::uint32_t InputCount(CommDevice& device) {
   std::uint32_t errors = 0;
