@@ -438,9 +438,13 @@ void TfrmRTUTest::ListView1AdvancedCustomDrawItem(QTableWidget* Sender, int Item
 // Send path, mode switches, decoder
 
 void SendAndLog(const ByteString& frame) {
-  frmRTUTest->XMODEM1.SendString(frame);  // a short write is logged all the same
+  const bool whole = frmRTUTest->XMODEM1.SendString(frame);
+  // Only a frame that left whole can be answered (or echoed).
+  if (whole) frmRTUTest->replyReader.Sent(frame, ReplyReader::Clock::now());
+  // A short write is logged all the same, and says so.
   frmRTUTest->AppendLogLine(LogTimeStamp() + QStringLiteral(" 发送：") +
-                            QString::fromStdString(BytesToHexText(frame)));
+                            QString::fromStdString(BytesToHexText(frame)) +
+                            (whole ? QString() : QStringLiteral("（未完整发出）")));
 }
 
 namespace {
@@ -463,9 +467,8 @@ void SwitchToDataCenterMode() {
   SwitchToMode(kDataCenterMode);
 }
 
-void DecodeResponse(const ByteString& block) {
-  const DecodedResponse decoded = DecodeResponse(block, frmRTUTest->ReadingOutputs);
-  if (decoded.outcome == DecodedResponse::Outcome::CrcError)
+void ShowDecodedResponse(const DecodedResponse& decoded) {
+  if (!decoded.errorLine.empty())
     frmRTUTest->AppendLogLine(QString::fromStdString(decoded.errorLine));
   for (const ChannelValue& channel : decoded.channels) {
     frmRTUTest->AppendLogLine(QString::fromStdString(channel.logLine));
@@ -615,10 +618,12 @@ void TfrmRTUTest::Timer1Timer(QObject*) {
     XMODEM1.ReadString(rest);
     block.insert(block.end(), rest.begin(), rest.end());
   }
-  if (IsLoggedBlock(block))
+  const ReplyReader::Result received = replyReader.Read(
+      block, static_cast<std::uint8_t>(SlaveAddress), ReadingOutputs, ReplyReader::Clock::now());
+  if (received.logged)
     AppendLogLine(LogTimeStamp() + QStringLiteral(" 接收：") +
                   QString::fromStdString(BytesToHexText(block)));
-  if (IsDecodedBlock(block)) DecodeResponse(block);
+  for (const DecodedResponse& decoded : received.shown) ShowDecodedResponse(decoded);
 }
 
 void TfrmRTUTest::Timer2Timer(QObject* Sender) {

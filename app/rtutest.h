@@ -5,8 +5,8 @@
 // auto-read.
 //
 // The commands wait as the module expects: the UI thread sleeps, then processes the pending
-// events, so the receive poll runs inside the read-all's pumps and decodes the first reply
-// while the read phase still says "inputs".
+// events, so the receive poll runs inside the read-all's pumps. Each reply is read as the answer
+// to the oldest request still waiting for one, however late it comes (ReplyReader).
 
 #include <QWidget>
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include "ByteString.h"
 #include "SyncBridge.h"
 #include "XComDrv.h"
+#include "replyreader.h"
 
 class QCheckBox;
 class QComboBox;
@@ -73,6 +74,8 @@ class TfrmRTUTest : public QWidget {
   std::int32_t SlaveAddress = 100;
   std::int32_t DeviceMode = -1;  // -1 not yet set, 0 control mode, 1 data-centre mode
   bool ReadingOutputs = false;
+  // The requests still waiting for a reply, and what each received block means.
+  ReplyReader replyReader;
 
   // The port component and the controls, named as designed.
   TSyncBridge syncBridge;  // outlives XMODEM1: its deliveries run on this thread
@@ -131,7 +134,7 @@ extern TfrmRTUTest* frmRTUTest;
 void SendAndLog(const ByteString& frame);
 void SwitchToControlMode();
 void SwitchToDataCenterMode();
-void DecodeResponse(const ByteString& block);
+void ShowDecodedResponse(const DecodedResponse& decoded);
 
 // "<short date> <long time>" in the system's formats, the head of every traffic line.
 QString LogTimeStamp();

@@ -5,6 +5,7 @@
 
 #include "hextext.h"
 #include "modbuscrc.h"
+#include "replyframing.h"
 
 bool IsLoggedBlock(const ByteString& block) {
   return std::any_of(block.begin(), block.end(), [](std::uint8_t byte) { return byte > 0x20; });
@@ -34,5 +35,15 @@ DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs) {
     std::snprintf(prefix, sizeof prefix, label, k);
     result.channels.push_back({prefix + value, firstRow + k - 1, value});
   }
+  return result;
+}
+
+DecodedResponse DecodeExceptionReply(const ByteString& frame) {
+  DecodedResponse result;
+  if (frame.size() < 3 || !IsExceptionFunction(frame[1])) return result;
+  const auto function = static_cast<std::uint8_t>(frame[1] & ~kExceptionFlag);
+  result.outcome = DecodedResponse::Outcome::Refused;
+  result.errorLine = "异常应答：功能码" + ByteToHex(function) + " (" + FunctionCodeText(function) +
+                     ")，异常码" + ByteToHex(frame[2]) + " (" + ExceptionCodeText(frame[2]) + ")";
   return result;
 }

@@ -34,6 +34,7 @@ struct DecodedResponse {
     Ignored,   // function code is not 03: nothing is logged, nothing changes
     CrcError,  // errorLine is logged, nothing changes
     Decoded,   // channels, in order: log line 1, cell 1, log line 2, cell 2
+    Refused,   // an exception reply: errorLine names the function and the exception
   };
   Outcome outcome = Outcome::Ignored;
   std::string errorLine;
@@ -47,3 +48,8 @@ inline constexpr const char* kCrcErrorLine = "CRC校验失败！";
 // is the read phase `readingOutputs` at the moment of decoding. The reply must hold at least
 // 9 bytes (the caller's rule); a shorter one is ignored.
 DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs);
+
+// The line logged for an exception reply (address, function | 0x80, code, CRC), naming the
+// function and the exception in words:
+// "异常应答：功能码10 (write multiple registers)，异常码02 (illegal data address)".
+DecodedResponse DecodeExceptionReply(const ByteString& frame);
