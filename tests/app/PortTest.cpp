@@ -48,6 +48,24 @@ class PortTest : public QObject {
     return static_cast<int>(LogLines(*window).size());
   }
 
+  // Opens a pty pair, clicks `button` and answers its first request (`requestSize` bytes) with
+  // `reply`; returns the log from the open on once it has `lines` lines and nothing follows.
+  QStringList AnswerFirstRequest(QPushButton* button, std::size_t requestSize,
+                                 const ptytest::Bytes& reply, int lines) {
+    ptytest::PtyPair line;
+    const int first = OpenOn(QString::fromStdString(line.SlavePath()));
+    line.DrainMaster();
+    ptytest::PeerThread peer([&] {
+      line.ReadMaster(requestSize, 3000);
+      line.WriteMaster(reply);
+    });
+    button->click();
+    peer.Join();
+    WaitUntil([&] { return LogLines(*window).size() >= first + lines; }, 2000);
+    QTest::qWait(200);
+    return LogTail(*window, first);
+  }
+
  private slots:
   void init() { window = std::make_unique<TfrmRTUTest>(); }
   void cleanup() { window.reset(); }
@@ -323,54 +341,25 @@ class PortTest : public QObject {
 
   // Address 101 answering on a shared bus is not this module.
   void aReplyFromAnotherSlaveIsNotShown() {
-    ptytest::PtyPair line;
-    TfrmRTUTest& w = *window;
-    const int first = OpenOn(QString::fromStdString(line.SlavePath()));
-    line.DrainMaster();
-    ptytest::PeerThread peer([&] {
-      line.ReadMaster(8, 3000);
-      line.WriteMaster(WithCrc(Hex("65 03 04 00 01 00 01 ")));
-    });
-    w.BitBtn1->click();
-    peer.Join();
-    QTest::qWait(300);
-    QCOMPARE(LogTail(w, first).size(), 3);  // two requests, the reply's receive line
-    for (int row : {1, 2, 4, 5}) QVERIFY(Cell(w, row).isEmpty());
+    const QStringList tail =
+        AnswerFirstRequest(window->BitBtn1, 8, WithCrc(Hex("65 03 04 00 01 00 01 ")), 3);
+    QCOMPARE(tail.size(), 3);  // two requests, the reply's receive line
+    for (int row : {1, 2, 4, 5}) QVERIFY(Cell(*window, row).isEmpty());
   }
 
   void anExceptionReplyIsNamedInWords() {
-    ptytest::PtyPair line;
-    TfrmRTUTest& w = *window;
-    const int first = OpenOn(QString::fromStdString(line.SlavePath()));
-    line.DrainMaster();
-    ptytest::PeerThread peer([&] {
-      line.ReadMaster(11, 3000);
-      line.WriteMaster(WithCrc(Hex("64 90 02 ")));
-    });
-    w.Button5->click();
-    peer.Join();
-    QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 3; }, 2000));
-    QCOMPARE(LogTail(w, first).last(),
-             QStringLiteral("异常应答：功能码10 (write multiple registers)，异常码02 (illegal data "
-                            "address)"));
+    const QStringList tail = AnswerFirstRequest(window->Button5, 11, WithCrc(Hex("64 90 02 ")), 3);
+    QCOMPARE(tail.last(), QStringLiteral("异常应答：功能码10 (write multiple registers)，"
+                                         "异常码02 (illegal data address)"));
   }
 
   // At address 1 the relay 2 reply is made only of bytes <= 0x20, yet it is a whole frame.
   void aWholeFrameOfBlankBytesIsLogged() {
-    ptytest::PtyPair line;
-    TfrmRTUTest& w = *window;
-    const int first = OpenOn(QString::fromStdString(line.SlavePath()));
-    w.edmodaddr->setText(QStringLiteral("1"));
-    w.Button2->click();
-    line.DrainMaster();
-    ptytest::PeerThread peer([&] {
-      line.ReadMaster(11, 3000);
-      line.WriteMaster(Hex("01 10 00 15 00 01 10 0D "));
-    });
-    w.Button5->click();
-    peer.Join();
-    QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 2; }, 2000));
-    QCOMPARE(LogTail(w, first).last(), kReceived + "01 10 00 15 00 01 10 0D ");
+    window->edmodaddr->setText(QStringLiteral("1"));
+    window->Button2->click();
+    const QStringList tail =
+        AnswerFirstRequest(window->Button5, 11, Hex("01 10 00 15 00 01 10 0D "), 2);
+    QCOMPARE(tail.last(), kReceived + "01 10 00 15 00 01 10 0D ");
   }
 
   void aFrameThatDidNotLeaveWholeIsLoggedAsSuch() {
