@@ -27,6 +27,7 @@
 #include "OpenFailureHint.h"
 #include "gbktext.h"
 #include "hextext.h"
+#include "linesettingtext.h"
 #include "requestframes.h"
 #include "responsedecoder.h"
 #include "slaveaddress.h"
@@ -491,46 +492,21 @@ void TfrmRTUTest::Button1Click(QObject*) {
   try {
     XMODEM1.SetDeviceName(Edit1->text().toStdString());
     XMODEM1.SetBaudRate(br9600);
-    struct BaudChoice {
-      const char* text;
-      TBaudRate rate;
-      std::uint32_t customValue;
-    };
-    static const BaudChoice kBaudChoices[] = {{"9600", br9600, 0},
-                                              {"4800", br4800, 0},
-                                              {"2400", br2400, 0},
-                                              {"1200", br1200, 0},
-                                              {"600", br600, 0},
-                                              {"300", br300, 0},
-                                              {"19200", br19200, 0},
-                                              {"38400", br38400, 0},
-                                              {"57600", br57600, 0},
-                                              {"115200", br115200, 0},
-                                              {"230400", brCustom, 230400},
-                                              {"460800", brCustom, 460800},
-                                              {"921600", brCustom, 921600},
-                                              {"14400", brCustom, 14400},
-                                              {"28800", brCustom, 28800},
-                                              {"33600", brCustom, 33600},
-                                              {"76800", brCustom, 76800}};
-    const QString baudText = ComboBox1->currentText();
-    for (const BaudChoice& choice : kBaudChoices) {
-      if (baudText != QLatin1String(choice.text)) continue;
-      XMODEM1.SetBaudRate(choice.rate);
-      if (choice.rate == brCustom) XMODEM1.SetBaudValue(choice.customValue);
+    if (const auto choice = BaudRateFromText(ComboBox1->currentText().toStdString())) {
+      XMODEM1.SetBaudRate(choice->custom ? brCustom : BaudRateMemberOf(choice->rate));
+      if (choice->custom) XMODEM1.SetBaudValue(choice->rate);
     }
     // Character format: the first three characters, each on its own; a missing one, like any
     // other character, leaves its setting as it was. Characters, not UTF-16 units: an emoji or
     // another character beyond the BMP counts as one.
-    const QList<uint> format = ComboBox6->currentText().left(6).toUcs4();
-    const auto at = [&format](int i) { return i < format.size() ? format.at(i) : uint(0); };
-    if (at(0) == '8') XMODEM1.DataControl().SetDataBits(db8);
-    if (at(0) == '7') XMODEM1.DataControl().SetDataBits(db7);
-    if (at(1) == 'N') XMODEM1.DataControl().SetParity(paNone);
-    if (at(1) == 'E') XMODEM1.DataControl().SetParity(paEven);
-    if (at(1) == 'O') XMODEM1.DataControl().SetParity(paOdd);
-    if (at(2) == '1') XMODEM1.DataControl().SetStopBits(sb1);
-    if (at(2) == '2') XMODEM1.DataControl().SetStopBits(sb2);
+    const CharacterFormat format =
+        CharacterFormatFromText(ComboBox6->currentText().left(6).toStdU32String());
+    if (format.dataBits) XMODEM1.DataControl().SetDataBits(*format.dataBits == 7 ? db7 : db8);
+    if (format.parity)
+      XMODEM1.DataControl().SetParity(*format.parity == FormatParity::None   ? paNone
+                                      : *format.parity == FormatParity::Even ? paEven
+                                                                             : paOdd);
+    if (format.stopBits) XMODEM1.DataControl().SetStopBits(*format.stopBits == 2 ? sb2 : sb1);
 
     XMODEM1.OpenDevice();
     if (XMODEM1.Opened()) {

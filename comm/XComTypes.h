@@ -82,6 +82,13 @@ inline constexpr std::uint32_t BaudRates[15] = {110,   300,   600,    1200,   24
                                                 4800,  9600,  14400,  19200,  38400,
                                                 56000, 57600, 115200, 128000, 256000};
 
+// The member whose rate is `rate`; brCustom when no member has it.
+constexpr TBaudRate BaudRateMemberOf(std::uint32_t rate) {
+  for (std::int32_t member = br110; member < brCustom; ++member)
+    if (BaudRates[member] == rate) return static_cast<TBaudRate>(member);
+  return brCustom;
+}
+
 // Display names for user interfaces.
 inline constexpr const char* FlowControlNames[5] = {"None", "CTS/RTS", "DTR/DSR", "XOn/XOff",
                                                     "Custom"};

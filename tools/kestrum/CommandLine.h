@@ -1,0 +1,54 @@
+#pragma once
+// The command line of kestrum: global options, one command and its arguments.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "linesettingtext.h"
+
+namespace kestrum {
+
+enum class Command { kRead, kRelay, kWatch, kMode, kCheck };
+
+struct Invocation {
+  Command command = Command::kRead;
+  std::vector<std::string> ports;
+  BaudRateChoice baud;  // 9600
+  int dataBits = 8;
+  FormatParity parity = FormatParity::None;
+  int stopBits = 1;
+  std::uint8_t address = 100;  // low 8 bits of what was given
+  unsigned timeoutMs = 500;    // per reply
+  unsigned retries = 2;
+  bool json = false;
+  bool verbose = false;
+  bool quiet = false;
+  // relay N on|off
+  int relay = 1;
+  bool relayOn = false;
+  // watch
+  unsigned intervalMs = 2000;
+  std::optional<unsigned> count;  // until interrupted
+  // mode
+  int mode = 0;  // control mode
+  // check
+  std::optional<std::array<int, 2>> expectedInputs;
+};
+
+struct ParsedCommandLine {
+  enum class Action { kRun, kHelp, kVersion, kUsageError };
+  Action action = Action::kRun;
+  Invocation invocation;
+  std::string error;  // for kUsageError: what is wrong, in one line
+};
+
+// `arguments` without the program name.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// The text of --help (the man page follows it).
+std::string HelpText();
+
+}  // namespace kestrum

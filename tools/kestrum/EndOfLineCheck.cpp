@@ -1,0 +1,68 @@
+#include "EndOfLineCheck.h"
+
+namespace kestrum {
+namespace {
+
+Result Step(Result result, const std::string& step, bool pass) {
+  result.command = "check";
+  result.step = step;
+  result.pass = pass && result.code == ExitCode::kSuccess;
+  if (result.code == ExitCode::kSuccess && !pass) result.code = ExitCode::kFailed;
+  return result;
+}
+
+bool InputsAsExpected(const Result& inputs, const std::optional<std::array<int, 2>>& expected) {
+  if (!expected || inputs.values.size() != 2) return true;
+  return static_cast<int>(inputs.values[0].second) == (*expected)[0] &&
+         static_cast<int>(inputs.values[1].second) == (*expected)[1];
+}
+
+// The relay read back after switching `relay` to `on`: it shows the new state, the other relay
+// keeps the one it had.
+bool RelaysAsExpected(const Result& outputs, int relay, bool on, unsigned otherBefore) {
+  if (outputs.values.size() != 2) return false;
+  const unsigned switched = outputs.values[relay - 1].second;
+  const unsigned other = outputs.values[2 - relay].second;
+  return switched == (on ? 1u : 0u) && other == otherBefore;
+}
+
+// Switches the relay and reads it back; one step.
+Result RelayStep(ModuleCommands& module, int relay, bool on, unsigned otherBefore) {
+  const std::string name = "relay " + std::to_string(relay) + (on ? " on" : " off");
+  const Result write = module.SwitchRelay(relay, on);
+  if (write.code != ExitCode::kSuccess) return Step(write, name, false);
+  Result outputs = module.ReadOutputs();
+  if (outputs.roundTripMs) *outputs.roundTripMs += *write.roundTripMs;
+  return Step(outputs, name, RelaysAsExpected(outputs, relay, on, otherBefore));
+}
+
+}  // namespace
+
+ExitCode RunEndOfLineCheck(ModuleCommands& module,
+                           const std::optional<std::array<int, 2>>& expectedInputs,
+                           const std::function<void(const Result&)>& report) {
+  ExitCode worst = ExitCode::kSuccess;
+  const auto take = [&](const Result& step) {
+    report(step);
+    worst = Worst(worst, step.code);
+    return step.code != ExitCode::kNoReply && step.code != ExitCode::kInterrupted;
+  };
+  const Result inputs = module.ReadInputs();
+  bool going = take(Step(inputs, "inputs", InputsAsExpected(inputs, expectedInputs)));
+  Result outputs = going ? module.ReadOutputs() : Result{};
+  going = going && take(Step(outputs, "relays", true));
+  for (int relay = 1; going && relay <= 2; ++relay) {
+    const unsigned other = outputs.values.size() == 2 ? outputs.values[2 - relay].second : 0;
+    going =
+        take(RelayStep(module, relay, true, other)) && take(RelayStep(module, relay, false, other));
+  }
+  Result verdict;
+  verdict.command = "check";
+  verdict.step = "check";
+  verdict.pass = worst == ExitCode::kSuccess;
+  verdict.code = worst;
+  report(verdict);
+  return worst;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,21 @@
+#pragma once
+// The end-of-line test: read the inputs (and compare them with what the fixture drives), read
+// the relays, then switch each relay on, read back, off, read back. Each step is one result
+// with PASS or FAIL; the last line is the verdict. A step that gets no valid reply ends the
+// test there.
+
+#include <array>
+#include <functional>
+#include <optional>
+
+#include "ModuleCommands.h"
+
+namespace kestrum {
+
+// Runs the test, handing each step's result to `report` as it is known; returns the exit code
+// (the worst of the steps).
+ExitCode RunEndOfLineCheck(ModuleCommands& module,
+                           const std::optional<std::array<int, 2>>& expectedInputs,
+                           const std::function<void(const Result&)>& report);
+
+}  // namespace kestrum

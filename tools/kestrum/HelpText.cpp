@@ -1,0 +1,45 @@
+// The text of kestrum --help. docs/man/kestrum.1 says the same at more length.
+#include "CommandLine.h"
+
+namespace kestrum {
+
+std::string HelpText() {
+  return R"(Usage: kestrum [options] COMMAND [arguments]
+Reads and switches a KESTRUM remote I/O module over Modbus RTU, for scripts and production lines.
+
+Commands:
+  read                        read DI1, DI2, DO1, DO2 of the module
+  relay N on|off              switch relay N (1 or 2), confirmed by the module's echo
+  watch [--interval MS] [--count N]
+                              read repeatedly (default every 2000 ms, until interrupted)
+  mode control|data-centre    send the mode frame
+  check [--expect-di A,B]     end-of-line test: read the inputs (and compare with A,B), switch
+                              each relay on, read back, off, read back; PASS or FAIL per step
+
+Options:
+  -p, --port NAME      serial device: COMn, a path, or a name under /dev; repeat the option
+                       to run the command on several ports at once
+  -b, --baud RATE      baud rate (default 9600): 300 600 1200 2400 4800 9600 14400 19200
+                       28800 33600 38400 57600 76800 115200 230400 460800 921600
+  -f, --format FMT     data bits, parity, stop bits (default 8N1): 7 or 8, N E or O, 1 or 2
+  -a, --address ADDR   slave address, decimal, 0x64 or $64; low 8 bits (default 100)
+  -t, --timeout MS     time to wait for each reply (default 500)
+  -r, --retries N      times a missing or corrupt reply is asked for again (default 2)
+      --json           one JSON object per result line
+  -v, --verbose        every frame in hex with a time stamp on standard error
+  -q, --quiet          no results on standard output, only the exit code and errors
+  -h, --help           this text
+      --version        the version
+
+Exit codes:
+  0  success (and every check step passed)
+  1  the module answered, but a check step failed or it answered with an exception
+  2  usage error
+  3  no valid reply within the time-out and retries
+  4  the port cannot be opened
+  130  interrupted (Ctrl-C); every port is released
+With several ports the exit code is the worst of them.
+)";
+}
+
+}  // namespace kestrum

@@ -1,0 +1,90 @@
+#include "ModbusMaster.h"
+
+#include <cstdio>
+
+namespace kestrum {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string NoReplyText(std::uint8_t address, const Exchange& exchange, unsigned timeoutMs) {
+  std::string text = "no valid reply from address " + std::to_string(address) + " after " +
+                     std::to_string(exchange.attempts) +
+                     (exchange.attempts == 1 ? " attempt" : " attempts") + " (" +
+                     std::to_string(timeoutMs) + " ms each)";
+  if (exchange.corruptReplies > 0)
+    text += ", " + std::to_string(exchange.corruptReplies) +
+            (exchange.corruptReplies == 1 ? " reply" : " replies") + " with a CRC error";
+  return text;
+}
+
+}  // namespace
+
+std::string ExceptionText(std::uint8_t code) {
+  static const char* const kNames[] = {nullptr,
+                                       "illegal function",
+                                       "illegal data address",
+                                       "illegal data value",
+                                       "slave device failure",
+                                       "acknowledge",
+                                       "slave device busy",
+                                       "negative acknowledge",
+                                       "memory parity error",
+                                       nullptr,
+                                       "gateway path unavailable",
+                                       "gateway target device failed to respond"};
+  char number[8];
+  std::snprintf(number, sizeof number, "%02X", code);
+  const char* name = code < std::size(kNames) ? kNames[code] : nullptr;
+  return std::string("exception ") + number + (name ? std::string(" (") + name + ")" : "");
+}
+
+ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTiming timing,
+                           const std::atomic<bool>& stop, Reporter& reporter)
+    : port_(port),
+      portName_(std::move(portName)),
+      timing_(timing),
+      stop_(stop),
+      reporter_(reporter),
+      reader_(port, timing.silence, stop,
+              [this](const ByteString& block) { reporter_.Frame(portName_, false, block); }) {}
+
+bool ModbusMaster::Send(const ByteString& frame) {
+  reader_.Discard();
+  const bool sent = port_.SendString(frame);
+  reporter_.Frame(portName_, true, frame);
+  return sent;
+}
+
+Exchange ModbusMaster::Transact(const ByteString& request) {
+  Exchange exchange;
+  const auto start = Clock::now();
+  while (exchange.attempts <= timing_.retries) {
+    ++exchange.attempts;
+    if (!Send(request)) continue;  // not written within the time-out: as good as no reply
+    const ReplyWait wait = reader_.Await(request, timing_.timeout);
+    if (wait.status == ReplyWait::Status::kInterrupted) {
+      exchange.status = Exchange::Status::kInterrupted;
+      exchange.error = "interrupted";
+      return exchange;
+    }
+    if (wait.status == ReplyWait::Status::kCorrupt) ++exchange.corruptReplies;
+    if (wait.status != ReplyWait::Status::kReply) continue;
+    exchange.roundTripMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    exchange.reply = wait.frame;
+    if (wait.frame[1] & 0x80) {
+      exchange.status = Exchange::Status::kException;
+      exchange.exceptionCode = wait.frame[2];
+      exchange.error = "the module answered " + ExceptionText(wait.frame[2]);
+    } else {
+      exchange.status = Exchange::Status::kReply;
+    }
+    return exchange;
+  }
+  exchange.status = Exchange::Status::kNoReply;
+  exchange.error =
+      NoReplyText(request.at(0), exchange, static_cast<unsigned>(timing_.timeout.count()));
+  return exchange;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,61 @@
+#pragma once
+// Request and reply on one port: sends a request, waits for its reply, asks again for a
+// missing or corrupt one up to the retry count, and tells a normal reply from an exception.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "ByteString.h"
+#include "ReplyReader.h"
+#include "Reporter.h"
+#include "XComDrv.h"
+
+namespace kestrum {
+
+struct Exchange {
+  enum class Status {
+    kReply,        // `reply` holds the module's normal reply
+    kException,    // the module answered with exception `exceptionCode`
+    kNoReply,      // no valid reply after every attempt
+    kInterrupted,  // stopped by Ctrl-C
+  };
+  Status status = Status::kNoReply;
+  ByteString reply;
+  std::uint8_t exceptionCode = 0;
+  unsigned attempts = 0;
+  unsigned corruptReplies = 0;  // replies whose CRC did not match
+  double roundTripMs = 0;       // from the first send to the reply
+  std::string error;            // for everything but kReply, in words
+};
+
+struct LinkTiming {
+  std::chrono::milliseconds timeout{500};  // per reply
+  unsigned retries = 2;
+  std::chrono::microseconds silence{4000};  // end of a frame
+};
+
+class ModbusMaster {
+ public:
+  ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTiming timing,
+               const std::atomic<bool>& stop, Reporter& reporter);
+
+  Exchange Transact(const ByteString& request);
+  // Sends a frame that gets no Modbus reply (a mode frame). False when it could not be written
+  // within the time-out.
+  bool Send(const ByteString& frame);
+
+ private:
+  xcom::TCustomComm& port_;
+  const std::string portName_;
+  const LinkTiming timing_;
+  const std::atomic<bool>& stop_;
+  Reporter& reporter_;
+  ReplyReader reader_;
+};
+
+// "illegal data address" for 02 and so on; "exception NN" for a code without a name.
+std::string ExceptionText(std::uint8_t code);
+
+}  // namespace kestrum

@@ -1,0 +1,107 @@
+#include "ModuleCommands.h"
+
+#include <algorithm>
+
+#include "hextext.h"
+#include "requestframes.h"
+
+namespace kestrum {
+namespace {
+
+unsigned Register(const ByteString& reply, std::size_t at) {
+  return static_cast<unsigned>(reply[at] << 8 | reply[at + 1]);
+}
+
+// A result that carries the exchange's outcome: its round trip, its error and exit code.
+Result ResultOf(const Exchange& exchange) {
+  Result result;
+  if (exchange.status == Exchange::Status::kReply ||
+      exchange.status == Exchange::Status::kException)
+    result.roundTripMs = exchange.roundTripMs;
+  result.error = exchange.error;
+  result.code = CodeOf(exchange);
+  return result;
+}
+
+}  // namespace
+
+ExitCode CodeOf(const Exchange& exchange) {
+  switch (exchange.status) {
+    case Exchange::Status::kReply:
+      return ExitCode::kSuccess;
+    case Exchange::Status::kException:
+      return ExitCode::kFailed;
+    case Exchange::Status::kNoReply:
+      return ExitCode::kNoReply;
+    case Exchange::Status::kInterrupted:
+      break;
+  }
+  return ExitCode::kInterrupted;
+}
+
+Result ModuleCommands::ReadBlock(std::uint16_t firstRegister, const char* firstName,
+                                 const char* secondName) {
+  const Exchange exchange = master_.Transact(ReadRegistersRequest(address_, firstRegister, 2));
+  Result result = ResultOf(exchange);
+  if (exchange.status != Exchange::Status::kReply) return result;
+  if (exchange.reply.size() != 9 || exchange.reply[2] != 4) {
+    result.error = "unexpected reply " + BytesToHexText(exchange.reply);
+    result.code = ExitCode::kFailed;
+    return result;
+  }
+  result.values = {{firstName, Register(exchange.reply, 3)},
+                   {secondName, Register(exchange.reply, 5)}};
+  return result;
+}
+
+Result ModuleCommands::ReadInputs() {
+  Result result = ReadBlock(kInputBlockRegister, "DI1", "DI2");
+  result.command = "read";
+  return result;
+}
+
+Result ModuleCommands::ReadOutputs() {
+  Result result = ReadBlock(kOutputBlockRegister, "DO1", "DO2");
+  result.command = "read";
+  return result;
+}
+
+Result ModuleCommands::ReadAll() {
+  Result inputs = ReadInputs();
+  if (inputs.code != ExitCode::kSuccess) return inputs;
+  Result outputs = ReadOutputs();
+  if (outputs.code != ExitCode::kSuccess) return outputs;
+  inputs.values.insert(inputs.values.end(), outputs.values.begin(), outputs.values.end());
+  *inputs.roundTripMs += *outputs.roundTripMs;
+  return inputs;
+}
+
+Result ModuleCommands::SwitchRelay(int relay, bool on) {
+  const std::uint8_t relayRegister = relay == 1 ? kRelay1Register : kRelay2Register;
+  const ByteString request = RelayRequest(address_, relayRegister, on);
+  const Exchange exchange = master_.Transact(request);
+  Result result = ResultOf(exchange);
+  result.command = "relay";
+  result.step = "relay " + std::to_string(relay) + (on ? " on" : " off");
+  if (exchange.status != Exchange::Status::kReply) return result;
+  // The echo repeats address, function, start register and register count.
+  if (exchange.reply.size() != 8 ||
+      !std::equal(request.begin(), request.begin() + 6, exchange.reply.begin())) {
+    result.error = "the module's echo " + BytesToHexText(exchange.reply) + "does not match";
+    result.code = ExitCode::kFailed;
+  }
+  return result;
+}
+
+Result ModuleCommands::SendMode(int mode) {
+  Result result;
+  result.command = "mode";
+  result.step = mode == kControlMode ? "mode control" : "mode data-centre";
+  if (!master_.Send(ModeFrame(mode))) {
+    result.error = "the mode frame could not be sent within the time-out";
+    result.code = ExitCode::kNoReply;
+  }
+  return result;
+}
+
+}  // namespace kestrum

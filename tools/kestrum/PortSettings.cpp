@@ -1,0 +1,69 @@
+#include "PortSettings.h"
+
+#include <algorithm>
+
+#include "OpenFailure.h"
+#include "SystemError.h"
+
+namespace kestrum {
+namespace {
+
+// Why the last open on this thread failed, as the component tells it.
+std::string OpenFailureText() {
+  const xcom::OpenFailureInfo failure = xcom::LastOpenFailure();
+  switch (failure.reason) {
+    case xcom::OpenFailure::NoSuchDevice:
+      return "no such device (check the name, and that the adapter is plugged in)";
+    case xcom::OpenFailure::PermissionDenied:
+      return "permission denied (the user may need to be in the dialout group)";
+    case xcom::OpenFailure::Busy:
+      return "busy: another program has it open";
+    case xcom::OpenFailure::NotSerialDevice:
+      return "not a serial device";
+    case xcom::OpenFailure::Other: {
+      const std::string text = xcom::SystemErrorText(failure.systemError);
+      return text.empty() ? "system error " + std::to_string(failure.systemError) : text;
+    }
+    case xcom::OpenFailure::None:
+      break;
+  }
+  return "the device did not open";
+}
+
+void ApplySettings(xcom::TXComm& port, const Invocation& run, const std::string& name) {
+  // Events are delivered on the port's own monitor thread: there is no UI thread to serve them.
+  port.SetSynchronize(false);
+  port.SetDeviceName(name);
+  port.SetBaudRate(run.baud.custom ? xcom::brCustom : xcom::BaudRateMemberOf(run.baud.rate));
+  if (run.baud.custom) port.SetBaudValue(run.baud.rate);
+  port.DataControl().SetDataBits(run.dataBits == 7 ? xcom::db7 : xcom::db8);
+  port.DataControl().SetParity(run.parity == FormatParity::None   ? xcom::paNone
+                               : run.parity == FormatParity::Even ? xcom::paEven
+                                                                  : xcom::paOdd);
+  port.DataControl().SetStopBits(run.stopBits == 2 ? xcom::sb2 : xcom::sb1);
+  const auto timeout = static_cast<std::uint16_t>(std::min(run.timeoutMs, 65535u));
+  port.Buffers().SetInputTimeout(timeout);
+  port.Buffers().SetOutputTimeout(timeout);
+}
+
+}  // namespace
+
+unsigned BitsPerCharacter(const Invocation& run) {
+  return 1u + static_cast<unsigned>(run.dataBits) + (run.parity == FormatParity::None ? 0u : 1u) +
+         static_cast<unsigned>(run.stopBits);
+}
+
+std::variant<std::unique_ptr<xcom::TXComm>, std::string> OpenPort(const Invocation& run,
+                                                                  const std::string& name) {
+  auto port = std::make_unique<xcom::TXComm>();
+  try {
+    ApplySettings(*port, run, name);
+    if (!port->OpenDevice()) return "cannot open: " + OpenFailureText();
+  } catch (const std::exception& error) {
+    // The device opened but refused a setting (or the name was refused before it opened).
+    return std::string("cannot open: ") + error.what();
+  }
+  return port;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,112 @@
+#include "Reporter.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <ostream>
+
+#include "hextext.h"
+
+namespace kestrum {
+namespace {
+
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + '"';
+}
+
+std::string Milliseconds(double ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", ms);
+  return text;
+}
+
+std::string ValuesText(const Result& result) {
+  std::string text;
+  for (const auto& [name, value] : result.values)
+    text += (text.empty() ? "" : " ") + name + "=" + std::to_string(value);
+  return text;
+}
+
+// Local time of day with milliseconds.
+std::string TimeStamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(ms.count()));
+  return text;
+}
+
+}  // namespace
+
+std::string JsonLine(const std::string& port, std::uint8_t address, const Result& result) {
+  std::string line = "{\"port\":" + JsonString(port) + ",\"address\":" + std::to_string(address) +
+                     ",\"command\":" + JsonString(result.command);
+  if (!result.step.empty()) line += ",\"step\":" + JsonString(result.step);
+  line += ",\"values\":{";
+  for (std::size_t i = 0; i < result.values.size(); ++i)
+    line += (i ? "," : "") + JsonString(result.values[i].first) + ":" +
+            std::to_string(result.values[i].second);
+  line += "}";
+  if (result.pass) line += std::string(",\"pass\":") + (*result.pass ? "true" : "false");
+  line += ",\"round_trip_ms\":" + (result.roundTripMs ? Milliseconds(*result.roundTripMs) : "null");
+  line += ",\"error\":" + (result.error.empty() ? "null" : JsonString(result.error));
+  return line + "}";
+}
+
+Reporter::Reporter(std::ostream& out, std::ostream& err, ReportStyle style)
+    : out_(out), err_(err), style_(style) {}
+
+// "[PORT:] [step] values [PASS|FAIL]", or "ok" for a line with nothing else to say.
+std::string Reporter::PlainLine(const std::string& port, const Result& result) const {
+  std::string line = style_.tagPorts ? port + ":" : "";
+  const auto add = [&line](const std::string& part) {
+    if (!part.empty()) line += (line.empty() ? "" : " ") + part;
+  };
+  add(result.step);
+  add(ValuesText(result));
+  if (result.pass) add(*result.pass ? "PASS" : "FAIL");
+  if (result.values.empty() && !result.pass) add("ok");
+  return line;
+}
+
+void Reporter::Report(const std::string& port, std::uint8_t address, const Result& result) {
+  std::lock_guard lock(mutex_);
+  if (!result.error.empty()) err_ << "kestrum: " << port << ": " << result.error << std::endl;
+  if (style_.quiet) return;
+  if (style_.json)
+    out_ << JsonLine(port, address, result) << std::endl;
+  else if (result.error.empty() || result.pass)
+    out_ << PlainLine(port, result) << std::endl;
+}
+
+void Reporter::Message(const std::string& port, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  err_ << "kestrum: " << port << ": " << text << std::endl;
+}
+
+void Reporter::Frame(const std::string& port, bool sent, const ByteString& bytes) {
+  if (!style_.verbose) return;
+  std::lock_guard lock(mutex_);
+  err_ << TimeStamp() << ' ' << port << (sent ? " TX " : " RX ") << BytesToHexText(bytes)
+       << std::endl;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,32 @@
+// kestrum: the KESTRUM module on the command line.
+#include <iostream>
+
+#include "CommandLine.h"
+#include "Interrupt.h"
+#include "PortRun.h"
+#include "ProjectVersion.h"
+#include "Reporter.h"
+
+int main(int argc, char** argv) {
+  using kestrum::ParsedCommandLine;
+  const ParsedCommandLine parsed =
+      kestrum::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (parsed.action) {
+    case ParsedCommandLine::Action::kHelp:
+      std::cout << kestrum::HelpText();
+      return 0;
+    case ParsedCommandLine::Action::kVersion:
+      std::cout << "kestrum " << kProjectVersion << '\n';
+      return 0;
+    case ParsedCommandLine::Action::kUsageError:
+      std::cerr << "kestrum: " << parsed.error << "\nTry 'kestrum --help'.\n";
+      return static_cast<int>(kestrum::ExitCode::kUsage);
+    case ParsedCommandLine::Action::kRun:
+      break;
+  }
+  const kestrum::Invocation& run = parsed.invocation;
+  kestrum::Reporter reporter(std::cout, std::cerr,
+                             {run.json, run.quiet, run.verbose, run.ports.size() > 1});
+  const auto& stop = kestrum::InstallInterruptHandlers();
+  return static_cast<int>(kestrum::RunOnAllPorts(run, reporter, stop));
+}
