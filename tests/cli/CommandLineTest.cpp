@@ -1,0 +1,134 @@
+// The command line of kestrum and the window's rate, format and address texts it takes.
+#include <gtest/gtest.h>
+
+#include "CommandLine.h"
+#include "ReplyReader.h"
+#include "linesettingtext.h"
+#include "modbuscrc.h"
+
+namespace kestrum {
+namespace {
+
+using Action = ParsedCommandLine::Action;
+
+ParsedCommandLine Parse(std::vector<std::string> arguments) {
+  return ParseCommandLine(arguments);
+}
+
+TEST(KestrumCommandLine, TakesTheWindowsTextsAndEveryCommand) {
+  const auto parsed = Parse({"-p", "COM3", "--port=/dev/pts/4", "-b", "14400", "-f", "7E2", "-a",
+                             "$0A", "-t", "250", "-r", "0", "--json", "relay", "2", "on"});
+  ASSERT_EQ(parsed.action, Action::kRun) << parsed.error;
+  const Invocation& run = parsed.invocation;
+  EXPECT_EQ(run.ports, (std::vector<std::string>{"COM3", "/dev/pts/4"}));
+  EXPECT_EQ(run.baud, (BaudRateChoice{14400, true}));
+  EXPECT_EQ(run.dataBits, 7);
+  EXPECT_EQ(run.parity, FormatParity::Even);
+  EXPECT_EQ(run.stopBits, 2);
+  EXPECT_EQ(run.address, 10);
+  EXPECT_EQ(run.timeoutMs, 250u);
+  EXPECT_EQ(run.retries, 0u);
+  EXPECT_TRUE(run.json);
+  EXPECT_EQ(run.command, Command::kRelay);
+  EXPECT_EQ(run.relay, 2);
+  EXPECT_TRUE(run.relayOn);
+
+  EXPECT_EQ(Parse({"-p", "x", "-a", "300", "read"}).invocation.address, 0x2C);  // low 8 bits
+  EXPECT_EQ(Parse({"-p", "x", "-a", "0x64", "read"}).invocation.address, 100);
+  const auto watch = Parse({"watch", "--interval", "0", "--count", "3", "-p", "x"});
+  EXPECT_EQ(watch.invocation.intervalMs, 0u);
+  EXPECT_EQ(watch.invocation.count, 3u);
+  const auto check = Parse({"-p", "x", "check", "--expect-di", "1,0"});
+  EXPECT_EQ(check.invocation.expectedInputs, (std::array<int, 2>{1, 0}));
+  EXPECT_EQ(Parse({"-p", "x", "mode", "data-centre"}).invocation.mode, 1);
+  EXPECT_EQ(Parse({"read", "--help"}).action, Action::kHelp);
+  EXPECT_EQ(Parse({"--version"}).action, Action::kVersion);
+}
+
+TEST(KestrumCommandLine, RefusesWhatTheWindowWouldQuietlyReplace) {
+  for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+           {"read"},                           // no port
+           {"-p", "x"},                        // no command
+           {"-p", "x", "-b", "9601", "read"},  // the window would take 9600
+           {"-p", "x", "-b", "9600 ", "read"},
+           {"-p", "x", "-f", "8n1", "read"},  // lower case keeps the old parity there
+           {"-p", "x", "-f", "8N", "read"},
+           {"-p", "x", "-a", "64 ", "read"},
+           {"-p", "x", "-t", "0", "read"},
+           {"-p", "x", "-r", "-1", "read"},
+           {"-p", "x", "relay", "3", "on"},
+           {"-p", "x", "relay", "1", "ON"},
+           {"-p", "x", "relay", "1"},
+           {"-p", "x", "read", "extra"},
+           {"-p", "x", "mode", "data-center"},
+           {"-p", "x", "--count", "2", "read"},  // watch's option
+           {"-p", "x", "check", "--expect-di", "1"},
+           {"-p", "x", "--bogus", "read"},
+           {"-p", "x", "--json=1", "read"},
+           {"-p"}}) {
+    const auto parsed = Parse(wrong);
+    EXPECT_EQ(parsed.action, Action::kUsageError) << testing::PrintToString(wrong);
+    EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+TEST(WindowLineTexts, RatesAndFormatsAsTheRateAndFormatBoxesTakeThem) {
+  EXPECT_EQ(BaudRateFromText("9600"), (BaudRateChoice{9600, false}));
+  EXPECT_EQ(BaudRateFromText("115200"), (BaudRateChoice{115200, false}));
+  EXPECT_EQ(BaudRateFromText("921600"), (BaudRateChoice{921600, true}));
+  EXPECT_EQ(BaudRateFromText("14400"), (BaudRateChoice{14400, true}));  // custom, not its member
+  EXPECT_EQ(BaudRateFromText("76800"), (BaudRateChoice{76800, true}));
+  EXPECT_EQ(BaudRateFromText("12345"), std::nullopt);
+  EXPECT_EQ(BaudRateFromText(""), std::nullopt);
+
+  const CharacterFormat mixed = CharacterFormatFromText(U"8X1");
+  EXPECT_EQ(mixed.dataBits, 8);
+  EXPECT_EQ(mixed.parity, std::nullopt);
+  EXPECT_EQ(mixed.stopBits, 1);
+  const CharacterFormat odd = CharacterFormatFromText(U"7O2 and more");
+  EXPECT_EQ(odd.dataBits, 7);
+  EXPECT_EQ(odd.parity, FormatParity::Odd);
+  EXPECT_EQ(odd.stopBits, 2);
+  EXPECT_FALSE(CharacterFormatFromText(U"8\U0001F600"
+                                       U"1")
+                   .parity);  // one character, not two
+  EXPECT_EQ(CharacterFormatFromText(U"8\U0001F600"
+                                    U"1")
+                .stopBits,
+            1);
+  EXPECT_FALSE(CharacterFormatFromText(U"8E").Complete());
+}
+
+TEST(ReplyScan, FindsTheReplyBehindStrayBytesAndKnowsWhenOneIsUnderWay) {
+  const ByteString reply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
+  using Outcome = ReplyScan::Outcome;
+  ByteString junk = reply;
+  for (const std::uint8_t stray : {0x64, 0x17, 0x64})  // the address byte in the junk, too
+    junk.insert(junk.begin(), stray);
+  const ReplyScan found = ScanForReply(junk, 0x64, 0x03);
+  EXPECT_EQ(found.outcome, Outcome::kComplete);
+  EXPECT_EQ(found.offset, 3u);
+  EXPECT_EQ(found.length, 9u);
+  EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.begin() + 1), 0x64, 0x03).outcome,
+            Outcome::kIncomplete);
+  EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.end() - 1), 0x64, 0x03).outcome,
+            Outcome::kIncomplete);
+  ByteString flipped = reply;
+  flipped[4] ^= 0x10;
+  EXPECT_EQ(ScanForReply(flipped, 0x64, 0x03).outcome, Outcome::kCorrupt);
+  EXPECT_EQ(ScanForReply(reply, 0x65, 0x03).outcome, Outcome::kNone);  // another slave's
+  const ByteString exception = WithCrc({0x64, 0x90, 0x02});
+  EXPECT_EQ(ScanForReply(exception, 0x64, 0x10).length, 5u);
+  const ByteString echo = WithCrc({0x64, 0x10, 0x00, 0x14, 0x00, 0x01});
+  EXPECT_EQ(ScanForReply(echo, 0x64, 0x10).outcome, Outcome::kComplete);
+  EXPECT_EQ(ScanForReply(echo, 0x64, 0x03).outcome, Outcome::kNone);
+}
+
+TEST(ReplyScan, SilenceIsThreeAndAHalfCharacters) {
+  EXPECT_EQ(SilenceFor(9600, 10).count(), 3645);
+  EXPECT_EQ(SilenceFor(1200, 11).count(), 32083);
+  EXPECT_EQ(SilenceFor(115200, 10).count(), 1750);  // the fixed value at high rates
+}
+
+}  // namespace
+}  // namespace kestrum

@@ -1,0 +1,189 @@
+// kestrum's commands against the simulated module on pseudo-terminals: its faults, a wrong
+// address, exception replies, the JSON shape, several ports with one dead.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "PortRun.h"
+#include "SerialLine.h"
+#include "Simulator.h"
+#include "modbuscrc.h"
+
+namespace kestrum {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The simulated module on the master of a pty; kestrum opens the slave path.
+struct SimulatedPort {
+  explicit SimulatedPort(const kestrum_sim::FaultOptions& faults = {},
+                         std::array<std::uint16_t, 2> inputs = {1, 0}) {
+    kestrum_sim::Simulator::Options options;
+    options.faults = faults;
+    options.module.inputs = inputs;
+    sim = std::make_unique<kestrum_sim::Simulator>(options);
+    sim->Start(pty.MasterFd());
+  }
+  kestrum_sim::PseudoTerminal pty{kestrum_sim::LineSettings{}};
+  std::unique_ptr<kestrum_sim::Simulator> sim;
+};
+
+struct Outcome {
+  ExitCode code;
+  std::string out, err;
+  std::chrono::milliseconds took;
+};
+
+Outcome Kestrum(std::vector<std::string> arguments) {
+  const auto parsed = ParseCommandLine(arguments);
+  EXPECT_EQ(parsed.action, ParsedCommandLine::Action::kRun) << parsed.error;
+  const Invocation& run = parsed.invocation;
+  std::ostringstream out, err;
+  Reporter reporter(out, err, {run.json, run.quiet, run.verbose, run.ports.size() > 1});
+  const std::atomic<bool> stop{false};
+  const auto start = Clock::now();
+  const ExitCode code = RunOnAllPorts(run, reporter, stop);
+  return {code, out.str(), err.str(),
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)};
+}
+
+TEST(KestrumOnPty, ReadsSwitchesAndChecksTheModule) {
+  SimulatedPort module;
+  const std::string port = module.pty.SlavePath();
+  Outcome first = Kestrum({"-p", port, "read"});
+  EXPECT_EQ(first.code, ExitCode::kSuccess) << first.err;
+  EXPECT_EQ(first.out, "DI1=1 DI2=0 DO1=0 DO2=0\n");
+  EXPECT_LT(first.took, 400ms);  // request and reply, not the window's fixed sleeps
+
+  EXPECT_EQ(Kestrum({"-p", port, "relay", "2", "on"}).out, "relay 2 on ok\n");
+  EXPECT_EQ(module.sim->State().relays[1], 1);
+  EXPECT_EQ(Kestrum({"-p", port, "read"}).out, "DI1=1 DI2=0 DO1=0 DO2=1\n");
+
+  Outcome check = Kestrum({"-p", port, "check", "--expect-di", "1,0"});
+  EXPECT_EQ(check.code, ExitCode::kSuccess) << check.out << check.err;
+  EXPECT_EQ(check.out,
+            "inputs DI1=1 DI2=0 PASS\nrelays DO1=0 DO2=1 PASS\nrelay 1 on DO1=1 DO2=1 PASS\n"
+            "relay 1 off DO1=0 DO2=1 PASS\nrelay 2 on DO1=0 DO2=1 PASS\n"
+            "relay 2 off DO1=0 DO2=0 PASS\ncheck PASS\n");
+  Outcome wrongInputs = Kestrum({"-p", port, "check", "--expect-di", "0,0"});
+  EXPECT_EQ(wrongInputs.code, ExitCode::kFailed);
+  EXPECT_EQ(wrongInputs.out.substr(0, 24), "inputs DI1=1 DI2=0 FAIL\n");
+  EXPECT_NE(wrongInputs.out.find("check FAIL\n"), std::string::npos);
+
+  Outcome mode = Kestrum({"-p", port, "mode", "data-centre"});
+  EXPECT_EQ(mode.code, ExitCode::kSuccess);
+  EXPECT_TRUE(module.sim->WaitFor([](const auto& c) { return c.mode_frames == 1; }, 5s));
+  Outcome watch = Kestrum({"-p", port, "-q", "watch", "--interval", "30", "--count", "3"});
+  EXPECT_EQ(watch.out, "");
+  EXPECT_GE(watch.took, 60ms);
+}
+
+TEST(KestrumOnPty, RidesOutEveryLineFaultOfTheModule) {
+  kestrum_sim::FaultOptions junk, split, delay, someCorrupt, someDropped;
+  junk.junk = 1.0;
+  split.split = 40ms;
+  delay.delay = 100ms;
+  someCorrupt.corrupt = 0.3;
+  someDropped.drop = 0.3;
+  for (const auto& faults : {junk, split, delay, someCorrupt, someDropped}) {
+    SimulatedPort module(faults);
+    // Enough retries that a 30 % fault rate practically always leaves one good reply.
+    Outcome run = Kestrum({"-p", module.pty.SlavePath(), "-t", "250", "-r", "8", "watch",
+                           "--interval", "0", "--count", "6"});
+    EXPECT_EQ(run.code, ExitCode::kSuccess) << run.err;
+    EXPECT_EQ(run.out.size(), 6 * std::string("DI1=1 DI2=0 DO1=0 DO2=0\n").size()) << run.out;
+  }
+}
+
+TEST(KestrumOnPty, NoValidReplyEndsInExitThreeAfterEveryAttempt) {
+  SimulatedPort module;
+  Outcome wrongAddress = Kestrum({"-p", module.pty.SlavePath(), "-a", "7", "-t", "200", "read"});
+  EXPECT_EQ(wrongAddress.code, ExitCode::kNoReply);
+  EXPECT_GE(wrongAddress.took, 600ms);  // 200 ms × 3 attempts
+  EXPECT_LT(wrongAddress.took, 1200ms);
+  EXPECT_NE(wrongAddress.err.find("no valid reply from address 7 after 3 attempts"),
+            std::string::npos)
+      << wrongAddress.err;
+
+  kestrum_sim::FaultOptions corrupt;
+  corrupt.corrupt = 1.0;
+  module.sim->SetFaults(corrupt);
+  Outcome crc = Kestrum({"-p", module.pty.SlavePath(), "-t", "200", "-r", "1", "read"});
+  EXPECT_EQ(crc.code, ExitCode::kNoReply);
+  EXPECT_NE(crc.err.find("after 2 attempts (200 ms each), 2 replies with a CRC error"),
+            std::string::npos)
+      << crc.err;
+
+  kestrum_sim::FaultOptions slow;
+  slow.delay = 300ms;
+  module.sim->SetFaults(slow);
+  Outcome late =
+      Kestrum({"-p", module.pty.SlavePath(), "-t", "100", "-r", "0", "relay", "1", "on"});
+  EXPECT_EQ(late.code, ExitCode::kNoReply);
+  // The late echo of that attempt must not pass for the reply to the next command.
+  std::this_thread::sleep_for(300ms);
+  module.sim->SetFaults({});
+  EXPECT_EQ(Kestrum({"-p", module.pty.SlavePath(), "read"}).out, "DI1=1 DI2=0 DO1=1 DO2=0\n");
+}
+
+// A peer that answers every request with exception 02.
+TEST(KestrumOnPty, AnExceptionReplyIsNamedAndEndsInExitOne) {
+  kestrum_sim::PseudoTerminal pty{kestrum_sim::LineSettings{}};
+  std::jthread peer([&pty](std::stop_token stop) {
+    std::uint8_t request[8];
+    std::size_t got = 0;
+    while (!stop.stop_requested() && got < sizeof request) {
+      const ssize_t n = ::read(pty.MasterFd(), request + got, sizeof request - got);
+      if (n > 0)
+        got += static_cast<std::size_t>(n);
+      else
+        std::this_thread::sleep_for(1ms);
+    }
+    const ByteString reply = WithCrc({request[0], static_cast<std::uint8_t>(request[1] | 0x80), 2});
+    if (got == sizeof request) (void)!::write(pty.MasterFd(), reply.data(), reply.size());
+  });
+  Outcome run = Kestrum({"-p", pty.SlavePath(), "--json", "read"});
+  EXPECT_EQ(run.code, ExitCode::kFailed);
+  EXPECT_NE(run.err.find("exception 02 (illegal data address)"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("\"error\":\"the module answered exception 02 (illegal data address)\""),
+            std::string::npos)
+      << run.out;
+}
+
+TEST(KestrumOnPty, SeveralPortsAtOnceOneDeadOneMissing) {
+  SimulatedPort first, second;
+  kestrum_sim::PseudoTerminal dead{kestrum_sim::LineSettings{}};  // nobody answers
+  Outcome run =
+      Kestrum({"-p", first.pty.SlavePath(), "-p", dead.SlavePath(), "-p", second.pty.SlavePath(),
+               "-p", "/dev/kestrum-no-such-port", "-t", "300", "--json", "read"});
+  EXPECT_EQ(run.code, ExitCode::kCannotOpen);  // the worst of 0, 3, 0, 4
+  EXPECT_LT(run.took, 1500ms);                 // the dead port's 3 × 300 ms, not more
+  const std::string live = "{\"port\":\"" + first.pty.SlavePath() +
+                           "\",\"address\":100,\"command\":\"read\",\"values\":{\"DI1\":1,"
+                           "\"DI2\":0,\"DO1\":0,\"DO2\":0},\"round_trip_ms\":";
+  EXPECT_NE(run.out.find(live), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("{\"port\":\"" + dead.SlavePath() +
+                         "\",\"address\":100,\"command\":\"read\",\"values\":{},"
+                         "\"round_trip_ms\":null,\"error\":\"no valid reply"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.err.find("/dev/kestrum-no-such-port: cannot open: no such device"),
+            std::string::npos)
+      << run.err;
+  // The live ports answered long before the dead one gave up: their lines come first.
+  EXPECT_LT(run.out.find(second.pty.SlavePath()), run.out.find(dead.SlavePath()));
+
+  Outcome plain = Kestrum({"-p", first.pty.SlavePath(), "-p", second.pty.SlavePath(), "read"});
+  EXPECT_EQ(plain.code, ExitCode::kSuccess);
+  EXPECT_NE(plain.out.find(second.pty.SlavePath() + ": DI1=1 DI2=0 DO1=0 DO2=0\n"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrum
