@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,6 +103,30 @@ TEST(KestrumProgram, HelpVersionAndUsageErrors) {
   EXPECT_EQ(notSerial.Wait(), 4);
   EXPECT_NE(notSerial.Rest(true).find("/dev/null: cannot open: not a serial device"),
             std::string::npos);
+}
+
+// Every option and command of --help is in the man page, and the man page names no other.
+TEST(KestrumProgram, ManPageAgreesWithHelp) {
+  Program help({"--help"});
+  ASSERT_EQ(help.Wait(), 0);
+  const std::string helpText = help.Rest(false);
+  std::ifstream file(KESTRUM_MAN_PAGE);
+  std::stringstream page;
+  page << file.rdbuf();
+  // The examples run other programs too: their options do not count.
+  const std::string sections = page.str().substr(0, page.str().find(".SH EXAMPLES"));
+  const std::string man = std::regex_replace(sections, std::regex(R"(\\-)"), "-");
+  const auto options = [](const std::string& text) {
+    std::set<std::string> found;
+    const std::regex option(R"(--[a-z][a-z-]*|\B-[a-z]\b)");
+    for (std::sregex_iterator i(text.begin(), text.end(), option), end; i != end; ++i)
+      found.insert(i->str());
+    return found;
+  };
+  EXPECT_EQ(options(helpText), options(man));
+  for (const char* command :
+       {"read", "relay N on|off", "watch", "mode control|data-centre", "check"})
+    EXPECT_NE(helpText.find(command), std::string::npos) << command;
 }
 
 TEST(KestrumProgram, CtrlCEndsAtOnceAndReleasesThePort) {
