@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "replyframing.h"
+
 namespace kestrum {
 namespace {
 
@@ -21,22 +23,9 @@ std::string NoReplyText(std::uint8_t address, const Exchange& exchange, unsigned
 }  // namespace
 
 std::string ExceptionText(std::uint8_t code) {
-  static const char* const kNames[] = {nullptr,
-                                       "illegal function",
-                                       "illegal data address",
-                                       "illegal data value",
-                                       "slave device failure",
-                                       "acknowledge",
-                                       "slave device busy",
-                                       "negative acknowledge",
-                                       "memory parity error",
-                                       nullptr,
-                                       "gateway path unavailable",
-                                       "gateway target device failed to respond"};
   char number[8];
   std::snprintf(number, sizeof number, "%02X", code);
-  const char* name = code < std::size(kNames) ? kNames[code] : nullptr;
-  return std::string("exception ") + number + (name ? std::string(" (") + name + ")" : "");
+  return std::string("exception ") + number + " (" + ExceptionCodeText(code) + ")";
 }
 
 ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTiming timing,
@@ -72,7 +61,7 @@ Exchange ModbusMaster::Transact(const ByteString& request) {
     if (wait.status != ReplyWait::Status::kReply) continue;
     exchange.roundTripMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     exchange.reply = wait.frame;
-    if (wait.frame[1] & 0x80) {
+    if (IsExceptionFunction(wait.frame[1])) {
       exchange.status = Exchange::Status::kException;
       exchange.exceptionCode = wait.frame[2];
       exchange.error = "the module answered " + ExceptionText(wait.frame[2]);

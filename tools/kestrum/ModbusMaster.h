@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ByteString.h"
-#include "ReplyReader.h"
+#include "ReplyAwaiter.h"
 #include "Reporter.h"
 #include "XComDrv.h"
 
@@ -52,10 +52,10 @@ class ModbusMaster {
   const LinkTiming timing_;
   const std::atomic<bool>& stop_;
   Reporter& reporter_;
-  ReplyReader reader_;
+  ReplyAwaiter reader_;
 };
 
-// "illegal data address" for 02 and so on; "exception NN" for a code without a name.
+// "exception 02 (illegal data address)" and so on.
 std::string ExceptionText(std::uint8_t code);
 
 }  // namespace kestrum

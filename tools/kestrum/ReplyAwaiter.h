@@ -1,7 +1,8 @@
 #pragma once
 // Waits for the module's reply to one request the Modbus RTU way: a frame is complete when it
 // holds as many bytes as its function code and byte count say; bytes that form no reply are
-// ended by 3.5 characters of silence. Stray bytes before a reply are skipped.
+// ended by 3.5 characters of silence. Stray bytes before a reply, the echo of the request (a
+// 2-wire RS-485 adapter hears itself) and other slaves' replies are passed over.
 
 #include <atomic>
 #include <chrono>
@@ -13,19 +14,19 @@
 
 namespace kestrum {
 
-// Where a reply from `address` to `function` stands in the bytes received so far.
+// What the bytes received since `request` was sent hold.
 struct ReplyScan {
   enum class Outcome {
-    kNone,        // nothing that could become the reply
-    kIncomplete,  // the start of a reply: more bytes to come
-    kComplete,    // a whole reply with a valid CRC at [offset, offset + length)
-    kCorrupt,     // a whole frame of the reply's length whose CRC does not match
+    kNone,        // nothing that is or could become the reply
+    kIncomplete,  // the start of a frame: more bytes to come
+    kComplete,    // the reply (normal or exception) from the request's slave, CRC valid
+    kCorrupt,     // a whole frame whose CRC does not match
   };
   Outcome outcome = Outcome::kNone;
-  std::size_t offset = 0;
-  std::size_t length = 0;
+  ByteString reply;          // kComplete
+  std::size_t unframed = 0;  // bytes that are neither a frame nor the start of one
 };
-ReplyScan ScanForReply(const ByteString& received, std::uint8_t address, std::uint8_t function);
+ReplyScan ScanForReply(const ByteString& received, const ByteString& request);
 
 // 3.5 characters at `baud` with `bitsPerCharacter` (start, data, parity, stop); at least
 // 1.75 ms, the fixed value Modbus RTU takes above 19200 baud.
@@ -37,13 +38,13 @@ struct ReplyWait {
   ByteString frame;  // kReply: the reply
 };
 
-class ReplyReader {
+class ReplyAwaiter {
  public:
   using BlockSink = std::function<void(const ByteString&)>;
   // `onReceived` sees every block as it arrives (the verbose trace). `stop` is polled at least
   // every 50 ms while waiting.
-  ReplyReader(xcom::TCustomComm& port, std::chrono::microseconds silence,
-              const std::atomic<bool>& stop, BlockSink onReceived);
+  ReplyAwaiter(xcom::TCustomComm& port, std::chrono::microseconds silence,
+               const std::atomic<bool>& stop, BlockSink onReceived);
 
   // Waits up to `timeout` for the reply to `request` (address and function taken from it).
   ReplyWait Await(const ByteString& request, std::chrono::milliseconds timeout);

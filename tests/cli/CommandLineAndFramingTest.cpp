@@ -1,8 +1,9 @@
-// The command line of kestrum and the window's rate, format and address texts it takes.
+// The command line of kestrum, the window's rate, format and address texts it takes, and how it
+// finds a reply among the bytes received.
 #include <gtest/gtest.h>
 
 #include "CommandLine.h"
-#include "ReplyReader.h"
+#include "ReplyAwaiter.h"
 #include "linesettingtext.h"
 #include "modbuscrc.h"
 
@@ -99,29 +100,32 @@ TEST(WindowLineTexts, RatesAndFormatsAsTheRateAndFormatBoxesTakeThem) {
   EXPECT_FALSE(CharacterFormatFromText(U"8E").Complete());
 }
 
-TEST(ReplyScan, FindsTheReplyBehindStrayBytesAndKnowsWhenOneIsUnderWay) {
-  const ByteString reply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
+TEST(ReplyScan, FindsTheReplyBehindStrayBytesAndEchoesAndKnowsWhenOneIsUnderWay) {
   using Outcome = ReplyScan::Outcome;
-  ByteString junk = reply;
+  const ByteString request = WithCrc({0x64, 0x03, 0x00, 0x10, 0x00, 0x02});
+  const ByteString reply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
+  ByteString late = reply;
   for (const std::uint8_t stray : {0x64, 0x17, 0x64})  // the address byte in the junk, too
-    junk.insert(junk.begin(), stray);
-  const ReplyScan found = ScanForReply(junk, 0x64, 0x03);
+    late.insert(late.begin(), stray);
+  late.insert(late.begin(), request.begin(), request.end());  // the adapter's echo first
+  const ReplyScan found = ScanForReply(late, request);
   EXPECT_EQ(found.outcome, Outcome::kComplete);
-  EXPECT_EQ(found.offset, 3u);
-  EXPECT_EQ(found.length, 9u);
-  EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.begin() + 1), 0x64, 0x03).outcome,
+  EXPECT_EQ(found.reply, reply);
+  EXPECT_EQ(found.unframed, 3u);
+  EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.begin() + 1), request).outcome,
             Outcome::kIncomplete);
-  EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.end() - 1), 0x64, 0x03).outcome,
+  EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.end() - 1), request).outcome,
             Outcome::kIncomplete);
+  EXPECT_EQ(ScanForReply(request, request).outcome, Outcome::kNone);  // only the echo so far
   ByteString flipped = reply;
   flipped[4] ^= 0x10;
-  EXPECT_EQ(ScanForReply(flipped, 0x64, 0x03).outcome, Outcome::kCorrupt);
-  EXPECT_EQ(ScanForReply(reply, 0x65, 0x03).outcome, Outcome::kNone);  // another slave's
-  const ByteString exception = WithCrc({0x64, 0x90, 0x02});
-  EXPECT_EQ(ScanForReply(exception, 0x64, 0x10).length, 5u);
-  const ByteString echo = WithCrc({0x64, 0x10, 0x00, 0x14, 0x00, 0x01});
-  EXPECT_EQ(ScanForReply(echo, 0x64, 0x10).outcome, Outcome::kComplete);
-  EXPECT_EQ(ScanForReply(echo, 0x64, 0x03).outcome, Outcome::kNone);
+  EXPECT_EQ(ScanForReply(flipped, request).outcome, Outcome::kCorrupt);
+  const ByteString otherSlave = WithCrc({0x65, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
+  EXPECT_EQ(ScanForReply(otherSlave, request).outcome, Outcome::kNone);
+  const ByteString exception = WithCrc({0x64, 0x83, 0x02});
+  EXPECT_EQ(ScanForReply(exception, request).reply, exception);
+  const ByteString echo = WithCrc({0x64, 0x10, 0x00, 0x14, 0x00, 0x01});  // a relay write's
+  EXPECT_EQ(ScanForReply(echo, request).outcome, Outcome::kNone);
 }
 
 TEST(ReplyScan, SilenceIsThreeAndAHalfCharacters) {

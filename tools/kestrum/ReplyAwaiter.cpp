@@ -1,0 +1,108 @@
+#include "ReplyAwaiter.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "replyframing.h"
+
+namespace kestrum {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+constexpr auto kStopPoll = milliseconds(50);
+// Unframed bytes from this many on are a mangled reply rather than a few stray bytes: as many
+// as the shortest reply (an exception: address, function, code, CRC).
+constexpr std::size_t kShortestReply = 5;
+
+std::uint32_t WholeMilliseconds(microseconds wait) {
+  return static_cast<std::uint32_t>(std::max<std::int64_t>(0, (wait.count() + 999) / 1000));
+}
+
+}  // namespace
+
+ReplyScan ScanForReply(const ByteString& received, const ByteString& request) {
+  const std::uint8_t address = request.at(0), function = request.at(1);
+  ReplyScan scan;
+  bool damaged = false;
+  for (const RtuPiece& piece : SplitRtuBlock(received, std::span(&request, 1))) {
+    switch (piece.kind) {
+      case RtuPiece::Kind::Reply:
+        if (piece.bytes[0] == address &&
+            (piece.bytes[1] == function || piece.bytes[1] == (function | kExceptionFlag)))
+          return {ReplyScan::Outcome::kComplete, piece.bytes, scan.unframed};
+        break;  // another slave's reply
+      case RtuPiece::Kind::Damaged:
+        damaged = true;
+        break;
+      case RtuPiece::Kind::Partial:
+        scan.outcome = ReplyScan::Outcome::kIncomplete;  // always the last piece
+        break;
+      case RtuPiece::Kind::Noise:
+        scan.unframed += piece.bytes.size();
+        break;
+      case RtuPiece::Kind::Echo:
+        break;
+    }
+  }
+  if (scan.outcome == ReplyScan::Outcome::kNone && damaged)
+    scan.outcome = ReplyScan::Outcome::kCorrupt;
+  return scan;
+}
+
+std::chrono::microseconds SilenceFor(std::uint32_t baud, unsigned bitsPerCharacter) {
+  const auto exact =
+      microseconds(std::uint64_t{35} * bitsPerCharacter * 100000 / std::max(baud, 1u));
+  return std::max(exact, microseconds(1750));
+}
+
+ReplyAwaiter::ReplyAwaiter(xcom::TCustomComm& port, std::chrono::microseconds silence,
+                           const std::atomic<bool>& stop, BlockSink onReceived)
+    : port_(port), silence_(silence), stop_(stop), onReceived_(std::move(onReceived)) {}
+
+ByteString ReplyAwaiter::Take(std::chrono::microseconds wait) {
+  std::uint8_t first = 0;
+  if (port_.ReadData(&first, 1, WholeMilliseconds(wait)) == 0) return {};
+  ByteString block{first}, rest;
+  if (port_.ReadString(rest)) block.insert(block.end(), rest.begin(), rest.end());
+  if (onReceived_) onReceived_(block);
+  return block;
+}
+
+void ReplyAwaiter::Discard() {
+  ByteString stale;
+  while (port_.ReadString(stale))
+    if (onReceived_) onReceived_(stale);
+}
+
+ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  ByteString received;
+  for (;;) {
+    const ReplyScan scan = ScanForReply(received, request);
+    if (scan.outcome == ReplyScan::Outcome::kComplete)
+      return {ReplyWait::Status::kReply, scan.reply};
+    // A reply with a bad CRC, or one too mangled to be recognised, unlike a few stray bytes, an
+    // echo or another slave's frame.
+    const bool corrupt =
+        scan.outcome == ReplyScan::Outcome::kCorrupt || scan.unframed >= kShortestReply;
+    const auto left = std::chrono::duration_cast<microseconds>(deadline - Clock::now());
+    if (left.count() <= 0)
+      return {corrupt ? ReplyWait::Status::kCorrupt : ReplyWait::Status::kTimeout, {}};
+    // Bytes that hold no reply end at the first silence; a frame under way may pause longer.
+    const bool ending = !received.empty() && scan.outcome != ReplyScan::Outcome::kIncomplete;
+    const auto wait = std::min<microseconds>(left, ending ? silence_ : microseconds(kStopPoll));
+    const ByteString more = Take(wait);
+    if (stop_) return {ReplyWait::Status::kInterrupted, {}};
+    if (!more.empty()) {
+      received.insert(received.end(), more.begin(), more.end());
+    } else if (ending) {
+      if (corrupt) return {ReplyWait::Status::kCorrupt, {}};
+      received.clear();
+    }
+  }
+}
+
+}  // namespace kestrum
