@@ -17,65 +17,12 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
-#include <cstdint>
-#include <deque>
 #include <memory>
 #include <unordered_map>
-#include <vector>
+
+#include "LogLineStore.h"
 
 class QTextLayout;
-
-// The lines of the log: never fewer than one (an empty text is one empty line). Each line is
-// stored once as UTF-8 in 1 MiB chunks; a line that is changed is written again at the end of
-// the store unless it fits where it was.
-class TLogLineStore {
- public:
-  TLogLineStore();
-  TLogLineStore(const TLogLineStore&) = delete;
-  TLogLineStore& operator=(const TLogLineStore&) = delete;
-
-  qsizetype count() const { return static_cast<qsizetype>(lines_.size()); }
-  QString text(qsizetype line) const;
-  bool isEmpty() const { return lines_.size() == 1 && lines_.front().length == 0; }
-
-  // Appends `line` after the last line; an empty store takes it as its first line.
-  void append(QStringView line);
-  void setText(qsizetype line, QStringView text);
-  // Inserts `lines` before line `at` (at == count() appends).
-  void insert(qsizetype at, const QStringList& lines);
-  // Removes `n` lines from `first` on; removing every line leaves one empty line.
-  void remove(qsizetype first, qsizetype n);
-
-  // The length of `line` in UTF-16 code units, without decoding it.
-  qsizetype length(qsizetype line) const;
-
-  // Bytes held for the lines: the chunks' used bytes plus the index.
-  std::size_t bytesInUse() const;
-
-  static constexpr std::uint32_t kChunkBytes = 1u << 20;
-
- private:
-  struct LineRef {
-    std::uint32_t chunk = 0;
-    std::uint32_t offset = 0;
-    std::uint32_t length = 0;  // bytes
-  };
-  struct Chunk {
-    std::unique_ptr<char[]> bytes;
-    std::uint32_t capacity = 0;
-    std::uint32_t used = 0;
-  };
-
-  LineRef Store(const QByteArray& utf8);
-  void Rewrite(LineRef& ref, const QByteArray& utf8);
-
-  std::vector<Chunk> chunks_;
-  std::deque<LineRef> lines_;
-};
-
-// Splits text at its line breaks (CR LF, CR, LF, and the Unicode line and paragraph
-// separators), as a plain text edit does when text is inserted.
-QStringList SplitAtLineBreaks(QStringView text);
 
 class TLogPane : public QAbstractScrollArea {
   Q_OBJECT
@@ -111,8 +58,11 @@ class TLogPane : public QAbstractScrollArea {
   bool followsEnd() const { return following_; }
   // The screen rows `line` takes at the current width (its wrapped lines).
   int visualRowCount(qsizetype line);
-  // The caret's rectangle in viewport coordinates.
+  // The caret's rectangle in viewport coordinates, and that of any place in the text.
   QRect caretRect();
+  QRect positionRect(TTextPos pos);
+  // The place in the text shown at a point of the viewport (the nearest line on screen).
+  TTextPos positionAt(QPoint viewportPoint);
   // How many lines are laid out at the moment (only those on screen and at the end are).
   std::size_t layoutsCached() const { return layouts_.size(); }
 

@@ -476,6 +476,37 @@ class LogPaneTest : public QObject {
     QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("收发记录"));
   }
 
+  // What a screen reader reads: the text, the caret and selection as offsets, line by line.
+  void readsAsTextThroughTheAccessibleTextInterface() {
+    ShowPane();
+    pane->AppendLine(QStringLiteral("发送：64 03"));
+    pane->AppendLine(QStringLiteral("接收：9E F5 \U0001F600"));  // a surrogate pair counts 2
+    QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(pane)->textInterface();
+    QVERIFY(text != nullptr);
+    const QString all = pane->toPlainText();
+    QCOMPARE(text->characterCount(), all.size());
+    QCOMPARE(text->text(0, text->characterCount()), all);
+    int start = 0, end = 0;
+    QCOMPARE(text->textAtOffset(12, QAccessible::LineBoundary, &start, &end),
+             QStringLiteral("接收：9E F5 \U0001F600"));
+    QCOMPARE(start, 9);
+    QCOMPARE(end, all.size());
+    QCOMPARE(text->textBeforeOffset(12, QAccessible::LineBoundary, &start, &end),
+             QStringLiteral("发送：64 03"));
+    QCOMPARE((std::pair{start, end}), (std::pair{0, 8}));
+    QVERIFY(text->textAfterOffset(12, QAccessible::LineBoundary, &start, &end).isEmpty());
+    pane->setCaretPosition({1, 3});
+    QCOMPARE(text->cursorPosition(), 12);
+    QCOMPARE(text->selectionCount(), 0);
+    text->setSelection(0, 3, 11);  // across the line break
+    QCOMPARE(pane->selectedText(), QStringLiteral("64 03\n接收"));
+    text->selection(0, &start, &end);
+    QCOMPARE((std::pair{start, end}), (std::pair{3, 11}));
+    text->setCursorPosition(1000);  // past the end: the end
+    QCOMPARE(text->cursorPosition(), all.size());
+    QCOMPARE(text->offsetAtPoint(text->characterRect(4).center()), 4);
+  }
+
   void laysOutOnlyTheLinesOnScreen() {
     ShowPane();
     const QStringList lines = ReadAllLines();
