@@ -194,236 +194,298 @@ void Simulator::Fail(const std::string& message, std::vector<LogEntry>& entries)
   changed_.notify_all();
 }
 
-void Simulator::Run(int fd, int wake_fd) {
-  RequestFramer framer(silence_);
-  std::deque<PendingChunk> output;
-  Clock::time_point last_due{};
-  bool want_pollout = false;  // a write found the line full
-  bool hung_up = false;       // the other end is gone; look again at retry_at
-  bool hangup_reported = false;
-  Clock::time_point retry_at{};
-  std::vector<LogEntry> log;
+// The line thread's state while it serves one descriptor: the framer, the replies waiting to
+// be written and whether the other end has gone away. Its steps run on the line thread only.
+class Simulator::Line {
+ public:
+  Line(Simulator& sim, int fd) : sim_(sim), fd_(fd), framer_(sim.silence_) {}
 
-  const auto note = [&log](LogEntry::Level level, std::string text) {
+  std::vector<LogEntry> log;  // lines for the sink, handed over at the end of every pass
+
+  enum class Wait { kReady, kStop, kFailed };
+  // Waits for the line, the stop signal or the next deadline; `revents` are the line's events.
+  Wait WaitForLine(int wake_fd, short& revents);
+  // Reads everything the line has and hands it to the framer; false when the thread must end.
+  bool ReadAvailable(short revents, Clock::time_point now);
+  // The framer's silence deadline passed: frames it completed.
+  void PollFramer(Clock::time_point now) { Handle(framer_.Poll(now), now); }
+  // Writes whatever is due, in order, as far as the line takes it; false when it must end.
+  bool WriteDue(Clock::time_point now);
+  // After a hang-up, looks at the line again once the retry time has come.
+  void RetryIfDue(Clock::time_point now) {
+    if (hungUp_ && now >= retryAt_) hungUp_ = false;
+  }
+
+ private:
+  void Note(LogEntry::Level level, std::string text) {
     log.push_back({std::chrono::system_clock::now(), level, std::move(text)});
-  };
+  }
+  bool Failed(const char* call);
+  void Handle(std::vector<FramerEvent> events, Clock::time_point now);
+  void HandleRequest(const ByteString& bytes, Clock::time_point now);
+  void HandleModeFrame(const ByteString& bytes, Clock::time_point now);
+  void HandleDiscarded(const ByteString& bytes);
+  void Schedule(const ByteString& reply, Clock::time_point now);
+  void FreeText(const ByteString& bytes);
+  void HangUp(Clock::time_point now);
+  std::optional<Clock::time_point> NextDeadline();
 
-  // Queues one reply through the fault injector. Called with mutex_ held.
-  const auto schedule = [&](const ByteString& reply, Clock::time_point now) {
-    const FaultPlan plan = faults_.Plan(reply);
-    if (plan.dropped) {
-      ++counters_.replies_dropped;
-      note(LogEntry::Level::kTraffic, "fault: reply " + Hex(reply) + " dropped");
+  Simulator& sim_;
+  const int fd_;
+  RequestFramer framer_;
+  std::deque<PendingChunk> output_;
+  Clock::time_point lastDue_{};
+  bool wantPollout_ = false;  // a write found the line full
+  bool hungUp_ = false;       // the other end is gone; look again at retryAt_
+  bool hangupReported_ = false;
+  Clock::time_point retryAt_{};
+  std::array<std::uint8_t, 512> buffer_{};
+};
+
+void Simulator::Run(int fd, int wake_fd) {
+  Line line(*this, fd);
+  for (;; Publish(line.log)) {
+    short revents = 0;
+    const Line::Wait wait = line.WaitForLine(wake_fd, revents);
+    if (wait == Line::Wait::kStop) {
+      Publish(line.log);
       return;
     }
-    if (plan.delayed) ++counters_.replies_delayed;
-    if (plan.split) ++counters_.replies_split;
-    if (plan.corrupted) {
-      ++counters_.replies_corrupted;
-      note(LogEntry::Level::kTraffic, "fault: one bit of the reply flipped");
-    }
-    if (plan.junk_bytes > 0) {
-      ++counters_.junk_bursts;
-      note(LogEntry::Level::kTraffic,
-           "fault: " + std::to_string(plan.junk_bytes) + " stray bytes before the reply");
-    }
-    const int parts = static_cast<int>(plan.chunks.size());
-    int part = 0;
-    for (const TimedChunk& chunk : plan.chunks) {
-      // Replies leave in the order they were made, whatever the delay did meanwhile.
-      last_due = std::max(now + chunk.after, last_due);
-      output.push_back({last_due, chunk.bytes, 0, ++part, parts});
-    }
-  };
-
-  // Bytes received in data-centre mode that are no request the module answers. Called with
-  // mutex_ held.
-  const auto free_text = [&](const ByteString& bytes) {
-    ++counters_.free_text_blocks;
-    note(LogEntry::Level::kEvent, "free text (" + std::to_string(bytes.size()) +
-                                      " bytes): " + Hex(bytes) + "  \"" + TextOf(bytes) + "\"");
-  };
-
-  const auto handle = [&](std::vector<FramerEvent> events, Clock::time_point now) {
-    if (events.empty()) return;
-    {
-      std::lock_guard lock(mutex_);
-      for (FramerEvent& event : events) {
-        switch (event.kind) {
-          case FramerEvent::Kind::kRequest: {
-            ++counters_.requests;
-            const Handled handled = module_.HandleRequest(event.bytes);
-            note(LogEntry::Level::kTraffic, "RX " + Hex(event.bytes) + "  " + handled.note);
-            switch (handled.outcome) {
-              case Outcome::kOtherAddress:
-                ++counters_.other_address;
-                break;
-              case Outcome::kBroadcast:
-                ++counters_.broadcasts;
-                break;
-              case Outcome::kIgnoredDataCentre:
-                free_text(event.bytes);
-                break;
-              case Outcome::kException:
-                ++counters_.exceptions_sent;
-                break;
-              default:
-                break;
-            }
-            if (!handled.reply.empty()) schedule(handled.reply, now);
-            break;
-          }
-          case FramerEvent::Kind::kModeFrame: {
-            const Handled handled = module_.HandleModeFrame(event.bytes);
-            if (handled.outcome == Outcome::kModeSwitched)
-              ++counters_.mode_frames;
-            else
-              ++counters_.bad_mode_frames;
-            note(LogEntry::Level::kEvent, "RX " + Hex(event.bytes) + "  " + handled.note);
-            if (!handled.reply.empty()) schedule(handled.reply, now);
-            break;
-          }
-          case FramerEvent::Kind::kDiscarded:
-            if (module_.Mode() == DeviceMode::kDataCentre) {
-              free_text(event.bytes);
-            } else {
-              ++counters_.discarded_blocks;
-              counters_.discarded_bytes += event.bytes.size();
-              note(LogEntry::Level::kTraffic,
-                   "RX " + Hex(event.bytes) + "  discarded " + std::to_string(event.bytes.size()) +
-                       " bytes: no valid frame (noise, bad CRC or a partial frame)");
-            }
-            break;
-        }
-      }
-    }
-  };
-
-  const auto hang_up = [&](Clock::time_point now) {
-    hung_up = true;
-    retry_at = now + kHangupRetry;
-    if (!output.empty()) {
-      note(LogEntry::Level::kEvent,
-           std::to_string(output.size()) + " pending reply parts dropped: the line hung up");
-      output.clear();
-      want_pollout = false;
-    }
-    if (hangup_reported) return;
-    hangup_reported = true;
-    {
-      std::lock_guard lock(mutex_);
-      ++counters_.hangups;
-    }
-    note(LogEntry::Level::kEvent, "the other end closed the line; waiting for it to come back");
-  };
-
-  std::array<std::uint8_t, 512> buffer{};
-  for (;; Publish(log)) {
+    if (wait == Line::Wait::kFailed) return;
     Clock::time_point now = Clock::now();
-    std::optional<Clock::time_point> wake = framer.Deadline();
-    const auto earliest = [&wake](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
-    if (!output.empty() && !want_pollout) earliest(output.front().due);
-    if (hung_up) earliest(retry_at);
+    line.RetryIfDue(now);
+    if (!line.ReadAvailable(revents, now)) return;
+    now = Clock::now();
+    line.PollFramer(now);
+    if (!line.WriteDue(now)) return;
+  }
+}
+
+bool Simulator::Line::Failed(const char* call) {
+  const std::string reason = std::string(call) + ": " + std::strerror(errno);
+  Note(LogEntry::Level::kEvent, "line thread stopped: " + reason);
+  sim_.Fail(reason, log);
+  return false;
+}
+
+std::optional<Clock::time_point> Simulator::Line::NextDeadline() {
+  std::optional<Clock::time_point> wake = framer_.Deadline();
+  const auto earliest = [&wake](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
+  if (!output_.empty() && !wantPollout_) earliest(output_.front().due);
+  if (hungUp_) earliest(retryAt_);
+  return wake;
+}
+
+Simulator::Line::Wait Simulator::Line::WaitForLine(int wake_fd, short& revents) {
+  for (;;) {
+    const std::optional<Clock::time_point> wake = NextDeadline();
     timespec timeout{};
     timespec* timeout_pointer = nullptr;
     if (wake) {
-      const auto left =
-          std::max(microseconds(0), duration_cast<microseconds>(*wake - now) + microseconds(1));
+      const auto left = std::max(
+          microseconds(0), duration_cast<microseconds>(*wake - Clock::now()) + microseconds(1));
       timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000);
       timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000) * 1000;
       timeout_pointer = &timeout;
     }
     pollfd fds[2] = {
         {wake_fd, POLLIN, 0},
-        {hung_up ? -1 : fd, static_cast<short>(POLLIN | (want_pollout ? POLLOUT : 0)), 0}};
+        {hungUp_ ? -1 : fd_, static_cast<short>(POLLIN | (wantPollout_ ? POLLOUT : 0)), 0}};
     if (::ppoll(fds, 2, timeout_pointer, nullptr) < 0) {
       if (errno == EINTR) continue;
-      note(LogEntry::Level::kEvent,
-           std::string("line thread stopped: poll: ") + std::strerror(errno));
-      Fail(std::string("poll: ") + std::strerror(errno), log);
-      return;
+      Failed("poll");
+      return Wait::kFailed;
     }
-    if (fds[0].revents != 0) {  // Stop()
-      Publish(log);
-      return;
+    if (fds[0].revents != 0) return Wait::kStop;  // Stop()
+    revents = fds[1].revents;
+    return Wait::kReady;
+  }
+}
+
+bool Simulator::Line::ReadAvailable(short revents, Clock::time_point now) {
+  if (hungUp_ || (revents & (POLLIN | POLLHUP | POLLERR)) == 0) return true;
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    if (got > 0) {
+      hangupReported_ = false;
+      {
+        std::lock_guard lock(sim_.mutex_);
+        sim_.counters_.bytes_received += static_cast<std::uint64_t>(got);
+      }
+      Handle(framer_.Feed(buffer_.data(), static_cast<std::size_t>(got), Clock::now()), now);
+      continue;
     }
-    now = Clock::now();
-    if (hung_up && now >= retry_at) hung_up = false;
-
-    if (!hung_up && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-      for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-        if (got > 0) {
-          hangup_reported = false;
-          {
-            std::lock_guard lock(mutex_);
-            counters_.bytes_received += static_cast<std::uint64_t>(got);
-          }
-          handle(framer.Feed(buffer.data(), static_cast<std::size_t>(got), Clock::now()), now);
-          continue;
-        }
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-          // POLLHUP with nothing to read: the other end is gone without telling read().
-          if ((fds[1].revents & (POLLHUP | POLLERR)) != 0 && (fds[1].revents & POLLIN) == 0)
-            hang_up(now);
-          break;
-        }
-        // On a terminal in non-canonical mode with VMIN 0, read() answers 0 for "nothing
-        // there"; only together with POLLHUP does it mean that the other end is gone.
-        if (got == 0) {
-          if ((fds[1].revents & (POLLHUP | POLLERR)) != 0) hang_up(now);
-          break;
-        }
-        if (errno == EIO) {
-          hang_up(now);
-          break;
-        }
-        note(LogEntry::Level::kEvent,
-             std::string("line thread stopped: read: ") + std::strerror(errno));
-        Fail(std::string("read: ") + std::strerror(errno), log);
-        return;
-      }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // POLLHUP with nothing to read: the other end is gone without telling read().
+      if ((revents & (POLLHUP | POLLERR)) != 0 && (revents & POLLIN) == 0) HangUp(now);
+      return true;
     }
+    // On a terminal in non-canonical mode with VMIN 0, read() answers 0 for "nothing
+    // there"; only together with POLLHUP does it mean that the other end is gone.
+    if (got == 0) {
+      if ((revents & (POLLHUP | POLLERR)) != 0) HangUp(now);
+      return true;
+    }
+    if (errno == EIO) {
+      HangUp(now);
+      return true;
+    }
+    return Failed("read");
+  }
+}
 
-    now = Clock::now();
-    handle(framer.Poll(now), now);
+bool Simulator::Line::WriteDue(Clock::time_point now) {
+  wantPollout_ = false;
+  while (!hungUp_ && !output_.empty() && output_.front().due <= now) {
+    PendingChunk& chunk = output_.front();
+    const ssize_t put =
+        ::write(fd_, chunk.bytes.data() + chunk.written, chunk.bytes.size() - chunk.written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        wantPollout_ = true;
+        break;
+      }
+      if (errno == EIO) {
+        HangUp(now);
+        break;
+      }
+      return Failed("write");
+    }
+    chunk.written += static_cast<std::size_t>(put);
+    if (chunk.written < chunk.bytes.size()) continue;
+    std::string text = "TX " + Hex(chunk.bytes);
+    if (chunk.parts > 1)
+      text += "  (part " + std::to_string(chunk.part) + " of " + std::to_string(chunk.parts) + ")";
+    Note(LogEntry::Level::kTraffic, std::move(text));
+    if (chunk.part == chunk.parts) {
+      std::lock_guard lock(sim_.mutex_);
+      ++sim_.counters_.replies_sent;
+    }
+    output_.pop_front();
+  }
+  return true;
+}
 
-    // Write whatever is due, in order, as far as the line takes it.
-    want_pollout = false;
-    while (!hung_up && !output.empty() && output.front().due <= now) {
-      PendingChunk& chunk = output.front();
-      const ssize_t put =
-          ::write(fd, chunk.bytes.data() + chunk.written, chunk.bytes.size() - chunk.written);
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-          want_pollout = true;
-          break;
-        }
-        if (errno == EIO) {
-          hang_up(now);
-          break;
-        }
-        note(LogEntry::Level::kEvent,
-             std::string("line thread stopped: write: ") + std::strerror(errno));
-        Fail(std::string("write: ") + std::strerror(errno), log);
-        return;
-      }
-      chunk.written += static_cast<std::size_t>(put);
-      if (chunk.written < chunk.bytes.size()) continue;
-      std::string text = "TX " + Hex(chunk.bytes);
-      if (chunk.parts > 1)
-        text +=
-            "  (part " + std::to_string(chunk.part) + " of " + std::to_string(chunk.parts) + ")";
-      note(LogEntry::Level::kTraffic, std::move(text));
-      if (chunk.part == chunk.parts) {
-        std::lock_guard lock(mutex_);
-        ++counters_.replies_sent;
-      }
-      output.pop_front();
+void Simulator::Line::Handle(std::vector<FramerEvent> events, Clock::time_point now) {
+  if (events.empty()) return;
+  std::lock_guard lock(sim_.mutex_);
+  for (FramerEvent& event : events) {
+    switch (event.kind) {
+      case FramerEvent::Kind::kRequest:
+        HandleRequest(event.bytes, now);
+        break;
+      case FramerEvent::Kind::kModeFrame:
+        HandleModeFrame(event.bytes, now);
+        break;
+      case FramerEvent::Kind::kDiscarded:
+        HandleDiscarded(event.bytes);
+        break;
     }
   }
+}
+
+// The steps below run with sim_.mutex_ held (from Handle).
+void Simulator::Line::HandleRequest(const ByteString& bytes, Clock::time_point now) {
+  Counters& counters = sim_.counters_;
+  ++counters.requests;
+  const Handled handled = sim_.module_.HandleRequest(bytes);
+  Note(LogEntry::Level::kTraffic, "RX " + Hex(bytes) + "  " + handled.note);
+  switch (handled.outcome) {
+    case Outcome::kOtherAddress:
+      ++counters.other_address;
+      break;
+    case Outcome::kBroadcast:
+      ++counters.broadcasts;
+      break;
+    case Outcome::kIgnoredDataCentre:
+      FreeText(bytes);
+      break;
+    case Outcome::kException:
+      ++counters.exceptions_sent;
+      break;
+    default:
+      break;
+  }
+  if (!handled.reply.empty()) Schedule(handled.reply, now);
+}
+
+void Simulator::Line::HandleModeFrame(const ByteString& bytes, Clock::time_point now) {
+  const Handled handled = sim_.module_.HandleModeFrame(bytes);
+  if (handled.outcome == Outcome::kModeSwitched)
+    ++sim_.counters_.mode_frames;
+  else
+    ++sim_.counters_.bad_mode_frames;
+  Note(LogEntry::Level::kEvent, "RX " + Hex(bytes) + "  " + handled.note);
+  if (!handled.reply.empty()) Schedule(handled.reply, now);
+}
+
+void Simulator::Line::HandleDiscarded(const ByteString& bytes) {
+  if (sim_.module_.Mode() == DeviceMode::kDataCentre) {
+    FreeText(bytes);
+    return;
+  }
+  ++sim_.counters_.discarded_blocks;
+  sim_.counters_.discarded_bytes += bytes.size();
+  Note(LogEntry::Level::kTraffic, "RX " + Hex(bytes) + "  discarded " +
+                                      std::to_string(bytes.size()) +
+                                      " bytes: no valid frame (noise, bad CRC or a partial frame)");
+}
+
+// Queues one reply through the fault injector.
+void Simulator::Line::Schedule(const ByteString& reply, Clock::time_point now) {
+  Counters& counters = sim_.counters_;
+  const FaultPlan plan = sim_.faults_.Plan(reply);
+  if (plan.dropped) {
+    ++counters.replies_dropped;
+    Note(LogEntry::Level::kTraffic, "fault: reply " + Hex(reply) + " dropped");
+    return;
+  }
+  if (plan.delayed) ++counters.replies_delayed;
+  if (plan.split) ++counters.replies_split;
+  if (plan.corrupted) {
+    ++counters.replies_corrupted;
+    Note(LogEntry::Level::kTraffic, "fault: one bit of the reply flipped");
+  }
+  if (plan.junk_bytes > 0) {
+    ++counters.junk_bursts;
+    Note(LogEntry::Level::kTraffic,
+         "fault: " + std::to_string(plan.junk_bytes) + " stray bytes before the reply");
+  }
+  const int parts = static_cast<int>(plan.chunks.size());
+  int part = 0;
+  for (const TimedChunk& chunk : plan.chunks) {
+    // Replies leave in the order they were made, whatever the delay did meanwhile.
+    lastDue_ = std::max(now + chunk.after, lastDue_);
+    output_.push_back({lastDue_, chunk.bytes, 0, ++part, parts});
+  }
+}
+
+// Bytes received in data-centre mode that are no request the module answers.
+void Simulator::Line::FreeText(const ByteString& bytes) {
+  ++sim_.counters_.free_text_blocks;
+  Note(LogEntry::Level::kEvent, "free text (" + std::to_string(bytes.size()) +
+                                    " bytes): " + Hex(bytes) + "  \"" + TextOf(bytes) + "\"");
+}
+
+// Not under sim_.mutex_: takes it for the counter.
+void Simulator::Line::HangUp(Clock::time_point now) {
+  hungUp_ = true;
+  retryAt_ = now + kHangupRetry;
+  if (!output_.empty()) {
+    Note(LogEntry::Level::kEvent,
+         std::to_string(output_.size()) + " pending reply parts dropped: the line hung up");
+    output_.clear();
+    wantPollout_ = false;
+  }
+  if (hangupReported_) return;
+  hangupReported_ = true;
+  {
+    std::lock_guard lock(sim_.mutex_);
+    ++sim_.counters_.hangups;
+  }
+  Note(LogEntry::Level::kEvent, "the other end closed the line; waiting for it to come back");
 }
 
 }  // namespace kestrum_sim
