@@ -496,29 +496,35 @@ bool TLogPane::event(QEvent* e) {
   return QAbstractScrollArea::event(e);
 }
 
-bool TLogPane::HandleMoveKey(QKeyEvent* e) {
-  enum class Move {
-    Left,
-    Right,
-    WordLeft,
-    WordRight,
-    Up,
-    Down,
-    PageUp,
-    PageDown,
-    RowStart,
-    RowEnd,
-    LineStart,
-    LineEnd,
-    Start,
-    End,
-  };
-  struct Binding {
-    QKeySequence::StandardKey move;
-    QKeySequence::StandardKey select;
-    Move what;
-  };
-  static const Binding kBindings[] = {
+enum class TLogPane::TCaretMove : int {
+  Left,
+  Right,
+  WordLeft,
+  WordRight,
+  Up,
+  Down,
+  PageUp,
+  PageDown,
+  RowStart,
+  RowEnd,
+  LineStart,
+  LineEnd,
+  Start,
+  End,
+};
+
+namespace {
+
+struct TMoveBinding {
+  QKeySequence::StandardKey move;
+  QKeySequence::StandardKey select;
+  TLogPane::TCaretMove what;
+};
+
+// The platform's keys for each caret move, without and with the selection.
+const TMoveBinding* MoveBindingOf(const QKeyEvent* e) {
+  using Move = TLogPane::TCaretMove;
+  static const TMoveBinding kBindings[] = {
       {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Move::Left},
       {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Move::Right},
       {QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord, Move::WordLeft},
@@ -534,71 +540,64 @@ bool TLogPane::HandleMoveKey(QKeyEvent* e) {
       {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Move::Start},
       {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Move::End},
   };
-  const Binding* binding = nullptr;
-  bool select = false;
-  for (const Binding& candidate : kBindings) {
-    if (e->matches(candidate.move) || e->matches(candidate.select)) {
-      binding = &candidate;
-      select = e->matches(candidate.select);
-      break;
-    }
-  }
-  if (binding == nullptr) return false;
+  for (const TMoveBinding& candidate : kBindings)
+    if (e->matches(candidate.move) || e->matches(candidate.select)) return &candidate;
+  return nullptr;
+}
 
-  const bool vertical = binding->what == Move::Up || binding->what == Move::Down ||
-                        binding->what == Move::PageUp || binding->what == Move::PageDown;
+}  // namespace
+
+bool TLogPane::HandleMoveKey(QKeyEvent* e) {
+  const TMoveBinding* binding = MoveBindingOf(e);
+  if (binding == nullptr) return false;
+  const bool select = e->matches(binding->select);
+  const TCaretMove what = binding->what;
+  const bool vertical = what == TCaretMove::Up || what == TCaretMove::Down ||
+                        what == TCaretMove::PageUp || what == TCaretMove::PageDown;
   if (!vertical) desiredX_ = -1;
-  TTextPos to = caret_;
-  switch (binding->what) {
-    case Move::Left:
-      // Without Shift, a selection collapses to the side the arrow points at.
-      to = hasSelection() && !select ? std::min(caret_, anchor_) : PrevCharPos(caret_, false);
-      break;
-    case Move::Right:
-      to = hasSelection() && !select ? std::max(caret_, anchor_) : NextCharPos(caret_, false);
-      break;
-    case Move::WordLeft:
-      to = PrevCharPos(caret_, true);
-      break;
-    case Move::WordRight:
-      to = NextCharPos(caret_, true);
-      break;
-    case Move::Up:
-      to = VerticalMove(caret_, -1);
-      break;
-    case Move::Down:
-      to = VerticalMove(caret_, 1);
-      break;
-    case Move::PageUp:
-    case Move::PageDown: {
-      const int rows = PageRows() * (binding->what == Move::PageUp ? -1 : 1);
-      to = VerticalMove(caret_, rows);
-      ScrollRows(rows);
-      break;
-    }
-    case Move::RowStart:
-      to = RowStart(caret_);
-      break;
-    case Move::RowEnd:
-      to = RowEnd(caret_);
-      break;
-    case Move::LineStart:
-      to = TTextPos{caret_.line, 0};
-      break;
-    case Move::LineEnd:
-      to = TTextPos{caret_.line, store_.length(caret_.line)};
-      break;
-    case Move::Start:
-      to = TTextPos{};
-      break;
-    case Move::End:
-      to = EndPos();
-      break;
-  }
+  const TTextPos to = MoveTarget(what, select);
   const qreal keptX = desiredX_;
   setCaretPosition(to, select);
   if (vertical) desiredX_ = keptX;
   return true;
+}
+
+TLogPane::TTextPos TLogPane::MoveTarget(TCaretMove what, bool select) {
+  switch (what) {
+    case TCaretMove::Left:
+      // Without Shift, a selection collapses to the side the arrow points at.
+      return hasSelection() && !select ? std::min(caret_, anchor_) : PrevCharPos(caret_, false);
+    case TCaretMove::Right:
+      return hasSelection() && !select ? std::max(caret_, anchor_) : NextCharPos(caret_, false);
+    case TCaretMove::WordLeft:
+      return PrevCharPos(caret_, true);
+    case TCaretMove::WordRight:
+      return NextCharPos(caret_, true);
+    case TCaretMove::Up:
+      return VerticalMove(caret_, -1);
+    case TCaretMove::Down:
+      return VerticalMove(caret_, 1);
+    case TCaretMove::PageUp:
+    case TCaretMove::PageDown: {
+      const int rows = PageRows() * (what == TCaretMove::PageUp ? -1 : 1);
+      const TTextPos to = VerticalMove(caret_, rows);
+      ScrollRows(rows);
+      return to;
+    }
+    case TCaretMove::RowStart:
+      return RowStart(caret_);
+    case TCaretMove::RowEnd:
+      return RowEnd(caret_);
+    case TCaretMove::LineStart:
+      return TTextPos{caret_.line, 0};
+    case TCaretMove::LineEnd:
+      return TTextPos{caret_.line, store_.length(caret_.line)};
+    case TCaretMove::Start:
+      return TTextPos{};
+    case TCaretMove::End:
+      return EndPos();
+  }
+  return caret_;
 }
 
 void TLogPane::keyPressEvent(QKeyEvent* e) {

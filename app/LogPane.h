@@ -28,6 +28,9 @@ class TLogPane : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
+  // The caret moves the keyboard offers (LogPane.cpp binds them to the platform's keys).
+  enum class TCaretMove : int;
+
   // A place in the text: a line and a column in UTF-16 code units of that line's text.
   struct TTextPos {
     qsizetype line = 0;
@@ -136,6 +139,7 @@ class TLogPane : public QAbstractScrollArea {
   void NotifyLineCount(qsizetype before);
   void AfterEdit();
   bool HandleMoveKey(QKeyEvent* e);
+  TTextPos MoveTarget(TCaretMove what, bool select);
   void RestartCaretBlink();
   void CopyToSelectionClipboard();
 

@@ -165,9 +165,17 @@ void TfrmRTUTest::CreateControls() {
   resize(635, 628);  // client area; the frame around it is the window manager's
   move(361, 115);
 
-  auto* formLayout = new TAlignLayout(this);
+  CreateSettingsControls();
+  CreateLogAndStatusBar();
+  CreateStatusList();
+  CreateRelayControls();
+  ArrangeControls();
+  SetTabOrderAndNames();
+  CreateTimers();
+}
 
-  // Serial settings and Modbus settings along the top.
+// Serial settings and Modbus settings along the top.
+void TfrmRTUTest::CreateSettingsControls() {
   Panel1 = NewPanel(this, "Panel1");
   auto* panel1Layout = new TAlignLayout(Panel1);
   GroupBox3 = NewGroupBox(Panel1, "GroupBox3", QStringLiteral("串口设置"));
@@ -196,10 +204,11 @@ void TfrmRTUTest::CreateControls() {
   Button2 = NewButton(GroupBox4, "Button2", QStringLiteral("确定"), 136, 24, 60, 25);
   panel1Layout->addAligned(GroupBox3, TAlign::alLeft, 424);
   panel1Layout->addAligned(GroupBox4, TAlign::alClient);
+}
 
-  // The rest: status list and relay buttons, the log pane, the status bar.
+// Below them: the status list and relay buttons (Panel3), the log pane, the status bar.
+void TfrmRTUTest::CreateLogAndStatusBar() {
   Panel2 = NewPanel(this, "Panel2");
-  auto* panel2Layout = new TAlignLayout(Panel2);
   Splitter1 = new QWidget(Panel2);
   Splitter1->setObjectName(QStringLiteral("Splitter1"));
   Splitter1->setCursor(Qt::SizeVerCursor);
@@ -224,9 +233,10 @@ void TfrmRTUTest::CreateControls() {
   Memo1->setObjectName(QStringLiteral("Memo1"));
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
 
+void TfrmRTUTest::CreateStatusList() {
   Panel3 = NewPanel(Panel2, "Panel3");
-  auto* panel3Layout = new TAlignLayout(Panel3);
   GroupBox1 = NewGroupBox(Panel3, "GroupBox1", QStringLiteral("RTU IO状态"));
   SetBackground(GroupBox1, kSkyBlue);
   auto* groupBox1Layout = NewGroupLayout(GroupBox1);
@@ -265,7 +275,9 @@ void TfrmRTUTest::CreateControls() {
   }
   groupBox1Layout->addAligned(Panel4, TAlign::alTop, 34);
   groupBox1Layout->addAligned(ListView1, TAlign::alClient);
+}
 
+void TfrmRTUTest::CreateRelayControls() {
   GroupBox2 = NewGroupBox(Panel3, "GroupBox2", QStringLiteral("RTU DO控制"));
   SetBackground(GroupBox2, kSkyBlue);
   auto* groupBox2Layout = NewGroupLayout(GroupBox2);
@@ -287,18 +299,26 @@ void TfrmRTUTest::CreateControls() {
                           static_cast<QWidget*>(RadioGroup1), static_cast<QWidget*>(Edit2),
                           static_cast<QWidget*>(Button11)})
     hidden->setVisible(false);
+}
 
+// The panels' docking, as designed: each control takes its edge or the rest of its parent.
+void TfrmRTUTest::ArrangeControls() {
+  auto* panel3Layout = new TAlignLayout(Panel3);
   panel3Layout->addAligned(GroupBox1, TAlign::alLeft, 297);
   panel3Layout->addAligned(GroupBox2, TAlign::alClient);
+  auto* panel2Layout = new TAlignLayout(Panel2);
   panel2Layout->addAligned(Panel3, TAlign::alTop, 440);
   panel2Layout->addAligned(Splitter1, TAlign::alTop, 0);
   panel2Layout->addAligned(StatusBar1, TAlign::alBottom, 19);
   panel2Layout->addAligned(Memo1, TAlign::alClient);
 
+  auto* formLayout = new TAlignLayout(this);
   formLayout->addAligned(Panel1, TAlign::alTop, 65);
   formLayout->addAligned(Panel2, TAlign::alClient);
   formLayout->setGeometry(rect());
+}
 
+void TfrmRTUTest::SetTabOrderAndNames() {
   // Keyboard focus order, parent by parent; hidden controls are skipped by Qt.
   QWidget* tabOrder[] = {Edit1,   CheckBox1, ComboBox1, Button1,  ComboBox6, edmodaddr, Button2,
                          BitBtn1, CheckBox2, ListView1, Button3,  Button4,   Button5,   Button6,
@@ -324,7 +344,9 @@ void TfrmRTUTest::CreateControls() {
   Button6->setAccessibleName(QStringLiteral("继电器2关"));
   Memo1->setAccessibleName(QStringLiteral("收发记录"));
   StatusBar1->setAccessibleName(QStringLiteral("状态栏"));
+}
 
+void TfrmRTUTest::CreateTimers() {
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(100);

@@ -121,6 +121,13 @@ class TfrmRTUTest : public QWidget {
 
  private:
   void CreateControls();
+  void CreateSettingsControls();
+  void CreateLogAndStatusBar();
+  void CreateStatusList();
+  void CreateRelayControls();
+  void ArrangeControls();
+  void SetTabOrderAndNames();
+  void CreateTimers();
   void ConfigurePort();
   void BindEvents();
   void RelayCommand(std::uint8_t relayRegister, bool on, bool waitAround);

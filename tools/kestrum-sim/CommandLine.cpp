@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 
@@ -82,9 +83,109 @@ constexpr const char* kConsoleHelp =
 
 }  // namespace
 
+namespace {
+
+// The options that take a value; each Apply… below answers an error text, or nothing.
+bool TakesValue(const std::string& option) {
+  static const char* const kValueOptions[] = {
+      "--device", "--link",  "--baud",    "--format",     "--address",
+      "--di",     "--delay", "--split",   "--corrupt",    "--drop",
+      "--junk",   "--seed",  "--silence", "--mode-reply", "--data-centre"};
+  return std::find(std::begin(kValueOptions), std::end(kValueOptions), option) !=
+         std::end(kValueOptions);
+}
+
+std::optional<std::string> ApplyLineOption(const std::string& option, const std::string& value,
+                                           CommandLine& result) {
+  auto& sim = result.simulator;
+  if (option == "--device") {
+    if (value.empty()) return "--device needs a path";
+    result.endpoint = CommandLine::Endpoint::kDevice;
+    result.device = value;
+  } else if (option == "--link") {
+    if (value.empty()) return "--link needs a path";
+    result.link = value;
+  } else if (option == "--baud") {
+    const auto baud = ParseBaud(value);
+    if (!baud) return "bad baud rate '" + value + "' (50 to 4000000)";
+    sim.line.baud = *baud;
+  } else if (option == "--format") {
+    const auto line = ParseFormat(value, sim.line);
+    if (!line)
+      return "bad character format '" + value +
+             "' (8N1, 8E1, 8O1, 7N1, 7E1, 7O1, 8N2, 8E2, 8O2, 7N2, 7E2, 7O2)";
+    sim.line = *line;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ApplyModuleOption(const std::string& option, const std::string& value,
+                                             ModuleConfig& module) {
+  if (option == "--address") {
+    const auto address = ParseUnsigned(value, 247);
+    if (!address || *address == 0) return "bad slave address '" + value + "' (1 to 247)";
+    module.address = static_cast<std::uint8_t>(*address);
+  } else if (option == "--di") {
+    const auto inputs = ParseInputPair(value);
+    if (!inputs) return "bad inputs '" + value + "' (two values like 1,0)";
+    module.inputs = *inputs;
+  } else if (option == "--mode-reply") {
+    if (value == "none")
+      module.mode_reply = ModeReply::kNone;
+    else if (value == "echo")
+      module.mode_reply = ModeReply::kEcho;
+    else
+      return "bad --mode-reply '" + value + "' (none or echo)";
+  } else if (option == "--data-centre") {
+    if (value == "answer")
+      module.data_centre_modbus = DataCentreModbus::kAnswer;
+    else if (value == "ignore")
+      module.data_centre_modbus = DataCentreModbus::kIgnore;
+    else
+      return "bad --data-centre '" + value + "' (answer or ignore)";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ApplyTimingOrFaultOption(const std::string& option,
+                                                    const std::string& value,
+                                                    Simulator::Options& sim) {
+  if (option == "--delay" || option == "--split" || option == "--silence") {
+    const auto ms = ParseUnsigned(value, 60000);
+    if (!ms) return "bad time '" + value + "' for " + option + " (milliseconds, 0 to 60000)";
+    if (option == "--delay") sim.faults.delay = std::chrono::milliseconds(*ms);
+    if (option == "--split") sim.faults.split = std::chrono::milliseconds(*ms);
+    if (option == "--silence") {
+      if (*ms == 0) return "--silence must be at least 1 ms";
+      sim.silence = std::chrono::milliseconds(*ms);
+    }
+  } else if (option == "--corrupt" || option == "--drop" || option == "--junk") {
+    const auto p = ParseFraction(value);
+    if (!p) return "bad fraction '" + value + "' for " + option + " (0 to 1)";
+    if (option == "--corrupt") sim.faults.corrupt = *p;
+    if (option == "--drop") sim.faults.drop = *p;
+    if (option == "--junk") sim.faults.junk = *p;
+  } else if (option == "--seed") {
+    const auto seed = ParseUnsigned(value, ~0ULL);
+    if (!seed) return "bad seed '" + value + "'";
+    sim.faults.seed = *seed;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ApplyValueOption(const std::string& option, const std::string& value,
+                                            CommandLine& result) {
+  if (auto error = ApplyLineOption(option, value, result)) return error;
+  if (auto error = ApplyModuleOption(option, value, result.simulator.module)) return error;
+  return ApplyTimingOrFaultOption(option, value, result.simulator);
+}
+
+}  // namespace
+
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine result;
   bool pty_given = false;
+  const auto fail = [](const std::string& why) { return ParsedCommandLine{std::nullopt, why}; };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string option = arguments[i];
     std::optional<std::string> inline_value;
@@ -93,100 +194,20 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       inline_value = option.substr(equals + 1);
       option.resize(equals);
     }
-    const auto fail = [&](const std::string& why) { return ParsedCommandLine{std::nullopt, why}; };
-    const auto flag = [&]() { return !inline_value.has_value(); };
-    std::string value;
-    const auto take = [&]() -> bool {
-      if (inline_value) {
-        value = *inline_value;
-        return true;
-      }
-      if (i + 1 >= arguments.size()) return false;
-      value = arguments[++i];
-      return true;
-    };
-
-    if (option == "--help" || option == "-h") {
-      if (!flag()) return fail("option " + option + " takes no value");
-      result.help = true;
-    } else if (option == "--verbose" || option == "-v") {
-      if (!flag()) return fail("option " + option + " takes no value");
-      result.verbose = true;
-    } else if (option == "--pty") {
-      if (!flag()) return fail("option --pty takes no value");
-      pty_given = true;
-    } else if (option == "--device" || option == "--link" || option == "--baud" ||
-               option == "--format" || option == "--address" || option == "--di" ||
-               option == "--delay" || option == "--split" || option == "--corrupt" ||
-               option == "--drop" || option == "--junk" || option == "--seed" ||
-               option == "--silence" || option == "--mode-reply" || option == "--data-centre") {
-      if (!take()) return fail("option " + option + " needs a value");
-      auto& sim = result.simulator;
-      if (option == "--device") {
-        if (value.empty()) return fail("--device needs a path");
-        result.endpoint = CommandLine::Endpoint::kDevice;
-        result.device = value;
-      } else if (option == "--link") {
-        if (value.empty()) return fail("--link needs a path");
-        result.link = value;
-      } else if (option == "--baud") {
-        const auto baud = ParseBaud(value);
-        if (!baud) return fail("bad baud rate '" + value + "' (50 to 4000000)");
-        sim.line.baud = *baud;
-      } else if (option == "--format") {
-        const auto line = ParseFormat(value, sim.line);
-        if (!line)
-          return fail("bad character format '" + value +
-                      "' (8N1, 8E1, 8O1, 7N1, 7E1, 7O1, 8N2, 8E2, 8O2, 7N2, 7E2, 7O2)");
-        sim.line = *line;
-      } else if (option == "--address") {
-        const auto address = ParseUnsigned(value, 247);
-        if (!address || *address == 0) return fail("bad slave address '" + value + "' (1 to 247)");
-        sim.module.address = static_cast<std::uint8_t>(*address);
-      } else if (option == "--di") {
-        const auto inputs = ParseInputPair(value);
-        if (!inputs) return fail("bad inputs '" + value + "' (two values like 1,0)");
-        sim.module.inputs = *inputs;
-      } else if (option == "--delay" || option == "--split" || option == "--silence") {
-        const auto ms = ParseUnsigned(value, 60000);
-        if (!ms)
-          return fail("bad time '" + value + "' for " + option + " (milliseconds, 0 to 60000)");
-        if (option == "--delay") sim.faults.delay = std::chrono::milliseconds(*ms);
-        if (option == "--split") sim.faults.split = std::chrono::milliseconds(*ms);
-        if (option == "--silence") {
-          if (*ms == 0) return fail("--silence must be at least 1 ms");
-          sim.silence = std::chrono::milliseconds(*ms);
-        }
-      } else if (option == "--corrupt" || option == "--drop" || option == "--junk") {
-        const auto p = ParseFraction(value);
-        if (!p) return fail("bad fraction '" + value + "' for " + option + " (0 to 1)");
-        if (option == "--corrupt") sim.faults.corrupt = *p;
-        if (option == "--drop") sim.faults.drop = *p;
-        if (option == "--junk") sim.faults.junk = *p;
-      } else if (option == "--seed") {
-        const auto seed = ParseUnsigned(value, ~0ULL);
-        if (!seed) return fail("bad seed '" + value + "'");
-        sim.faults.seed = *seed;
-      } else if (option == "--mode-reply") {
-        if (value == "none") {
-          sim.module.mode_reply = ModeReply::kNone;
-        } else if (value == "echo") {
-          sim.module.mode_reply = ModeReply::kEcho;
-        } else {
-          return fail("bad --mode-reply '" + value + "' (none or echo)");
-        }
-      } else if (option == "--data-centre") {
-        if (value == "answer") {
-          sim.module.data_centre_modbus = DataCentreModbus::kAnswer;
-        } else if (value == "ignore") {
-          sim.module.data_centre_modbus = DataCentreModbus::kIgnore;
-        } else {
-          return fail("bad --data-centre '" + value + "' (answer or ignore)");
-        }
-      }
-    } else {
-      return fail("unknown option '" + arguments[i] + "'");
+    if (TakesValue(option)) {
+      if (!inline_value && i + 1 >= arguments.size())
+        return fail("option " + option + " needs a value");
+      const std::string value = inline_value ? *inline_value : arguments[++i];
+      if (auto error = ApplyValueOption(option, value, result)) return fail(*error);
+      continue;
     }
+    const bool known = option == "--help" || option == "-h" || option == "--verbose" ||
+                       option == "-v" || option == "--pty";
+    if (!known) return fail("unknown option '" + arguments[i] + "'");
+    if (inline_value) return fail("option " + option + " takes no value");
+    if (option == "--help" || option == "-h") result.help = true;
+    if (option == "--verbose" || option == "-v") result.verbose = true;
+    if (option == "--pty") pty_given = true;
   }
   if (result.help) return {result, {}};
   if (pty_given && result.endpoint == CommandLine::Endpoint::kDevice)

@@ -11,6 +11,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,9 +42,10 @@ std::string SettingsText(const CommandLine& options, const Simulator& simulator)
          options.simulator.line.FormatText() + ", end of frame after " + silence + " of silence";
 }
 
-int Serve(const CommandLine& options) {
-  // Signals arrive through a descriptor, so that the main loop ends cleanly and the link is
-  // removed. Blocked before the line thread starts, so that only this thread sees them.
+// Signals arrive through a descriptor, so that the main loop ends cleanly and the link is
+// removed. Blocked before the line thread starts, so that only this thread sees them. An empty
+// descriptor when that failed (reported).
+UniqueFd TakeEndSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -51,70 +53,70 @@ int Serve(const CommandLine& options) {
   sigaddset(&signals, SIGHUP);
   if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
     Print(stderr, "kestrum-sim: cannot block signals\n");
-    return 1;
+    return UniqueFd();
   }
   UniqueFd signal_fd(::signalfd(-1, &signals, SFD_CLOEXEC));
-  if (!signal_fd) {
+  if (!signal_fd)
     Print(stderr, std::string("kestrum-sim: signalfd: ") + std::strerror(errno) + "\n");
-    return 1;
-  }
-  ::signal(SIGPIPE, SIG_IGN);
+  return signal_fd;
+}
 
+// The line the module serves: a new pseudo-terminal or the given device.
+struct ServedLine {
   std::unique_ptr<PseudoTerminal> pty;
   UniqueFd device;
   std::string path;
-  int line_fd = -1;
+  int fd = -1;
+};
+
+std::optional<ServedLine> OpenServedLine(const CommandLine& options) {
+  ServedLine line;
   try {
     if (options.endpoint == CommandLine::Endpoint::kPty) {
-      pty = std::make_unique<PseudoTerminal>(options.simulator.line, options.link);
-      path = pty->SlavePath();
-      line_fd = pty->MasterFd();
+      line.pty = std::make_unique<PseudoTerminal>(options.simulator.line, options.link);
+      line.path = line.pty->SlavePath();
+      line.fd = line.pty->MasterFd();
     } else {
-      device = OpenSerialDevice(options.device, options.simulator.line);
-      path = options.device;
-      line_fd = device.Get();
+      line.device = OpenSerialDevice(options.device, options.simulator.line);
+      line.path = options.device;
+      line.fd = line.device.Get();
     }
   } catch (const std::exception& error) {
     Print(stderr, std::string("kestrum-sim: ") + error.what() + "\n");
-    return 1;
+    return std::nullopt;
   }
+  return line;
+}
 
-  Simulator simulator(options.simulator);
-  std::atomic<bool> verbose{options.verbose};
-  simulator.SetLogSink([&verbose](const LogEntry& entry) {
-    if (entry.level == LogEntry::Level::kEvent || verbose)
-      Print(stderr, FormatLogEntry(entry) + "\n");
-  });
-
-  // The first line on standard output is the device the tool must open.
-  Print(stdout, path + "\n");
-  std::string where = path;
-  if (pty && !pty->LinkPath().empty()) where += " (link " + pty->LinkPath() + ")";
-  Print(stderr, "kestrum-sim: " + SettingsText(options, simulator) + ", on " + where +
-                    "; type 'help' for commands\n");
-  try {
-    simulator.Start(line_fd);
-  } catch (const std::exception& error) {
-    Print(stderr, std::string("kestrum-sim: ") + error.what() + "\n");
-    return 1;
+// Runs the console commands of complete lines in `pending`; true when one of them was quit.
+bool RunPendingCommands(std::string& pending, Simulator& simulator, std::atomic<bool>& verbose) {
+  for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+    std::string line = pending.substr(0, end);
+    pending.erase(0, end + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const ConsoleReply reply = RunConsoleCommand(line, simulator, verbose);
+    if (!reply.output.empty()) Print(stdout, reply.output);
+    if (reply.quit) return true;
   }
+  return false;
+}
 
+// Serves console commands until quit, a signal, or the line thread's end; the exit status.
+int RunConsole(int signal_fd, Simulator& simulator, std::atomic<bool>& verbose) {
   bool stdin_open = true;
   std::string pending;
-  int status = 0;
-  for (bool done = false; !done;) {
-    pollfd fds[2] = {{signal_fd.Get(), POLLIN, 0}, {stdin_open ? STDIN_FILENO : -1, POLLIN, 0}};
+  for (;;) {
+    pollfd fds[2] = {{signal_fd, POLLIN, 0}, {stdin_open ? STDIN_FILENO : -1, POLLIN, 0}};
     if (::poll(fds, 2, 200) < 0 && errno != EINTR) {
       Print(stderr, std::string("kestrum-sim: poll: ") + std::strerror(errno) + "\n");
-      status = 1;
-      break;
+      return 1;
     }
     if (fds[0].revents & POLLIN) {
       signalfd_siginfo info{};
-      if (::read(signal_fd.Get(), &info, sizeof info) == sizeof info)
+      if (::read(signal_fd, &info, sizeof info) == sizeof info)
         Print(stderr, std::string("kestrum-sim: ") + strsignal(static_cast<int>(info.ssi_signo)) +
                           ", stopping\n");
-      break;
+      return 0;
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
       char chunk[512];
@@ -124,27 +126,45 @@ int Serve(const CommandLine& options) {
         if (got == 0 || errno != EINTR) stdin_open = false;
       } else {
         pending.append(chunk, static_cast<std::size_t>(got));
-        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-          std::string line = pending.substr(0, end);
-          pending.erase(0, end + 1);
-          if (!line.empty() && line.back() == '\r') line.pop_back();
-          const ConsoleReply reply = RunConsoleCommand(line, simulator, verbose);
-          if (!reply.output.empty()) Print(stdout, reply.output);
-          if (reply.quit) {
-            done = true;
-            break;
-          }
-        }
+        if (RunPendingCommands(pending, simulator, verbose)) return 0;
       }
     }
     if (!simulator.Running()) {
       Print(stderr, "kestrum-sim: " + simulator.LastError() + "\n");
-      status = 1;
-      break;
+      return 1;
     }
   }
+}
+
+int Serve(const CommandLine& options) {
+  const UniqueFd signal_fd = TakeEndSignals();
+  if (!signal_fd) return 1;
+  ::signal(SIGPIPE, SIG_IGN);
+  std::optional<ServedLine> line = OpenServedLine(options);
+  if (!line) return 1;
+
+  Simulator simulator(options.simulator);
+  std::atomic<bool> verbose{options.verbose};
+  simulator.SetLogSink([&verbose](const LogEntry& entry) {
+    if (entry.level == LogEntry::Level::kEvent || verbose)
+      Print(stderr, FormatLogEntry(entry) + "\n");
+  });
+
+  // The first line on standard output is the device the tool must open.
+  Print(stdout, line->path + "\n");
+  std::string where = line->path;
+  if (line->pty && !line->pty->LinkPath().empty()) where += " (link " + line->pty->LinkPath() + ")";
+  Print(stderr, "kestrum-sim: " + SettingsText(options, simulator) + ", on " + where +
+                    "; type 'help' for commands\n");
+  try {
+    simulator.Start(line->fd);
+  } catch (const std::exception& error) {
+    Print(stderr, std::string("kestrum-sim: ") + error.what() + "\n");
+    return 1;
+  }
+  const int status = RunConsole(signal_fd.Get(), simulator, verbose);
   simulator.Stop();
-  if (pty) pty->RemoveLink();
+  if (line->pty) line->pty->RemoveLink();
   return status;
 }
 
