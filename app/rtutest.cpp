@@ -89,11 +89,10 @@ void SetBackground(QWidget* widget, const QColor& color) {
   widget->setAutoFillBackground(true);
 }
 
-// Aligned children of a group box start below its caption and inside its border.
+// Aligned children of a group box fill its content rectangle: the box itself keeps its caption
+// and border out of it (the layout is given contentsRect()), so the layout adds no margin.
 TAlignLayout* NewGroupLayout(QGroupBox* box) {
-  auto* layout = new TAlignLayout(box);
-  layout->setContentsMargins(2, QFontMetrics(box->font()).height() + 2, 2, 2);
-  return layout;
+  return new TAlignLayout(box);
 }
 
 template <class Widget>
@@ -117,6 +116,10 @@ QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList
   combo->addItems(items);
   combo->setCurrentIndex(selected);
   combo->completer()->setCompletionMode(QCompleter::InlineCompletion);
+  // Text is matched against the items case for case: otherwise Qt selects the item that
+  // matches without regard to case when focus leaves the box or Enter is pressed, and a typed
+  // "7e2" becomes "7E2" before the open-port command reads it.
+  combo->completer()->setCaseSensitivity(Qt::CaseSensitive);
   return combo;
 }
 
@@ -133,11 +136,38 @@ void ProcessMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+QString LongTimeFormatWithoutZone(const QLocale& locale) {
+  QString format = locale.timeFormat(QLocale::LongFormat);
+  bool quoted = false;  // text in single quotes is literal
+  for (qsizetype i = 0; i < format.size(); ++i) {
+    if (format[i] == QLatin1Char('\'')) quoted = !quoted;
+    if (quoted || format[i] != QLatin1Char('t')) continue;
+    qsizetype begin = i;
+    qsizetype end = i;
+    while (end < format.size() && format[end] == QLatin1Char('t')) ++end;
+    // The zone may stand in brackets ("[t]"), and is set off from the rest by one blank.
+    const auto around = [&](char open, char close) {
+      return begin > 0 && end < format.size() && format[begin - 1] == QLatin1Char(open) &&
+             format[end] == QLatin1Char(close);
+    };
+    if (around('[', ']') || around('(', ')')) --begin, ++end;
+    if (begin > 0 && format[begin - 1] == QLatin1Char(' '))
+      --begin;
+    else if (end < format.size() && format[end] == QLatin1Char(' '))
+      ++end;
+    format.remove(begin, end - begin);
+    i = begin - 1;
+  }
+  return format;
+}
+
+QString LogTimeStamp(const QLocale& locale, const QDateTime& at) {
+  return locale.toString(at.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+         locale.toString(at.time(), LongTimeFormatWithoutZone(locale));
+}
+
 QString LogTimeStamp() {
-  const QLocale locale = QLocale::system();
-  const QDateTime now = QDateTime::currentDateTime();
-  return locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-         locale.toString(now.time(), QLocale::LongFormat);
+  return LogTimeStamp(QLocale::system(), QDateTime::currentDateTime());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -17,6 +17,8 @@
 #include "replyreader.h"
 
 class QCheckBox;
+class QDateTime;
+class QLocale;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -143,8 +145,13 @@ void SwitchToControlMode();
 void SwitchToDataCenterMode();
 void ShowDecodedResponse(const DecodedResponse& decoded);
 
-// "<short date> <long time>" in the system's formats, the head of every traffic line.
+// "<short date> <long time>" in the system's formats, the head of every traffic line. The long
+// time is shown without a time-zone designator, in the locale's order and separators.
 QString LogTimeStamp();
+QString LogTimeStamp(const QLocale& locale, const QDateTime& at);
+// The locale's long time format with its zone designator ('t', with its brackets and blank)
+// taken out.
+QString LongTimeFormatWithoutZone(const QLocale& locale);
 
 // The UI thread's two ways of waiting: sleep (nothing runs), and process every pending event.
 void Sleep(int milliseconds);

@@ -12,6 +12,7 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
+#include <ctime>
 
 #include "AppTestSupport.h"
 #include "Appearance.h"
@@ -417,6 +418,78 @@ class WindowTest : public QObject {
     // A wider window wraps it into fewer rows; the pane never scrolls sideways.
     w.resize(1200, w.height());
     QTRY_VERIFY(w.Memo1->visualRowCount(0) < rows);
+  }
+
+  // Typed text reaches the open-port command as typed, however focus leaves the box.
+  void typedFormatTextIsNotRewrittenWhenFocusLeaves() {
+    TfrmRTUTest& w = *window;
+    w.Edit1->setText(kMissingDevice);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QLineEdit* edit = w.ComboBox6->lineEdit();
+    const auto type = [&](const char* text) {
+      QTest::mouseClick(edit, Qt::LeftButton);
+      edit->selectAll();
+      QTest::keyClicks(edit, text);
+    };
+    type("7e2");
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(w.ComboBox6->currentText(), QStringLiteral("7e2"));
+    type("8n1");
+    QTest::keyClick(edit, Qt::Key_Tab);
+    QVERIFY(!edit->hasFocus());
+    QCOMPARE(w.ComboBox6->currentText(), QStringLiteral("8n1"));
+    type("7e2");
+    QTest::mouseClick(w.Button1, Qt::LeftButton);  // the click itself takes the focus
+    QCOMPARE(w.ComboBox6->currentText(), QStringLiteral("7e2"));
+    QCOMPARE(w.XMODEM1.DataControl().Parity(), paNone);  // lower-case e: parity as it was
+    QCOMPARE(w.XMODEM1.DataControl().DataBits(), db7);
+  }
+
+  // Aligned children start once below a group box's caption: at its content rectangle.
+  void alignedChildrenFillTheGroupBoxContentRectangle() {
+    TfrmRTUTest& w = *window;
+    w.RadioGroup1->setVisible(true);  // hidden children take no room; shown, it has its place
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QRect box1 = w.GroupBox1->contentsRect();
+    QVERIFY(box1.top() > 0);  // below the caption
+    QCOMPARE(w.Panel4->geometry(), QRect(box1.topLeft(), QSize(box1.width(), 34)));
+    QCOMPARE(w.ListView1->geometry(), box1.adjusted(0, 34, 0, 0));
+    const QRect box2 = w.GroupBox2->contentsRect();
+    QTRY_COMPARE(w.RadioGroup1->geometry(),
+                 QRect(box2.left(), box2.bottom() - 115, box2.width(), 116));
+    const QPoint readButton = w.BitBtn1->mapTo(&w, w.BitBtn1->rect().center());
+    const QPoint autoRead = w.CheckBox2->mapTo(&w, w.CheckBox2->rect().center());
+    QVERIFY2((readButton - QPoint(254, 107)).manhattanLength() <= 3,
+             qPrintable(QString("%1,%2").arg(readButton.x()).arg(readButton.y())));
+    QVERIFY2((autoRead - QPoint(169, 107)).manhattanLength() <= 3,
+             qPrintable(QString("%1,%2").arg(autoRead.x()).arg(autoRead.y())));
+  }
+
+  // The short date, a blank and the long time of the locale, with no time-zone name, also in a
+  // zone that is not UTC and in a locale that puts the zone before the time.
+  void logStampsCarryNoTimeZone() {
+    const QByteArray oldZone = qgetenv("TZ");
+    qputenv("TZ", "XYZ-3");
+    tzset();
+    const QDateTime at(QDate(2026, 12, 7), QTime(23, 27, 30));
+    QCOMPARE(LogTimeStamp(QLocale::c(), at), QStringLiteral("7 Dec 2026 23:27:30"));
+    QCOMPARE(LogTimeStamp(QLocale(QStringLiteral("en_US")), at),
+             QStringLiteral("12/7/26 11:27:30 PM"));
+    QCOMPARE(LogTimeStamp(QLocale(QStringLiteral("zh_CN")), at),
+             QStringLiteral("2026/12/7 23:27:30"));
+    // The zone in brackets: "[t]" goes with its brackets.
+    QVERIFY(
+        LogTimeStamp(QLocale(QStringLiteral("zh_TW")), at).endsWith(QStringLiteral("23:27:30")));
+    const QString now = LogTimeStamp();
+    QVERIFY2(!now.contains(QStringLiteral("XYZ")) && !now.contains(QStringLiteral("UTC")),
+             qPrintable(now));
+    if (oldZone.isNull())
+      qunsetenv("TZ");
+    else
+      qputenv("TZ", oldZone);
+    tzset();
   }
 };
 
