@@ -41,14 +41,13 @@ QString TrafficPart(const QString& line, int withinSeconds) {
     const qsizetype at = line.indexOf(marker);
     if (at <= 0) continue;
     const QString stamp = line.left(at);
-    // The stamp must be the system's short date and long time of a recent second.
+    // The stamp must be the system's short date and long time (without a zone) of a recent
+    // second.
     const QLocale locale = QLocale::system();
     const QDateTime now = QDateTime::currentDateTime();
     for (int back = 0; back <= withinSeconds; ++back) {
       const QDateTime then = now.addSecs(-back);
-      if (stamp == locale.toString(then.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-                       locale.toString(then.time(), QLocale::LongFormat))
-        return line.mid(at);
+      if (stamp == LogTimeStamp(locale, then)) return line.mid(at);
     }
   }
   return QString();
