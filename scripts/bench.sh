@@ -2,7 +2,7 @@
 # Builds the benchmarks (Release, build-bench/) and prints their figures. Nothing here passes or
 # fails on speed: it measures.
 #
-# Usage: scripts/bench.sh [section ...]     sections: comm app fuzz (default: all)
+# Usage: scripts/bench.sh [section ...]     sections: comm cli app fuzz (default: all)
 #
 # Each section is a function bench_<name> below; add one for a new area and list it in
 # `all_sections`.
@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${RTUTEST_BENCH_BUILD_DIR:-$root/build-bench}
-all_sections=(comm app fuzz)
+all_sections=(comm cli app fuzz)
 
 bash scripts/install-deps.sh >/dev/null
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRTUTEST_BUILD_TESTS=OFF >/dev/null
@@ -21,6 +21,35 @@ bench_comm() {
   section "serial component (bench_comm)"
   cmake --build "$build" --target bench_comm >/dev/null
   "$build/bin/bench_comm"
+}
+
+# kestrum against the simulated module on ptys: the read-all round trip (median of 1000), 1, 4
+# and 8 ports at once against one, and the whole program (start, open, read-all, close, exit)
+# as a production-line script calls it, against the simulator program.
+bench_cli() {
+  section "command line (bench_cli, kestrum)"
+  cmake --build "$build" --target bench_cli kestrum kestrum-sim >/dev/null
+  "$build/bin/bench_cli" 1000
+  local sim_out sim_pid port i t0 t1 runs=()
+  sim_out=$(mktemp)
+  "$build/bin/kestrum-sim" --pty >"$sim_out" 2>/dev/null </dev/null &
+  sim_pid=$!
+  for i in $(seq 1 100); do
+    port=$(head -n 1 "$sim_out" 2>/dev/null || true)
+    [ -n "$port" ] && break
+    sleep 0.05
+  done
+  for i in $(seq 1 101); do
+    t0=$(date +%s%N)
+    "$build/bin/kestrum" -q -p "$port" read || echo "kestrum read: exit code $?"
+    t1=$(date +%s%N)
+    runs+=("$(((t1 - t0) / 1000))")
+  done
+  printf 'kestrum -p PTY read, the whole program: median %s us of 101 runs\n' \
+    "$(printf '%s\n' "${runs[@]}" | sort -n | sed -n 51p)"
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  rm -f "$sim_out"
 }
 
 # The window: launch to first paint, idle memory, CPU with auto-read on against the simulated
