@@ -35,8 +35,12 @@ std::string Milliseconds(double ms) {
 
 std::string ValuesText(const Result& result) {
   std::string text;
-  for (const auto& [name, value] : result.values)
-    text += (text.empty() ? "" : " ") + name + "=" + std::to_string(value);
+  for (const auto& [name, value] : result.values) {
+    if (!text.empty()) text += ' ';
+    text += name;
+    text += '=';
+    text += std::to_string(value);
+  }
   return text;
 }
 
@@ -61,9 +65,12 @@ std::string JsonLine(const std::string& port, std::uint8_t address, const Result
                      ",\"command\":" + JsonString(result.command);
   if (!result.step.empty()) line += ",\"step\":" + JsonString(result.step);
   line += ",\"values\":{";
-  for (std::size_t i = 0; i < result.values.size(); ++i)
-    line += (i ? "," : "") + JsonString(result.values[i].first) + ":" +
-            std::to_string(result.values[i].second);
+  for (std::size_t i = 0; i < result.values.size(); ++i) {
+    if (i > 0) line += ',';
+    line += JsonString(result.values[i].first);
+    line += ':';
+    line += std::to_string(result.values[i].second);
+  }
   line += "}";
   if (result.pass) line += std::string(",\"pass\":") + (*result.pass ? "true" : "false");
   line += ",\"round_trip_ms\":" + (result.roundTripMs ? Milliseconds(*result.roundTripMs) : "null");
@@ -78,7 +85,9 @@ Reporter::Reporter(std::ostream& out, std::ostream& err, ReportStyle style)
 std::string Reporter::PlainLine(const std::string& port, const Result& result) const {
   std::string line = style_.tagPorts ? port + ":" : "";
   const auto add = [&line](const std::string& part) {
-    if (!part.empty()) line += (line.empty() ? "" : " ") + part;
+    if (part.empty()) return;
+    if (!line.empty()) line += ' ';
+    line += part;
   };
   add(result.step);
   add(ValuesText(result));
