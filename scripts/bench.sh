@@ -30,23 +30,33 @@ bench_cli() {
   section "command line (bench_cli, kestrum)"
   cmake --build "$build" --target bench_cli kestrum kestrum-sim >/dev/null
   "$build/bin/bench_cli" 1000
-  local sim_out sim_pid port i t0 t1 runs=()
-  sim_out=$(mktemp)
-  "$build/bin/kestrum-sim" --pty >"$sim_out" 2>/dev/null </dev/null &
-  sim_pid=$!
-  for i in $(seq 1 100); do
-    port=$(head -n 1 "$sim_out" 2>/dev/null || true)
-    [ -n "$port" ] && break
-    sleep 0.05
-  done
+  local i t0 t1 runs=()
+  start_sim
   for i in $(seq 1 101); do
     t0=$(date +%s%N)
-    "$build/bin/kestrum" -q -p "$port" read || echo "kestrum read: exit code $?"
+    "$build/bin/kestrum" -q -p "$sim_port" read || echo "kestrum read: exit code $?"
     t1=$(date +%s%N)
     runs+=("$(((t1 - t0) / 1000))")
   done
   printf 'kestrum -p PTY read, the whole program: median %s us of 101 runs\n' \
     "$(printf '%s\n' "${runs[@]}" | sort -n | sed -n 51p)"
+  stop_sim
+}
+
+# The simulator program on a pty of its own (options go to it); its device is in $sim_port.
+start_sim() {
+  sim_out=$(mktemp)
+  "$build/bin/kestrum-sim" --pty "$@" >"$sim_out" 2>/dev/null </dev/null &
+  sim_pid=$!
+  local i
+  for i in $(seq 1 100); do
+    sim_port=$(head -n 1 "$sim_out" 2>/dev/null || true)
+    [ -n "$sim_port" ] && break
+    sleep 0.05
+  done
+}
+
+stop_sim() {
   kill -TERM "$sim_pid" 2>/dev/null || true
   wait "$sim_pid" 2>/dev/null || true
   rm -f "$sim_out"
@@ -94,19 +104,9 @@ bench_app() {
 
   "$build/bin/bench_window" idle 3
 
-  local sim_out sim_pid port
-  sim_out=$(mktemp)
-  "$build/bin/kestrum-sim" --pty --di 1,0 >"$sim_out" 2>/dev/null </dev/null &
-  sim_pid=$!
-  for i in $(seq 1 100); do
-    port=$(head -n 1 "$sim_out" 2>/dev/null || true)
-    [ -n "$port" ] && break
-    sleep 0.05
-  done
-  "$build/bin/bench_window" cpu "$port" "${RTUTEST_BENCH_CPU_SECONDS:-60}" || true
-  kill -TERM "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  rm -f "$sim_out"
+  start_sim --di 1,0
+  "$build/bin/bench_window" cpu "$sim_port" "${RTUTEST_BENCH_CPU_SECONDS:-60}" || true
+  stop_sim
 
   "$build/bin/bench_window" log 400000
 
