@@ -28,7 +28,9 @@ using simtest::ReadRequest;
 // pid) if it still runs and reaps it.
 class Program {
  public:
-  explicit Program(const std::vector<std::string>& arguments) {
+  // `read_stderr` false: nobody ever reads the program's standard error.
+  explicit Program(const std::vector<std::string>& arguments, bool read_stderr = true)
+      : read_stderr_(read_stderr) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
       throw std::runtime_error("pipe");
@@ -114,11 +116,13 @@ class Program {
 
  private:
   void DrainStderr() {
+    if (!read_stderr_) return;
     char buffer[4096];
     for (ssize_t n; (n = ::read(stderr_.Get(), buffer, sizeof buffer)) > 0;)
       err_.append(buffer, static_cast<std::size_t>(n));
   }
 
+  bool read_stderr_;
   pid_t pid_ = -1;
   std::optional<int> status_;
   kestrum_sim::UniqueFd stdin_, stdout_, stderr_;
@@ -234,6 +238,68 @@ TEST(Program, ExitCodesForHelpBadOptionsAndMissingDevices) {
   Program refused({"--link", file});
   EXPECT_EQ(refused.Wait(), 1);
   EXPECT_TRUE(std::filesystem::is_regular_file(file));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Program, DeviceMustBeASerialLineBeforeItIsOpened) {
+  TempDir dir;
+  const std::string to_passwd = dir / "passwd-link", to_ptmx = dir / "ptmx-link";
+  std::filesystem::create_symlink("/etc/passwd", to_passwd);
+  std::filesystem::create_symlink("/dev/ptmx", to_ptmx);
+  for (const std::string& device : {to_passwd, to_ptmx, std::string("/dev/ptmx"),
+                                    std::string("/dev/null"), std::string("/dev/tty")}) {
+    Program sim({"--device", device});
+    EXPECT_EQ(sim.Wait(), 1) << device;
+    EXPECT_NE(sim.Stderr().find(device + ": not a serial line"), std::string::npos) << sim.Stderr();
+  }
+}
+
+TEST(Program, LinkReplacesOnlyALeftOverLink) {
+  TempDir dir;
+  const std::string link = dir / "kestrum";
+  Program first({"--link", link});
+  const auto first_path = first.Line();
+  ASSERT_TRUE(first_path.has_value()) << first.Stderr();
+  // A running simulator's link is refused and left alone.
+  Program second({"--link", link});
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_NE(second.Stderr().find("still running"), std::string::npos) << second.Stderr();
+  EXPECT_EQ(std::filesystem::read_symlink(link).string(), *first_path);
+  ::kill(first.Pid(), SIGKILL);  // no chance to remove its link
+  ASSERT_TRUE(first.Wait().has_value());
+
+  // Links to what is no pseudo-terminal are somebody else's.
+  for (const std::string& target :
+       {std::string("/dev/null"), dir / ".", std::string("/proc/self/fd/0")}) {
+    const std::string other = dir / "other";
+    std::filesystem::remove(other);
+    std::filesystem::create_symlink(target, other);
+    Program sim({"--link", other});
+    EXPECT_EQ(sim.Wait(), 1) << target;
+    EXPECT_EQ(std::filesystem::read_symlink(other).string(), target);
+  }
+  // The killed simulator's link (to a pty no simulator holds) is replaced.
+  Program third({"--link", link});
+  const auto third_path = third.Line();
+  ASSERT_TRUE(third_path.has_value()) << third.Stderr();
+  EXPECT_EQ(std::filesystem::read_symlink(link).string(), *third_path);
+}
+
+TEST(Program, AnUnreadStandardErrorNeverStopsTheAnswers) {
+  Program sim({"--verbose", "--baud", "115200"}, /*read_stderr=*/false);
+  const auto path = sim.Line();
+  ASSERT_TRUE(path.has_value());
+  const auto port = simtest::OpenRaw(*path);
+  // Two report lines per request: a 64 KiB pipe is full long before the last one.
+  for (int i = 0; i < 1500; ++i) {
+    simtest::WriteAll(port.Get(), ReadRequest(100, 0x10, 2));
+    ASSERT_EQ(simtest::ReadCount(port.Get(), 9).size(), 9u) << "no answer to request " << i;
+  }
+  ::kill(sim.Pid(), SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
 }
 
 }  // namespace

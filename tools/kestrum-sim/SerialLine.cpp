@@ -1,14 +1,21 @@
 #include "SerialLine.h"
 
+#include "SerialLineCheck.h"
+
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
 #include <system_error>
 
 namespace kestrum_sim {
@@ -36,6 +43,26 @@ speed_t SpeedConstant(unsigned baud) {
   for (const Entry& entry : kSpeeds)
     if (entry.baud == baud) return entry.constant;
   return 0;
+}
+
+// A running simulator claims its link's name with an abstract Unix socket named after the
+// link's absolute path: the kernel frees the name when the process ends, however it ends, and
+// leaves nothing in the file system. An invalid descriptor: another process holds the name.
+UniqueFd ClaimLinkName(const std::string& link) {
+  const std::string path = std::filesystem::absolute(link).lexically_normal().string();
+  const std::string name = "kestrum-sim link " + std::to_string(std::hash<std::string>{}(path));
+  UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket) ThrowErrno("socket");
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  // sun_path[0] stays 0: the abstract namespace.
+  name.copy(address.sun_path + 1, sizeof address.sun_path - 2);
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+    if (errno == EADDRINUSE) return UniqueFd();
+    ThrowErrno("bind");
+  }
+  return socket;
 }
 
 }  // namespace
@@ -69,13 +96,23 @@ void ConfigureLine(int fd, const LineSettings& line) {
 }
 
 UniqueFd OpenSerialDevice(const std::string& path, const LineSettings& line) {
+  // Checked before anything opens or locks it, by the tool's own rule: only a serial line
+  // (a pseudo-terminal's slave side included), never a pty master, /dev/tty or other devices.
+  const xcom::SerialLineVerdict verdict = xcom::CheckSerialLine(path);
+  if (verdict.reason == xcom::OpenFailure::NotSerialDevice)
+    throw std::system_error(ENOTTY, std::generic_category(), path + ": not a serial line");
+  if (verdict.reason != xcom::OpenFailure::None)
+    throw std::system_error(verdict.systemError, std::generic_category(), path);
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) ThrowErrno(path);
+  struct stat opened {};
+  if (::fstat(fd.Get(), &opened) != 0 || opened.st_rdev != verdict.info.st_rdev ||
+      !::isatty(fd.Get()))
+    throw std::system_error(ENOTTY, std::generic_category(), path + ": not a serial line");
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) throw std::system_error(EBUSY, std::generic_category(), path);
     ThrowErrno(path);
   }
-  if (!::isatty(fd.Get())) ThrowErrno(path);
   try {
     ConfigureLine(fd.Get(), line);
   } catch (const std::system_error& error) {
@@ -99,21 +136,38 @@ PseudoTerminal::PseudoTerminal(const LineSettings& line, const std::string& link
   ConfigureLine(slave, line);
   if (::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK) != 0) ThrowErrno("fcntl");
 
-  if (!link.empty()) {
-    struct stat info {};
-    if (::lstat(link.c_str(), &info) == 0 && !S_ISLNK(info.st_mode))
+  if (!link.empty()) PlaceLink(link);
+}
+
+void PseudoTerminal::PlaceLink(const std::string& link) {
+  link_claim_ = ClaimLinkName(link);
+  if (!link_claim_)
+    throw std::system_error(EADDRINUSE, std::generic_category(),
+                            link +
+                                " is the link of a kestrum-sim that is still running; stop "
+                                "that one or choose another --link");
+  struct stat info {};
+  if (::lstat(link.c_str(), &info) == 0) {
+    if (!S_ISLNK(info.st_mode))
       throw std::system_error(EEXIST, std::generic_category(), link + " exists and is no link");
-    // A stale link of an earlier run is replaced in one step.
-    const std::string temporary = link + ".tmp" + std::to_string(::getpid());
-    ::unlink(temporary.c_str());
-    if (::symlink(slave_path_.c_str(), temporary.c_str()) != 0) ThrowErrno(link);
-    if (::rename(temporary.c_str(), link.c_str()) != 0) {
-      const int error = errno;
-      ::unlink(temporary.c_str());
-      throw std::system_error(error, std::generic_category(), link);
-    }
-    link_ = link;
+    // Left by an earlier run: it points nowhere, or to a pseudo-terminal (no running simulator
+    // claims the name). A link to anything else is somebody else's.
+    struct stat target {};
+    const bool dangling = ::stat(link.c_str(), &target) != 0 && errno == ENOENT;
+    if (!dangling && !(S_ISCHR(target.st_mode) && xcom::IsPseudoTerminalSlave(target.st_rdev)))
+      throw std::system_error(EEXIST, std::generic_category(),
+                              link + " is a link to something that is no pseudo-terminal");
   }
+  // Replaced in one step.
+  const std::string temporary = link + ".tmp" + std::to_string(::getpid());
+  ::unlink(temporary.c_str());
+  if (::symlink(slave_path_.c_str(), temporary.c_str()) != 0) ThrowErrno(link);
+  if (::rename(temporary.c_str(), link.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    throw std::system_error(error, std::generic_category(), link);
+  }
+  link_ = link;
 }
 
 PseudoTerminal::~PseudoTerminal() {

@@ -42,8 +42,9 @@ void ConfigureLine(int fd, const LineSettings& line);
 // Sets a baud rate termios has no constant for (Linux termios2). Returns false on failure.
 bool SetArbitraryBaud(int fd, unsigned baud);
 
-// Opens an existing serial device for the module, takes an exclusive flock on it (a second
-// program that honours the lock cannot open it too) and configures it.
+// Opens an existing serial device for the module, after checking (before opening) that it is a
+// serial line by the tool's rule, takes an exclusive flock on it (a second program that honours
+// the lock cannot open it too) and configures it.
 // Throws std::system_error with the device path in the message.
 UniqueFd OpenSerialDevice(const std::string& path, const LineSettings& line);
 
@@ -51,7 +52,8 @@ UniqueFd OpenSerialDevice(const std::string& path, const LineSettings& line);
 // path. The object keeps a descriptor of the slave open too, so the master does not see a
 // hang-up while the tool has the port closed; the slave starts in raw mode with the module's
 // settings. An optional link is a symbolic link to the slave path, removed again by the
-// destructor (only while it still points to this pseudo-terminal).
+// destructor (only while it still points to this pseudo-terminal). An existing link is replaced
+// only when it is left over (dangling, or to a pseudo-terminal) and no running simulator has it.
 class PseudoTerminal {
  public:
   // Throws std::system_error when no pseudo-terminal can be had or the link cannot be made.
@@ -68,8 +70,11 @@ class PseudoTerminal {
   void RemoveLink();
 
  private:
+  void PlaceLink(const std::string& link);
+
   UniqueFd master_;
   UniqueFd slave_;
+  UniqueFd link_claim_;  // holds the link's name while this simulator runs
   std::string slave_path_;
   std::string link_;
 };

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "Reporter.h"
 #include "SerialLine.h"
 #include "Simulator.h"
 
@@ -102,20 +103,21 @@ bool RunPendingCommands(std::string& pending, Simulator& simulator, std::atomic<
 }
 
 // Serves console commands until quit, a signal, or the line thread's end; the exit status.
-int RunConsole(int signal_fd, Simulator& simulator, std::atomic<bool>& verbose) {
+int RunConsole(int signal_fd, Simulator& simulator, std::atomic<bool>& verbose,
+               Reporter& reporter) {
   bool stdin_open = true;
   std::string pending;
   for (;;) {
     pollfd fds[2] = {{signal_fd, POLLIN, 0}, {stdin_open ? STDIN_FILENO : -1, POLLIN, 0}};
     if (::poll(fds, 2, 200) < 0 && errno != EINTR) {
-      Print(stderr, std::string("kestrum-sim: poll: ") + std::strerror(errno) + "\n");
+      reporter.Report(std::string("kestrum-sim: poll: ") + std::strerror(errno) + "\n");
       return 1;
     }
     if (fds[0].revents & POLLIN) {
       signalfd_siginfo info{};
       if (::read(signal_fd, &info, sizeof info) == sizeof info)
-        Print(stderr, std::string("kestrum-sim: ") + strsignal(static_cast<int>(info.ssi_signo)) +
-                          ", stopping\n");
+        reporter.Report(std::string("kestrum-sim: ") + strsignal(static_cast<int>(info.ssi_signo)) +
+                        ", stopping\n");
       return 0;
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -130,7 +132,7 @@ int RunConsole(int signal_fd, Simulator& simulator, std::atomic<bool>& verbose) 
       }
     }
     if (!simulator.Running()) {
-      Print(stderr, "kestrum-sim: " + simulator.LastError() + "\n");
+      reporter.Report("kestrum-sim: " + simulator.LastError() + "\n");
       return 1;
     }
   }
@@ -142,27 +144,30 @@ int Serve(const CommandLine& options) {
   ::signal(SIGPIPE, SIG_IGN);
   std::optional<ServedLine> line = OpenServedLine(options);
   if (!line) return 1;
+  // Standard error may be a pipe nobody reads: reports must never hold up serving. (Its
+  // writer thread starts with the signals blocked, like the line thread.)
+  Reporter reporter(STDERR_FILENO);
 
   Simulator simulator(options.simulator);
   std::atomic<bool> verbose{options.verbose};
-  simulator.SetLogSink([&verbose](const LogEntry& entry) {
+  simulator.SetLogSink([&verbose, &reporter](const LogEntry& entry) {
     if (entry.level == LogEntry::Level::kEvent || verbose)
-      Print(stderr, FormatLogEntry(entry) + "\n");
+      reporter.Report(FormatLogEntry(entry) + "\n");
   });
 
   // The first line on standard output is the device the tool must open.
   Print(stdout, line->path + "\n");
   std::string where = line->path;
   if (line->pty && !line->pty->LinkPath().empty()) where += " (link " + line->pty->LinkPath() + ")";
-  Print(stderr, "kestrum-sim: " + SettingsText(options, simulator) + ", on " + where +
-                    "; type 'help' for commands\n");
+  reporter.Report("kestrum-sim: " + SettingsText(options, simulator) + ", on " + where +
+                  "; type 'help' for commands\n");
   try {
     simulator.Start(line->fd);
   } catch (const std::exception& error) {
-    Print(stderr, std::string("kestrum-sim: ") + error.what() + "\n");
+    reporter.Report(std::string("kestrum-sim: ") + error.what() + "\n");
     return 1;
   }
-  const int status = RunConsole(signal_fd.Get(), simulator, verbose);
+  const int status = RunConsole(signal_fd.Get(), simulator, verbose, reporter);
   simulator.Stop();
   if (line->pty) line->pty->RemoveLink();
   return status;
