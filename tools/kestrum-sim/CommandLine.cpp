@@ -259,11 +259,13 @@ serial line, so that the test tool can be used and tested without the real modul
 Where it listens:
   --pty             (default) create a pseudo-terminal; the first line on standard output is
                     the device path the tool must open (e.g. /dev/pts/3)
-  --link PATH       with --pty: also make a symbolic link PATH to that device (replaces a
-                    stale link, refuses to replace anything else; removed again at the end)
+  --link PATH       with --pty: also make a symbolic link PATH to that device (replaces only a
+                    left-over link, dangling or to a pseudo-terminal, that no running
+                    simulator claims; removed again at the end)
   --device PATH     attach to an existing serial device instead, e.g. a USB-RS485 adapter
                     (/dev/ttyUSB0) or one end of a socat pair; the first line on standard
-                    output is PATH. The device is locked with flock while the module runs.
+                    output is PATH. Only a serial line is taken (checked before it is opened);
+                    it is locked with flock while the module runs.
   --baud N          baud rate, default 9600 (the tool offers 300 600 1200 2400 4800 9600
                     14400 19200 28800 38400 57600 115200 230400 460800 921600)
   --format F        character format, default 8N1; one of 8N1 8E1 8O1 7N1 7E1 7O1 8N2 8E2
