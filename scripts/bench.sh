@@ -13,7 +13,7 @@ build=${RTUTEST_BENCH_BUILD_DIR:-$root/build-bench}
 all_sections=(comm cli app fuzz)
 
 bash scripts/install-deps.sh >/dev/null
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRTUTEST_BUILD_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DRTUTEST_BUILD_TESTS=OFF >/dev/null
 
 section() { echo; echo "=== $*"; }
 

@@ -16,7 +16,7 @@ case "${1:-}" in
 esac
 
 bash scripts/install-deps.sh
-cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DRTUTEST_FUZZ=ON \
+cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DRTUTEST_WERROR=ON -DCMAKE_CXX_COMPILER=clang++-14 -DRTUTEST_FUZZ=ON \
   -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_TESTS=OFF -DRTUTEST_BUILD_BENCH=OFF -DRTUTEST_BUILD_SIM=ON >/dev/null
 cmake --build "$root/build-fuzz" -j "$(nproc)" >/dev/null
 

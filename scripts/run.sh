@@ -13,7 +13,7 @@ root=$PWD
 bash scripts/install-deps.sh
 
 echo "=== building the tool and the simulated module (build/)"
-cmake -S "$root" -B "$root/build" -G Ninja >/dev/null
+cmake -S "$root" -B "$root/build" -G Ninja -DRTUTEST_WERROR=ON >/dev/null
 cmake --build "$root/build" --target rtutest kestrum-sim
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then

@@ -24,7 +24,7 @@ build_failed() {
 }
 
 echo "=== build-win: cross build (MinGW-w64)"
-cmake -S "$root" -B "$build" -G Ninja --no-warn-unused-cli \
+cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON --no-warn-unused-cli \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
   -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_BENCH=OFF -DRTUTEST_BUILD_SIM=OFF >/dev/null ||
   build_failed "configuring the cross build"

@@ -120,6 +120,8 @@ TEST(CommandLine, BadValuesAreRefusedWithAReason) {
 TEST(CommandLine, HelpDocumentsEveryOptionAndCommand) {
   EXPECT_TRUE(Parse({"--help"}).help);
   EXPECT_TRUE(Parse({"-h", "--verbose"}).help);
+  EXPECT_TRUE(Parse({"--version"}).version);
+  EXPECT_FALSE(ErrorOf({"--version=1"}).empty());
   const std::string help = kestrum_sim::HelpText();
   for (const char* item : {"--pty",
                            "--link",

@@ -201,15 +201,16 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       if (auto error = ApplyValueOption(option, value, result)) return fail(*error);
       continue;
     }
-    const bool known = option == "--help" || option == "-h" || option == "--verbose" ||
-                       option == "-v" || option == "--pty";
+    const bool known = option == "--help" || option == "-h" || option == "--version" ||
+                       option == "--verbose" || option == "-v" || option == "--pty";
     if (!known) return fail("unknown option '" + arguments[i] + "'");
     if (inline_value) return fail("option " + option + " takes no value");
     if (option == "--help" || option == "-h") result.help = true;
+    if (option == "--version") result.version = true;
     if (option == "--verbose" || option == "-v") result.verbose = true;
     if (option == "--pty") pty_given = true;
   }
-  if (result.help) return {result, {}};
+  if (result.help || result.version) return {result, {}};
   if (pty_given && result.endpoint == CommandLine::Endpoint::kDevice)
     return {std::nullopt, "--pty and --device exclude each other"};
   if (!result.link.empty() && result.endpoint == CommandLine::Endpoint::kDevice)
@@ -315,6 +316,7 @@ Output:
   --verbose, -v     print every request, reply, discarded block and injected fault with a
                     time stamp (HH:MM:SS.mmm) as hex on standard error
   --help, -h        show this text
+  --version         print the program's version
 
 Commands on standard input while it runs:
   di N V            set input N (1 or 2) to V, e.g. "di 1 0"

@@ -18,6 +18,7 @@ struct CommandLine {
   Simulator::Options simulator;
   bool verbose = false;
   bool help = false;
+  bool version = false;
 };
 
 struct ParsedCommandLine {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "ProjectVersion.h"
 #include "Reporter.h"
 #include "SerialLine.h"
 #include "Simulator.h"
@@ -184,6 +185,11 @@ int main(int argc, char** argv) {
   }
   if (parsed.command_line->help) {
     std::fputs(HelpText().c_str(), stdout);
+    return 0;
+  }
+  if (parsed.command_line->version) {
+    std::printf("kestrum-sim %.*s\n", static_cast<int>(kProjectVersion.size()),
+                kProjectVersion.data());
     return 0;
   }
   try {

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -29,7 +30,10 @@ class ScratchDir {
     char pattern[] = "/tmp/comm-openfailure-XXXXXX";
     path_ = ::mkdtemp(pattern);
   }
-  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  ~ScratchDir() {
+    std::error_code ignored;  // nothing to do about a scratch folder that will not go
+    std::filesystem::remove_all(path_, ignored);
+  }
   const std::string& Path() const { return path_; }
 
  private:

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -28,7 +29,10 @@ class TempDir {
     char pattern[] = "/tmp/comm-platform-XXXXXX";
     path_ = ::mkdtemp(pattern);
   }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  ~TempDir() {
+    std::error_code ignored;  // nothing to do about a scratch folder that will not go
+    std::filesystem::remove_all(path_, ignored);
+  }
   const std::string& Path() const { return path_; }
 
  private:
