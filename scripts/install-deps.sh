@@ -1,27 +1,54 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build, run and test, and only
-# what is missing. Safe to run again; needs root (or sudo) only when something is missing.
+# Installs the Debian packages one purpose of the project needs, and only those missing.
+# Safe to run again; needs root (or sudo) only when something is missing.
 #
-# Usage: scripts/install-deps.sh [extra-package ...]
+# Usage: scripts/install-deps.sh [PURPOSE] [extra-package ...]
+#        scripts/install-deps.sh --print PURPOSE      (prints the list, installs nothing)
+# PURPOSE: run   building and running the window, the command-line tool and the simulator
+#          test  everything scripts/test.sh and the other scripts use (the default)
 set -euo pipefail
 
-packages=(
-  # build
-  build-essential cmake ninja-build pkg-config git
+# Building the programs and running them: compiler, CMake, Qt 6 Widgets with its platform
+# plugins, and a font with Chinese glyphs for the window's captions.
+run_packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-wqy-microhei
+)
+test_packages=(
+  "${run_packages[@]}"
+  git
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev socat mbpoll procps
   # fuzzing and sanitizers
   clang-14 libclang-rt-14-dev
-  # the window
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-wqy-microhei
   # headless display for the window's tests and screenshots
   xvfb xauth
   # the throughput comparison in bench/
   qt6-serialport-dev
   # the Windows build of the serial component and its tests under Wine
   g++-mingw-w64-x86-64-posix wine64 wine
+  # the Debian package check (dpkg-shlibdeps comes with build-essential)
+  lintian
 )
-packages+=("$@")
+
+print=false
+if [ "${1:-}" = "--print" ]; then
+  print=true
+  shift
+fi
+purpose=test
+case "${1:-}" in
+  run | test) purpose=$1; shift ;;
+  "") ;;
+  -*) echo "install-deps.sh: unknown option $1 (see the head of $0)" >&2; exit 2 ;;
+esac
+declare -n purpose_packages="${purpose}_packages"
+if $print; then
+  [ $# -eq 0 ] || { echo "install-deps.sh: --print takes only a purpose" >&2; exit 2; }
+  printf '%s\n' "${purpose_packages[@]}"
+  exit 0
+fi
+packages=("${purpose_packages[@]}" "$@")
 
 missing=()
 for p in "${packages[@]}"; do

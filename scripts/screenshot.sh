@@ -10,7 +10,7 @@ out=${1:-$root/docs/screenshot.png}
 build=${RTUTEST_BUILD_DIR:-$root/build}
 
 bash scripts/install-deps.sh
-cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON -DRTUTEST_BUILD_TESTS=ON >/dev/null
 cmake --build "$build" --target app_screenshot
 mkdir -p "$(dirname "$out")"
 QT_QPA_PLATFORM=offscreen "$build/bin/app_screenshot" "$out"

@@ -23,7 +23,7 @@ drive_prepare() {
   if [ -z "$driver" ] || [ -z "$sim" ]; then
     bash scripts/install-deps.sh
     echo "=== building app_drive and kestrum-sim ($build)"
-    cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON >/dev/null
+    cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON -DRTUTEST_BUILD_TESTS=ON >/dev/null
     cmake --build "$build" --target app_drive kestrum-sim >/dev/null
     driver=$build/bin/app_drive
     sim=$build/bin/kestrum-sim
