@@ -1,5 +1,5 @@
-// Arbitrary received blocks through the receive-poll rules and the reply decoder, in both read
-// phases, checking what the window relies on.
+// Arbitrary received blocks through the receive-poll rules, the RTU framing, the reply reader
+// and the reply decoder, in both read phases, checking what the window relies on.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +7,9 @@
 
 #include "hextext.h"
 #include "modbuscrc.h"
+#include "replyframing.h"
+#include "replyreader.h"
+#include "requestframes.h"
 #include "responsedecoder.h"
 
 namespace {
@@ -46,17 +49,36 @@ void CheckBlock(const ByteString& block, bool readingOutputs) {
   }
 }
 
+// The pieces of a block give back the block, and every reply is whole with a valid CRC.
+void CheckFraming(const ByteString& block) {
+  const ByteString request = ReadInputBlockRequest(100);
+  ByteString joined;
+  for (const RtuPiece& piece : SplitRtuBlock(block, {&request, 1})) {
+    Check(!piece.bytes.empty());
+    joined.insert(joined.end(), piece.bytes.begin(), piece.bytes.end());
+    if (piece.kind != RtuPiece::Kind::Reply) continue;
+    Check(ExpectedReplyLength(piece.bytes) == piece.bytes.size() && HasValidCrc(piece.bytes));
+  }
+  Check(joined == block);
+  ReplyReader reader;
+  reader.Sent(request, ReplyReader::Clock::time_point{});
+  const ReplyReader::Result result = reader.Read(block, 100, false, {});
+  Check(!IsLoggedBlock(block) || result.logged);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const ByteString block(data, data + size);
   CheckBlock(block, false);
   CheckBlock(block, true);
+  CheckFraming(block);
   // The same bytes with a correct CRC appended reach the decoding branch as well.
   if (size >= 7) {
     const ByteString framed = WithCrc(block);
     CheckBlock(framed, false);
     CheckBlock(framed, true);
+    CheckFraming(framed);
   }
   return 0;
 }
