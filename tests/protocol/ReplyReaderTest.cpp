@@ -74,6 +74,9 @@ TEST(ReplyReader, OneCrcLinePerBlockBesideTheGoodReplies) {
   ByteString longer = kReply;
   longer[2] = 0x05;
   EXPECT_EQ(reader.Read(longer, 100, false, t0).shown.at(0).outcome, Outcome::CrcError);
+  // A whole frame is logged even when none of its bytes is above 0x20; blank noise is not.
+  EXPECT_TRUE(reader.Read(WithCrc({0x01, 0x10, 0x00, 0x15, 0x00, 0x01}), 1, false, t0).logged);
+  EXPECT_FALSE(reader.Read(ByteString(12, 0x20), 1, false, t0).logged);
   // The first part of a reply split across two polls is no failure.
   EXPECT_TRUE(
       reader.Read(ByteString(kReply.begin(), kReply.begin() + 5), 100, false, t0).shown.empty());
