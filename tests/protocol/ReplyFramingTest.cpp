@@ -104,7 +104,16 @@ TEST(ExceptionCodes, InWords) {
   EXPECT_EQ(ExceptionCodeText(0x02), "illegal data address");
   EXPECT_EQ(ExceptionCodeText(0x03), "illegal data value");
   EXPECT_EQ(ExceptionCodeText(0x04), "slave device failure");
+  EXPECT_EQ(ExceptionCodeText(0x05) + "/" + ExceptionCodeText(0x06) + "/" +
+                ExceptionCodeText(0x08) + "/" + ExceptionCodeText(0x0A),
+            "acknowledge/slave device busy/memory parity error/gateway path unavailable");
   EXPECT_EQ(ExceptionCodeText(0x0B), "gateway target device failed to respond");
+  std::string functions;
+  for (std::uint8_t function : {0x01, 0x02, 0x04, 0x05, 0x06, 0x0F})
+    functions += FunctionCodeText(function) + "/";
+  EXPECT_EQ(functions,
+            "read coils/read discrete inputs/read input registers/write single coil/"
+            "write single register/write multiple coils/");
   EXPECT_EQ(ExceptionCodeText(0x07), "exception code 07");
   EXPECT_EQ(ExceptionCodeText(0xE1), "exception code E1");
   EXPECT_EQ(FunctionCodeText(0x90), "write multiple registers");
