@@ -17,14 +17,14 @@
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
-#include <chrono>
-#include <thread>
 
 #include "AlignLayout.h"
 #include "Appearance.h"
 #include "ErrorReport.h"
+#include "LineWatch.h"
 #include "LogPane.h"
 #include "OpenFailureHint.h"
+#include "UiWait.h"
 #include "gbktext.h"
 #include "hextext.h"
 #include "linesettingtext.h"
@@ -128,12 +128,14 @@ QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList
 // ---------------------------------------------------------------------------------------------
 // Waiting on the UI thread
 
+// The length of every sleep and the places where ticks and clicks run are the module's timing;
+// the window still repaints and answers the window system while a sleep lasts (UiWait.h).
 void Sleep(int milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  WaitMilliseconds(milliseconds);
 }
 
 void ProcessMessages() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  PumpPendingEvents();
 }
 
 QString LongTimeFormatWithoutZone(const QLocale& locale) {
@@ -176,6 +178,7 @@ QString LogTimeStamp() {
 TfrmRTUTest::TfrmRTUTest() {
   frmRTUTest = this;
   CreateControls();
+  lineWatch = new TLineWatch(*this);
   ConfigurePort();
   BindEvents();
   FormCreate(this);
@@ -536,10 +539,12 @@ void TfrmRTUTest::Button1Click(QObject*) {
   DeviceMode = -1;
   // Closing stands outside the guard below: its failure goes to the error report.
   if (XMODEM1.Opened()) XMODEM1.CloseDevice();
-  // The panel keeps its short text; its tooltip tells why the open failed.
-  const auto showFailure = [this](const QString& why) {
+  // The panel keeps its short text; its tooltip tells why the open failed. Panel 0 shows the
+  // reason in a few characters.
+  const auto showFailure = [this](const QString& why, const QString& shortWhy) {
     StatusPanels[1]->setText(Edit1->text() + QStringLiteral("打开失败"));
     StatusPanels[1]->setToolTip(HintAsToolTip(why));
+    lineWatch->OpenFailed(shortWhy, why);
   };
   try {
     XMODEM1.SetDeviceName(Edit1->text().toStdString());
@@ -565,15 +570,18 @@ void TfrmRTUTest::Button1Click(QObject*) {
       StatusPanels[1]->setText(Edit1->text() + QStringLiteral("打开成功,BaudRate=") +
                                ComboBox1->currentText() + QStringLiteral(",参数=") +
                                ComboBox6->currentText());
-      StatusPanels[1]->setToolTip(QString());
+      lineWatch->OpenSucceeded();  // panel 1's tooltip: what the device runs at
       SwitchToControlMode();
     } else {
-      showFailure(OpenFailureHint(Edit1->text(), LastOpenFailure()));
+      const OpenFailureInfo failure = LastOpenFailure();
+      showFailure(OpenFailureHint(Edit1->text(), failure), OpenFailureShortText(failure, false));
     }
   } catch (const std::exception& error) {
-    showFailure(OpenErrorHint(Edit1->text(), XMODEM1.Opened(), error.what()));
+    showFailure(OpenErrorHint(Edit1->text(), XMODEM1.Opened(), error.what()),
+                OpenFailureShortText(LastOpenFailure(), XMODEM1.Opened()));
   } catch (...) {
-    showFailure(OpenErrorHint(Edit1->text(), XMODEM1.Opened(), "Unknown error"));
+    showFailure(OpenErrorHint(Edit1->text(), XMODEM1.Opened(), "Unknown error"),
+                OpenFailureShortText(LastOpenFailure(), XMODEM1.Opened()));
   }
 }
 

@@ -29,6 +29,7 @@ class QStatusBar;
 class QTableWidget;
 class QTimer;
 class TLogPane;
+class TLineWatch;
 
 // What the status list's custom draw may change for a row: the drawing font (with its colour)
 // and the background.
@@ -120,6 +121,9 @@ class TfrmRTUTest : public QWidget {
   QPushButton* Button11;
   QTimer* Timer1;
   QTimer* Timer2;
+
+  // Status-bar panel 0 and the re-plug of a lost device (LineWatch.h).
+  TLineWatch* lineWatch;
 
  private:
   void CreateControls();

@@ -270,11 +270,11 @@ class BadInputTest : public QObject {
       QVERIFY2(ToolTipText(w.StatusPanels[1]).contains(kBusy),
                qPrintable(ToolTipText(w.StatusPanels[1])));
     }
-    // Free again: it opens, and the tooltip has nothing left to explain.
+    // Free again: it opens, and the tooltip tells the settings read back instead.
     ClickOpen(path);
     QVERIFY(w.XMODEM1.Opened());
     QCOMPARE(w.StatusPanels[1]->text(), path + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
-    QVERIFY(w.StatusPanels[1]->toolTip().isEmpty());
+    QVERIFY(ToolTipText(w.StatusPanels[1]).startsWith(QStringLiteral("设备实际：9600 波特，8N1")));
 
     // A device the user may not open: mode 000, and this thread without the capabilities by
     // which root passes permission checks.
@@ -321,11 +321,11 @@ class BadInputTest : public QObject {
     QVERIFY2(tip.contains(QStringLiteral("Unable to update device control block.")),
              qPrintable(tip));
     QVERIFY(LogLines(w).isEmpty());
-    // The next click with a format the line takes clears the tooltip.
+    // The next click with a format the line takes replaces the reason with the read-back.
     OpenPort(w, module.Path(), QStringLiteral("9600"), QStringLiteral("8N1"));
     QCOMPARE(w.StatusPanels[1]->text(),
              module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
-    QVERIFY(w.StatusPanels[1]->toolTip().isEmpty());
+    QVERIFY(ToolTipText(w.StatusPanels[1]).startsWith(QStringLiteral("设备实际：9600 波特，8N1")));
     QVERIFY(boxes.texts.isEmpty());
   }
 

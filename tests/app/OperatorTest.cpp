@@ -1,12 +1,67 @@
 // What the operator meets around the designed window: the command line's start options, the
 // line's state in status-bar panel 0, a re-plugged device, the saved log and the log file.
+#include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include "AppTestSupport.h"
+#include "LineWatch.h"
+#include "LogPane.h"
+#include "LossScenario.h"
 #include "StartOptions.h"
+#include "UiWait.h"
+
+namespace {
+
+// The kestrum-sim program on a pseudo-terminal behind a fixed link, as an operator runs it.
+class LinkedModule {
+ public:
+  LinkedModule(const QString& link, const QString& inputs) {
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    process_.start(
+        QStringLiteral(KESTRUM_SIM_PROGRAM),
+        {QStringLiteral("--pty"), QStringLiteral("--link"), link, QStringLiteral("--di"), inputs});
+    process_.waitForStarted(5000);
+    QElapsedTimer clock;
+    clock.start();
+    while (!process_.canReadLine() && clock.elapsed() < 5000) process_.waitForReadyRead(50);
+  }
+  ~LinkedModule() { Kill(); }
+  bool Serving() const { return process_.state() == QProcess::Running; }
+  void Kill() {
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.kill();  // no say for the program: its link stays behind, stale
+    process_.waitForFinished(5000);
+  }
+
+ private:
+  QProcess process_;
+};
+
+QStringList Channels(const TfrmRTUTest& window) {
+  return {Cell(window, 1), Cell(window, 2)};
+}
+
+QString Panel(const TfrmRTUTest& window, int panel) {
+  return window.StatusPanels[panel]->text();
+}
+
+// A widget that counts its repaints.
+class PaintCounter : public QWidget {
+ public:
+  int paints = 0;
+
+ protected:
+  void paintEvent(QPaintEvent*) override { ++paints; }
+};
+
+}  // namespace
 
 class OperatorTest : public QObject {
   Q_OBJECT
@@ -33,6 +88,113 @@ class OperatorTest : public QObject {
     QVERIFY(WaitUntil([&] { return !window.StatusPanels[1]->text().isEmpty(); }, 3000));
     QCOMPARE(window.StatusPanels[1]->text(),
              module.Path() + QStringLiteral("打开成功,BaudRate=19200,参数=8E1"));
+  }
+
+  // Panel 0: the line's state in a few characters, the reason of a failed open with its
+  // sentence in the tooltip; panel 1 keeps its texts and tells the read-back settings.
+  void panelZeroShowsTheLineStateAndWhyAnOpenFailed() {
+    TfrmRTUTest window;
+    OpenPort(window, kMissingDevice);
+    QCOMPARE(Panel(window, 0), QStringLiteral("没有这个设备"));
+    QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("找不到串口")));
+    QCOMPARE(Panel(window, 1), kMissingDevice + QStringLiteral("打开失败"));
+    SimulatedModuleOnPty module;
+    OpenPort(window, module.Path(), QStringLiteral("19200"), QStringLiteral("7E2"));
+    QCOMPARE(Panel(window, 0), QStringLiteral("已打开"));
+    QVERIFY(window.StatusPanels[0]->toolTip().isEmpty());
+    QCOMPARE(Panel(window, 1), module.Path() + QStringLiteral("打开成功,BaudRate=19200,参数=7E2"));
+    QVERIFY2(window.StatusPanels[1]->toolTip().contains(QStringLiteral("19200 波特，7E2")),
+             qPrintable(window.StatusPanels[1]->toolTip()));
+  }
+
+  // The module's line hangs up during auto-read: within a second panel 0 says so, with no error
+  // box, and the lost device is let go. Nothing comes back under its name: it stays "lost".
+  void aLostLineIsShownWithoutABoxAndLetGo() {
+    TfrmRTUTest window;
+    ErrorBoxRecorder boxes;
+    InProcessModule module({1, 0});
+    OpenPort(window, module.Path());
+    window.CheckBox2->setChecked(true);
+    QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"01 ", "00 "}; }, 5000));
+    QElapsedTimer clock;
+    module.Pull();
+    clock.start();
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(Panel(window, 0), QStringLiteral("设备已断开"));
+    QVERIFY(WaitUntil([&] { return !window.XMODEM1.Opened(); }, 2000));
+    QTest::qWait(2500);
+    QCOMPARE(Panel(window, 0), QStringLiteral("设备已断开"));
+    QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+  }
+
+  // The simulator is killed during auto-read and a new one starts on the same link: the window
+  // reopens it as a click would (mode frame, panel 1) and the reads go on, without a click.
+  void aDeviceBackUnderTheSameNameIsReopened() {
+    QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("module"));
+    TfrmRTUTest window;
+    ErrorBoxRecorder boxes;
+    auto first = std::make_unique<LinkedModule>(link, QStringLiteral("1,0"));
+    QVERIFY(first->Serving());
+    OpenPort(window, link);
+    window.CheckBox2->setChecked(true);
+    QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"01 ", "00 "}; }, 5000));
+    first->Kill();
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    const qsizetype linesBeforeReturn = window.Memo1->lineCount();
+    LinkedModule second(link, QStringLiteral("0,1"));
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 2500));
+    QCOMPARE(Panel(window, 0), QStringLiteral("已重新打开"));
+    QCOMPARE(Panel(window, 1), link + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
+    QVERIFY(LogTail(window, int(linesBeforeReturn))
+                .contains(QStringLiteral(" 发送：AA 55 00 05 E0 50 00 01 35 ")));
+    QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"00 ", "01 "}; }, 5000));
+    QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+  }
+
+  // After the loss the operator opened something else: the returning device is left alone.
+  void noReopenAfterTheOperatorClickedForSomethingElse() {
+    QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("module"));
+    TfrmRTUTest window;
+    auto first = std::make_unique<LinkedModule>(link, QStringLiteral("1,0"));
+    OpenPort(window, link);
+    QCOMPARE(Panel(window, 0), QStringLiteral("已打开"));
+    first->Kill();
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    OpenPort(window, kMissingDevice);
+    window.Edit1->setText(link);  // the same texts again, but no click
+    LinkedModule second(link, QStringLiteral("0,1"));
+    QTest::qWait(2500);
+    QVERIFY(!window.XMODEM1.Opened());
+    QCOMPARE(Panel(window, 1), kMissingDevice + QStringLiteral("打开失败"));
+  }
+
+  // A sleep keeps its length and runs no tick (the receive poll runs only in the pumps), yet the
+  // window repaints during it; the pump after it runs the tick that fell due.
+  void aSleepRepaintsButRunsNoTimerTick() {
+    PaintCounter widget;
+    widget.resize(50, 50);
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    const int paintsBefore = widget.paints;
+    widget.update();
+    QElapsedTimer clock;
+    clock.start();
+    Sleep(300);
+    const qint64 slept = clock.elapsed();
+    QVERIFY2(slept >= 300 && slept < 400, qPrintable(QString::number(slept)));
+    QCOMPARE(ticks, 0);
+    QVERIFY(widget.paints > paintsBefore);
+    ProcessMessages();
+    QCOMPARE(ticks, 1);  // missed ticks are not queued up
+    QVERIFY(!InsideCommandWait());
   }
 
   void startOptionsLeaveTheDefaultsWhenNotGiven() {

@@ -56,7 +56,7 @@ class WindowTest : public QObject {
     QVERIFY(w.Memo1->testAttribute(Qt::WA_InputMethodEnabled));
     QCOMPARE(w.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     QCOMPARE(w.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    QVERIFY(w.StatusPanels[0]->text().isEmpty());
+    QCOMPARE(w.StatusPanels[0]->text(), QStringLiteral("未打开"));  // the line's state
     QVERIFY(w.StatusPanels[1]->text().isEmpty());
     QCOMPARE(w.StatusPanels[0]->width(), 100);
     QCOMPARE(w.StatusPanels[1]->width(), 200);

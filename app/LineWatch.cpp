@@ -1,0 +1,104 @@
+#include "LineWatch.h"
+
+#include <sys/stat.h>
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "DeviceName.h"
+#include "ErrorReport.h"
+#include "OpenFailureHint.h"
+#include "UiWait.h"
+#include "rtutest.h"
+
+TLineWatch::TLineWatch(TfrmRTUTest& form) : QObject(&form), form_(form) {
+  Show(LineStateText(LineState::Closed), QString());
+  timer_.setInterval(kCheckEveryMs);
+  connect(&timer_, &QTimer::timeout, this, [this] { Check(); });
+  timer_.start();
+}
+
+void TLineWatch::OpenSucceeded() {
+  state_ = reopening_ ? LineState::Reopened : LineState::Open;
+  watchingForReturn_ = false;
+  openTexts_ = TextsNow();
+  Show(LineStateText(state_), QString());
+  form_.StatusPanels[1]->setToolTip(HintAsToolTip(ReadBackSettingsText(form_.XMODEM1)));
+}
+
+void TLineWatch::OpenFailed(const QString& shortText, const QString& why) {
+  watchingForReturn_ = false;
+  if (reopening_) {  // the device came back but would not open: give up, still "lost"
+    Show(LineStateText(LineState::Lost), why);
+    return;
+  }
+  state_ = LineState::Closed;
+  Show(shortText, why);
+}
+
+void TLineWatch::Check() {
+  const xcom::CommDevice* device = form_.XMODEM1.Device();
+  if ((state_ == LineState::Open || state_ == LineState::Reopened) && device != nullptr &&
+      device->DeviceLost())
+    NoticeLoss();
+  // Closing and reopening wait for the idle loop: in the middle of a command (a read-all's
+  // pumps) the port must stay as the command found it.
+  if (state_ != LineState::Lost || InsideCommandWait()) return;
+  LetGoOfLostDevice();
+  WatchForReturn();
+}
+
+void TLineWatch::NoticeLoss() {
+  state_ = LineState::Lost;
+  devicePath_ = QString::fromStdString(xcom::DevicePathForName(form_.XMODEM1.DeviceName()));
+  lostIdentity_ = IdentityOf(devicePath_);
+  seenGone_ = false;
+  watchingForReturn_ = true;
+  Show(LineStateText(LineState::Lost),
+       QStringLiteral("串口 %1 的设备已断开（拔出或挂断）。它以同一名称回来时，"
+                      "将以同样的设置自动重新打开。")
+           .arg(openTexts_.port));
+}
+
+void TLineWatch::LetGoOfLostDevice() {
+  if (form_.XMODEM1.Opened()) Guarded([this] { form_.XMODEM1.CloseDevice(); });
+}
+
+void TLineWatch::WatchForReturn() {
+  if (!watchingForReturn_) return;
+  const std::optional<Identity> now = IdentityOf(devicePath_);
+  if (!now) {
+    seenGone_ = true;
+    return;
+  }
+  // The lost device's own node may linger until its last user lets go: only a name that went
+  // away, or leads somewhere else now, means a device came back.
+  if (!seenGone_ && now == lostIdentity_) return;
+  const QFileInfo file(devicePath_);
+  if (!file.isReadable() || !file.isWritable()) return;  // its permissions are still being set
+  // The operator has typed other texts: the reopen would not be the same click.
+  if (TextsNow() != openTexts_) return;
+  reopening_ = true;
+  form_.Button1->click();
+  reopening_ = false;
+}
+
+void TLineWatch::Show(const QString& text, const QString& why) {
+  form_.StatusPanels[0]->setText(text);
+  form_.StatusPanels[0]->setToolTip(HintAsToolTip(why));
+}
+
+TLineWatch::OpenTexts TLineWatch::TextsNow() const {
+  return {form_.Edit1->text(), form_.ComboBox1->currentText(), form_.ComboBox6->currentText()};
+}
+
+std::optional<TLineWatch::Identity> TLineWatch::IdentityOf(const QString& path) {
+  struct stat status {};
+  if (::stat(path.toLocal8Bit().constData(), &status) != 0 || !S_ISCHR(status.st_mode))
+    return std::nullopt;
+  return Identity{static_cast<unsigned long long>(status.st_rdev),
+                  static_cast<unsigned long long>(status.st_ino)};
+}

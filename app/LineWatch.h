@@ -1,0 +1,64 @@
+#pragma once
+// Watches the open line for the operator: status-bar panel 0 shows its state (closed, open,
+// lost, reopened, or why the last open failed), panel 1's tooltip what the device runs at.
+//
+// A device that goes away (an adapter pulled, the far end of a pseudo-terminal closed) is
+// noticed within a fifth of a second of the line hanging up or a write failing, with no
+// message box. Its handle is then let go, once no command is running, so that the system can
+// give the returning device the same name again. When a device appears again under the name
+// that was open, the line is reopened as a click on "打开串口" with the same texts would,
+// unless the operator has clicked "打开串口" since or changed those texts. If the device does
+// not come back, nothing more happens: panel 0 stays "lost".
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <optional>
+
+#include "LineState.h"
+
+class TfrmRTUTest;
+
+class TLineWatch : public QObject {
+ public:
+  explicit TLineWatch(TfrmRTUTest& form);
+
+  // The open-port command reports its outcome here (`why`: the full sentence).
+  void OpenSucceeded();
+  void OpenFailed(const QString& shortText, const QString& why);
+
+  LineState State() const { return state_; }
+
+  static constexpr int kCheckEveryMs = 200;
+
+ private:
+  // What the device path leads to: a device number and inode, or nothing.
+  struct Identity {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  struct OpenTexts {
+    QString port, baud, format;
+    bool operator==(const OpenTexts&) const = default;
+  };
+
+  void Check();
+  void NoticeLoss();
+  void LetGoOfLostDevice();
+  void WatchForReturn();
+  void Show(const QString& text, const QString& why);
+  OpenTexts TextsNow() const;
+  static std::optional<Identity> IdentityOf(const QString& path);
+
+  TfrmRTUTest& form_;
+  QTimer timer_;
+  LineState state_ = LineState::Closed;
+  bool reopening_ = false;
+  // While lost: what was open, and what has been seen of its name since.
+  bool watchingForReturn_ = false;
+  OpenTexts openTexts_;
+  QString devicePath_;
+  std::optional<Identity> lostIdentity_;
+  bool seenGone_ = false;
+};
