@@ -78,7 +78,9 @@ TEST(KestrumOnPty, ReadsSwitchesAndChecksTheModule) {
 
   Outcome mode = Kestrum({"-p", port, "mode", "data-centre"});
   EXPECT_EQ(mode.code, ExitCode::kSuccess);
+  EXPECT_EQ(mode.out, "mode data-centre ok\n");
   EXPECT_TRUE(module.sim->WaitFor([](const auto& c) { return c.mode_frames == 1; }, 5s));
+  EXPECT_EQ(module.sim->State().mode, kestrum_sim::DeviceMode::kDataCentre);
   Outcome watch = Kestrum({"-p", port, "-q", "watch", "--interval", "30", "--count", "3"});
   EXPECT_EQ(watch.out, "");
   EXPECT_GE(watch.took, 60ms);
@@ -110,13 +112,15 @@ TEST(KestrumOnPty, NoValidReplyEndsInExitThreeAfterEveryAttempt) {
   EXPECT_NE(wrongAddress.err.find("no valid reply from address 7 after 3 attempts"),
             std::string::npos)
       << wrongAddress.err;
+  EXPECT_EQ(wrongAddress.err.find("CRC"), std::string::npos);  // silence is no corrupt reply
 
   kestrum_sim::FaultOptions corrupt;
   corrupt.corrupt = 1.0;
   module.sim->SetFaults(corrupt);
-  Outcome crc = Kestrum({"-p", module.pty.SlavePath(), "-t", "200", "-r", "1", "read"});
+  Outcome crc = Kestrum({"-p", module.pty.SlavePath(), "-t", "1000", "-r", "1", "read"});
   EXPECT_EQ(crc.code, ExitCode::kNoReply);
-  EXPECT_NE(crc.err.find("after 2 attempts (200 ms each), 2 replies with a CRC error"),
+  EXPECT_LT(crc.took, 1000ms);  // a corrupt reply is over at the silence after it
+  EXPECT_NE(crc.err.find("after 2 attempts (1000 ms each), 2 replies with a CRC error"),
             std::string::npos)
       << crc.err;
 
