@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <memory>
 #include <sstream>
@@ -113,6 +114,11 @@ TEST(KestrumOnPty, NoValidReplyEndsInExitThreeAfterEveryAttempt) {
             std::string::npos)
       << wrongAddress.err;
   EXPECT_EQ(wrongAddress.err.find("CRC"), std::string::npos);  // silence is no corrupt reply
+  // A check without replies fails at its first step and says so.
+  Outcome check = Kestrum({"-p", module.pty.SlavePath(), "-a", "7", "-t", "50", "-r", "0", "check",
+                           "--expect-di", "1,0"});
+  EXPECT_EQ(check.code, ExitCode::kNoReply);
+  EXPECT_EQ(check.out, "inputs FAIL\ncheck FAIL\n");
 
   kestrum_sim::FaultOptions corrupt;
   corrupt.corrupt = 1.0;
@@ -171,7 +177,10 @@ TEST(KestrumOnPty, SeveralPortsAtOnceOneDeadOneMissing) {
   const std::string live = "{\"port\":\"" + first.pty.SlavePath() +
                            "\",\"address\":100,\"command\":\"read\",\"values\":{\"DI1\":1,"
                            "\"DI2\":0,\"DO1\":0,\"DO2\":0},\"round_trip_ms\":";
-  EXPECT_NE(run.out.find(live), std::string::npos) << run.out;
+  const auto at = run.out.find(live);
+  ASSERT_NE(at, std::string::npos) << run.out;
+  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(run.out[at + live.size()])));
+  EXPECT_NE(run.out.find(",\"error\":null}\n", at), std::string::npos);
   EXPECT_NE(run.out.find("{\"port\":\"" + dead.SlavePath() +
                          "\",\"address\":100,\"command\":\"read\",\"values\":{},"
                          "\"round_trip_ms\":null,\"error\":\"no valid reply"),
