@@ -1,5 +1,5 @@
-// build/bin/kestrum as a program: --help, --version, usage errors, and Ctrl-C releasing the
-// port.
+// build/bin/kestrum as a program: usage errors, a port that cannot be opened, and Ctrl-C
+// releasing the port. (--help, --version and the man page: tests/packaging.)
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,11 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,13 +84,7 @@ class Program {
   kestrum_sim::UniqueFd out_, err_;
 };
 
-TEST(KestrumProgram, HelpVersionAndUsageErrors) {
-  Program help({"--help"});
-  EXPECT_EQ(help.Wait(), 0);
-  EXPECT_EQ(help.Rest(false).rfind("Usage: kestrum [options] COMMAND", 0), 0u);
-  Program version({"--version"});
-  EXPECT_EQ(version.Wait(), 0);
-  EXPECT_EQ(version.Rest(false).rfind("kestrum ", 0), 0u);
+TEST(KestrumProgram, UsageErrorsAndAPortThatIsNoSerialLine) {
   Program wrong({"-p", "/dev/null", "relay", "3", "on"});
   EXPECT_EQ(wrong.Wait(), 2);
   EXPECT_EQ(wrong.Rest(false), "");  // nothing but results on standard output
@@ -103,50 +93,6 @@ TEST(KestrumProgram, HelpVersionAndUsageErrors) {
   EXPECT_EQ(notSerial.Wait(), 4);
   EXPECT_NE(notSerial.Rest(true).find("/dev/null: cannot open: not a serial device"),
             std::string::npos);
-}
-
-// Every option and command of --help is in the man page, and the man page names no other.
-TEST(KestrumProgram, ManPageAgreesWithHelp) {
-  Program help({"--help"});
-  ASSERT_EQ(help.Wait(), 0);
-  const std::string helpText = help.Rest(false);
-  std::ifstream file(KESTRUM_MAN_PAGE);
-  std::stringstream page;
-  page << file.rdbuf();
-  // The examples run other programs too: their options do not count.
-  const std::string sections = page.str().substr(0, page.str().find(".SH EXAMPLES"));
-  std::string man;  // roff writes a minus as "\-" and changes fonts with "\fB", "\fR", "\fI"
-  for (std::size_t i = 0; i < sections.size(); ++i) {
-    if (sections.compare(i, 2, "\\-") == 0) continue;
-    if (sections.compare(i, 2, "\\f") == 0) {
-      man += ' ';
-      i += 2;
-      continue;
-    }
-    man += sections[i];
-  }
-  // Every "--name" and every "-x" that stands alone as a word.
-  const auto options = [](const std::string& text) {
-    std::set<std::string> found;
-    const auto isName = [](char c) {
-      return std::islower(static_cast<unsigned char>(c)) || c == '-';
-    };
-    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-      if (text[i] != '-' || (i > 0 && !std::isspace(static_cast<unsigned char>(text[i - 1])) &&
-                             text[i - 1] != '[' && text[i - 1] != ','))
-        continue;
-      std::size_t end = i + 1;
-      while (end < text.size() && isName(text[end])) ++end;
-      const std::string word = text.substr(i, end - i);
-      if (word.starts_with("--") ? word.size() > 2 : word.size() == 2) found.insert(word);
-      i = end;
-    }
-    return found;
-  };
-  EXPECT_EQ(options(helpText), options(man));
-  for (const char* command :
-       {"read", "relay N on|off", "watch", "mode control|data-centre", "check"})
-    EXPECT_NE(helpText.find(command), std::string::npos) << command;
 }
 
 TEST(KestrumProgram, CtrlCEndsAtOnceAndReleasesThePort) {
