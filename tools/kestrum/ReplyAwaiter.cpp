@@ -72,8 +72,9 @@ ByteString ReplyAwaiter::Take(std::chrono::microseconds wait) {
 }
 
 void ReplyAwaiter::Discard() {
+  // Bounded: a line that never stops sending (noise, a streaming peer) must not hold us here.
   ByteString stale;
-  while (port_.ReadString(stale))
+  for (int round = 0; round < 16 && port_.ReadString(stale); ++round)
     if (onReceived_) onReceived_(stale);
 }
 
