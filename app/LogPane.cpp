@@ -778,6 +778,11 @@ void TLogPane::contextMenuEvent(QContextMenuEvent* e) {
   });
   menu.addSeparator();
   add("Select All", QKeySequence::SelectAll, !store_.isEmpty(), [this] { selectAll(); });
+  menu.addSeparator();
+  QAction* save =
+      menu.addAction(QStringLiteral("保存日志…\t") +
+                     QKeySequence(QKeySequence::Save).toString(QKeySequence::NativeText));
+  connect(save, &QAction::triggered, this, &TLogPane::saveRequested);
   menu.exec(e->globalPos());
 }
 

@@ -79,6 +79,8 @@ class TLogPane : public QAbstractScrollArea {
   QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
  signals:
+  // The operator chose "保存日志…" in the context menu.
+  void saveRequested();
   // The number of lines changed (an append to an empty pane does not change it).
   void lineCountChanged(qsizetype count);
 

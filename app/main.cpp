@@ -1,5 +1,8 @@
 // The program's start routine: the command line, the application object, the one main window,
 // the event loop.
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 
 #include "EndSignals.h"
@@ -19,6 +22,11 @@ int main(int argc, char** argv) {
   // Qt's own options are not taken: the application sees the program name only.
   int applicationArgc = 1;
   TApplication application(applicationArgc, argv);
+  // Qt's own texts (the log pane's Copy, Paste, ..., the file dialog) in the system's language.
+  QTranslator qtTexts;
+  if (qtTexts.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    application.installTranslator(&qtTexts);
   // Created before the window, so a signal ends the event loop and the window is then
   // destroyed as after a normal close (its port closed).
   TEndSignals endSignals;

@@ -23,6 +23,7 @@
 #include "ErrorReport.h"
 #include "LineWatch.h"
 #include "LogPane.h"
+#include "LogSaving.h"
 #include "OpenFailureHint.h"
 #include "UiWait.h"
 #include "gbktext.h"
@@ -181,6 +182,7 @@ TfrmRTUTest::TfrmRTUTest() {
   lineWatch = new TLineWatch(*this);
   ConfigurePort();
   BindEvents();
+  InstallLogSaving(*this);
   FormCreate(this);
 }
 
@@ -474,6 +476,7 @@ void TfrmRTUTest::FormCreate(QObject*) {
 
 void TfrmRTUTest::AppendLogLine(const QString& line) {
   Memo1->AppendLine(line);
+  if (onLogLine) onLogLine(line);
 }
 
 void TfrmRTUTest::ShowChannelValue(int row, const QString& text) {

@@ -10,6 +10,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 
 #include "ByteString.h"
 #include "SyncBridge.h"
@@ -72,6 +73,8 @@ class TfrmRTUTest : public QWidget {
   void ShowChannelValue(int row, const QString& text);
   // Appends one whole line at the end of the log pane.
   void AppendLogLine(const QString& line);
+  // Called with every line appended (the log file of --log-file).
+  std::function<void(const QString&)> onLogLine;
 
   // Protocol state.
   std::int32_t SlaveAddress = 100;

@@ -13,6 +13,7 @@ set -euo pipefail
 run_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-wqy-microhei
+  qt6-translations-l10n
 )
 test_packages=(
   "${run_packages[@]}"

@@ -3,16 +3,21 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include "AppTestSupport.h"
 #include "LineWatch.h"
+#include "LogFile.h"
 #include "LogPane.h"
+#include "LogSaving.h"
 #include "LossScenario.h"
 #include "StartOptions.h"
 #include "UiWait.h"
@@ -143,14 +148,54 @@ class OperatorTest : public QObject {
     first->Kill();
     QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
     const qsizetype linesBeforeReturn = window.Memo1->lineCount();
+    QElapsedTimer sinceReturn;
     LinkedModule second(link, QStringLiteral("0,1"));
+    sinceReturn.start();
     QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 2500));
+    qInfo("reopened %lld ms after the device returned", sinceReturn.elapsed());
     QCOMPARE(Panel(window, 0), QStringLiteral("已重新打开"));
     QCOMPARE(Panel(window, 1), link + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
     QVERIFY(LogTail(window, int(linesBeforeReturn))
                 .contains(QStringLiteral(" 发送：AA 55 00 05 E0 50 00 01 35 ")));
     QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"00 ", "01 "}; }, 5000));
+    qInfo("first decoded reply %lld ms after the device returned", sinceReturn.elapsed());
     QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+  }
+
+  // The saved log and the log file hold the pane's lines as UTF-8, one per line; the log file
+  // has each line as soon as it is shown. An unwritable log file is reported once.
+  void theLogIsSavedAndKeptLineByLine() {
+    QTemporaryDir folder;
+    TfrmRTUTest window;
+    const QString kept = folder.filePath(QStringLiteral("kept.log"));
+    KeepLogFile(window, kept);
+    window.AppendLogLine(QStringLiteral("第一行 DI1=01"));
+    QFile reader(kept);
+    QVERIFY(reader.open(QIODevice::ReadOnly));
+    QCOMPARE(reader.readAll(), QStringLiteral("第一行 DI1=01\n").toUtf8());  // flushed at once
+    window.AppendLogLine(QStringLiteral("second"));
+    QCOMPARE(reader.readAll(), QByteArray("second\n"));
+
+    const QString saved = folder.filePath(QStringLiteral("saved.log"));
+    QVERIFY(SaveLogPane(window, saved));
+    QFile savedFile(saved);
+    QVERIFY(savedFile.open(QIODevice::ReadOnly));
+    QCOMPARE(savedFile.readAll(), QStringLiteral("第一行 DI1=01\nsecond\n").toUtf8());
+    QVERIFY(QFileInfo(DefaultSavedLogPath())
+                .fileName()
+                .contains(QRegularExpression(QStringLiteral("^rtutest-\\d{8}-\\d{6}\\.log$"))));
+
+    int reports = 0;
+    TLogFile broken(folder.filePath(QStringLiteral("no-such-folder/x.log")),
+                    [&](const QString&) { ++reports; });
+    broken.Append(QStringLiteral("a"));
+    broken.Append(QStringLiteral("b"));
+    QCOMPARE(reports, 1);
+    KeepLogFile(window, folder.filePath(QStringLiteral("no-such-folder/y.log")));
+    window.AppendLogLine(QStringLiteral("the window goes on"));
+    QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("无法写入日志文件")));
+    QCOMPARE(window.Memo1->lineText(window.Memo1->lineCount() - 1),
+             QStringLiteral("the window goes on"));
   }
 
   // After the loss the operator opened something else: the returning device is left alone.
