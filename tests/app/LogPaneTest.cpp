@@ -447,7 +447,7 @@ class LogPaneTest : public QObject {
     QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(10, 10),
                               pane->viewport()->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(pane->viewport(), &request);
-    QCOMPARE(captions, (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All"}));
+    QCOMPARE(captions, (QStringList{"Cut", "Copy", "Paste", "Delete", "Select All", "保存日志…"}));
     QCOMPARE(enabled[1], false);  // nothing selected to copy yet
     QCOMPARE(enabled[4], true);
     QCOMPARE(pane->selectedText(), QStringLiteral("DI1=01 \nDI2=00 "));
