@@ -25,6 +25,7 @@
 #include "LogPane.h"
 #include "LogSaving.h"
 #include "OpenFailureHint.h"
+#include "PortCompletion.h"
 #include "UiWait.h"
 #include "gbktext.h"
 #include "hextext.h"
@@ -183,6 +184,7 @@ TfrmRTUTest::TfrmRTUTest() {
   ConfigurePort();
   BindEvents();
   InstallLogSaving(*this);
+  InstallPortCompletion(Edit1, SystemPortFolders());
   FormCreate(this);
 }
 

@@ -1,7 +1,10 @@
 // What the operator meets around the designed window: the command line's start options, the
 // line's state in status-bar panel 0, a re-plugged device, the saved log and the log file.
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +22,7 @@
 #include "LogPane.h"
 #include "LogSaving.h"
 #include "LossScenario.h"
+#include "PortCompletion.h"
 #include "StartOptions.h"
 #include "UiWait.h"
 
@@ -214,6 +218,40 @@ class OperatorTest : public QObject {
     QTest::qWait(2500);
     QVERIFY(!window.XMODEM1.Opened());
     QCOMPARE(Panel(window, 1), kMissingDevice + QStringLiteral("打开失败"));
+  }
+
+  // Typing the start of a file name lists the matching devices in a popup wide enough for the
+  // whole path; Down lists all; Enter takes the highlighted one; the box is not opened by it.
+  void thePortBoxCompletesFromTheDevicesPresent() {
+    QTemporaryDir tree;
+    PortFolders folders{tree.filePath("by-id").toStdString(), tree.filePath("dev").toStdString(),
+                        tree.filePath("sys").toStdString(), std::string()};
+    const QString longName = QStringLiteral("usb-Some_Vendor_USB-RS485_Cable_A1B2C3D4-if00-port0");
+    QDir(tree.path()).mkpath(QStringLiteral("by-id"));
+    QDir(tree.path()).mkpath(QStringLiteral("dev"));
+    QDir(tree.path()).mkpath(QStringLiteral("sys/ttyUSB0/device/driver"));
+    QFile::link(QStringLiteral("/dev/null"), tree.filePath("by-id/" + longName));
+    QFile::link(QStringLiteral("/dev/null"), tree.filePath("dev/ttyUSB0"));
+    QLineEdit edit(QStringLiteral("COM1"));
+    edit.resize(62, 24);
+    InstallPortCompletion(&edit, folders);
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    edit.clear();
+    QTest::keyClicks(&edit, QStringLiteral("ttyU"));
+    QAbstractItemView* popup = edit.completer()->popup();
+    QVERIFY(popup->isVisible());
+    QCOMPARE(popup->model()->rowCount(), 1);
+    QCOMPARE(edit.text(), QStringLiteral("ttyU"));  // typed text stays until one is taken
+    popup->hide();
+    QTest::keyClick(&edit, Qt::Key_Down);
+    QVERIFY(popup->isVisible());
+    QCOMPARE(popup->model()->rowCount(), 2);
+    QVERIFY(popup->width() > popup->fontMetrics().horizontalAdvance(longName));
+    QCOMPARE(edit.width(), 62);
+    QTest::keyClick(popup, Qt::Key_Down);
+    QTest::keyClick(popup, Qt::Key_Return);
+    QCOMPARE(edit.text(), tree.filePath("by-id/" + longName));
   }
 
   // A sleep keeps its length and runs no tick (the receive poll runs only in the pumps), yet the
