@@ -125,13 +125,15 @@ TEST(PosixOpenFailure, OnlySerialLinesAreOpenedAndOthersNotEvenTouched) {
 
 TEST(PosixOpenFailure, TheProcesssOwnTerminalIsRefusedUnderAnyName) {
   ptytest::PtyPair pty;
+  ptytest::PtyPair output;  // a terminal on standard output that is not the controlling one
   const pid_t child = ::fork();
   if (child == 0) {
     // A session whose controlling terminal and standard input are the pty's slave.
     ::setsid();
     const int own = ::open(pty.SlavePath().c_str(), O_RDWR);
     if (own < 0 || ::ioctl(own, TIOCSCTTY, 0) != 0 || ::dup2(own, 0) != 0) _exit(2);
-    for (const char* name : {"/dev/tty", "/dev/stdin", "/proc/self/fd/0"})
+    if (::dup2(output.SlaveFd(), 1) != 1) _exit(2);
+    for (const char* name : {"/dev/tty", "/dev/stdin", "/proc/self/fd/0", "/dev/stdout"})
       if (OpenPlatformDevice(name) || LastOpenFailure().reason != OpenFailure::NotSerialDevice)
         _exit(3);
     _exit(OpenPlatformDevice(pty.SlavePath()) ? 4 : 0);
