@@ -34,6 +34,8 @@
 #include "responsedecoder.h"
 #include "slaveaddress.h"
 
+using namespace modbus;  // the protocol layer
+
 using namespace xcom;
 
 TfrmRTUTest* frmRTUTest = nullptr;

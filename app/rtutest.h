@@ -81,7 +81,7 @@ class TfrmRTUTest : public QWidget {
   std::int32_t DeviceMode = -1;  // -1 not yet set, 0 control mode, 1 data-centre mode
   bool ReadingOutputs = false;
   // The requests still waiting for a reply, and what each received block means.
-  ReplyReader replyReader;
+  modbus::ReplyReader replyReader;
 
   // The port component and the controls, named as designed.
   TSyncBridge syncBridge;  // outlives XMODEM1: its deliveries run on this thread
@@ -150,7 +150,7 @@ extern TfrmRTUTest* frmRTUTest;
 void SendAndLog(const ByteString& frame);
 void SwitchToControlMode();
 void SwitchToDataCenterMode();
-void ShowDecodedResponse(const DecodedResponse& decoded);
+void ShowDecodedResponse(const modbus::DecodedResponse& decoded);
 
 // "<short date> <long time>" in the system's formats, the head of every traffic line. The long
 // time is shown without a time-zone designator, in the locale's order and separators.

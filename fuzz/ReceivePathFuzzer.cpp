@@ -12,6 +12,8 @@
 #include "requestframes.h"
 #include "responsedecoder.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 void Check(bool condition) {

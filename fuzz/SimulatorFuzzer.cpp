@@ -10,6 +10,8 @@
 #include "SimulatedModule.h"
 #include "modbuscrc.h"
 
+using namespace modbus;  // the protocol layer
+
 using namespace kestrum_sim;
 
 namespace {

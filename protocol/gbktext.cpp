@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
+namespace modbus {
+
 namespace {
 
 // Owns one conversion descriptor.
@@ -61,3 +63,5 @@ ByteString GbkBytesOf(std::string_view utf8) {
   }
   return out;
 }
+
+}  // namespace modbus

@@ -5,6 +5,10 @@
 
 #include "ByteString.h"
 
+namespace modbus {
+
 // Converts UTF-8 text to GBK. A character GBK cannot hold, and a malformed UTF-8 sequence,
 // becomes one '?'. Nothing is added (no terminator).
 ByteString GbkBytesOf(std::string_view utf8);
+
+}  // namespace modbus

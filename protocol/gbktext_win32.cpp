@@ -14,6 +14,8 @@
 
 #include "gbktext.h"
 
+namespace modbus {
+
 namespace {
 
 constexpr UINT kGbkCodePage = 936;
@@ -105,3 +107,5 @@ ByteString GbkBytesOf(std::string_view utf8) {
   }
   return out;
 }
+
+}  // namespace modbus

@@ -1,5 +1,7 @@
 #include "hextext.h"
 
+namespace modbus {
+
 namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 }
@@ -18,3 +20,5 @@ std::string BytesToHexText(const ByteString& data) {
   }
   return text;
 }
+
+}  // namespace modbus

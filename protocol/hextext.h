@@ -5,8 +5,12 @@
 
 #include "ByteString.h"
 
+namespace modbus {
+
 // Two uppercase hex digits of `value` (0..255).
 std::string ByteToHex(unsigned value);
 
 // Two digits and one space per byte: {01, 03, 0A} gives "01 03 0A ".
 std::string BytesToHexText(const ByteString& data);
+
+}  // namespace modbus

@@ -1,5 +1,7 @@
 #include "linesettingtext.h"
 
+namespace modbus {
+
 namespace {
 
 struct KnownRate {
@@ -37,3 +39,5 @@ CharacterFormat CharacterFormatFromText(std::u32string_view text) {
   if (at(2) == U'2') format.stopBits = 2;
   return format;
 }
+
+}  // namespace modbus

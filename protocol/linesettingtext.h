@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+namespace modbus {
+
 // A rate the rate box knows. `custom` rates are set through the custom route with `rate` as
 // the value, even where a member of their own exists (14400).
 struct BaudRateChoice {
@@ -32,3 +34,5 @@ struct CharacterFormat {
 
 // `text` holds characters (not bytes), so that a character beyond ASCII counts as one.
 CharacterFormat CharacterFormatFromText(std::u32string_view text);
+
+}  // namespace modbus

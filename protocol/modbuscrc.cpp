@@ -1,5 +1,7 @@
 #include "modbuscrc.h"
 
+namespace modbus {
+
 static_assert(CrcTable[1] == 0xC0C1 && CrcTable[7] == 0xC241 && CrcTable[255] == 0x4040);
 
 std::uint16_t ModbusCrc16Value(const std::uint8_t* data, std::size_t size) {
@@ -25,3 +27,5 @@ bool HasValidCrc(const ByteString& frame) {
   const std::uint16_t crc = ModbusCrc16Value(frame.data(), n - 2);
   return frame[n - 2] == (crc & 0xFF) && frame[n - 1] == (crc >> 8);
 }
+
+}  // namespace modbus

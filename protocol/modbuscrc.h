@@ -6,12 +6,15 @@
 
 #include "ByteString.h"
 
+namespace modbus {
+
 namespace detail {
 constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
   std::array<std::uint16_t, 256> table{};
   for (unsigned i = 0; i < 256; ++i) {
     std::uint16_t c = static_cast<std::uint16_t>(i);
-    for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? static_cast<std::uint16_t>((c >> 1) ^ 0xA001) : c >> 1;
+    for (int bit = 0; bit < 8; ++bit)
+      c = (c & 1) ? static_cast<std::uint16_t>((c >> 1) ^ 0xA001) : c >> 1;
     table[i] = c;
   }
   return table;
@@ -32,3 +35,5 @@ ByteString WithCrc(ByteString frame);
 
 // True when the last two bytes of `frame` are the CRC of the bytes before them.
 bool HasValidCrc(const ByteString& frame);
+
+}  // namespace modbus

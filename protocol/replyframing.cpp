@@ -5,6 +5,8 @@
 
 #include "modbuscrc.h"
 
+namespace modbus {
+
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
@@ -188,3 +190,5 @@ std::string FunctionCodeText(std::uint8_t function) {
       return Numbered("function", base);
   }
 }
+
+}  // namespace modbus

@@ -18,6 +18,8 @@
 
 #include "ByteString.h"
 
+namespace modbus {
+
 // A reply's function code has this bit set when the slave refuses the request (exception reply:
 // address, function | 0x80, exception code, CRC).
 inline constexpr std::uint8_t kExceptionFlag = 0x80;
@@ -79,3 +81,5 @@ std::string ExceptionCodeText(std::uint8_t code);
 // The function code in words ("read holding registers", "write multiple registers", ...),
 // without the exception bit; an unknown code gives "function NN" (NN in hex).
 std::string FunctionCodeText(std::uint8_t function);
+
+}  // namespace modbus

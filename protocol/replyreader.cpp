@@ -6,6 +6,8 @@
 #include "replyframing.h"
 #include "requestframes.h"
 
+namespace modbus {
+
 namespace {
 
 bool IsRequest(const ByteString& frame) {
@@ -77,3 +79,5 @@ DecodedResponse ReplyReader::ReadReply(const ByteString& reply, std::uint8_t sla
   if (StartRegister(request) == kOutputBlockRegister) return DecodeResponse(reply, true);
   return {};
 }
+
+}  // namespace modbus

@@ -14,6 +14,8 @@
 #include "ByteString.h"
 #include "responsedecoder.h"
 
+namespace modbus {
+
 class ReplyReader {
  public:
   using Clock = std::chrono::steady_clock;
@@ -52,3 +54,5 @@ class ReplyReader {
   std::deque<Waiting> waiting_;
   ByteString lastSent_;
 };
+
+}  // namespace modbus

@@ -2,6 +2,8 @@
 
 #include "modbuscrc.h"
 
+namespace modbus {
+
 namespace {
 
 std::uint8_t AddressByte(std::int32_t slaveAddress) {
@@ -43,3 +45,5 @@ ByteString ModeFrame(int mode) {
   frame.push_back(static_cast<std::uint8_t>(sum & 0xFF));
   return frame;
 }
+
+}  // namespace modbus

@@ -6,6 +6,8 @@
 
 #include "ByteString.h"
 
+namespace modbus {
+
 // Holding registers of the module.
 inline constexpr std::uint16_t kInputBlockRegister = 0x0010;   // DI0, DI1
 inline constexpr std::uint16_t kOutputBlockRegister = 0x0014;  // relay 1, relay 2
@@ -32,3 +34,5 @@ ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, b
 inline constexpr int kControlMode = 0;
 inline constexpr int kDataCenterMode = 1;
 ByteString ModeFrame(int mode);
+
+}  // namespace modbus

@@ -7,6 +7,8 @@
 #include "modbuscrc.h"
 #include "replyframing.h"
 
+namespace modbus {
+
 bool IsLoggedBlock(const ByteString& block) {
   return std::any_of(block.begin(), block.end(), [](std::uint8_t byte) { return byte > 0x20; });
 }
@@ -47,3 +49,5 @@ DecodedResponse DecodeExceptionReply(const ByteString& frame) {
                      ")，异常码" + ByteToHex(frame[2]) + " (" + ExceptionCodeText(frame[2]) + ")";
   return result;
 }
+
+}  // namespace modbus

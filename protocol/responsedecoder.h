@@ -7,6 +7,8 @@
 
 #include "ByteString.h"
 
+namespace modbus {
+
 // A block is logged when it holds at least one byte above 0x20 (it is not empty once the
 // leading and trailing bytes of 0x20 or below are trimmed). The log shows the whole block.
 bool IsLoggedBlock(const ByteString& block);
@@ -53,3 +55,5 @@ DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs);
 // function and the exception in words:
 // "异常应答：功能码10 (write multiple registers)，异常码02 (illegal data address)".
 DecodedResponse DecodeExceptionReply(const ByteString& frame);
+
+}  // namespace modbus

@@ -1,5 +1,7 @@
 #include "slaveaddress.h"
 
+namespace modbus {
+
 namespace {
 
 int HexDigit(char c) {
@@ -43,3 +45,5 @@ std::optional<std::int32_t> SlaveAddressFromText(std::string_view text) {
   const std::uint32_t value = negative ? 0u - bits : bits;
   return static_cast<std::int32_t>(value);
 }
+
+}  // namespace modbus

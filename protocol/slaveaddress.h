@@ -7,7 +7,11 @@
 #include <optional>
 #include <string_view>
 
+namespace modbus {
+
 // The value, or nothing when the text is empty, not a number, has trailing characters (a
 // trailing space included) or lies outside the signed 32-bit range. Hexadecimal digits may
 // fill all 32 bits and are taken as two's complement ("$FFFFFFFF" is -1).
 std::optional<std::int32_t> SlaveAddressFromText(std::string_view text);
+
+}  // namespace modbus

@@ -33,6 +33,8 @@
 #include "modbuscrc.h"
 #include "replyframing.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 using testsupport::ResidentKiB;

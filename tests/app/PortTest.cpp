@@ -13,6 +13,8 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+
+using namespace modbus;  // the protocol layer
 #include "PtyPair.h"
 #include "modbuscrc.h"
 

@@ -7,6 +7,8 @@
 #include "linesettingtext.h"
 #include "modbuscrc.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum {
 namespace {
 

@@ -15,6 +15,8 @@
 #include "Simulator.h"
 #include "modbuscrc.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum {
 namespace {
 

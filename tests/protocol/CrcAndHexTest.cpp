@@ -6,6 +6,8 @@
 #include "hextext.h"
 #include "modbuscrc.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 const auto Hex = testsupport::HexBytes;

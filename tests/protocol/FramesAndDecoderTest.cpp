@@ -12,6 +12,8 @@
 #include "responsedecoder.h"
 #include "slaveaddress.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 const auto Hex = testsupport::HexBytes;

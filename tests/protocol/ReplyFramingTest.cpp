@@ -9,6 +9,8 @@
 #include "replyframing.h"
 #include "requestframes.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 ByteString Hex(const std::string& text) {

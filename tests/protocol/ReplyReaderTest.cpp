@@ -6,6 +6,8 @@
 #include "replyreader.h"
 #include "requestframes.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 using Outcome = DecodedResponse::Outcome;

@@ -9,6 +9,8 @@
 #include "FaultInjector.h"
 #include "SimTestSupport.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 using kestrum_sim::FaultInjector;

@@ -4,6 +4,8 @@
 #include "RequestFramer.h"
 #include "SimTestSupport.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 using kestrum_sim::FramerEvent;

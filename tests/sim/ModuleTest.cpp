@@ -4,6 +4,8 @@
 #include "SimTestSupport.h"
 #include "SimulatedModule.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 using kestrum_sim::DeviceMode;

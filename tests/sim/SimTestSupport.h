@@ -81,7 +81,7 @@ inline ByteString ReadQuiet(int fd, std::chrono::milliseconds quiet = 300ms) {
 }
 
 inline std::string Hex(const ByteString& bytes) {
-  return BytesToHexText(bytes);
+  return modbus::BytesToHexText(bytes);
 }
 
 // The simulator's counters reach a state (waiting up to 5 s: a reply can be read by the test a
@@ -103,19 +103,21 @@ inline ::testing::AssertionResult Counts(
 
 // Request frames as the tool builds them.
 inline ByteString ReadRequest(std::uint8_t address, std::uint16_t start, std::uint16_t count) {
-  return WithCrc({address, 0x03, static_cast<std::uint8_t>(start >> 8),
-                  static_cast<std::uint8_t>(start & 0xFF), static_cast<std::uint8_t>(count >> 8),
-                  static_cast<std::uint8_t>(count & 0xFF)});
+  return modbus::WithCrc({address, 0x03, static_cast<std::uint8_t>(start >> 8),
+                          static_cast<std::uint8_t>(start & 0xFF),
+                          static_cast<std::uint8_t>(count >> 8),
+                          static_cast<std::uint8_t>(count & 0xFF)});
 }
 inline ByteString RelayRequest(std::uint8_t address, std::uint8_t reg, std::uint8_t value) {
-  return WithCrc({address, 0x10, 0x00, reg, 0x00, 0x01, 0x02, 0x00, value});
+  return modbus::WithCrc({address, 0x10, 0x00, reg, 0x00, 0x01, 0x02, 0x00, value});
 }
 // The standard reply to a two-register read.
 inline ByteString TwoRegisterReply(std::uint8_t address, std::uint16_t first,
                                    std::uint16_t second) {
-  return WithCrc({address, 0x03, 0x04, static_cast<std::uint8_t>(first >> 8),
-                  static_cast<std::uint8_t>(first & 0xFF), static_cast<std::uint8_t>(second >> 8),
-                  static_cast<std::uint8_t>(second & 0xFF)});
+  return modbus::WithCrc({address, 0x03, 0x04, static_cast<std::uint8_t>(first >> 8),
+                          static_cast<std::uint8_t>(first & 0xFF),
+                          static_cast<std::uint8_t>(second >> 8),
+                          static_cast<std::uint8_t>(second & 0xFF)});
 }
 
 // The simulator on the master of a pseudo-terminal, the test on its slave path.

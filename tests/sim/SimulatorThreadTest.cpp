@@ -8,6 +8,8 @@
 
 #include "SimTestSupport.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace {
 
 using kestrum_sim::Counters;

@@ -5,6 +5,8 @@
 #include "SimulatedModule.h"
 #include "modbuscrc.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum_sim {
 
 std::chrono::microseconds SilenceFor(const LineSettings& line) {

@@ -3,6 +3,8 @@
 #include "hextext.h"
 #include "modbuscrc.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum_sim {
 
 namespace {

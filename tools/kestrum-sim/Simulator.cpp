@@ -14,6 +14,8 @@
 
 #include "hextext.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum_sim {
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include "slaveaddress.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum {
 namespace {
 

@@ -16,9 +16,9 @@ enum class Command { kRead, kRelay, kWatch, kMode, kCheck };
 struct Invocation {
   Command command = Command::kRead;
   std::vector<std::string> ports;
-  BaudRateChoice baud;  // 9600
+  modbus::BaudRateChoice baud;  // 9600
   int dataBits = 8;
-  FormatParity parity = FormatParity::None;
+  modbus::FormatParity parity = modbus::FormatParity::None;
   int stopBits = 1;
   std::uint8_t address = 100;  // low 8 bits of what was given
   unsigned timeoutMs = 500;    // per reply

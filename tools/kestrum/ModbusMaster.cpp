@@ -4,6 +4,8 @@
 
 #include "replyframing.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum {
 namespace {
 

@@ -5,6 +5,8 @@
 #include "hextext.h"
 #include "requestframes.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum {
 namespace {
 

@@ -5,6 +5,8 @@
 #include "OpenFailure.h"
 #include "SystemError.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum {
 namespace {
 

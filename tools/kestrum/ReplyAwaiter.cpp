@@ -5,6 +5,8 @@
 
 #include "replyframing.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum {
 namespace {
 

@@ -7,6 +7,8 @@
 
 #include "hextext.h"
 
+using namespace modbus;  // the protocol layer
+
 namespace kestrum {
 namespace {
 
