@@ -2,8 +2,6 @@
 
 #include <QTextDocument>
 
-#include "SystemError.h"
-
 namespace {
 
 // The name as the hint quotes it: a name of thousands of characters would make a tooltip
@@ -17,9 +15,9 @@ QString Quoted(const QString& deviceName) {
   return QStringLiteral("“") + shown + QStringLiteral("”");
 }
 
-QString SystemText(int error) {
-  const QString text = QString::fromLocal8Bit(xcom::SystemErrorText(error)).trimmed();
-  return text.isEmpty() ? QStringLiteral("系统错误 %1").arg(error) : text;
+QString SystemText(const xcom::OpenFailureInfo& failure) {
+  const QString text = QString::fromLocal8Bit(xcom::OpenFailureSystemText(failure)).trimmed();
+  return text.isEmpty() ? QStringLiteral("系统错误 %1").arg(failure.systemError) : text;
 }
 
 // Joining a group helps only where that group owns the device (a USB adapter's dialout);
@@ -65,7 +63,7 @@ QString OpenFailureHint(const QString& deviceName, const xcom::OpenFailureInfo& 
                  "请输入串口设备的名称。")
           .arg(name);
     case xcom::OpenFailure::Other:
-      return QStringLiteral("无法打开串口 %1：%2。").arg(name, SystemText(failure.systemError));
+      return QStringLiteral("无法打开串口 %1：%2。").arg(name, SystemText(failure));
     case xcom::OpenFailure::None:
       break;
   }

@@ -580,7 +580,7 @@ void TfrmRTUTest::Button1Click(QObject*) {
       lineWatch->OpenSucceeded();  // panel 1's tooltip: what the device runs at
       SwitchToControlMode();
     } else {
-      const OpenFailureInfo failure = LastOpenFailure();
+      const OpenFailureInfo failure = XMODEM1.OpenFailureReason();
       showFailure(OpenFailureHint(Edit1->text(), failure), OpenFailureShortText(failure, false));
     }
   } catch (const std::exception& error) {

@@ -389,8 +389,15 @@ void TCustomComm::StopMonitor() {
 bool TCustomComm::OpenDevice() {
   if (Opened()) RaiseDeviceError(ErrorMessages().DeviceAlreadyOpened, 2);
   fLocks_ = TDeviceLocks{};
+  NoteOpenFailure(OpenFailure::None);
   device_ = opener_ ? opener_(deviceName_) : nullptr;
-  if (!Opened()) return false;
+  if (!Opened()) {
+    openFailure_ = LastOpenFailure();
+    // An opener that says nothing (a test double, another host) still failed.
+    if (openFailure_.reason == OpenFailure::None) openFailure_.reason = OpenFailure::Other;
+    return false;
+  }
+  openFailure_ = OpenFailureInfo{};
   eventThread_ = std::make_unique<TCommEventThread>(*this);
   UpdateDCB();
   UpdateBuffers();

@@ -17,6 +17,7 @@
 
 #include "ByteString.h"
 #include "CommDevice.h"
+#include "OpenFailure.h"
 #include "XComErr.h"
 #include "XComTypes.h"
 
@@ -175,6 +176,8 @@ class TCustomComm {
   // delivers for this same port: the monitor cannot end while it waits for that handler.
   virtual void CloseDevice();
   bool Opened() const { return device_ != nullptr; }
+  // Why the last OpenDevice of this port answered false (reason None after a successful one).
+  const OpenFailureInfo& OpenFailureReason() const { return openFailure_; }
   // 0: bytes waiting in the input queue, 1: bytes waiting in the output queue, else 0.
   std::uint32_t QueueCount(int selector);
   bool UpdateDCB();
@@ -262,6 +265,7 @@ class TCustomComm {
 
   std::unique_ptr<CommDevice> device_;
   DeviceOpener opener_;
+  OpenFailureInfo openFailure_;
 
   TBaudRate baudRate_ = br9600;
   std::uint32_t baudValue_ = 9600;

@@ -66,6 +66,13 @@ TEST(PortOnPty, OpenIsExclusiveAcrossPortsAndProcesses) {
   second.SetDeviceName(p.pty.SlavePath());
   EXPECT_FALSE(second.OpenDevice());
   EXPECT_FALSE(second.Opened());
+  // Each port answers for its own last open, whatever other opens happened since.
+  EXPECT_EQ(second.OpenFailureReason().reason, OpenFailure::Busy);
+  TXComm absent;
+  absent.SetDeviceName("/dev/no-such-device-xyz");
+  EXPECT_FALSE(absent.OpenDevice());
+  EXPECT_EQ(absent.OpenFailureReason().reason, OpenFailure::NoSuchDevice);
+  EXPECT_EQ(second.OpenFailureReason().reason, OpenFailure::Busy);
 
   const pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -76,6 +83,7 @@ TEST(PortOnPty, OpenIsExclusiveAcrossPortsAndProcesses) {
 
   p.port.CloseDevice();
   EXPECT_TRUE(second.OpenDevice()) << "free again after close";
+  EXPECT_EQ(second.OpenFailureReason().reason, OpenFailure::None);
 }
 
 TEST(PortOnPty, NamesThatAreNotTerminalsAnswerFalse) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "OpenFailure.h"
-#include "SystemError.h"
 
 using namespace modbus;  // the protocol layer
 
@@ -23,7 +22,7 @@ std::string OpenFailureText() {
     case xcom::OpenFailure::NotSerialDevice:
       return "not a serial device";
     case xcom::OpenFailure::Other: {
-      const std::string text = xcom::SystemErrorText(failure.systemError);
+      const std::string text = xcom::OpenFailureSystemText(failure);
       return text.empty() ? "system error " + std::to_string(failure.systemError) : text;
     }
     case xcom::OpenFailure::None:

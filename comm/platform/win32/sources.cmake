@@ -2,7 +2,6 @@
 set(COMM_PLATFORM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/SystemError.cpp
   # Why the last open failed (shared by every OS; each layer notes its own reasons).
-  ${CMAKE_CURRENT_LIST_DIR}/../OpenFailure.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StopSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32CommDevice.cpp
 )

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "SystemError.h"
+
 namespace xcom {
 
 namespace {
@@ -12,6 +14,10 @@ thread_local OpenFailureInfo lastOpenFailure;
 
 OpenFailureInfo LastOpenFailure() {
   return lastOpenFailure;
+}
+
+std::string OpenFailureSystemText(const OpenFailureInfo& failure) {
+  return failure.systemError != 0 ? SystemErrorText(failure.systemError) : std::string();
 }
 
 void NoteOpenFailure(OpenFailure reason, int systemError) {

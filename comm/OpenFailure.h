@@ -1,8 +1,9 @@
 #pragma once
-// Why a device could not be opened. OpenPlatformDevice notes the outcome of every call on the
-// calling thread, so that a caller whose OpenDevice answered false can tell the operator what
-// to do about it (the component itself only answers false). Each OS maps its own error numbers
-// onto the few reasons a person can act on.
+// Why a device could not be opened. The platform layer notes the outcome of every open on the
+// calling thread, and each port keeps the one of its last OpenDevice (OpenFailureReason), so
+// that a caller whose OpenDevice answered false can tell the operator what to do about it (the
+// component itself only answers false). Each OS maps its own error numbers onto the few
+// reasons a person can act on.
 
 #include <string>
 
@@ -26,8 +27,11 @@ struct OpenFailureInfo {
   std::string deviceGroup;
 };
 
-// The outcome of the last OpenPlatformDevice call made on the calling thread.
+// The outcome of the last platform open made on the calling thread.
 OpenFailureInfo LastOpenFailure();
+
+// The system's own message for the failure's system error, untrimmed; empty when it has none.
+std::string OpenFailureSystemText(const OpenFailureInfo& failure);
 
 // For the platform layers: records the outcome of the open under way on this thread.
 void NoteOpenFailure(OpenFailure reason, int systemError = 0);
