@@ -363,6 +363,11 @@ TCustomComm::TCustomComm(DeviceOpener opener) : opener_(std::move(opener)) {
 }
 
 TCustomComm::~TCustomComm() {
+  ShutDown();
+  while (!clients_.empty()) clients_.front()->SetComm(nullptr);
+}
+
+void TCustomComm::ShutDown() {
   if (deliveringThread_.load() == std::this_thread::get_id()) {
     // The monitor thread waits for the very handler that is destroying its port.
     std::fputs("TCustomComm destroyed from inside its own OnData/OnCommEvent handler\n", stderr);
@@ -373,7 +378,12 @@ TCustomComm::~TCustomComm() {
     StopMonitor();
     device_.reset();
   }
-  while (!clients_.empty()) clients_.front()->SetComm(nullptr);
+}
+
+// The monitor thread may be inside a virtual call on this port: stop it while the object is
+// still whole, before the base destructor turns it into a bare TCustomComm.
+TXComm::~TXComm() {
+  ShutDown();
 }
 
 void TCustomComm::ForbidInsideDelivery() const {

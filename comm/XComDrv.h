@@ -204,6 +204,10 @@ class TCustomComm {
   CommDevice* Device() const { return device_.get(); }
 
  protected:
+  // Stops the monitor thread and closes the device; the most derived class's destructor calls
+  // it, so no delivery runs while the object is being taken apart.
+  void ShutDown();
+
   virtual void DoCommEvent(TDeviceEvents events);
   virtual void DoData(std::uint32_t received);
 
@@ -299,6 +303,7 @@ class TCustomComm {
 class TXComm : public TCustomComm {
  public:
   using TCustomComm::TCustomComm;
+  ~TXComm() override;
 
   using TCustomComm::BaudRate;
   using TCustomComm::BaudValue;
