@@ -189,9 +189,13 @@ TEST(LineSettings, SoftwareFlowControlWithItsCharacters) {
   EXPECT_EQ(t.c_cc[VSTOP], 'S');
   EXPECT_TRUE(SameBlock(ReadBack(*p.device), dcb));
 
-  // The driver obeys them: after 'S' from the other end nothing goes out until 'Q'.
-  ASSERT_TRUE(p.pty.WriteMaster(std::string("S")));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The driver obeys them: after 'S' from the other end nothing goes out until 'Q'. The byte
+  // behind the 'S' shows when the driver has taken it, however busy the machine is.
+  ASSERT_TRUE(p.pty.WriteMaster(std::string("Sx")));
+  ASSERT_TRUE(WaitForQueued(*p.device, 1));
+  std::uint8_t marker = 0;
+  ASSERT_EQ(p.device->ReadOverlapped(&marker, 1), 1u);
+  EXPECT_EQ(marker, 'x');
   std::atomic<std::uint32_t> written{0};
   {
     ptytest::PeerThread writer([&] {
