@@ -1,5 +1,5 @@
-// The command line of kestrum, the window's rate, format and address texts it takes, and how it
-// finds a reply among the bytes received.
+// The command line of kestrum (the window's rate, format and address texts) and how it finds a
+// reply among the bytes received.
 #include <gtest/gtest.h>
 
 #include "CommandLine.h"
@@ -73,33 +73,6 @@ TEST(KestrumCommandLine, RefusesWhatTheWindowWouldQuietlyReplace) {
     EXPECT_EQ(parsed.action, Action::kUsageError) << testing::PrintToString(wrong);
     EXPECT_FALSE(parsed.error.empty());
   }
-}
-
-TEST(WindowLineTexts, RatesAndFormatsAsTheRateAndFormatBoxesTakeThem) {
-  EXPECT_EQ(BaudRateFromText("9600"), (BaudRateChoice{9600, false}));
-  EXPECT_EQ(BaudRateFromText("115200"), (BaudRateChoice{115200, false}));
-  EXPECT_EQ(BaudRateFromText("921600"), (BaudRateChoice{921600, true}));
-  EXPECT_EQ(BaudRateFromText("14400"), (BaudRateChoice{14400, true}));  // custom, not its member
-  EXPECT_EQ(BaudRateFromText("76800"), (BaudRateChoice{76800, true}));
-  EXPECT_EQ(BaudRateFromText("12345"), std::nullopt);
-  EXPECT_EQ(BaudRateFromText(""), std::nullopt);
-
-  const CharacterFormat mixed = CharacterFormatFromText(U"8X1");
-  EXPECT_EQ(mixed.dataBits, 8);
-  EXPECT_EQ(mixed.parity, std::nullopt);
-  EXPECT_EQ(mixed.stopBits, 1);
-  const CharacterFormat odd = CharacterFormatFromText(U"7O2 and more");
-  EXPECT_EQ(odd.dataBits, 7);
-  EXPECT_EQ(odd.parity, FormatParity::Odd);
-  EXPECT_EQ(odd.stopBits, 2);
-  EXPECT_FALSE(CharacterFormatFromText(U"8\U0001F600"
-                                       U"1")
-                   .parity);  // one character, not two
-  EXPECT_EQ(CharacterFormatFromText(U"8\U0001F600"
-                                    U"1")
-                .stopBits,
-            1);
-  EXPECT_FALSE(CharacterFormatFromText(U"8E").Complete());
 }
 
 TEST(ReplyScan, FindsTheReplyBehindStrayBytesAndEchoesAndKnowsWhenOneIsUnderWay) {

@@ -1,5 +1,6 @@
-// Request frames, the receive-block rules, the reply decoder, the slave-address text and the
-// free text in GBK: everything the window sends or shows that can be checked without a window.
+// Request frames, the receive-block rules, the reply decoder, the slave-address, rate and format
+// texts and the free text in GBK: everything the window sends or shows that can be checked without
+// a window.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 #include "TestSupport.h"
 #include "gbktext.h"
 #include "hextext.h"
+#include "linesettingtext.h"
 #include "modbuscrc.h"
 #include "requestframes.h"
 #include "responsedecoder.h"
@@ -137,6 +139,11 @@ TEST(DecodeResponse, OnlyTheLowByteOfARegisterShowsAndNeitherAddressNorCountIsCh
   EXPECT_EQ(other.channels[1].cellText, "E0 ");
 }
 
+TEST(DecodeExceptionReply, OnlyAnExceptionFunctionIsARefusal) {
+  EXPECT_EQ(DecodeExceptionReply(Hex("64 90 02 ")).outcome, Outcome::Refused);
+  EXPECT_EQ(DecodeExceptionReply(Hex("64 03 04 00 01 00 00 9E F5 ")).outcome, Outcome::Ignored);
+}
+
 TEST(DecodeResponse, ShortBlocksAreNeverReadPastTheirEnd) {
   for (std::size_t n = 0; n < 9; ++n)
     EXPECT_EQ(DecodeResponse(ByteString(n, 0x03), false).outcome, Outcome::Ignored) << n;
@@ -165,6 +172,33 @@ TEST(SlaveAddressText, RejectedTexts) {
     EXPECT_FALSE(SlaveAddressFromText(text).has_value()) << '"' << text << '"';
 }
 
+TEST(WindowLineTexts, RatesAndFormatsAsTheRateAndFormatBoxesTakeThem) {
+  // The classic rates are members; the others (14400 too, which has a member) go the custom way.
+  for (std::uint32_t rate : {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
+    EXPECT_EQ(BaudRateFromText(std::to_string(rate)), (BaudRateChoice{rate, false})) << rate;
+  for (std::uint32_t rate : {14400, 28800, 33600, 76800, 230400, 460800, 921600})
+    EXPECT_EQ(BaudRateFromText(std::to_string(rate)), (BaudRateChoice{rate, true})) << rate;
+  EXPECT_EQ(BaudRateFromText("12345"), std::nullopt);
+  EXPECT_EQ(BaudRateFromText(""), std::nullopt);
+
+  const CharacterFormat mixed = CharacterFormatFromText(U"8X1");
+  EXPECT_EQ(mixed.dataBits, 8);
+  EXPECT_EQ(mixed.parity, std::nullopt);
+  EXPECT_EQ(mixed.stopBits, 1);
+  const CharacterFormat odd = CharacterFormatFromText(U"7O2 and more");
+  EXPECT_EQ(odd.dataBits, 7);
+  EXPECT_EQ(odd.parity, FormatParity::Odd);
+  EXPECT_EQ(odd.stopBits, 2);
+  EXPECT_FALSE(CharacterFormatFromText(U"8\U0001F600"
+                                       U"1")
+                   .parity);  // one character, not two
+  EXPECT_EQ(CharacterFormatFromText(U"8\U0001F600"
+                                    U"1")
+                .stopBits,
+            1);
+  EXPECT_FALSE(CharacterFormatFromText(U"8E").Complete());
+}
+
 TEST(GbkText, AsciiAndChineseInTheGbkCodePage) {
   EXPECT_EQ(GbkBytesOf(""), ByteString{});
   EXPECT_EQ(GbkBytesOf("AT+1\r"), BytesOf("AT+1\r"));
@@ -176,6 +210,8 @@ TEST(GbkText, CharactersOutsideGbkBecomeOneQuestionMarkEach) {
   EXPECT_EQ(GbkBytesOf("x\xF0\x9F\x98\x80y"), BytesOf("x?y"));       // an emoji
   EXPECT_EQ(GbkBytesOf("\xE0\xB8\x81\xE0\xB8\x82"), BytesOf("??"));  // two Thai letters
   EXPECT_EQ(GbkBytesOf("a\xE4\xB8"), BytesOf("a?"));                 // cut-off sequence
+  EXPECT_EQ(GbkBytesOf("\xF0\x9F\x98\x80\x80"), BytesOf("??"));  // and a stray continuation byte
+  EXPECT_EQ(GbkBytesOf("\xEF\xBF\xBD"), BytesOf("?"));           // U+FFFD, lead byte EF
   EXPECT_EQ(GbkBytesOf("\xFF"
                        "b"),
             BytesOf("?b"));  // not UTF-8 at all

@@ -45,6 +45,8 @@ ByteString Joined(ByteString a, const ByteString& b) {
 TEST(ReplyLength, FromFunctionCodeAndByteCount) {
   EXPECT_EQ(ExpectedReplyLength(Hex("64 03 04 ")), 9u);
   EXPECT_EQ(ExpectedReplyLength(Hex("01 04 FA ")), 255u);
+  EXPECT_EQ(ExpectedReplyLength(Hex("01 01 01 ")), 6u);  // coils and discrete inputs
+  EXPECT_EQ(ExpectedReplyLength(Hex("01 02 01 ")), 6u);
   EXPECT_EQ(ExpectedReplyLength(Hex("01 10 ")), 8u);
   EXPECT_EQ(ExpectedReplyLength(Hex("01 06 ")), 8u);
   EXPECT_EQ(ExpectedReplyLength(Hex("01 0F ")), 8u);

@@ -41,6 +41,11 @@ TEST(ReplyReader, RepliesAnswerTheOldestWaitingRequestUntilItIsGivenUp) {
   EXPECT_EQ(RowsShown(reader.Read(kReply, 100, false, t0 + 5000ms)),
             (std::vector<int>{kRowDI0, kRowDI1}));
   EXPECT_TRUE(reader.Read(kReply, 101, false, t0 + 5000ms).shown.empty());
+  // A broadcast waits for no reply: what address 0 sends is read by the phase, too.
+  reader.Sent(ReadInputBlockRequest(0), t0 + 6000ms);
+  EXPECT_EQ(RowsShown(reader.Read(WithCrc({0x00, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00}), 0, true,
+                                  t0 + 6100ms)),
+            (std::vector<int>{kRowDO0, kRowDO1}));
 }
 
 TEST(ReplyReader, AReplyTakesOnlyARequestOfItsSlaveAndFunction) {
