@@ -277,6 +277,19 @@ TEST(Assign, CopiesValuesAndReappliesOnce) {
   EXPECT_EQ(a.LastDCB().Parity, ODDPARITY);
   a.port.SetDataControl(a.port.DataControl());  // its own object: nothing happens
   EXPECT_EQ(a.DCBWrites(), dcbs + 1);
+
+  TCommTimeoutsEx& timeouts = b.port.Timeouts();
+  timeouts.SetReadInterval(11);
+  timeouts.SetReadMultiplier(12);
+  timeouts.SetReadConstant(13);
+  timeouts.SetWriteMultiplier(14);
+  timeouts.SetWriteConstant(15);
+  a.port.SetTimeouts(timeouts);
+  const COMMTIMEOUTS t = a.state->timeouts.back();
+  EXPECT_EQ((std::vector<DWORD>{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
+                                t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
+                                t.WriteTotalTimeoutConstant}),
+            (std::vector<DWORD>{11, 12, 13, 14, 15}));
 }
 
 TEST(Assign, BuffersTakeLiveSizesWithoutClamping) {
