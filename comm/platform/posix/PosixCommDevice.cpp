@@ -67,9 +67,12 @@
 
 #include "CommDevice.h"
 #include "DeviceName.h"
+#include "HeldInput.h"
+#include "LineEvents.h"
 #include "LineRestore.h"
 #include "LineSettings.h"
 #include "OpenFailure.h"
+#include "ReadTimeouts.h"
 #include "SerialLineCheck.h"
 #include "UniqueFd.h"
 #include "XComErr.h"
@@ -80,16 +83,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr DWORD MAXDWORD = 0xFFFFFFFF;
-
-// Event mask bits (the Windows comm events).
-constexpr DWORD EV_RXCHAR = 0x0001, EV_RXFLAG = 0x0002, EV_CTS = 0x0008, EV_DSR = 0x0010,
-                EV_RLSD = 0x0020, EV_BREAK = 0x0040, EV_ERR = 0x0080, EV_RING = 0x0100,
-                EV_RX80FULL = 0x0400;
-constexpr DWORD kLineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR;
-// ClearCommError error bits.
-constexpr DWORD CE_RXOVER = 0x0001, CE_OVERRUN = 0x0002, CE_RXPARITY = 0x0004, CE_FRAME = 0x0008,
-                CE_BREAK = 0x0010;
 // GetCommProperties values.
 constexpr DWORD SP_SERIALCOMM = 0x0001, PST_RS232 = 0x0001, BAUD_USER = 0x10000000;
 constexpr DWORD kAllStandardBauds = 0x0007FFFF;  // BAUD_075 .. BAUD_57600 and BAUD_128K
@@ -103,7 +96,6 @@ constexpr WORD STOPBITS_10 = 0x0001, STOPBITS_20 = 0x0004, PARITY_ALL = 0x1F00;
 
 constexpr std::chrono::milliseconds kWriteWait{1000};
 constexpr std::uint32_t kDefaultQueueSize = 4096;
-constexpr std::uint32_t kMaxHeldInput = 65536;
 constexpr int kLineSampleMs = 50;
 // How long a wait on a device that is gone sleeps: short, so the caller notices soon, yet
 // long enough that a caller's loop around it cannot spin.
@@ -205,7 +197,7 @@ class PosixCommDevice final : public CommDevice {
     std::lock_guard lock(mutex_);
     inQueue_ = inQueue;
     outQueue_ = outQueue;
-    input_.reserve(InputLimitLocked());
+    held_.SetQueueSize(inQueue);
     return true;
   }
 
@@ -223,10 +215,8 @@ class PosixCommDevice final : public CommDevice {
       if (readersWaiting_ > 0) SignalEventFd(inputMoved_.Get());
     }
     if (flags & PURGE_RXCLEAR) {
-      input_.clear();
-      inputHead_ = 0;
+      held_.Purge();
       heldCount_ = 0;
-      above80_ = false;
       ok = ::tcflush(fd_.Get(), TCIFLUSH) == 0 && ok;
     }
     if (flags & PURGE_TXCLEAR) ok = ::tcflush(fd_.Get(), TCOFLUSH) == 0 && ok;
@@ -338,34 +328,12 @@ class PosixCommDevice final : public CommDevice {
       aborts = readAborts_;
     }
     std::uint32_t got = Take(buffer, count, 0);
-    if (got == count) return got;
-
-    // More was asked for than is queued: the read time-outs decide how long to wait.
-    if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-        t.ReadTotalTimeoutConstant == 0)
-      return got;  // "return at once with what is there"
-    const bool firstBytes =
-        t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
-    if (firstBytes && got > 0) return got;
-    std::uint64_t totalMs = 0;
-    if (firstBytes)
-      totalMs = t.ReadTotalTimeoutConstant;
-    else
-      totalMs = std::uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
-    const bool hasTotal = totalMs != 0;
-    const auto totalDeadline = start + std::chrono::milliseconds(std::min<std::uint64_t>(
-                                           totalMs, std::uint64_t(365) * 24 * 3600 * 1000));
-    const bool hasInterval =
-        !firstBytes && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
+    // More may have been asked for than is queued: the read time-outs decide how long to wait.
+    const ReadTimeouts rules(t, count);
     auto lastByte = Clock::now();
-    for (;;) {
-      int wait = -1;
-      if (hasTotal) wait = MsUntil(totalDeadline);
-      if (hasInterval && got > 0) {
-        const int gap = MsUntil(lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));
-        wait = wait < 0 ? gap : std::min(wait, gap);
-      }
+    while (!rules.Finished(got)) {
+      const auto now = Clock::now();
+      const int wait = rules.NextWaitMs(got, now - start, now - lastByte);
       if (wait == 0) return got;
       WaitReadable(wait);
       {
@@ -376,11 +344,11 @@ class PosixCommDevice final : public CommDevice {
       if (n > 0) {
         got += n;
         lastByte = Clock::now();
-        if (got == count || firstBytes) return got;
       } else if (lost_) {
         return got;  // hung up after the first bytes: hand them over (nothing more will come)
       }
     }
+    return got;
   }
 
   WaitOutcome WaitCommEvent(StopSignal& stop, std::uint32_t& eventMask) override {
@@ -494,30 +462,14 @@ class PosixCommDevice final : public CommDevice {
         std::chrono::milliseconds(std::min(milliseconds, kDeadDeviceStepMs)));
   }
 
-  // The input queue size the 80 % mark counts against, and how much of it this object holds
-  // at most (the rest waits in the driver).
-  std::uint32_t InputSizeLocked() const { return inQueue_ != 0 ? inQueue_ : kDefaultQueueSize; }
-  std::uint32_t InputLimitLocked() const { return std::min(InputSizeLocked(), kMaxHeldInput); }
-  std::uint32_t HeldInputLocked() const {
-    return static_cast<std::uint32_t>(input_.size() - inputHead_);
-  }
-
   // Copies up to `count` bytes, the held ones first, then the driver's. Raises code 10 when the
   // device read fails and nothing was taken in this call (`before` bytes came in earlier passes
   // of the same ReadOverlapped: then the bytes are handed over and the failure is left for the
   // next read).
   std::uint32_t Take(std::uint8_t* buffer, std::uint32_t count, std::uint32_t before) {
     std::unique_lock lock(mutex_);
-    std::uint32_t got = std::min(count, HeldInputLocked());
-    if (got > 0) {
-      std::memcpy(buffer, input_.data() + inputHead_, got);
-      inputHead_ += got;
-      if (inputHead_ == input_.size()) {
-        input_.clear();
-        inputHead_ = 0;
-      }
-      heldCount_ = HeldInputLocked();
-    }
+    std::uint32_t got = held_.Take(buffer, count);
+    if (got > 0) heldCount_ = held_.Count();
     while (got < count) {
       const ssize_t n = ::read(fd_.Get(), buffer + got, count - got);
       if (n > 0) {
@@ -542,7 +494,7 @@ class PosixCommDevice final : public CommDevice {
   void WaitReadable(int ms) {
     {
       std::lock_guard lock(mutex_);
-      if (HeldInputLocked() > 0) return;
+      if (held_.Count() > 0) return;
       if (readersWaiting_ == 0) DrainEventFd(inputMoved_.Get());
       ++readersWaiting_;
     }
@@ -560,21 +512,16 @@ class PosixCommDevice final : public CommDevice {
   // they make (deFlag, deIn80Full).
   std::uint32_t TakeArrivals() {
     std::lock_guard lock(mutex_);
-    const std::uint32_t limit = InputLimitLocked();
     std::uint32_t events = 0;
     bool moved = false;
-    while (HeldInputLocked() < limit) {
-      if (inputHead_ > 0 && inputHead_ >= input_.size() / 2) {
-        input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(inputHead_));
-        inputHead_ = 0;
-      }
+    while (held_.Room() > 0) {
       std::uint8_t chunk[4096];
-      const std::size_t want = std::min<std::size_t>(sizeof chunk, limit - HeldInputLocked());
+      const std::size_t want = std::min<std::size_t>(sizeof chunk, held_.Room());
       const ssize_t n = ::read(fd_.Get(), chunk, want);
       if (n > 0) {
         if (std::memchr(chunk, static_cast<unsigned char>(dcb_.EvtChar), std::size_t(n)))
           events |= EV_RXFLAG;
-        input_.insert(input_.end(), chunk, chunk + n);
+        held_.Append(chunk, std::size_t(n));
         moved = true;
         if (std::size_t(n) < want) break;  // a short read: the driver has nothing more now
         continue;
@@ -585,16 +532,14 @@ class PosixCommDevice final : public CommDevice {
       if (IsDeviceGoneError(error)) lost_ = true;
       break;
     }
-    heldCount_ = HeldInputLocked();
+    heldCount_ = held_.Count();
     if (moved && readersWaiting_ > 0) SignalEventFd(inputMoved_.Get());
     // Below the limit the driver was emptied just now; only a full buffer leaves bytes there.
-    std::uint64_t total = HeldInputLocked();
+    std::uint64_t total = held_.Count();
     int queued = 0;
-    if (HeldInputLocked() >= limit && ::ioctl(fd_.Get(), FIONREAD, &queued) == 0 && queued > 0)
+    if (held_.Room() == 0 && ::ioctl(fd_.Get(), FIONREAD, &queued) == 0 && queued > 0)
       total += std::uint32_t(queued);
-    const bool above = total * 10 >= std::uint64_t(InputSizeLocked()) * 8;
-    if (above && !above80_) events |= EV_RX80FULL;
-    above80_ = above;
+    if (held_.ReachedMark80(total)) events |= EV_RX80FULL;
     return events;
   }
 
@@ -604,24 +549,12 @@ class PosixCommDevice final : public CommDevice {
     if (countersSupported_) {
       serial_icounter_struct now{};
       if (::ioctl(fd_.Get(), TIOCGICOUNT, &now) != 0) return 0;
-      const serial_icounter_struct& was = eventCounters_;
-      if (now.cts != was.cts) events |= EV_CTS;
-      if (now.dsr != was.dsr) events |= EV_DSR;
-      if (now.dcd != was.dcd) events |= EV_RLSD;
-      if (now.rng != was.rng) events |= EV_RING;
-      if (now.brk != was.brk) events |= EV_BREAK;
-      if (now.frame != was.frame || now.overrun != was.overrun || now.parity != was.parity ||
-          now.buf_overrun != was.buf_overrun)
-        events |= EV_ERR;
+      events = EventsFromCounters(eventCounters_, now);
       eventCounters_ = now;
     } else if (linesSupported_) {
       int now = 0;
       if (::ioctl(fd_.Get(), TIOCMGET, &now) != 0) return 0;
-      const int changed = now ^ eventLines_;
-      if (changed & TIOCM_CTS) events |= EV_CTS;
-      if (changed & TIOCM_DSR) events |= EV_DSR;
-      if (changed & TIOCM_CD) events |= EV_RLSD;
-      if (changed & now & TIOCM_RI) events |= EV_RING;
+      events = EventsFromModemLines(eventLines_, now);
       eventLines_ = now;
     }
     return events;
@@ -632,13 +565,7 @@ class PosixCommDevice final : public CommDevice {
     if (!countersSupported_) return 0;
     serial_icounter_struct now{};
     if (::ioctl(fd_.Get(), TIOCGICOUNT, &now) != 0) return 0;
-    const serial_icounter_struct& was = errorCounters_;
-    std::uint32_t errors = 0;
-    if (now.buf_overrun != was.buf_overrun) errors |= CE_RXOVER;
-    if (now.overrun != was.overrun) errors |= CE_OVERRUN;
-    if (now.parity != was.parity) errors |= CE_RXPARITY;
-    if (now.frame != was.frame) errors |= CE_FRAME;
-    if (now.brk != was.brk) errors |= CE_BREAK;
+    const std::uint32_t errors = ErrorsFromCounters(errorCounters_, now);
     errorCounters_ = now;
     return errors;
   }
@@ -695,10 +622,8 @@ class PosixCommDevice final : public CommDevice {
   bool maskSignalled_ = false;
   int readersWaiting_ = 0;
   unsigned readAborts_ = 0;
-  std::vector<std::uint8_t> input_;  // bytes the monitor took from the driver, from inputHead_
-  std::atomic<std::uint32_t> heldCount_{0};  // their number, also read without the lock
-  std::size_t inputHead_ = 0;
-  bool above80_ = false;
+  HeldInput held_;
+  std::atomic<std::uint32_t> heldCount_{0};  // held_.Count(), also read without the lock
   bool countersSupported_ = false;
   bool linesSupported_ = false;
   serial_icounter_struct eventCounters_{};

@@ -9,5 +9,9 @@ set(COMM_PLATFORM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Termios2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SerialLineCheck.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LineRestore.cpp
+  # Pure rules of the device, apart from its system calls.
+  ${CMAKE_CURRENT_LIST_DIR}/ReadTimeouts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HeldInput.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LineEvents.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PosixCommDevice.cpp
 )
