@@ -517,8 +517,8 @@ class BadInputTest : public QObject {
     ClickOpen(module.Path());
     QVERIFY(w.XMODEM1.Opened());
     QVERIFY(
-        module.Sim().WaitFor([](auto& c) { return c.mode_frames >= 1; }, std::chrono::seconds(5)));
-    const std::uint64_t before = module.Sim().GetCounters().bytes_received;
+        module.Sim().WaitFor([](auto& c) { return c.modeFrames >= 1; }, std::chrono::seconds(5)));
+    const std::uint64_t before = module.Sim().GetCounters().bytesReceived;
     w.Edit2->setText(text);
     QElapsedTimer clock;
     clock.start();
@@ -528,9 +528,9 @@ class BadInputTest : public QObject {
                                          kSent + HexOf(bytes)}));
     // The mode frame and then every byte of the text reached the module.
     const std::uint64_t expected = before + 9 + std::uint64_t(bytes.size());
-    QVERIFY(module.Sim().WaitFor([&](auto& c) { return c.bytes_received >= expected; },
+    QVERIFY(module.Sim().WaitFor([&](auto& c) { return c.bytesReceived >= expected; },
                                  std::chrono::seconds(5)));
-    QCOMPARE(module.Sim().GetCounters().bytes_received, expected);
+    QCOMPARE(module.Sim().GetCounters().bytesReceived, expected);
     QVERIFY(boxes.texts.isEmpty());
   }
 };

@@ -87,7 +87,7 @@ class PortTest : public QObject {
     QVERIFY(w.XMODEM1.Opened());
     QCOMPARE(LogTail(w, 0), (QStringList{kModeZero, kModeZero}));
     QVERIFY(
-        module.Sim().WaitFor([](auto& c) { return c.mode_frames >= 2; }, std::chrono::seconds(5)));
+        module.Sim().WaitFor([](auto& c) { return c.modeFrames >= 2; }, std::chrono::seconds(5)));
     // A changed name takes effect on the next click; a name that cannot open leaves it closed.
     OpenPort(w, kMissingDevice);
     QVERIFY(!w.XMODEM1.Opened());
@@ -199,7 +199,7 @@ class PortTest : public QObject {
     QVERIFY(clock.elapsed() < 600);  // with the relay 1 and 2 waits it would take 800 ms
     QCOMPARE(sends().mid(7), (QStringList{kSent + "64 10 00 17 00 01 02 00 01 F3 E5 ",
                                           kSent + "64 10 00 16 00 01 02 00 00 33 F4 "}));
-    QVERIFY(module.Sim().WaitFor([](auto& c) { return c.free_text_blocks >= 1; },
+    QVERIFY(module.Sim().WaitFor([](auto& c) { return c.freeTextBlocks >= 1; },
                                  std::chrono::seconds(3)));
     QTRY_COMPARE(module.Sim().State().relays[3], std::uint16_t(1));
     QVERIFY(boxes.texts.isEmpty());
@@ -236,7 +236,7 @@ class PortTest : public QObject {
     QCOMPARE(tail[1], kReceived + "64 03 04 00 01 00 01 5F 35 ");
     QCOMPARE(tail.mid(2, 2), (QStringList{"DI1=01 ", "DI2=01 "}));
     QCOMPARE(tail.mid(6, 2), (QStringList{"DO1=00 ", "DO2=00 "}));
-    QVERIFY(module.Sim().GetCounters().replies_split >= 2);
+    QVERIFY(module.Sim().GetCounters().repliesSplit >= 2);
   }
 
   void aReplySplitAcrossTwoTicksIsLoggedTwiceAndNotDecoded() {

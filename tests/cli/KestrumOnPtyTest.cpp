@@ -82,7 +82,7 @@ TEST(KestrumOnPty, ReadsSwitchesAndChecksTheModule) {
   Outcome mode = Kestrum({"-p", port, "mode", "data-centre"});
   EXPECT_EQ(mode.code, ExitCode::kSuccess);
   EXPECT_EQ(mode.out, "mode data-centre ok\n");
-  EXPECT_TRUE(module.sim->WaitFor([](const auto& c) { return c.mode_frames == 1; }, 5s));
+  EXPECT_TRUE(module.sim->WaitFor([](const auto& c) { return c.modeFrames == 1; }, 5s));
   EXPECT_EQ(module.sim->State().mode, kestrum_sim::DeviceMode::kDataCentre);
   Outcome watch = Kestrum({"-p", port, "-q", "watch", "--interval", "30", "--count", "3"});
   EXPECT_EQ(watch.out, "");

@@ -11,13 +11,13 @@ using namespace std::chrono_literals;
 
 CommandLine Parse(std::vector<std::string> arguments) {
   const auto parsed = ParseCommandLine(arguments);
-  EXPECT_TRUE(parsed.command_line.has_value()) << parsed.error;
-  return parsed.command_line.value_or(CommandLine{});
+  EXPECT_TRUE(parsed.commandLine.has_value()) << parsed.error;
+  return parsed.commandLine.value_or(CommandLine{});
 }
 
 std::string ErrorOf(std::vector<std::string> arguments) {
   const auto parsed = ParseCommandLine(arguments);
-  EXPECT_FALSE(parsed.command_line.has_value());
+  EXPECT_FALSE(parsed.commandLine.has_value());
   return parsed.error;
 }
 
@@ -31,8 +31,8 @@ TEST(CommandLine, DefaultsArePtyAddress100Inputs00At9600N81AndNoFaults) {
   EXPECT_EQ(c.simulator.line.FormatText(), "8N1");
   EXPECT_EQ(c.simulator.faults, kestrum_sim::FaultOptions{});
   EXPECT_FALSE(c.simulator.silence.has_value());
-  EXPECT_EQ(c.simulator.module.mode_reply, kestrum_sim::ModeReply::kNone);
-  EXPECT_EQ(c.simulator.module.data_centre_modbus, kestrum_sim::DataCentreModbus::kAnswer);
+  EXPECT_EQ(c.simulator.module.modeReply, kestrum_sim::ModeReply::kNone);
+  EXPECT_EQ(c.simulator.module.dataCentreModbus, kestrum_sim::DataCentreModbus::kAnswer);
   EXPECT_FALSE(c.verbose);
 }
 
@@ -74,8 +74,8 @@ TEST(CommandLine, EveryOptionIsTakenInBothSpellings) {
   EXPECT_DOUBLE_EQ(c.simulator.faults.junk, 0.0);
   EXPECT_EQ(c.simulator.faults.seed, 18446744073709551615ULL);
   EXPECT_EQ(c.simulator.silence, std::optional<std::chrono::microseconds>(15ms));
-  EXPECT_EQ(c.simulator.module.mode_reply, kestrum_sim::ModeReply::kEcho);
-  EXPECT_EQ(c.simulator.module.data_centre_modbus, kestrum_sim::DataCentreModbus::kIgnore);
+  EXPECT_EQ(c.simulator.module.modeReply, kestrum_sim::ModeReply::kEcho);
+  EXPECT_EQ(c.simulator.module.dataCentreModbus, kestrum_sim::DataCentreModbus::kIgnore);
   EXPECT_TRUE(c.verbose);
   // Baud and format in either order.
   EXPECT_EQ(Parse({"--format", "8O1", "--baud", "300"}).simulator.line,

@@ -42,7 +42,7 @@ TEST(Faults, AllOffSendsTheReplyAtOnceAndUntouched) {
     EXPECT_EQ(plan.chunks[0].after, milliseconds(0));
     EXPECT_EQ(plan.chunks[0].bytes, kReply);
     EXPECT_FALSE(plan.dropped || plan.corrupted || plan.split || plan.delayed);
-    EXPECT_EQ(plan.junk_bytes, 0u);
+    EXPECT_EQ(plan.junkBytes, 0u);
   }
 }
 
@@ -67,7 +67,7 @@ TEST(Faults, CorruptionFlipsExactlyOneBit) {
   FaultOptions options;
   options.corrupt = 1.0;
   FaultInjector faults(options);
-  std::set<std::size_t> bytes_hit;
+  std::set<std::size_t> bytesHit;
   for (int i = 0; i < 200; ++i) {
     const FaultPlan plan = faults.Plan(kReply);
     const ByteString sent = Joined(plan);
@@ -76,10 +76,10 @@ TEST(Faults, CorruptionFlipsExactlyOneBit) {
     EXPECT_EQ(BitsDifferent(sent, kReply), 1);
     EXPECT_FALSE(HasValidCrc(sent));
     for (std::size_t b = 0; b < sent.size(); ++b)
-      if (sent[b] != kReply[b]) bytes_hit.insert(b);
+      if (sent[b] != kReply[b]) bytesHit.insert(b);
   }
   // The flipped bit is not always in the same place.
-  EXPECT_GT(bytes_hit.size(), 4u);
+  EXPECT_GT(bytesHit.size(), 4u);
 }
 
 TEST(Faults, JunkComesBeforeTheIntactReply) {
@@ -89,9 +89,9 @@ TEST(Faults, JunkComesBeforeTheIntactReply) {
   for (int i = 0; i < 100; ++i) {
     const FaultPlan plan = faults.Plan(kReply);
     const ByteString sent = Joined(plan);
-    ASSERT_GE(plan.junk_bytes, 1u);
-    ASSERT_LE(plan.junk_bytes, 4u);
-    ASSERT_EQ(sent.size(), kReply.size() + plan.junk_bytes);
+    ASSERT_GE(plan.junkBytes, 1u);
+    ASSERT_LE(plan.junkBytes, 4u);
+    ASSERT_EQ(sent.size(), kReply.size() + plan.junkBytes);
     EXPECT_EQ(ByteString(sent.end() - static_cast<std::ptrdiff_t>(kReply.size()), sent.end()),
               kReply);
   }
@@ -119,8 +119,8 @@ TEST(Faults, FractionsAreRoughlyKeptAndTheSameSeedGivesTheSamePattern) {
     for (int i = 0; i < 1000; ++i) {
       const FaultPlan plan = faults.Plan(kReply);
       text += plan.dropped     ? 'D'
-              : plan.corrupted ? (plan.junk_bytes ? 'B' : 'C')
-                               : (plan.junk_bytes ? 'J' : '.');
+              : plan.corrupted ? (plan.junkBytes ? 'B' : 'C')
+                               : (plan.junkBytes ? 'J' : '.');
     }
     return text;
   };

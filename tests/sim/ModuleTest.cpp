@@ -106,7 +106,7 @@ TEST(ModuleAnswers, FunctionSixteenWritesSeveralRelaysAtOnce) {
 struct ExceptionCase {
   const char* what;
   ByteString request;  // without CRC
-  int reply_function;
+  int replyFunction;
   int code;
 };
 
@@ -117,7 +117,7 @@ TEST_P(ModuleExceptions, AnswerWithFunctionOr80AndTheCode) {
   SimulatedModule module(WithInputs(1, 1));
   const auto handled = module.HandleRequest(WithCrc(c.request));
   EXPECT_EQ(handled.outcome, Outcome::kException);
-  EXPECT_EQ(Hex(handled.reply), Hex(WithCrc(Bytes({0x64, c.reply_function, c.code}))));
+  EXPECT_EQ(Hex(handled.reply), Hex(WithCrc(Bytes({0x64, c.replyFunction, c.code}))));
   // Nothing was written by a refused request.
   for (int relay = 1; relay <= 4; ++relay) EXPECT_EQ(module.Relay(relay), 0);
   EXPECT_EQ(module.Input(1), 1);
@@ -156,9 +156,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ModuleSilence, BadCrcForeignAddressAndShortFramesGetNoAnswer) {
   SimulatedModule module(WithInputs(1, 0));
-  ByteString bad_crc = Bytes({0x64, 0x03, 0x00, 0x10, 0x00, 0x02, 0xCC, 0x3C});
-  EXPECT_EQ(module.HandleRequest(bad_crc).outcome, Outcome::kBadCrc);
-  EXPECT_TRUE(module.HandleRequest(bad_crc).reply.empty());
+  ByteString badCrc = Bytes({0x64, 0x03, 0x00, 0x10, 0x00, 0x02, 0xCC, 0x3C});
+  EXPECT_EQ(module.HandleRequest(badCrc).outcome, Outcome::kBadCrc);
+  EXPECT_TRUE(module.HandleRequest(badCrc).reply.empty());
   const auto foreign = module.HandleRequest(simtest::ReadRequest(1, 0x10, 2));
   EXPECT_EQ(foreign.outcome, Outcome::kOtherAddress);
   EXPECT_TRUE(foreign.reply.empty());
@@ -195,10 +195,10 @@ TEST(ModuleAddress, AnotherAddressIsAnsweredWithThatAddress) {
 
 TEST(ModuleModes, ModeFramesSwitchModesAndModbusStillWorksInBoth) {
   SimulatedModule module(WithInputs(1, 0));
-  const ByteString data_centre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
+  const ByteString dataCentre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
   const ByteString control = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x00, 0x01, 0x35});
   EXPECT_EQ(module.Mode(), DeviceMode::kControl);
-  auto handled = module.HandleModeFrame(data_centre);
+  auto handled = module.HandleModeFrame(dataCentre);
   EXPECT_EQ(handled.outcome, Outcome::kModeSwitched);
   EXPECT_TRUE(handled.reply.empty());  // no answer by default
   EXPECT_EQ(module.Mode(), DeviceMode::kDataCentre);
@@ -221,11 +221,11 @@ TEST(ModuleModes, BadCheckSumOrUnknownModeLeavesTheModeAlone) {
 
 TEST(ModuleModes, EchoAndStrictDataCentreAreOptions) {
   ModuleConfig config;
-  config.mode_reply = kestrum_sim::ModeReply::kEcho;
-  config.data_centre_modbus = kestrum_sim::DataCentreModbus::kIgnore;
+  config.modeReply = kestrum_sim::ModeReply::kEcho;
+  config.dataCentreModbus = kestrum_sim::DataCentreModbus::kIgnore;
   SimulatedModule module(config);
-  const ByteString data_centre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
-  EXPECT_EQ(module.HandleModeFrame(data_centre).reply, data_centre);
+  const ByteString dataCentre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
+  EXPECT_EQ(module.HandleModeFrame(dataCentre).reply, dataCentre);
   const auto ignored = module.HandleRequest(simtest::RelayRequest(100, 0x14, 1));
   EXPECT_EQ(ignored.outcome, Outcome::kIgnoredDataCentre);
   EXPECT_TRUE(ignored.reply.empty());

@@ -28,9 +28,9 @@ using simtest::ReadRequest;
 // pid) if it still runs and reaps it.
 class Program {
  public:
-  // `read_stderr` false: nobody ever reads the program's standard error.
-  explicit Program(const std::vector<std::string>& arguments, bool read_stderr = true)
-      : read_stderr_(read_stderr) {
+  // `readStderr` false: nobody ever reads the program's standard error.
+  explicit Program(const std::vector<std::string>& arguments, bool readStderr = true)
+      : readStderr_(readStderr) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
       throw std::runtime_error("pipe");
@@ -39,10 +39,10 @@ class Program {
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<std::string> argv_text{KESTRUM_SIM_PROGRAM};
-    argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> argvText{KESTRUM_SIM_PROGRAM};
+    argvText.insert(argvText.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (auto& text : argv_text) argv.push_back(text.data());
+    for (auto& text : argvText) argv.push_back(text.data());
     argv.push_back(nullptr);
     const int result =
         posix_spawn(&pid_, KESTRUM_SIM_PROGRAM, &actions, nullptr, argv.data(), environ);
@@ -71,15 +71,15 @@ class Program {
 
   // One line of standard output without its newline; nullopt after the time-out or at the end.
   std::optional<std::string> Line(std::chrono::milliseconds timeout = 10s) {
-    const auto give_up = kestrum_sim::Clock::now() + timeout;
+    const auto giveUp = kestrum_sim::Clock::now() + timeout;
     for (;;) {
       if (const auto end = out_.find('\n'); end != std::string::npos) {
         std::string line = out_.substr(0, end);
         out_.erase(0, end + 1);
         return line;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          give_up - kestrum_sim::Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - kestrum_sim::Clock::now());
       if (left.count() <= 0) return std::nullopt;
       pollfd p{stdout_.Get(), POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -93,7 +93,7 @@ class Program {
 
   // Exit status, or nullopt if it has not ended within `timeout`.
   std::optional<int> Wait(std::chrono::milliseconds timeout = 10s) {
-    const auto give_up = kestrum_sim::Clock::now() + timeout;
+    const auto giveUp = kestrum_sim::Clock::now() + timeout;
     while (!status_) {
       DrainStderr();
       int status = 0;
@@ -102,7 +102,7 @@ class Program {
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         break;
       }
-      if (kestrum_sim::Clock::now() > give_up) return std::nullopt;
+      if (kestrum_sim::Clock::now() > giveUp) return std::nullopt;
       std::this_thread::sleep_for(10ms);
     }
     DrainStderr();
@@ -116,13 +116,13 @@ class Program {
 
  private:
   void DrainStderr() {
-    if (!read_stderr_) return;
+    if (!readStderr_) return;
     char buffer[4096];
     for (ssize_t n; (n = ::read(stderr_.Get(), buffer, sizeof buffer)) > 0;)
       err_.append(buffer, static_cast<std::size_t>(n));
   }
 
-  bool read_stderr_;
+  bool readStderr_;
   pid_t pid_ = -1;
   std::optional<int> status_;
   kestrum_sim::UniqueFd stdin_, stdout_, stderr_;
@@ -246,10 +246,10 @@ namespace {
 
 TEST(Program, DeviceMustBeASerialLineBeforeItIsOpened) {
   TempDir dir;
-  const std::string to_passwd = dir / "passwd-link", to_ptmx = dir / "ptmx-link";
-  std::filesystem::create_symlink("/etc/passwd", to_passwd);
-  std::filesystem::create_symlink("/dev/ptmx", to_ptmx);
-  for (const std::string& device : {to_passwd, to_ptmx, std::string("/dev/ptmx"),
+  const std::string toPasswd = dir / "passwd-link", toPtmx = dir / "ptmx-link";
+  std::filesystem::create_symlink("/etc/passwd", toPasswd);
+  std::filesystem::create_symlink("/dev/ptmx", toPtmx);
+  for (const std::string& device : {toPasswd, toPtmx, std::string("/dev/ptmx"),
                                     std::string("/dev/null"), std::string("/dev/tty")}) {
     Program sim({"--device", device});
     EXPECT_EQ(sim.Wait(), 1) << device;
@@ -261,13 +261,13 @@ TEST(Program, LinkReplacesOnlyALeftOverLink) {
   TempDir dir;
   const std::string link = dir / "kestrum";
   Program first({"--link", link});
-  const auto first_path = first.Line();
-  ASSERT_TRUE(first_path.has_value()) << first.Stderr();
+  const auto firstPath = first.Line();
+  ASSERT_TRUE(firstPath.has_value()) << first.Stderr();
   // A running simulator's link is refused and left alone.
   Program second({"--link", link});
   EXPECT_EQ(second.Wait(), 1);
   EXPECT_NE(second.Stderr().find("still running"), std::string::npos) << second.Stderr();
-  EXPECT_EQ(std::filesystem::read_symlink(link).string(), *first_path);
+  EXPECT_EQ(std::filesystem::read_symlink(link).string(), *firstPath);
   ::kill(first.Pid(), SIGKILL);  // no chance to remove its link
   ASSERT_TRUE(first.Wait().has_value());
 
@@ -283,13 +283,13 @@ TEST(Program, LinkReplacesOnlyALeftOverLink) {
   }
   // The killed simulator's link (to a pty no simulator holds) is replaced.
   Program third({"--link", link});
-  const auto third_path = third.Line();
-  ASSERT_TRUE(third_path.has_value()) << third.Stderr();
-  EXPECT_EQ(std::filesystem::read_symlink(link).string(), *third_path);
+  const auto thirdPath = third.Line();
+  ASSERT_TRUE(thirdPath.has_value()) << third.Stderr();
+  EXPECT_EQ(std::filesystem::read_symlink(link).string(), *thirdPath);
 }
 
 TEST(Program, AnUnreadStandardErrorNeverStopsTheAnswers) {
-  Program sim({"--verbose", "--baud", "115200"}, /*read_stderr=*/false);
+  Program sim({"--verbose", "--baud", "115200"}, /*readStderr=*/false);
   const auto path = sim.Line();
   ASSERT_TRUE(path.has_value());
   const auto port = simtest::OpenRaw(*path);

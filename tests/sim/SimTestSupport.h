@@ -92,13 +92,13 @@ inline ::testing::AssertionResult Counts(
   if (sim.WaitFor(check, kWait)) return ::testing::AssertionSuccess();
   const kestrum_sim::Counters c = sim.GetCounters();
   return ::testing::AssertionFailure()
-         << "counters: requests " << c.requests << ", replies " << c.replies_sent << ", exceptions "
-         << c.exceptions_sent << ", other address " << c.other_address << ", broadcasts "
-         << c.broadcasts << ", mode " << c.mode_frames << "/" << c.bad_mode_frames << ", discarded "
-         << c.discarded_blocks << ", free text " << c.free_text_blocks << ", delayed "
-         << c.replies_delayed << ", split " << c.replies_split << ", corrupted "
-         << c.replies_corrupted << ", dropped " << c.replies_dropped << ", junk " << c.junk_bursts
-         << ", hang-ups " << c.hangups;
+         << "counters: requests " << c.requests << ", replies " << c.repliesSent << ", exceptions "
+         << c.exceptionsSent << ", other address " << c.otherAddress << ", broadcasts "
+         << c.broadcasts << ", mode " << c.modeFrames << "/" << c.badModeFrames << ", discarded "
+         << c.discardedBlocks << ", free text " << c.freeTextBlocks << ", delayed "
+         << c.repliesDelayed << ", split " << c.repliesSplit << ", corrupted " << c.repliesCorrupted
+         << ", dropped " << c.repliesDropped << ", junk " << c.junkBursts << ", hang-ups "
+         << c.hangups;
 }
 
 // Request frames as the tool builds them.

@@ -78,7 +78,7 @@ TEST(SimulatorOnPty, EveryFrameOfTheToolGetsItsExactReply) {
             "64 03 04 00 00 00 01 0E F5 ");
   EXPECT_TRUE(pty.ReadQuiet(100ms).empty());  // nothing beyond the replies
   EXPECT_TRUE(simtest::Counts(
-      pty.Sim(), [](const Counters& c) { return c.requests == 16 && c.replies_sent == 16; }));
+      pty.Sim(), [](const Counters& c) { return c.requests == 16 && c.repliesSent == 16; }));
   EXPECT_EQ(pty.Sim().State().relays, (std::array<std::uint16_t, 4>{0, 1, 1, 1}));
 }
 
@@ -89,14 +89,14 @@ TEST(SimulatorOnPty, ExceptionRepliesComeBackOnTheLine) {
   // Unknown function: its end is found by the silence.
   EXPECT_EQ(Hex(pty.Transact(WithCrc({0x64, 0x2B, 0x0E, 0x01, 0x00}), 5)),
             Hex(WithCrc({0x64, 0xAB, 0x01})));
-  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.exceptions_sent == 3; }));
+  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.exceptionsSent == 3; }));
 }
 
 TEST(SimulatorOnPty, BadCrcForeignAddressAndBroadcastAreNotAnswered) {
   SimOnPty pty(Inputs(0, 1));
-  ByteString bad_crc = ReadRequest(100, 0x10, 2);
-  bad_crc.back() ^= 0x40;
-  pty.Send(bad_crc);
+  ByteString badCrc = ReadRequest(100, 0x10, 2);
+  badCrc.back() ^= 0x40;
+  pty.Send(badCrc);
   pty.Send(ReadRequest(7, 0x10, 2));
   pty.Send(RelayRequest(0, 0x15, 1));  // broadcast: relay 2 on, no answer
   std::this_thread::sleep_for(50ms);
@@ -105,8 +105,7 @@ TEST(SimulatorOnPty, BadCrcForeignAddressAndBroadcastAreNotAnswered) {
   EXPECT_EQ(Hex(pty.Read(9)), Hex(TwoRegisterReply(100, 0, 1)));
   EXPECT_TRUE(pty.ReadQuiet(200ms).empty());
   EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) {
-    return c.replies_sent == 1 && c.other_address == 1 && c.broadcasts == 1 &&
-           c.discarded_blocks >= 1;
+    return c.repliesSent == 1 && c.otherAddress == 1 && c.broadcasts == 1 && c.discardedBlocks >= 1;
   }));
 }
 
@@ -133,12 +132,12 @@ TEST(SimulatorOnPty, PartialFrameFollowedBySilenceIsDroppedAndGarbageSkipped) {
   SimOnPty pty(options);
   const ByteString request = ReadRequest(100, 0x10, 2);
   pty.Send(ByteString(request.begin(), request.begin() + 5));
-  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.discarded_blocks == 1; }, 5s));
+  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.discardedBlocks == 1; }, 5s));
   // Stray bytes right before a frame, in the same write.
   pty.Send(Concat({0xFF, 0x64, 0x03}, request));
   EXPECT_EQ(Hex(pty.Read(9)), "64 03 04 00 01 00 00 9E F5 ");
   EXPECT_TRUE(pty.ReadQuiet(200ms).empty());
-  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.replies_sent == 1u; }));
+  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesSent == 1u; }));
 }
 
 TEST(SimulatorOnPty, ModeFramesSwitchTheModeAnswerNothingAndModbusGoesOn) {
@@ -148,12 +147,12 @@ TEST(SimulatorOnPty, ModeFramesSwitchTheModeAnswerNothingAndModbusGoesOn) {
   SimOnPty pty(options);
   pty.Sim().SetLogSink(log.Sink());
   pty.Send(kModeDataCentre);
-  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.mode_frames == 1; }, 5s));
+  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.modeFrames == 1; }, 5s));
   EXPECT_EQ(pty.Sim().State().mode, DeviceMode::kDataCentre);
   EXPECT_TRUE(log.Contains("switched to data-centre mode", LogEntry::Level::kEvent));
   // Free text in data-centre mode: reported in hex and as text.
   pty.Send(BytesOf("AT+PING\r\n"));
-  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.free_text_blocks == 1; }, 5s));
+  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.freeTextBlocks == 1; }, 5s));
   EXPECT_TRUE(
       log.Contains("41 54 2B 50 49 4E 47 0D 0A  \"AT+PING\\r\\n\"", LogEntry::Level::kEvent));
   // Relay commands keep working in data-centre mode.
@@ -164,20 +163,20 @@ TEST(SimulatorOnPty, ModeFramesSwitchTheModeAnswerNothingAndModbusGoesOn) {
   ByteString bad = kModeDataCentre;
   bad[8] = 0x37;
   pty.Send(bad);
-  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.bad_mode_frames == 1; }, 5s));
+  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.badModeFrames == 1; }, 5s));
   EXPECT_EQ(pty.Sim().State().mode, DeviceMode::kControl);
   EXPECT_TRUE(pty.ReadQuiet(200ms).empty());  // the three mode frames got no answer
-  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.replies_sent == 2u; }));
+  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesSent == 2u; }));
 }
 
 TEST(SimulatorOnPty, EchoedModeFramesAndDataCentreWithoutModbusOnRequest) {
   Simulator::Options options;
-  options.module.mode_reply = kestrum_sim::ModeReply::kEcho;
-  options.module.data_centre_modbus = kestrum_sim::DataCentreModbus::kIgnore;
+  options.module.modeReply = kestrum_sim::ModeReply::kEcho;
+  options.module.dataCentreModbus = kestrum_sim::DataCentreModbus::kIgnore;
   SimOnPty pty(options);
   EXPECT_EQ(pty.Transact(kModeDataCentre, 9), kModeDataCentre);
   pty.Send(ReadRequest(100, 0x10, 2));
-  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.free_text_blocks == 1; }, 5s));
+  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.freeTextBlocks == 1; }, 5s));
   EXPECT_EQ(pty.Transact(kModeControl, 9), kModeControl);
   EXPECT_EQ(pty.Transact(ReadRequest(100, 0x10, 2), 9).size(), 9u);
 }
@@ -192,8 +191,7 @@ TEST(SimulatorFaults, DelayHoldsEveryReplyBack) {
     // Only a lower bound: a loaded machine may be later, never earlier.
     EXPECT_GE(kestrum_sim::Clock::now() - start, 300ms);
   }
-  EXPECT_TRUE(
-      simtest::Counts(pty.Sim(), [](const Counters& c) { return c.replies_delayed == 2u; }));
+  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesDelayed == 2u; }));
 }
 
 TEST(SimulatorFaults, SplitSendsTheReplyInTwoPartsWithAGap) {
@@ -202,13 +200,13 @@ TEST(SimulatorFaults, SplitSendsTheReplyInTwoPartsWithAGap) {
   SimOnPty pty(options);
   pty.Send(ReadRequest(100, 0x10, 2));
   const ByteString first = pty.ReadSome();  // the first part: the second is far off
-  const auto first_at = kestrum_sim::Clock::now();
+  const auto firstAt = kestrum_sim::Clock::now();
   ASSERT_FALSE(first.empty());
   EXPECT_LT(first.size(), 9u);
   const ByteString second = pty.Read(9 - first.size());
-  EXPECT_GE(kestrum_sim::Clock::now() - first_at, 250ms);
+  EXPECT_GE(kestrum_sim::Clock::now() - firstAt, 250ms);
   EXPECT_EQ(Hex(Concat(first, second)), "64 03 04 00 01 00 00 9E F5 ");
-  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.replies_split == 1u; }));
+  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesSplit == 1u; }));
 }
 
 TEST(SimulatorFaults, CorruptFlipsOneBitOfTheReply) {
@@ -224,7 +222,7 @@ TEST(SimulatorFaults, CorruptFlipsOneBitOfTheReply) {
     EXPECT_EQ(bits, 1) << Hex(got);
   }
   EXPECT_TRUE(
-      simtest::Counts(pty.Sim(), [](const Counters& c) { return c.replies_corrupted == 5u; }));
+      simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesCorrupted == 5u; }));
 }
 
 TEST(SimulatorFaults, DropLeavesRepliesOutUntilSwitchedOff) {
@@ -232,11 +230,11 @@ TEST(SimulatorFaults, DropLeavesRepliesOutUntilSwitchedOff) {
   options.faults.drop = 1.0;
   SimOnPty pty(options);
   for (int i = 0; i < 3; ++i) pty.Send(ReadRequest(100, 0x10, 2));
-  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.replies_dropped == 3; }, 5s));
+  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.repliesDropped == 3; }, 5s));
   pty.Sim().SetFaults({});
   EXPECT_EQ(Hex(pty.Transact(ReadRequest(100, 0x10, 2), 9)), "64 03 04 00 01 00 00 9E F5 ");
   EXPECT_TRUE(pty.ReadQuiet(200ms).empty());
-  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.replies_sent == 1u; }));
+  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesSent == 1u; }));
 }
 
 TEST(SimulatorFaults, JunkPrecedesTheIntactReply) {
@@ -244,12 +242,12 @@ TEST(SimulatorFaults, JunkPrecedesTheIntactReply) {
   options.faults.junk = 1.0;
   SimOnPty pty(options);
   pty.Send(ReadRequest(100, 0x10, 2));
-  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.replies_sent == 1; }, 5s));
+  ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.repliesSent == 1; }, 5s));
   const ByteString got = pty.ReadQuiet(200ms);
   ASSERT_GE(got.size(), 10u);
   ASSERT_LE(got.size(), 13u);
   EXPECT_EQ(Hex(ByteString(got.end() - 9, got.end())), "64 03 04 00 01 00 00 9E F5 ");
-  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.junk_bursts == 1u; }));
+  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.junkBursts == 1u; }));
 }
 
 TEST(SimulatorFaults, TheSameSeedDropsTheSameReplies) {
@@ -263,11 +261,11 @@ TEST(SimulatorFaults, TheSameSeedDropsTheSameReplies) {
     for (int i = 0; i < 12; ++i) {
       pty.Send(ReadRequest(100, 0x10, 2));
       const auto settled = [i](const Counters& c) {
-        return c.replies_sent + c.replies_dropped == static_cast<std::uint64_t>(i + 1);
+        return c.repliesSent + c.repliesDropped == static_cast<std::uint64_t>(i + 1);
       };
       EXPECT_TRUE(pty.Sim().WaitFor(settled, 5s));
-      pattern += pty.Sim().GetCounters().replies_dropped > dropped ? 'D' : 'R';
-      dropped = pty.Sim().GetCounters().replies_dropped;
+      pattern += pty.Sim().GetCounters().repliesDropped > dropped ? 'D' : 'R';
+      dropped = pty.Sim().GetCounters().repliesDropped;
     }
     return pattern;
   };

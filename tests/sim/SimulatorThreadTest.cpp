@@ -32,7 +32,7 @@ TEST(SimulatorThreads, InputsSetFromAnotherThreadWhileTheToolReadsAreAlwaysWhole
   std::thread watcher([&] {
     while (!stop) {
       const Counters c = pty.Sim().GetCounters();
-      EXPECT_LE(c.replies_sent, c.requests);
+      EXPECT_LE(c.repliesSent, c.requests);
       (void)pty.Sim().State();
       std::this_thread::sleep_for(1ms);
     }
@@ -49,7 +49,7 @@ TEST(SimulatorThreads, InputsSetFromAnotherThreadWhileTheToolReadsAreAlwaysWhole
   stop = true;
   toggler.join();
   watcher.join();
-  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.replies_sent == 50; }));
+  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesSent == 50; }));
 }
 
 TEST(SimulatorThreads, StopDoesNotWaitForADelayedReplyAndIsIdempotent) {
@@ -63,7 +63,7 @@ TEST(SimulatorThreads, StopDoesNotWaitForADelayedReplyAndIsIdempotent) {
   pty->Sim().Stop();
   EXPECT_LT(kestrum_sim::Clock::now() - start, 10s);
   EXPECT_FALSE(pty->Sim().Running());
-  EXPECT_EQ(pty->Sim().GetCounters().replies_sent, 0u);
+  EXPECT_EQ(pty->Sim().GetCounters().repliesSent, 0u);
   EXPECT_THROW(pty->Sim().Start(pty->Port()), std::logic_error);
   pty.reset();  // destructor after Stop
 }
@@ -89,11 +89,11 @@ TEST(SimulatorThreads, LogSinkReplacedWhileTheLineThreadLogs) {
   std::this_thread::sleep_for(5ms);
   pty.Sim().SetLogSink([&](const kestrum_sim::LogEntry&) { ++second; });
   sender.join();
-  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.replies_sent == 20; }));
+  EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesSent == 20; }));
   // Two traffic lines per request: every one reaches one of the sinks (the last one just after
   // its reply was written).
-  const auto give_up = kestrum_sim::Clock::now() + 5s;
-  while (first + second < 40 && kestrum_sim::Clock::now() < give_up)
+  const auto giveUp = kestrum_sim::Clock::now() + 5s;
+  while (first + second < 40 && kestrum_sim::Clock::now() < giveUp)
     std::this_thread::sleep_for(1ms);
   EXPECT_EQ(first + second, 40);
 }
@@ -112,8 +112,8 @@ TEST(SimulatorThreads, OtherEndClosedAndReopenedIsServedAgain) {
   kestrum_sim::UniqueFd again = simtest::OpenRaw(pty.SlavePath());
   simtest::WriteAll(again.Get(), ReadRequest(100, 0x14, 2));
   EXPECT_EQ(simtest::ReadCount(again.Get(), 9).size(), 9u);
-  EXPECT_TRUE(simtest::Counts(
-      sim, [](const Counters& c) { return c.replies_sent == 2 && c.hangups == 1; }));
+  EXPECT_TRUE(
+      simtest::Counts(sim, [](const Counters& c) { return c.repliesSent == 2 && c.hangups == 1; }));
   sim.Stop();
 }
 

@@ -61,15 +61,15 @@ std::string StateText(const Simulator& simulator) {
   out << "\nrelays:";
   for (int i = 0; i < kRelayCount; ++i)
     out << "  0x" << Hex4(kFirstRelayRegister + i) << " relay" << i + 1 << "=" << state.relays[i];
-  out << "\nreceived " << c.bytes_received << " bytes: " << c.requests << " requests ("
-      << c.other_address << " for another address, " << c.broadcasts << " broadcasts), "
-      << c.mode_frames << " mode frames (" << c.bad_mode_frames << " bad), " << c.discarded_blocks
-      << " discarded blocks (" << c.discarded_bytes << " bytes), " << c.free_text_blocks
+  out << "\nreceived " << c.bytesReceived << " bytes: " << c.requests << " requests ("
+      << c.otherAddress << " for another address, " << c.broadcasts << " broadcasts), "
+      << c.modeFrames << " mode frames (" << c.badModeFrames << " bad), " << c.discardedBlocks
+      << " discarded blocks (" << c.discardedBytes << " bytes), " << c.freeTextBlocks
       << " free-text blocks\n";
-  out << "replies sent " << c.replies_sent << " (" << c.exceptions_sent << " exceptions)"
-      << "; faults: delayed " << c.replies_delayed << ", split " << c.replies_split
-      << ", corrupted " << c.replies_corrupted << ", dropped " << c.replies_dropped << ", junk "
-      << c.junk_bursts << "; hang-ups " << c.hangups << "\n";
+  out << "replies sent " << c.repliesSent << " (" << c.exceptionsSent << " exceptions)"
+      << "; faults: delayed " << c.repliesDelayed << ", split " << c.repliesSplit << ", corrupted "
+      << c.repliesCorrupted << ", dropped " << c.repliesDropped << ", junk " << c.junkBursts
+      << "; hang-ups " << c.hangups << "\n";
   return out.str();
 }
 
@@ -81,137 +81,177 @@ constexpr const char* kConsoleHelp =
     "  verbose on|off  show every request and reply on standard error, or stop\n"
     "  quit            end the simulator (also exit, q, Ctrl-C; the end of input does not)\n";
 
-}  // namespace
+// What applying one option's value answers: an error text, or nothing.
+using OptionError = std::optional<std::string>;
 
-namespace {
+// A word an option takes and the setting it stands for.
+template <typename Value>
+struct Choice {
+  std::string_view text;
+  Value value;
+};
 
-// The options that take a value; each Apply… below answers an error text, or nothing.
-bool TakesValue(const std::string& option) {
-  static const char* const kValueOptions[] = {
-      "--device", "--link",  "--baud",    "--format",     "--address",
-      "--di",     "--delay", "--split",   "--corrupt",    "--drop",
-      "--junk",   "--seed",  "--silence", "--mode-reply", "--data-centre"};
-  return std::find(std::begin(kValueOptions), std::end(kValueOptions), option) !=
-         std::end(kValueOptions);
-}
+constexpr Choice<ModeReply> kModeReplies[] = {{"none", ModeReply::kNone},
+                                              {"echo", ModeReply::kEcho}};
+constexpr Choice<DataCentreModbus> kDataCentreModes[] = {{"answer", DataCentreModbus::kAnswer},
+                                                         {"ignore", DataCentreModbus::kIgnore}};
 
-std::optional<std::string> ApplyLineOption(const std::string& option, const std::string& value,
-                                           CommandLine& result) {
-  auto& sim = result.simulator;
-  if (option == "--device") {
-    if (value.empty()) return "--device needs a path";
-    result.endpoint = CommandLine::Endpoint::kDevice;
-    result.device = value;
-  } else if (option == "--link") {
-    if (value.empty()) return "--link needs a path";
-    result.link = value;
-  } else if (option == "--baud") {
-    const auto baud = ParseBaud(value);
-    if (!baud) return "bad baud rate '" + value + "' (50 to 4000000)";
-    sim.line.baud = *baud;
-  } else if (option == "--format") {
-    const auto line = ParseFormat(value, sim.line);
-    if (!line)
-      return "bad character format '" + value +
-             "' (8N1, 8E1, 8O1, 7N1, 7E1, 7O1, 8N2, 8E2, 8O2, 7N2, 7E2, 7O2)";
-    sim.line = *line;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> ApplyModuleOption(const std::string& option, const std::string& value,
-                                             ModuleConfig& module) {
-  if (option == "--address") {
-    const auto address = ParseUnsigned(value, 247);
-    if (!address || *address == 0) return "bad slave address '" + value + "' (1 to 247)";
-    module.address = static_cast<std::uint8_t>(*address);
-  } else if (option == "--di") {
-    const auto inputs = ParseInputPair(value);
-    if (!inputs) return "bad inputs '" + value + "' (two values like 1,0)";
-    module.inputs = *inputs;
-  } else if (option == "--mode-reply") {
-    if (value == "none")
-      module.mode_reply = ModeReply::kNone;
-    else if (value == "echo")
-      module.mode_reply = ModeReply::kEcho;
-    else
-      return "bad --mode-reply '" + value + "' (none or echo)";
-  } else if (option == "--data-centre") {
-    if (value == "answer")
-      module.data_centre_modbus = DataCentreModbus::kAnswer;
-    else if (value == "ignore")
-      module.data_centre_modbus = DataCentreModbus::kIgnore;
-    else
-      return "bad --data-centre '" + value + "' (answer or ignore)";
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> ApplyTimingOrFaultOption(const std::string& option,
-                                                    const std::string& value,
-                                                    Simulator::Options& sim) {
-  if (option == "--delay" || option == "--split" || option == "--silence") {
-    const auto ms = ParseUnsigned(value, 60000);
-    if (!ms) return "bad time '" + value + "' for " + option + " (milliseconds, 0 to 60000)";
-    if (option == "--delay") sim.faults.delay = std::chrono::milliseconds(*ms);
-    if (option == "--split") sim.faults.split = std::chrono::milliseconds(*ms);
-    if (option == "--silence") {
-      if (*ms == 0) return "--silence must be at least 1 ms";
-      sim.silence = std::chrono::milliseconds(*ms);
+// Sets `field` to the choice named `value`; refuses any other word, listing the choices.
+template <typename Value, std::size_t N>
+OptionError SetChoice(std::string_view option, const std::string& value,
+                      const Choice<Value> (&choices)[N], Value& field) {
+  std::string names;
+  for (const Choice<Value>& choice : choices) {
+    if (choice.text == value) {
+      field = choice.value;
+      return std::nullopt;
     }
-  } else if (option == "--corrupt" || option == "--drop" || option == "--junk") {
-    const auto p = ParseFraction(value);
-    if (!p) return "bad fraction '" + value + "' for " + option + " (0 to 1)";
-    if (option == "--corrupt") sim.faults.corrupt = *p;
-    if (option == "--drop") sim.faults.drop = *p;
-    if (option == "--junk") sim.faults.junk = *p;
-  } else if (option == "--seed") {
-    const auto seed = ParseUnsigned(value, ~0ULL);
-    if (!seed) return "bad seed '" + value + "'";
-    sim.faults.seed = *seed;
+    names += (names.empty() ? "" : " or ") + std::string(choice.text);
   }
+  return "bad " + std::string(option) + " '" + value + "' (" + names + ")";
+}
+
+OptionError SetMilliseconds(std::string_view option, const std::string& value,
+                            std::chrono::milliseconds& field) {
+  const auto ms = ParseUnsigned(value, 60000);
+  if (!ms)
+    return "bad time '" + value + "' for " + std::string(option) + " (milliseconds, 0 to 60000)";
+  field = std::chrono::milliseconds(*ms);
   return std::nullopt;
 }
 
-std::optional<std::string> ApplyValueOption(const std::string& option, const std::string& value,
-                                            CommandLine& result) {
-  if (auto error = ApplyLineOption(option, value, result)) return error;
-  if (auto error = ApplyModuleOption(option, value, result.simulator.module)) return error;
-  return ApplyTimingOrFaultOption(option, value, result.simulator);
+OptionError SetFraction(std::string_view option, const std::string& value, double& field) {
+  const auto fraction = ParseFraction(value);
+  if (!fraction) return "bad fraction '" + value + "' for " + std::string(option) + " (0 to 1)";
+  field = *fraction;
+  return std::nullopt;
+}
+
+// An option that takes a value, and what that value does to the command line.
+struct ValueOption {
+  std::string_view name;
+  OptionError (*apply)(std::string_view option, const std::string& value, CommandLine& c);
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--device",
+     [](auto, const auto& value, auto& c) -> OptionError {
+       if (value.empty()) return "--device needs a path";
+       c.endpoint = CommandLine::Endpoint::kDevice;
+       c.device = value;
+       return std::nullopt;
+     }},
+    {"--link",
+     [](auto, const auto& value, auto& c) -> OptionError {
+       if (value.empty()) return "--link needs a path";
+       c.link = value;
+       return std::nullopt;
+     }},
+    {"--baud",
+     [](auto, const auto& value, auto& c) -> OptionError {
+       const auto baud = ParseBaud(value);
+       if (!baud) return "bad baud rate '" + value + "' (50 to 4000000)";
+       c.simulator.line.baud = *baud;
+       return std::nullopt;
+     }},
+    {"--format",
+     [](auto, const auto& value, auto& c) -> OptionError {
+       const auto line = ParseFormat(value, c.simulator.line);
+       if (!line)
+         return "bad character format '" + value +
+                "' (8N1, 8E1, 8O1, 7N1, 7E1, 7O1, 8N2, 8E2, 8O2, 7N2, 7E2, 7O2)";
+       c.simulator.line = *line;
+       return std::nullopt;
+     }},
+    {"--address",
+     [](auto, const auto& value, auto& c) -> OptionError {
+       const auto address = ParseUnsigned(value, 247);
+       if (!address || *address == 0) return "bad slave address '" + value + "' (1 to 247)";
+       c.simulator.module.address = static_cast<std::uint8_t>(*address);
+       return std::nullopt;
+     }},
+    {"--di",
+     [](auto, const auto& value, auto& c) -> OptionError {
+       const auto inputs = ParseInputPair(value);
+       if (!inputs) return "bad inputs '" + value + "' (two values like 1,0)";
+       c.simulator.module.inputs = *inputs;
+       return std::nullopt;
+     }},
+    {"--mode-reply",
+     [](auto option, const auto& value, auto& c) {
+       return SetChoice(option, value, kModeReplies, c.simulator.module.modeReply);
+     }},
+    {"--data-centre",
+     [](auto option, const auto& value, auto& c) {
+       return SetChoice(option, value, kDataCentreModes, c.simulator.module.dataCentreModbus);
+     }},
+    {"--delay", [](auto option, const auto& value,
+                   auto& c) { return SetMilliseconds(option, value, c.simulator.faults.delay); }},
+    {"--split", [](auto option, const auto& value,
+                   auto& c) { return SetMilliseconds(option, value, c.simulator.faults.split); }},
+    {"--silence",
+     [](auto option, const auto& value, auto& c) -> OptionError {
+       std::chrono::milliseconds silence{};
+       if (auto error = SetMilliseconds(option, value, silence)) return error;
+       if (silence.count() == 0) return "--silence must be at least 1 ms";
+       c.simulator.silence = silence;
+       return std::nullopt;
+     }},
+    {"--corrupt", [](auto option, const auto& value,
+                     auto& c) { return SetFraction(option, value, c.simulator.faults.corrupt); }},
+    {"--drop", [](auto option, const auto& value,
+                  auto& c) { return SetFraction(option, value, c.simulator.faults.drop); }},
+    {"--junk", [](auto option, const auto& value,
+                  auto& c) { return SetFraction(option, value, c.simulator.faults.junk); }},
+    {"--seed",
+     [](auto, const auto& value, auto& c) -> OptionError {
+       const auto seed = ParseUnsigned(value, ~0ULL);
+       if (!seed) return "bad seed '" + value + "'";
+       c.simulator.faults.seed = *seed;
+       return std::nullopt;
+     }},
+};
+
+const ValueOption* FindValueOption(std::string_view name) {
+  const auto found =
+      std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
+                   [name](const ValueOption& option) { return option.name == name; });
+  return found == std::end(kValueOptions) ? nullptr : found;
 }
 
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine result;
-  bool pty_given = false;
+  bool ptyGiven = false;
+  // The options without a value, each with the setting it turns on.
+  const std::pair<std::string_view, bool*> flags[] = {
+      {"--help", &result.help},       {"-h", &result.help},    {"--version", &result.version},
+      {"--verbose", &result.verbose}, {"-v", &result.verbose}, {"--pty", &ptyGiven}};
   const auto fail = [](const std::string& why) { return ParsedCommandLine{std::nullopt, why}; };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string option = arguments[i];
-    std::optional<std::string> inline_value;
+    std::optional<std::string> inlineValue;
     if (const auto equals = option.find('=');
         option.rfind("--", 0) == 0 && equals != std::string::npos) {
-      inline_value = option.substr(equals + 1);
+      inlineValue = option.substr(equals + 1);
       option.resize(equals);
     }
-    if (TakesValue(option)) {
-      if (!inline_value && i + 1 >= arguments.size())
+    if (const ValueOption* valueOption = FindValueOption(option)) {
+      if (!inlineValue && i + 1 >= arguments.size())
         return fail("option " + option + " needs a value");
-      const std::string value = inline_value ? *inline_value : arguments[++i];
-      if (auto error = ApplyValueOption(option, value, result)) return fail(*error);
+      const std::string value = inlineValue ? *inlineValue : arguments[++i];
+      if (auto error = valueOption->apply(option, value, result)) return fail(*error);
       continue;
     }
-    const bool known = option == "--help" || option == "-h" || option == "--version" ||
-                       option == "--verbose" || option == "-v" || option == "--pty";
-    if (!known) return fail("unknown option '" + arguments[i] + "'");
-    if (inline_value) return fail("option " + option + " takes no value");
-    if (option == "--help" || option == "-h") result.help = true;
-    if (option == "--version") result.version = true;
-    if (option == "--verbose" || option == "-v") result.verbose = true;
-    if (option == "--pty") pty_given = true;
+    const auto flag = std::find_if(std::begin(flags), std::end(flags),
+                                   [&option](const auto& f) { return f.first == option; });
+    if (flag == std::end(flags)) return fail("unknown option '" + arguments[i] + "'");
+    if (inlineValue) return fail("option " + option + " takes no value");
+    *flag->second = true;
   }
   if (result.help || result.version) return {result, {}};
-  if (pty_given && result.endpoint == CommandLine::Endpoint::kDevice)
+  if (ptyGiven && result.endpoint == CommandLine::Endpoint::kDevice)
     return {std::nullopt, "--pty and --device exclude each other"};
   if (!result.link.empty() && result.endpoint == CommandLine::Endpoint::kDevice)
     return {std::nullopt, "--link works only with --pty"};

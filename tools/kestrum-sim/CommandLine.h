@@ -22,8 +22,8 @@ struct CommandLine {
 };
 
 struct ParsedCommandLine {
-  std::optional<CommandLine> command_line;  // empty on error
-  std::string error;                        // one line, without the program name
+  std::optional<CommandLine> commandLine;  // empty on error
+  std::string error;                       // one line, without the program name
 };
 
 // `arguments` without the program name.

@@ -39,7 +39,7 @@ FaultPlan FaultInjector::Plan(const ByteString& reply) {
       junk.push_back(
           static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(random_)));
     bytes.insert(bytes.begin(), junk.begin(), junk.end());
-    plan.junk_bytes = count;
+    plan.junkBytes = count;
   }
   plan.delayed = options_.delay.count() > 0;
   const auto start = options_.delay;

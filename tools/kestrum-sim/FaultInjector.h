@@ -42,7 +42,7 @@ struct FaultPlan {
   bool corrupted = false;
   bool split = false;
   bool delayed = false;
-  std::size_t junk_bytes = 0;
+  std::size_t junkBytes = 0;
 };
 
 class FaultInjector {

@@ -5,13 +5,13 @@
 namespace kestrum_sim {
 
 int LineSettings::BitsPerCharacter() const {
-  return 1 + data_bits + (parity == Parity::kNone ? 0 : 1) + stop_bits;
+  return 1 + dataBits + (parity == Parity::kNone ? 0 : 1) + stopBits;
 }
 
 std::string LineSettings::FormatText() const {
-  const char parity_letter = parity == Parity::kNone ? 'N' : parity == Parity::kEven ? 'E' : 'O';
-  return std::string{static_cast<char>('0' + data_bits), parity_letter,
-                     static_cast<char>('0' + stop_bits)};
+  const char parityLetter = parity == Parity::kNone ? 'N' : parity == Parity::kEven ? 'E' : 'O';
+  return std::string{static_cast<char>('0' + dataBits), parityLetter,
+                     static_cast<char>('0' + stopBits)};
 }
 
 std::optional<LineSettings> ParseFormat(std::string_view text, LineSettings base) {
@@ -31,8 +31,8 @@ std::optional<LineSettings> ParseFormat(std::string_view text, LineSettings base
     default:
       return std::nullopt;
   }
-  base.data_bits = text[0] - '0';
-  base.stop_bits = text[2] - '0';
+  base.dataBits = text[0] - '0';
+  base.stopBits = text[2] - '0';
   return base;
 }
 

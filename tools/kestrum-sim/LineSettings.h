@@ -12,9 +12,9 @@ enum class Parity { kNone, kEven, kOdd };
 
 struct LineSettings {
   unsigned baud = 9600;
-  int data_bits = 8;  // 7 or 8
+  int dataBits = 8;  // 7 or 8
   Parity parity = Parity::kNone;
-  int stop_bits = 1;  // 1 or 2
+  int stopBits = 1;  // 1 or 2
 
   // Bits on the wire per character: start bit, data bits, parity bit, stop bits.
   int BitsPerCharacter() const;

@@ -27,16 +27,16 @@ std::vector<FramerEvent> RequestFramer::Feed(const std::uint8_t* data, std::size
                                              Clock::time_point now) {
   std::vector<FramerEvent> events;
   if (size == 0) return events;
-  if ((!buffer_.empty() || !discarded_.empty()) && now - last_byte_ >= silence_) Scan(true, events);
+  if ((!buffer_.empty() || !discarded_.empty()) && now - lastByte_ >= silence_) Scan(true, events);
   buffer_.insert(buffer_.end(), data, data + size);
-  last_byte_ = now;
+  lastByte_ = now;
   Scan(false, events);
   if (buffer_.size() > 2 * kMaxFrame) {
     // No frame starts this far back any more: everything but the newest kMaxFrame bytes is
     // garbage (a complete frame anywhere in the buffer would have been found by the scan).
-    const auto keep_from = buffer_.end() - static_cast<std::ptrdiff_t>(kMaxFrame);
-    discarded_.insert(discarded_.end(), buffer_.begin(), keep_from);
-    buffer_.erase(buffer_.begin(), keep_from);
+    const auto keepFrom = buffer_.end() - static_cast<std::ptrdiff_t>(kMaxFrame);
+    discarded_.insert(discarded_.end(), buffer_.begin(), keepFrom);
+    buffer_.erase(buffer_.begin(), keepFrom);
   }
   if (discarded_.size() >= kMaxFrame) FlushDiscarded(events);
   return events;
@@ -44,13 +44,13 @@ std::vector<FramerEvent> RequestFramer::Feed(const std::uint8_t* data, std::size
 
 std::vector<FramerEvent> RequestFramer::Poll(Clock::time_point now) {
   std::vector<FramerEvent> events;
-  if ((!buffer_.empty() || !discarded_.empty()) && now - last_byte_ >= silence_) Scan(true, events);
+  if ((!buffer_.empty() || !discarded_.empty()) && now - lastByte_ >= silence_) Scan(true, events);
   return events;
 }
 
 std::optional<Clock::time_point> RequestFramer::Deadline() const {
   if (buffer_.empty() && discarded_.empty()) return std::nullopt;
-  return last_byte_ + silence_;
+  return lastByte_ + silence_;
 }
 
 std::size_t RequestFramer::KnownFrameAt(std::size_t at, FramerEvent::Kind& kind) const {
@@ -98,14 +98,14 @@ void RequestFramer::FlushDiscarded(std::vector<FramerEvent>& events) {
   discarded_.clear();
 }
 
-void RequestFramer::Scan(bool at_silence, std::vector<FramerEvent>& events) {
+void RequestFramer::Scan(bool atSilence, std::vector<FramerEvent>& events) {
   for (bool found = true; found && !buffer_.empty();) {
     found = false;
     for (std::size_t at = 0; at < buffer_.size() && !found; ++at) {
       FramerEvent::Kind kind = FramerEvent::Kind::kRequest;
       std::size_t length = KnownFrameAt(at, kind);
       // At a silence, everything from here to the end may be one frame of unknown function.
-      if (length == 0 && at_silence && buffer_.size() - at >= 4 &&
+      if (length == 0 && atSilence && buffer_.size() - at >= 4 &&
           HasValidCrc(
               ByteString(buffer_.begin() + static_cast<std::ptrdiff_t>(at), buffer_.end()))) {
         kind = FramerEvent::Kind::kRequest;
@@ -121,7 +121,7 @@ void RequestFramer::Scan(bool at_silence, std::vector<FramerEvent>& events) {
       found = true;
     }
   }
-  if (at_silence) {
+  if (atSilence) {
     discarded_.insert(discarded_.end(), buffer_.begin(), buffer_.end());
     buffer_.clear();
     FlushDiscarded(events);

@@ -60,7 +60,7 @@ class RequestFramer {
   std::size_t Buffered() const { return buffer_.size(); }
 
  private:
-  void Scan(bool at_silence, std::vector<FramerEvent>& events);
+  void Scan(bool atSilence, std::vector<FramerEvent>& events);
   void FlushDiscarded(std::vector<FramerEvent>& events);
   // Length of a complete, valid frame of known length at `at`, or 0.
   std::size_t KnownFrameAt(std::size_t at, FramerEvent::Kind& kind) const;
@@ -68,7 +68,7 @@ class RequestFramer {
   std::chrono::microseconds silence_;
   ByteString buffer_;
   ByteString discarded_;
-  Clock::time_point last_byte_{};
+  Clock::time_point lastByte_{};
 };
 
 // Silence that ends a frame: 3.5 character times at the line's baud rate and character format,

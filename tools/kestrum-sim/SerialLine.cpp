@@ -79,10 +79,10 @@ void ConfigureLine(int fd, const LineSettings& line) {
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP);
   tio.c_cflag |= CLOCAL | CREAD;
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-  tio.c_cflag |= line.data_bits == 7 ? CS7 : CS8;
+  tio.c_cflag |= line.dataBits == 7 ? CS7 : CS8;
   if (line.parity != Parity::kNone) tio.c_cflag |= PARENB;
   if (line.parity == Parity::kOdd) tio.c_cflag |= PARODD;
-  if (line.stop_bits == 2) tio.c_cflag |= CSTOPB;
+  if (line.stopBits == 2) tio.c_cflag |= CSTOPB;
   // Reads never block (the descriptor is non-blocking): VMIN 1 makes an empty read answer
   // EAGAIN rather than 0, which would look like the end of the line.
   tio.c_cc[VMIN] = 1;
@@ -129,7 +129,7 @@ PseudoTerminal::PseudoTerminal(const LineSettings& line, const std::string& link
   if (::openpty(&master, &slave, name.data(), nullptr, nullptr) != 0) ThrowErrno("openpty");
   master_.Reset(master);
   slave_.Reset(slave);
-  slave_path_ = name.data();
+  slavePath_ = name.data();
   for (const int fd : {master, slave}) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   // The slave's settings govern the line discipline of both directions: without raw mode the
   // pty would echo the module's own replies back to it and edit lines.
@@ -140,8 +140,8 @@ PseudoTerminal::PseudoTerminal(const LineSettings& line, const std::string& link
 }
 
 void PseudoTerminal::PlaceLink(const std::string& link) {
-  link_claim_ = ClaimLinkName(link);
-  if (!link_claim_)
+  linkClaim_ = ClaimLinkName(link);
+  if (!linkClaim_)
     throw std::system_error(EADDRINUSE, std::generic_category(),
                             link +
                                 " is the link of a kestrum-sim that is still running; stop "
@@ -161,7 +161,7 @@ void PseudoTerminal::PlaceLink(const std::string& link) {
   // Replaced in one step.
   const std::string temporary = link + ".tmp" + std::to_string(::getpid());
   ::unlink(temporary.c_str());
-  if (::symlink(slave_path_.c_str(), temporary.c_str()) != 0) ThrowErrno(link);
+  if (::symlink(slavePath_.c_str(), temporary.c_str()) != 0) ThrowErrno(link);
   if (::rename(temporary.c_str(), link.c_str()) != 0) {
     const int error = errno;
     ::unlink(temporary.c_str());
@@ -178,7 +178,7 @@ void PseudoTerminal::RemoveLink() {
   if (link_.empty()) return;
   std::array<char, 512> target{};
   const ssize_t size = ::readlink(link_.c_str(), target.data(), target.size() - 1);
-  if (size > 0 && std::string(target.data(), static_cast<std::size_t>(size)) == slave_path_)
+  if (size > 0 && std::string(target.data(), static_cast<std::size_t>(size)) == slavePath_)
     ::unlink(link_.c_str());
   link_.clear();
 }

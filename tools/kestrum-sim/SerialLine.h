@@ -64,7 +64,7 @@ class PseudoTerminal {
 
   int MasterFd() const { return master_.Get(); }
   // "/dev/pts/N": what the tool opens.
-  const std::string& SlavePath() const { return slave_path_; }
+  const std::string& SlavePath() const { return slavePath_; }
   const std::string& LinkPath() const { return link_; }
   // Removes the link now (also done by the destructor); safe to call twice.
   void RemoveLink();
@@ -74,8 +74,8 @@ class PseudoTerminal {
 
   UniqueFd master_;
   UniqueFd slave_;
-  UniqueFd link_claim_;  // holds the link's name while this simulator runs
-  std::string slave_path_;
+  UniqueFd linkClaim_;  // holds the link's name while this simulator runs
+  std::string slavePath_;
   std::string link_;
 };
 

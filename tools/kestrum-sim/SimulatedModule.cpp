@@ -76,7 +76,7 @@ Handled SimulatedModule::HandleRequest(const ByteString& frame) {
   const bool broadcast = address == 0;
   if (!broadcast && address != config_.address)
     return {Outcome::kOtherAddress, {}, "for address " + std::to_string(address) + ", no answer"};
-  if (mode_ == DeviceMode::kDataCentre && config_.data_centre_modbus == DataCentreModbus::kIgnore)
+  if (mode_ == DeviceMode::kDataCentre && config_.dataCentreModbus == DataCentreModbus::kIgnore)
     return {Outcome::kIgnoredDataCentre, {}, "Modbus request in data-centre mode, not answered"};
 
   switch (frame[1]) {
@@ -94,10 +94,10 @@ Handled SimulatedModule::HandleRequest(const ByteString& frame) {
 
 Handled SimulatedModule::Exception(std::uint8_t function, ExceptionCode code, bool broadcast,
                                    std::string note) {
-  const auto code_value = static_cast<std::uint8_t>(code);
-  note += ": exception " + ByteToHex(code_value);
+  const auto codeValue = static_cast<std::uint8_t>(code);
+  note += ": exception " + ByteToHex(codeValue);
   if (broadcast) return {Outcome::kBroadcast, {}, note + " (broadcast, no answer)"};
-  ByteString reply{config_.address, static_cast<std::uint8_t>(function | 0x80), code_value};
+  ByteString reply{config_.address, static_cast<std::uint8_t>(function | 0x80), codeValue};
   return {Outcome::kException, WithCrc(std::move(reply)), std::move(note)};
 }
 
@@ -200,7 +200,7 @@ Handled SimulatedModule::HandleModeFrame(const ByteString& frame) {
   std::string note = mode_ == DeviceMode::kControl ? "control mode" : "data-centre mode";
   note = (previous == mode_ ? "mode frame: stays in " : "mode frame: switched to ") + note;
   ByteString reply;
-  if (config_.mode_reply == ModeReply::kEcho) reply = frame;
+  if (config_.modeReply == ModeReply::kEcho) reply = frame;
   return {Outcome::kModeSwitched, std::move(reply), std::move(note)};
 }
 

@@ -45,8 +45,8 @@ enum class DataCentreModbus { kAnswer, kIgnore };
 struct ModuleConfig {
   std::uint8_t address = kDefaultAddress;  // 1..247 (0 is the broadcast address)
   std::array<std::uint16_t, kInputCount> inputs{0, 0};
-  ModeReply mode_reply = ModeReply::kNone;
-  DataCentreModbus data_centre_modbus = DataCentreModbus::kAnswer;
+  ModeReply modeReply = ModeReply::kNone;
+  DataCentreModbus dataCentreModbus = DataCentreModbus::kAnswer;
 };
 
 // Modbus exception codes the module uses.

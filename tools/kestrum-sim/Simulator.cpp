@@ -90,11 +90,11 @@ Simulator::~Simulator() {
 void Simulator::Start(int fd) {
   std::lock_guard control(control_);
   if (started_) throw std::logic_error("simulator already started");
-  int pipe_fds[2] = {-1, -1};
-  if (::pipe2(pipe_fds, O_NONBLOCK | O_CLOEXEC) != 0)
+  int pipeFds[2] = {-1, -1};
+  if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0)
     throw std::system_error(errno, std::generic_category(), "pipe2");
-  wake_read_.Reset(pipe_fds[0]);
-  wake_write_.Reset(pipe_fds[1]);
+  wakeRead_.Reset(pipeFds[0]);
+  wakeWrite_.Reset(pipeFds[1]);
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
     throw std::system_error(errno, std::generic_category(), "line descriptor");
@@ -103,7 +103,7 @@ void Simulator::Start(int fd) {
     std::lock_guard lock(mutex_);
     running_ = true;
   }
-  thread_ = std::thread([this, fd, wake = wake_read_.Get()] { Run(fd, wake); });
+  thread_ = std::thread([this, fd, wake = wakeRead_.Get()] { Run(fd, wake); });
 }
 
 void Simulator::Stop() {
@@ -111,7 +111,7 @@ void Simulator::Stop() {
   if (thread_.joinable()) {
     const char byte = 'q';
     // The pipe is empty or holds this one byte; a full pipe would mean a wake-up is pending.
-    [[maybe_unused]] const ssize_t ignored = ::write(wake_write_.Get(), &byte, 1);
+    [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_.Get(), &byte, 1);
     thread_.join();
   }
   {
@@ -128,7 +128,7 @@ bool Simulator::Running() const {
 
 std::string Simulator::LastError() const {
   std::lock_guard lock(mutex_);
-  return last_error_;
+  return lastError_;
 }
 
 void Simulator::SetLogSink(LogSink sink) {
@@ -189,7 +189,7 @@ void Simulator::Publish(std::vector<LogEntry>& entries) {
 void Simulator::Fail(const std::string& message, std::vector<LogEntry>& entries) {
   {
     std::lock_guard lock(mutex_);
-    last_error_ = message;
+    lastError_ = message;
     running_ = false;
   }
   Publish(entries);
@@ -206,7 +206,7 @@ class Simulator::Line {
 
   enum class Wait { kReady, kStop, kFailed };
   // Waits for the line, the stop signal or the next deadline; `revents` are the line's events.
-  Wait WaitForLine(int wake_fd, short& revents);
+  Wait WaitForLine(int wakeFd, short& revents);
   // Reads everything the line has and hands it to the framer; false when the thread must end.
   bool ReadAvailable(short revents, Clock::time_point now);
   // The framer's silence deadline passed: frames it completed.
@@ -244,11 +244,11 @@ class Simulator::Line {
   std::array<std::uint8_t, 512> buffer_{};
 };
 
-void Simulator::Run(int fd, int wake_fd) {
+void Simulator::Run(int fd, int wakeFd) {
   Line line(*this, fd);
   for (;; Publish(line.log)) {
     short revents = 0;
-    const Line::Wait wait = line.WaitForLine(wake_fd, revents);
+    const Line::Wait wait = line.WaitForLine(wakeFd, revents);
     if (wait == Line::Wait::kStop) {
       Publish(line.log);
       return;
@@ -278,22 +278,22 @@ std::optional<Clock::time_point> Simulator::Line::NextDeadline() {
   return wake;
 }
 
-Simulator::Line::Wait Simulator::Line::WaitForLine(int wake_fd, short& revents) {
+Simulator::Line::Wait Simulator::Line::WaitForLine(int wakeFd, short& revents) {
   for (;;) {
     const std::optional<Clock::time_point> wake = NextDeadline();
     timespec timeout{};
-    timespec* timeout_pointer = nullptr;
+    timespec* timeoutPointer = nullptr;
     if (wake) {
       const auto left = std::max(
           microseconds(0), duration_cast<microseconds>(*wake - Clock::now()) + microseconds(1));
       timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000);
       timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000) * 1000;
-      timeout_pointer = &timeout;
+      timeoutPointer = &timeout;
     }
     pollfd fds[2] = {
-        {wake_fd, POLLIN, 0},
+        {wakeFd, POLLIN, 0},
         {hungUp_ ? -1 : fd_, static_cast<short>(POLLIN | (wantPollout_ ? POLLOUT : 0)), 0}};
-    if (::ppoll(fds, 2, timeout_pointer, nullptr) < 0) {
+    if (::ppoll(fds, 2, timeoutPointer, nullptr) < 0) {
       if (errno == EINTR) continue;
       Failed("poll");
       return Wait::kFailed;
@@ -312,7 +312,7 @@ bool Simulator::Line::ReadAvailable(short revents, Clock::time_point now) {
       hangupReported_ = false;
       {
         std::lock_guard lock(sim_.mutex_);
-        sim_.counters_.bytes_received += static_cast<std::uint64_t>(got);
+        sim_.counters_.bytesReceived += static_cast<std::uint64_t>(got);
       }
       Handle(framer_.Feed(buffer_.data(), static_cast<std::size_t>(got), Clock::now()), now);
       continue;
@@ -363,7 +363,7 @@ bool Simulator::Line::WriteDue(Clock::time_point now) {
     Note(LogEntry::Level::kTraffic, std::move(text));
     if (chunk.part == chunk.parts) {
       std::lock_guard lock(sim_.mutex_);
-      ++sim_.counters_.replies_sent;
+      ++sim_.counters_.repliesSent;
     }
     output_.pop_front();
   }
@@ -396,7 +396,7 @@ void Simulator::Line::HandleRequest(const ByteString& bytes, Clock::time_point n
   Note(LogEntry::Level::kTraffic, "RX " + Hex(bytes) + "  " + handled.note);
   switch (handled.outcome) {
     case Outcome::kOtherAddress:
-      ++counters.other_address;
+      ++counters.otherAddress;
       break;
     case Outcome::kBroadcast:
       ++counters.broadcasts;
@@ -405,7 +405,7 @@ void Simulator::Line::HandleRequest(const ByteString& bytes, Clock::time_point n
       FreeText(bytes);
       break;
     case Outcome::kException:
-      ++counters.exceptions_sent;
+      ++counters.exceptionsSent;
       break;
     default:
       break;
@@ -416,9 +416,9 @@ void Simulator::Line::HandleRequest(const ByteString& bytes, Clock::time_point n
 void Simulator::Line::HandleModeFrame(const ByteString& bytes, Clock::time_point now) {
   const Handled handled = sim_.module_.HandleModeFrame(bytes);
   if (handled.outcome == Outcome::kModeSwitched)
-    ++sim_.counters_.mode_frames;
+    ++sim_.counters_.modeFrames;
   else
-    ++sim_.counters_.bad_mode_frames;
+    ++sim_.counters_.badModeFrames;
   Note(LogEntry::Level::kEvent, "RX " + Hex(bytes) + "  " + handled.note);
   if (!handled.reply.empty()) Schedule(handled.reply, now);
 }
@@ -428,8 +428,8 @@ void Simulator::Line::HandleDiscarded(const ByteString& bytes) {
     FreeText(bytes);
     return;
   }
-  ++sim_.counters_.discarded_blocks;
-  sim_.counters_.discarded_bytes += bytes.size();
+  ++sim_.counters_.discardedBlocks;
+  sim_.counters_.discardedBytes += bytes.size();
   Note(LogEntry::Level::kTraffic, "RX " + Hex(bytes) + "  discarded " +
                                       std::to_string(bytes.size()) +
                                       " bytes: no valid frame (noise, bad CRC or a partial frame)");
@@ -440,20 +440,20 @@ void Simulator::Line::Schedule(const ByteString& reply, Clock::time_point now) {
   Counters& counters = sim_.counters_;
   const FaultPlan plan = sim_.faults_.Plan(reply);
   if (plan.dropped) {
-    ++counters.replies_dropped;
+    ++counters.repliesDropped;
     Note(LogEntry::Level::kTraffic, "fault: reply " + Hex(reply) + " dropped");
     return;
   }
-  if (plan.delayed) ++counters.replies_delayed;
-  if (plan.split) ++counters.replies_split;
+  if (plan.delayed) ++counters.repliesDelayed;
+  if (plan.split) ++counters.repliesSplit;
   if (plan.corrupted) {
-    ++counters.replies_corrupted;
+    ++counters.repliesCorrupted;
     Note(LogEntry::Level::kTraffic, "fault: one bit of the reply flipped");
   }
-  if (plan.junk_bytes > 0) {
-    ++counters.junk_bursts;
+  if (plan.junkBytes > 0) {
+    ++counters.junkBursts;
     Note(LogEntry::Level::kTraffic,
-         "fault: " + std::to_string(plan.junk_bytes) + " stray bytes before the reply");
+         "fault: " + std::to_string(plan.junkBytes) + " stray bytes before the reply");
   }
   const int parts = static_cast<int>(plan.chunks.size());
   int part = 0;
@@ -466,7 +466,7 @@ void Simulator::Line::Schedule(const ByteString& reply, Clock::time_point now) {
 
 // Bytes received in data-centre mode that are no request the module answers.
 void Simulator::Line::FreeText(const ByteString& bytes) {
-  ++sim_.counters_.free_text_blocks;
+  ++sim_.counters_.freeTextBlocks;
   Note(LogEntry::Level::kEvent, "free text (" + std::to_string(bytes.size()) +
                                     " bytes): " + Hex(bytes) + "  \"" + TextOf(bytes) + "\"");
 }

@@ -9,7 +9,7 @@
 //   kestrum_sim::Simulator sim(options);
 //   sim.Start(pty.MasterFd());                      // or any other descriptor of a line
 //   ... the code under test opens pty.SlavePath() and talks to the module ...
-//   sim.WaitFor([](const auto& c) { return c.replies_sent >= 2; }, std::chrono::seconds(5));
+//   sim.WaitFor([](const auto& c) { return c.repliesSent >= 2; }, std::chrono::seconds(5));
 //   sim.SetInput(2, 1);                             // DI2 on, from any thread
 //   sim.Stop();                                     // also done by the destructor
 //
@@ -37,22 +37,22 @@
 namespace kestrum_sim {
 
 struct Counters {
-  std::uint64_t bytes_received = 0;
-  std::uint64_t requests = 0;          // Modbus frames with a valid CRC, any address
-  std::uint64_t replies_sent = 0;      // replies written completely (normal, exception, echo)
-  std::uint64_t exceptions_sent = 0;   // exception replies among them
-  std::uint64_t other_address = 0;     // valid frames for another slave, not answered
-  std::uint64_t broadcasts = 0;        // frames for address 0, acted on and not answered
-  std::uint64_t mode_frames = 0;       // valid mode frames
-  std::uint64_t bad_mode_frames = 0;   // mode frames with a wrong check sum or mode number
-  std::uint64_t discarded_blocks = 0;  // garbage, bad CRC, partial frames (control mode)
-  std::uint64_t discarded_bytes = 0;
-  std::uint64_t free_text_blocks = 0;  // blocks reported as free text (data-centre mode)
-  std::uint64_t replies_delayed = 0;   // faults injected
-  std::uint64_t replies_split = 0;
-  std::uint64_t replies_corrupted = 0;
-  std::uint64_t replies_dropped = 0;
-  std::uint64_t junk_bursts = 0;
+  std::uint64_t bytesReceived = 0;
+  std::uint64_t requests = 0;         // Modbus frames with a valid CRC, any address
+  std::uint64_t repliesSent = 0;      // replies written completely (normal, exception, echo)
+  std::uint64_t exceptionsSent = 0;   // exception replies among them
+  std::uint64_t otherAddress = 0;     // valid frames for another slave, not answered
+  std::uint64_t broadcasts = 0;       // frames for address 0, acted on and not answered
+  std::uint64_t modeFrames = 0;       // valid mode frames
+  std::uint64_t badModeFrames = 0;    // mode frames with a wrong check sum or mode number
+  std::uint64_t discardedBlocks = 0;  // garbage, bad CRC, partial frames (control mode)
+  std::uint64_t discardedBytes = 0;
+  std::uint64_t freeTextBlocks = 0;  // blocks reported as free text (data-centre mode)
+  std::uint64_t repliesDelayed = 0;  // faults injected
+  std::uint64_t repliesSplit = 0;
+  std::uint64_t repliesCorrupted = 0;
+  std::uint64_t repliesDropped = 0;
+  std::uint64_t junkBursts = 0;
   std::uint64_t hangups = 0;  // times the other end went away
   bool operator==(const Counters&) const = default;
 };
@@ -120,7 +120,7 @@ class Simulator {
 
  private:
   class Line;
-  void Run(int fd, int wake_fd);
+  void Run(int fd, int wakeFd);
   void Fail(const std::string& message, std::vector<LogEntry>& entries);
   // Hands the log lines to the sink, then makes the counters visible and wakes WaitFor.
   void Publish(std::vector<LogEntry>& entries);
@@ -134,12 +134,12 @@ class Simulator {
   Counters published_;  // as GetCounters and WaitFor see them, after the log lines
   LogSink sink_;
   bool running_ = false;
-  std::string last_error_;
+  std::string lastError_;
 
   std::mutex control_;  // serialises Start and Stop
   bool started_ = false;
-  UniqueFd wake_read_;
-  UniqueFd wake_write_;
+  UniqueFd wakeRead_;
+  UniqueFd wakeWrite_;
   std::thread thread_;
 };
 

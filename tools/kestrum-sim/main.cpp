@@ -17,18 +17,18 @@
 
 #include "CommandLine.h"
 #include "ProjectVersion.h"
-#include "Reporter.h"
 #include "SerialLine.h"
 #include "Simulator.h"
+#include "StderrQueue.h"
 
 namespace {
 
 using namespace kestrum_sim;
 
-std::mutex output_mutex;
+std::mutex outputMutex;
 
 void Print(std::FILE* stream, const std::string& text) {
-  std::lock_guard lock(output_mutex);
+  std::lock_guard lock(outputMutex);
   std::fputs(text.c_str(), stream);
   std::fflush(stream);
 }
@@ -57,10 +57,10 @@ UniqueFd TakeEndSignals() {
     Print(stderr, "kestrum-sim: cannot block signals\n");
     return UniqueFd();
   }
-  UniqueFd signal_fd(::signalfd(-1, &signals, SFD_CLOEXEC));
-  if (!signal_fd)
+  UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+  if (!signalFd)
     Print(stderr, std::string("kestrum-sim: signalfd: ") + std::strerror(errno) + "\n");
-  return signal_fd;
+  return signalFd;
 }
 
 // The line the module serves: a new pseudo-terminal or the given device.
@@ -104,21 +104,21 @@ bool RunPendingCommands(std::string& pending, Simulator& simulator, std::atomic<
 }
 
 // Serves console commands until quit, a signal, or the line thread's end; the exit status.
-int RunConsole(int signal_fd, Simulator& simulator, std::atomic<bool>& verbose,
-               Reporter& reporter) {
-  bool stdin_open = true;
+int RunConsole(int signalFd, Simulator& simulator, std::atomic<bool>& verbose,
+               StderrQueue& stderrQueue) {
+  bool stdinOpen = true;
   std::string pending;
   for (;;) {
-    pollfd fds[2] = {{signal_fd, POLLIN, 0}, {stdin_open ? STDIN_FILENO : -1, POLLIN, 0}};
+    pollfd fds[2] = {{signalFd, POLLIN, 0}, {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
     if (::poll(fds, 2, 200) < 0 && errno != EINTR) {
-      reporter.Report(std::string("kestrum-sim: poll: ") + std::strerror(errno) + "\n");
+      stderrQueue.Report(std::string("kestrum-sim: poll: ") + std::strerror(errno) + "\n");
       return 1;
     }
     if (fds[0].revents & POLLIN) {
       signalfd_siginfo info{};
-      if (::read(signal_fd, &info, sizeof info) == sizeof info)
-        reporter.Report(std::string("kestrum-sim: ") + strsignal(static_cast<int>(info.ssi_signo)) +
-                        ", stopping\n");
+      if (::read(signalFd, &info, sizeof info) == sizeof info)
+        stderrQueue.Report(std::string("kestrum-sim: ") +
+                           strsignal(static_cast<int>(info.ssi_signo)) + ", stopping\n");
       return 0;
     }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -126,49 +126,49 @@ int RunConsole(int signal_fd, Simulator& simulator, std::atomic<bool>& verbose,
       const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
       if (got <= 0) {
         // End of input (or no usable input, as under a test runner): keep serving.
-        if (got == 0 || errno != EINTR) stdin_open = false;
+        if (got == 0 || errno != EINTR) stdinOpen = false;
       } else {
         pending.append(chunk, static_cast<std::size_t>(got));
         if (RunPendingCommands(pending, simulator, verbose)) return 0;
       }
     }
     if (!simulator.Running()) {
-      reporter.Report("kestrum-sim: " + simulator.LastError() + "\n");
+      stderrQueue.Report("kestrum-sim: " + simulator.LastError() + "\n");
       return 1;
     }
   }
 }
 
 int Serve(const CommandLine& options) {
-  const UniqueFd signal_fd = TakeEndSignals();
-  if (!signal_fd) return 1;
+  const UniqueFd signalFd = TakeEndSignals();
+  if (!signalFd) return 1;
   ::signal(SIGPIPE, SIG_IGN);
   std::optional<ServedLine> line = OpenServedLine(options);
   if (!line) return 1;
   // Standard error may be a pipe nobody reads: reports must never hold up serving. (Its
   // writer thread starts with the signals blocked, like the line thread.)
-  Reporter reporter(STDERR_FILENO);
+  StderrQueue stderrQueue(STDERR_FILENO);
 
   Simulator simulator(options.simulator);
   std::atomic<bool> verbose{options.verbose};
-  simulator.SetLogSink([&verbose, &reporter](const LogEntry& entry) {
+  simulator.SetLogSink([&verbose, &stderrQueue](const LogEntry& entry) {
     if (entry.level == LogEntry::Level::kEvent || verbose)
-      reporter.Report(FormatLogEntry(entry) + "\n");
+      stderrQueue.Report(FormatLogEntry(entry) + "\n");
   });
 
   // The first line on standard output is the device the tool must open.
   Print(stdout, line->path + "\n");
   std::string where = line->path;
   if (line->pty && !line->pty->LinkPath().empty()) where += " (link " + line->pty->LinkPath() + ")";
-  reporter.Report("kestrum-sim: " + SettingsText(options, simulator) + ", on " + where +
-                  "; type 'help' for commands\n");
+  stderrQueue.Report("kestrum-sim: " + SettingsText(options, simulator) + ", on " + where +
+                     "; type 'help' for commands\n");
   try {
     simulator.Start(line->fd);
   } catch (const std::exception& error) {
-    reporter.Report(std::string("kestrum-sim: ") + error.what() + "\n");
+    stderrQueue.Report(std::string("kestrum-sim: ") + error.what() + "\n");
     return 1;
   }
-  const int status = RunConsole(signal_fd.Get(), simulator, verbose, reporter);
+  const int status = RunConsole(signalFd.Get(), simulator, verbose, stderrQueue);
   simulator.Stop();
   if (line->pty) line->pty->RemoveLink();
   return status;
@@ -179,21 +179,21 @@ int Serve(const CommandLine& options) {
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const ParsedCommandLine parsed = ParseCommandLine(arguments);
-  if (!parsed.command_line) {
+  if (!parsed.commandLine) {
     std::fprintf(stderr, "kestrum-sim: %s\nTry 'kestrum-sim --help'.\n", parsed.error.c_str());
     return 2;
   }
-  if (parsed.command_line->help) {
+  if (parsed.commandLine->help) {
     std::fputs(HelpText().c_str(), stdout);
     return 0;
   }
-  if (parsed.command_line->version) {
+  if (parsed.commandLine->version) {
     std::printf("kestrum-sim %.*s\n", static_cast<int>(kProjectVersion.size()),
                 kProjectVersion.data());
     return 0;
   }
   try {
-    return Serve(*parsed.command_line);
+    return Serve(*parsed.commandLine);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "kestrum-sim: %s\n", error.what());
     return 1;

@@ -40,13 +40,13 @@ class DeviceHeldByChild {
       _exit(0);
     }
     char ok = 0;
-    if (child_ > 0 && ::read(opened_[0], &ok, 1) == 1) opened_ok_ = ok == 'y';
+    if (child_ > 0 && ::read(opened_[0], &ok, 1) == 1) openedOk_ = ok == 'y';
   }
   ~DeviceHeldByChild() { Release(); }
   DeviceHeldByChild(const DeviceHeldByChild&) = delete;
   DeviceHeldByChild& operator=(const DeviceHeldByChild&) = delete;
 
-  bool Opened() const { return opened_ok_; }
+  bool Opened() const { return openedOk_; }
   // Lets the child exit and waits for it; true when it ended.
   bool Release() {
     bool ended = false;
@@ -65,7 +65,7 @@ class DeviceHeldByChild {
   int opened_[2] = {-1, -1};
   int release_[2] = {-1, -1};
   pid_t child_ = -1;
-  bool opened_ok_ = false;
+  bool openedOk_ = false;
 };
 
 // A pty pair and the device opened on its slave path.

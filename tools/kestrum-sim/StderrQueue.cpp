@@ -1,4 +1,4 @@
-#include "Reporter.h"
+#include "StderrQueue.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -16,10 +16,10 @@ constexpr int kPollMs = 100;
 constexpr auto kFinalFlush = std::chrono::seconds(1);
 }  // namespace
 
-Reporter::Reporter(int fd, std::size_t max_queued_bytes)
-    : fd_(fd), max_queued_bytes_(max_queued_bytes), writer_([this] { Run(); }) {}
+StderrQueue::StderrQueue(int fd, std::size_t maxQueuedBytes)
+    : fd_(fd), maxQueuedBytes_(maxQueuedBytes), writer_([this] { Run(); }) {}
 
-Reporter::~Reporter() {
+StderrQueue::~StderrQueue() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -28,41 +28,41 @@ Reporter::~Reporter() {
   writer_.join();
 }
 
-void Reporter::Report(const std::string& text) {
+void StderrQueue::Report(const std::string& text) {
   {
     std::lock_guard lock(mutex_);
-    if (queued_bytes_ + text.size() > max_queued_bytes_) {
+    if (queuedBytes_ + text.size() > maxQueuedBytes_) {
       ++dropped_;
-      ++dropped_unsaid_;
+      ++droppedUnsaid_;
       return;
     }
     queue_.push_back(text);
-    queued_bytes_ += text.size();
+    queuedBytes_ += text.size();
   }
   queued_.notify_one();
 }
 
-std::uint64_t Reporter::Dropped() const {
+std::uint64_t StderrQueue::Dropped() const {
   std::lock_guard lock(mutex_);
   return dropped_;
 }
 
-void Reporter::Run() {
+void StderrQueue::Run() {
   using Clock = std::chrono::steady_clock;
-  Clock::time_point give_up = Clock::time_point::max();
+  Clock::time_point giveUp = Clock::time_point::max();
   std::unique_lock lock(mutex_);
   for (;;) {
-    queued_.wait(lock, [this] { return stopping_ || !queue_.empty() || dropped_unsaid_ > 0; });
-    if (stopping_ && give_up == Clock::time_point::max()) give_up = Clock::now() + kFinalFlush;
+    queued_.wait(lock, [this] { return stopping_ || !queue_.empty() || droppedUnsaid_ > 0; });
+    if (stopping_ && giveUp == Clock::time_point::max()) giveUp = Clock::now() + kFinalFlush;
     std::string text;
     if (!queue_.empty()) {
       text = std::move(queue_.front());
       queue_.pop_front();
-      queued_bytes_ -= text.size();
-    } else if (dropped_unsaid_ > 0) {
-      text = "kestrum-sim: " + std::to_string(dropped_unsaid_) +
+      queuedBytes_ -= text.size();
+    } else if (droppedUnsaid_ > 0) {
+      text = "kestrum-sim: " + std::to_string(droppedUnsaid_) +
              " report lines dropped (standard error was not being read)\n";
-      dropped_unsaid_ = 0;
+      droppedUnsaid_ = 0;
     } else {
       return;  // stopping, and everything is written
     }
@@ -71,13 +71,13 @@ void Reporter::Run() {
     lock.lock();
     if (written) continue;
     ++dropped_;  // not repeated in a note: the stream that would carry it is what failed
-    if (stopping_ && Clock::now() >= give_up) return;
+    if (stopping_ && Clock::now() >= giveUp) return;
   }
 }
 
 // Writes in pieces a pipe takes without blocking, waiting for room in short polls; false when
 // the reader is gone or the writer is being stopped and its last second has run out.
-bool Reporter::WriteAll(const std::string& text) {
+bool StderrQueue::WriteAll(const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
     pollfd p{fd_, POLLOUT, 0};

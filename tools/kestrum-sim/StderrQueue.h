@@ -13,13 +13,13 @@
 
 namespace kestrum_sim {
 
-class Reporter {
+class StderrQueue {
  public:
-  explicit Reporter(int fd, std::size_t max_queued_bytes = 256 * 1024);
+  explicit StderrQueue(int fd, std::size_t maxQueuedBytes = 256 * 1024);
   // Writes what is still queued for up to about a second, then gives up on it.
-  ~Reporter();
-  Reporter(const Reporter&) = delete;
-  Reporter& operator=(const Reporter&) = delete;
+  ~StderrQueue();
+  StderrQueue(const StderrQueue&) = delete;
+  StderrQueue& operator=(const StderrQueue&) = delete;
 
   // Queues `text` (whole lines); takes only a mutex, never waits for the stream.
   void Report(const std::string& text);
@@ -30,13 +30,13 @@ class Reporter {
   bool WriteAll(const std::string& text);
 
   const int fd_;
-  const std::size_t max_queued_bytes_;
+  const std::size_t maxQueuedBytes_;
   mutable std::mutex mutex_;
   std::condition_variable queued_;
   std::deque<std::string> queue_;
-  std::size_t queued_bytes_ = 0;
-  std::uint64_t dropped_ = 0;         // in all
-  std::uint64_t dropped_unsaid_ = 0;  // not yet reported
+  std::size_t queuedBytes_ = 0;
+  std::uint64_t dropped_ = 0;        // in all
+  std::uint64_t droppedUnsaid_ = 0;  // not yet reported
   bool stopping_ = false;
   std::thread writer_;
 };
