@@ -5,8 +5,8 @@
 
 namespace {
 
-ErrorReport::Presenter& CurrentPresenter() {
-  static ErrorReport::Presenter presenter;
+TErrorReport::Presenter& CurrentPresenter() {
+  static TErrorReport::Presenter presenter;
   return presenter;
 }
 
@@ -31,15 +31,15 @@ QString ApplicationTitle() {
   return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
 }
 
-void ErrorReport::SetPresenter(Presenter presenter) {
+void TErrorReport::SetPresenter(Presenter presenter) {
   CurrentPresenter() = std::move(presenter);
 }
 
-bool ErrorReport::BoxOpen() {
+bool TErrorReport::BoxOpen() {
   return boxOpen;
 }
 
-void ErrorReport::ShowException(const std::string& message) {
+void TErrorReport::ShowException(const std::string& message) {
   if (boxOpen) return;
   boxOpen = true;
   struct Reset {
@@ -58,9 +58,9 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {
-    ErrorReport::ShowException(error.what());
+    TErrorReport::ShowException(error.what());
   } catch (...) {
-    ErrorReport::ShowException("Unknown error");
+    TErrorReport::ShowException("Unknown error");
   }
   return false;
 }

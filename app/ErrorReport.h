@@ -21,7 +21,7 @@ std::string ErrorBoxText(std::string message);
 // The application's title: the program's file name without its extension.
 QString ApplicationTitle();
 
-class ErrorReport {
+class TErrorReport {
  public:
   // Shows one box and returns when it has been closed. The default opens a modal QMessageBox
   // with an error icon and an OK button; tests put an observer in its place.
@@ -39,9 +39,9 @@ void Guarded(Handler&& handler) {
   try {
     handler();
   } catch (const std::exception& error) {
-    ErrorReport::ShowException(error.what());
+    TErrorReport::ShowException(error.what());
   } catch (...) {
-    ErrorReport::ShowException("Unknown error");
+    TErrorReport::ShowException("Unknown error");
   }
 }
 

@@ -74,7 +74,7 @@ QString Cell(const TfrmRTUTest& window, int row) {
 }
 
 ErrorBoxRecorder::ErrorBoxRecorder(int openMs) : openMs_(openMs) {
-  ErrorReport::SetPresenter([this](const QString& title, const QString& text) {
+  TErrorReport::SetPresenter([this](const QString& title, const QString& text) {
     titles << title;
     texts << text;
     if (whileOpen) {
@@ -87,5 +87,5 @@ ErrorBoxRecorder::ErrorBoxRecorder(int openMs) : openMs_(openMs) {
 }
 
 ErrorBoxRecorder::~ErrorBoxRecorder() {
-  ErrorReport::SetPresenter({});
+  TErrorReport::SetPresenter({});
 }

@@ -114,7 +114,7 @@ LossReport RunLossScenario(TfrmRTUTest& window, PullableModule& first,
   // Error boxes stay open a moment, as with a person in front of them; events go on meanwhile,
   // as under a modal box.
   int boxesOpen = 0;
-  ErrorReport::SetPresenter([&](const QString&, const QString& text) {
+  TErrorReport::SetPresenter([&](const QString&, const QString& text) {
     ++report.errorBoxes;
     report.boxTexts << text;
     report.mostBoxesAtOnce = std::max(report.mostBoxesAtOnce, ++boxesOpen);
@@ -122,7 +122,7 @@ LossReport RunLossScenario(TfrmRTUTest& window, PullableModule& first,
     --boxesOpen;
   });
   struct RestorePresenter {
-    ~RestorePresenter() { ErrorReport::SetPresenter({}); }
+    ~RestorePresenter() { TErrorReport::SetPresenter({}); }
   } restorePresenter;
 
   StallMeter meter;

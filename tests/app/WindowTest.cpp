@@ -270,7 +270,7 @@ class WindowTest : public QObject {
     QCOMPARE(boxes.texts.size(), 2);
     QCOMPARE(w.DeviceMode, 0);
     QVERIFY(w.Memo1->toPlainText().isEmpty());
-    QVERIFY(!ErrorReport::BoxOpen());
+    QVERIFY(!TErrorReport::BoxOpen());
   }
 
   void aSecondErrorWhileABoxIsOpenIsNotStacked() {
