@@ -89,129 +89,167 @@ std::optional<ByteString> ReceivedBytes(const QString& line) {
   return bytes;
 }
 
-int Soak(const QStringList& args) {
-  const QString simProgram = Option(args, QStringLiteral("--sim"));
-  const int seconds = Option(args, QStringLiteral("--seconds"), QStringLiteral("3600")).toInt();
+// Starts the simulator program with the soak's options; the device it serves, or nothing when it
+// did not start.
+QString StartSimulator(QProcess& sim, const QStringList& args) {
   QStringList simArgs = {QStringLiteral("--pty"), QStringLiteral("--di"), QStringLiteral("1,0")};
   if (const qsizetype dashes = args.indexOf(QStringLiteral("--")); dashes >= 0)
     simArgs += args.mid(dashes + 1);
-
-  QProcess sim;
   sim.setStandardErrorFile(QProcess::nullDevice());
-  sim.start(simProgram, simArgs);
+  sim.start(Option(args, QStringLiteral("--sim")), simArgs);
   if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
     std::fprintf(stderr, "the simulator did not start: %s\n", qPrintable(sim.errorString()));
-    return 2;
+    return {};
   }
-  const QString path = QString::fromLocal8Bit(sim.readLine()).trimmed();
+  return QString::fromLocal8Bit(sim.readLine()).trimmed();
+}
 
-  int boxes = 0;
+// Memory and responsiveness over one auto-read run.
+struct AutoReadRun {
+  qsizetype firstLine = 0;  // the log's first line of the run
+  long rssStart = 0;        // KiB, once the first read-alls have run
+  long rssEnd = 0;
+  std::size_t logBytesStart = 0;
+  std::size_t logBytesEnd = 0;
+  qint64 longestStall = 0;  // ms
+};
+
+AutoReadRun RunAutoRead(TfrmRTUTest& window, int seconds) {
+  AutoReadRun run;
+  run.firstLine = window.Memo1->lineCount();
+  StallMeter meter;
+  window.CheckBox2->setChecked(true);
+  QElapsedTimer clock;
+  clock.start();
+  // The memory baseline once the first read-alls have run (buffers, fonts and caches that
+  // the first lines bring in are no growth).
+  QTest::qWait(4000);
+  run.rssStart = ResidentKiB();
+  run.logBytesStart = window.Memo1->store().bytesInUse();
+  while (clock.elapsed() < seconds * 1000LL) QTest::qWait(200);
+  window.CheckBox2->setChecked(false);
+  QTest::qWait(1500);  // the last read-all and its replies
+  run.longestStall = meter.LongestMs();
+  run.rssEnd = ResidentKiB();
+  run.logBytesEnd = window.Memo1->store().bytesInUse();
+  return run;
+}
+
+// What the log shows from one line on.
+struct LogTally {
+  long lines = 0;
+  long readAlls = 0;
+  long received = 0;
+  long crcLines = 0;
+  long badBlocks = 0;        // corrupt blocks that reached the decoder's CRC check
+  long missing = 0;          // ... without the CRC error line after them
+  long functionByteHit = 0;  // corrupt blocks the decoder ignores, as it must
+  long decodedValues = 0;
+};
+
+// Walks the log: every received block that reached the decoder's CRC check with a bad CRC
+// must be followed by the CRC error line.
+LogTally TallyLog(const TLogPane& log, qsizetype firstLine) {
+  const QString crcLine = QStringLiteral("CRC校验失败！");
+  const QString inputRequest = QStringLiteral(" 发送：64 03 00 10 00 02 CC 3B ");
+  LogTally tally;
+  const qsizetype lines = log.lineCount();
+  tally.lines = static_cast<long>(lines - firstLine);
+  for (qsizetype i = firstLine; i < lines; ++i) {
+    const QString line = log.lineText(i);
+    if (line.endsWith(inputRequest)) ++tally.readAlls;
+    if (line == crcLine) ++tally.crcLines;
+    if (line.startsWith(QStringLiteral("DI")) || line.startsWith(QStringLiteral("DO")))
+      ++tally.decodedValues;
+    const std::optional<ByteString> block = ReceivedBytes(line);
+    if (!block) continue;
+    ++tally.received;
+    if (block->size() <= 8) continue;
+    if ((*block)[1] != 0x03) {
+      ++tally.functionByteHit;
+      continue;
+    }
+    // A block of whole replies (one, or several joined) is decoded and needs no CRC line.
+    const std::vector<RtuPiece> pieces = SplitRtuBlock(*block, {});
+    if (std::all_of(pieces.begin(), pieces.end(),
+                    [](const RtuPiece& piece) { return piece.kind == RtuPiece::Kind::Reply; }))
+      continue;
+    ++tally.badBlocks;
+    if (i + 1 >= lines || log.lineText(i + 1) != crcLine) ++tally.missing;
+  }
+  return tally;
+}
+
+// The module's own counters (its "show" text), with the faults it injected.
+QString ModuleCounters(QProcess& sim) {
+  sim.write("show\n");
+  QString counters;
+  QElapsedTimer wait;
+  wait.start();
+  while (!counters.contains(QStringLiteral("hang-ups")) && wait.elapsed() < 5000) {
+    sim.waitForReadyRead(100);
+    counters += QString::fromLocal8Bit(sim.readAll());
+  }
+  return counters;
+}
+
+// The number after `name` in the module's counters, -1 when it is not there.
+long Counter(const QString& counters, const char* name) {
+  const QRegularExpression pattern(QLatin1String(name) + QStringLiteral(" (\\d+)"));
+  const QRegularExpressionMatch match = pattern.match(counters);
+  return match.hasMatch() ? match.captured(1).toLong() : -1L;
+}
+
+void PrintSoakFigures(int seconds, const AutoReadRun& run, const LogTally& log,
+                      const QString& counters, const QStringList& boxTexts) {
+  std::printf("soak_seconds %d\n", seconds);
+  std::printf("read_alls %ld\n", log.readAlls);
+  std::printf("replies_sent_by_module %ld\n", Counter(counters, "replies sent"));
+  std::printf("corruptions_injected %ld\n", Counter(counters, "corrupted"));
+  std::printf("replies_dropped %ld\n", Counter(counters, "dropped"));
+  std::printf("received_blocks %ld\n", log.received);
+  std::printf("decoded_values %ld\n", log.decodedValues);
+  std::printf("crc_error_lines %ld\n", log.crcLines);
+  std::printf("corrupt_blocks_decoded %ld\n", log.badBlocks);
+  std::printf("corrupt_blocks_without_crc_line %ld\n", log.missing);
+  std::printf("corrupt_function_byte_ignored %ld\n", log.functionByteHit);
+  std::printf("error_boxes %d\n", static_cast<int>(boxTexts.size()));
+  std::printf("longest_ui_stall %lld ms\n", run.longestStall);
+  std::printf("log_lines %ld\n", log.lines);
+  std::printf("rss_start %.1f MiB (after the first read-alls)\n", run.rssStart / 1024.0);
+  std::printf("rss_end %.1f MiB\n", run.rssEnd / 1024.0);
+  std::printf("rss_growth %.1f KiB\n", static_cast<double>(run.rssEnd - run.rssStart));
+  std::printf("log_lines_held %.1f KiB\n", (run.logBytesEnd - run.logBytesStart) / 1024.0);
+  for (const QString& text : boxTexts) std::printf("error_box \"%s\"\n", qPrintable(text));
+  std::fflush(stdout);
+}
+
+int Soak(const QStringList& args) {
+  const int seconds = Option(args, QStringLiteral("--seconds"), QStringLiteral("3600")).toInt();
+  QProcess sim;
+  const QString path = StartSimulator(sim, args);
+  if (path.isEmpty()) return 2;
+
   QStringList boxTexts;
-  ErrorReport::SetPresenter([&](const QString&, const QString& text) {
-    ++boxes;
+  TErrorReport::SetPresenter([&](const QString&, const QString& text) {
     boxTexts << text;
     QTest::qWait(300);
   });
-
-  long rssStart = 0;
-  std::size_t logBytesStart = 0;
-  qint64 longestStall = 0;
-  {
-    TfrmRTUTest window;
-    window.show();
-    QTest::qWait(300);
-    OpenPort(window, path);
-    if (!window.XMODEM1.Opened()) {
-      std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
-      return 2;
-    }
-    const qsizetype firstLine = window.Memo1->lineCount();
-    StallMeter meter;
-    window.CheckBox2->setChecked(true);
-    QElapsedTimer clock;
-    clock.start();
-    // The memory baseline once the first read-alls have run (buffers, fonts and caches that
-    // the first lines bring in are no growth).
-    QTest::qWait(4000);
-    rssStart = ResidentKiB();
-    logBytesStart = window.Memo1->store().bytesInUse();
-    while (clock.elapsed() < seconds * 1000LL) QTest::qWait(200);
-    window.CheckBox2->setChecked(false);
-    QTest::qWait(1500);  // the last read-all and its replies
-    longestStall = meter.LongestMs();
-    const long rssEnd = ResidentKiB();
-    const std::size_t logBytesEnd = window.Memo1->store().bytesInUse();
-
-    // Walk the log: every received block that reached the decoder's CRC check with a bad CRC
-    // must be followed by the CRC error line.
-    const QString crcLine = QStringLiteral("CRC校验失败！");
-    const QString inputRequest = QStringLiteral(" 发送：64 03 00 10 00 02 CC 3B ");
-    long readAlls = 0, received = 0, crcLines = 0, badBlocks = 0, missing = 0;
-    long functionByteHit = 0, decodedValues = 0;
-    const qsizetype lines = window.Memo1->lineCount();
-    for (qsizetype i = firstLine; i < lines; ++i) {
-      const QString line = window.Memo1->lineText(i);
-      if (line.endsWith(inputRequest)) ++readAlls;
-      if (line == crcLine) ++crcLines;
-      if (line.startsWith(QStringLiteral("DI")) || line.startsWith(QStringLiteral("DO")))
-        ++decodedValues;
-      const std::optional<ByteString> block = ReceivedBytes(line);
-      if (!block) continue;
-      ++received;
-      if (block->size() <= 8) continue;
-      if ((*block)[1] != 0x03) {
-        ++functionByteHit;  // the decoder ignores it, as it must
-        continue;
-      }
-      // A block of whole replies (one, or several joined) is decoded and needs no CRC line.
-      const std::vector<RtuPiece> pieces = SplitRtuBlock(*block, {});
-      if (std::all_of(pieces.begin(), pieces.end(),
-                      [](const RtuPiece& piece) { return piece.kind == RtuPiece::Kind::Reply; }))
-        continue;
-      ++badBlocks;
-      if (i + 1 >= lines || window.Memo1->lineText(i + 1) != crcLine) ++missing;
-    }
-
-    // The module's own count of the faults it injected.
-    sim.write("show\n");
-    QString counters;
-    QElapsedTimer wait;
-    wait.start();
-    while (!counters.contains(QStringLiteral("hang-ups")) && wait.elapsed() < 5000) {
-      sim.waitForReadyRead(100);
-      counters += QString::fromLocal8Bit(sim.readAll());
-    }
-    const auto counter = [&counters](const char* name) {
-      const QRegularExpression pattern(QLatin1String(name) + QStringLiteral(" (\\d+)"));
-      const QRegularExpressionMatch match = pattern.match(counters);
-      return match.hasMatch() ? match.captured(1).toLong() : -1L;
-    };
-
-    std::printf("soak_seconds %d\n", seconds);
-    std::printf("read_alls %ld\n", readAlls);
-    std::printf("replies_sent_by_module %ld\n", counter("replies sent"));
-    std::printf("corruptions_injected %ld\n", counter("corrupted"));
-    std::printf("replies_dropped %ld\n", counter("dropped"));
-    std::printf("received_blocks %ld\n", received);
-    std::printf("decoded_values %ld\n", decodedValues);
-    std::printf("crc_error_lines %ld\n", crcLines);
-    std::printf("corrupt_blocks_decoded %ld\n", badBlocks);
-    std::printf("corrupt_blocks_without_crc_line %ld\n", missing);
-    std::printf("corrupt_function_byte_ignored %ld\n", functionByteHit);
-    std::printf("error_boxes %d\n", boxes);
-    std::printf("longest_ui_stall %lld ms\n", longestStall);
-    std::printf("log_lines %lld\n", static_cast<long long>(lines - firstLine));
-    std::printf("rss_start %.1f MiB (after the first read-alls)\n", rssStart / 1024.0);
-    std::printf("rss_end %.1f MiB\n", rssEnd / 1024.0);
-    std::printf("rss_growth %.1f KiB\n", static_cast<double>(rssEnd - rssStart));
-    std::printf("log_lines_held %.1f KiB\n", (logBytesEnd - logBytesStart) / 1024.0);
-    for (const QString& text : boxTexts) std::printf("error_box \"%s\"\n", qPrintable(text));
-    std::fflush(stdout);
-    ErrorReport::SetPresenter({});
-    sim.write("quit\n");
-    sim.waitForFinished(5000);
-    return missing == 0 && boxes == 0 ? 0 : 1;
+  TfrmRTUTest window;
+  window.show();
+  QTest::qWait(300);
+  OpenPort(window, path);
+  if (!window.XMODEM1.Opened()) {
+    std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
+    return 2;
   }
+  const AutoReadRun run = RunAutoRead(window, seconds);
+  const LogTally log = TallyLog(*window.Memo1, run.firstLine);
+  PrintSoakFigures(seconds, run, log, ModuleCounters(sim), boxTexts);
+  TErrorReport::SetPresenter({});
+  sim.write("quit\n");
+  sim.waitForFinished(5000);
+  return log.missing == 0 && boxTexts.isEmpty() ? 0 : 1;
 }
 
 }  // namespace
