@@ -32,6 +32,13 @@ std::optional<double> ParseFraction(const std::string& text) {
   }
 }
 
+// 1 to 247: address 0 is the broadcast address, no module's own.
+std::optional<std::uint8_t> ParseModuleAddress(std::string_view text) {
+  const auto address = ParseUnsigned(text, 247);
+  if (!address || *address == 0) return std::nullopt;
+  return static_cast<std::uint8_t>(*address);
+}
+
 // "1,0": both inputs.
 std::optional<std::array<std::uint16_t, kInputCount>> ParseInputPair(std::string_view text) {
   const auto comma = text.find(',');
@@ -111,20 +118,25 @@ OptionError SetChoice(std::string_view option, const std::string& value,
   return "bad " + std::string(option) + " '" + value + "' (" + names + ")";
 }
 
-OptionError SetMilliseconds(std::string_view option, const std::string& value,
-                            std::chrono::milliseconds& field) {
-  const auto ms = ParseUnsigned(value, 60000);
-  if (!ms)
-    return "bad time '" + value + "' for " + std::string(option) + " (milliseconds, 0 to 60000)";
-  field = std::chrono::milliseconds(*ms);
+// Sets `field` to what the value parsed to; refuses a value that did not parse with `error`.
+template <typename Parsed, typename Field>
+OptionError SetParsed(const std::optional<Parsed>& parsed, const std::string& error, Field& field) {
+  if (!parsed) return error;
+  field = *parsed;
   return std::nullopt;
 }
 
+OptionError SetMilliseconds(std::string_view option, const std::string& value,
+                            std::chrono::milliseconds& field) {
+  const auto ms = ParseUnsigned(value, 60000);
+  return SetParsed(
+      ms ? std::optional(std::chrono::milliseconds(*ms)) : std::nullopt,
+      "bad time '" + value + "' for " + std::string(option) + " (milliseconds, 0 to 60000)", field);
+}
+
 OptionError SetFraction(std::string_view option, const std::string& value, double& field) {
-  const auto fraction = ParseFraction(value);
-  if (!fraction) return "bad fraction '" + value + "' for " + std::string(option) + " (0 to 1)";
-  field = *fraction;
-  return std::nullopt;
+  return SetParsed(ParseFraction(value),
+                   "bad fraction '" + value + "' for " + std::string(option) + " (0 to 1)", field);
 }
 
 // An option that takes a value, and what that value does to the command line.
@@ -148,34 +160,26 @@ constexpr ValueOption kValueOptions[] = {
        return std::nullopt;
      }},
     {"--baud",
-     [](auto, const auto& value, auto& c) -> OptionError {
-       const auto baud = ParseBaud(value);
-       if (!baud) return "bad baud rate '" + value + "' (50 to 4000000)";
-       c.simulator.line.baud = *baud;
-       return std::nullopt;
+     [](auto, const auto& value, auto& c) {
+       return SetParsed(ParseBaud(value), "bad baud rate '" + value + "' (50 to 4000000)",
+                        c.simulator.line.baud);
      }},
     {"--format",
-     [](auto, const auto& value, auto& c) -> OptionError {
-       const auto line = ParseFormat(value, c.simulator.line);
-       if (!line)
-         return "bad character format '" + value +
-                "' (8N1, 8E1, 8O1, 7N1, 7E1, 7O1, 8N2, 8E2, 8O2, 7N2, 7E2, 7O2)";
-       c.simulator.line = *line;
-       return std::nullopt;
+     [](auto, const auto& value, auto& c) {
+       return SetParsed(ParseFormat(value, c.simulator.line),
+                        "bad character format '" + value +
+                            "' (8N1, 8E1, 8O1, 7N1, 7E1, 7O1, 8N2, 8E2, 8O2, 7N2, 7E2, 7O2)",
+                        c.simulator.line);
      }},
     {"--address",
-     [](auto, const auto& value, auto& c) -> OptionError {
-       const auto address = ParseUnsigned(value, 247);
-       if (!address || *address == 0) return "bad slave address '" + value + "' (1 to 247)";
-       c.simulator.module.address = static_cast<std::uint8_t>(*address);
-       return std::nullopt;
+     [](auto, const auto& value, auto& c) {
+       return SetParsed(ParseModuleAddress(value), "bad slave address '" + value + "' (1 to 247)",
+                        c.simulator.module.address);
      }},
     {"--di",
-     [](auto, const auto& value, auto& c) -> OptionError {
-       const auto inputs = ParseInputPair(value);
-       if (!inputs) return "bad inputs '" + value + "' (two values like 1,0)";
-       c.simulator.module.inputs = *inputs;
-       return std::nullopt;
+     [](auto, const auto& value, auto& c) {
+       return SetParsed(ParseInputPair(value), "bad inputs '" + value + "' (two values like 1,0)",
+                        c.simulator.module.inputs);
      }},
     {"--mode-reply",
      [](auto option, const auto& value, auto& c) {
@@ -204,11 +208,9 @@ constexpr ValueOption kValueOptions[] = {
     {"--junk", [](auto option, const auto& value,
                   auto& c) { return SetFraction(option, value, c.simulator.faults.junk); }},
     {"--seed",
-     [](auto, const auto& value, auto& c) -> OptionError {
-       const auto seed = ParseUnsigned(value, ~0ULL);
-       if (!seed) return "bad seed '" + value + "'";
-       c.simulator.faults.seed = *seed;
-       return std::nullopt;
+     [](auto, const auto& value, auto& c) {
+       return SetParsed(ParseUnsigned(value, ~0ULL), "bad seed '" + value + "'",
+                        c.simulator.faults.seed);
      }},
 };
 
