@@ -2,7 +2,7 @@
 # Builds the benchmarks (Release, build-bench/) and prints their figures. Nothing here passes or
 # fails on speed: it measures.
 #
-# Usage: scripts/bench.sh [section ...]     sections: comm cli app fuzz (default: all)
+# Usage: scripts/bench.sh [section ...]     sections: comm cli app ping replug fuzz (default: all)
 #
 # Each section is a function bench_<name> below; add one for a new area and list it in
 # `all_sections`.
@@ -10,10 +10,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${RTUTEST_BENCH_BUILD_DIR:-$root/build-bench}
-all_sections=(comm cli app fuzz)
+all_sections=(comm cli app ping replug fuzz)
 
 bash scripts/install-deps.sh >/dev/null
-cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DRTUTEST_BUILD_TESTS=OFF >/dev/null
+# The tests are configured too (none is built here): the re-plug benchmark reuses the window
+# tests' scenario code.
+cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DRTUTEST_BUILD_TESTS=ON >/dev/null
 
 section() { echo; echo "=== $*"; }
 
@@ -71,27 +73,7 @@ bench_app() {
   section "window (bench_window, and side by side with CuteCom)"
   bash scripts/install-deps.sh cutecom x11-utils >/dev/null
   cmake --build "$build" --target bench_window rtutest kestrum-sim >/dev/null
-  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    XDG_RUNTIME_DIR=$(mktemp -d)  # Qt wants one; a private empty directory will do
-    export XDG_RUNTIME_DIR
-  fi
-  local xvfb_pid=""
-  if [ -z "${DISPLAY:-}" ]; then
-    local display_file
-    display_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
-    xvfb_pid=$!
-    for _ in $(seq 1 100); do
-      [ -s "$display_file" ] && break
-      sleep 0.05
-    done
-    export DISPLAY=":$(cat "$display_file")"
-    rm -f "$display_file"
-    echo "display: Xvfb $DISPLAY (1280x1024, 24 bits)"
-  else
-    echo "display: $DISPLAY"
-  fi
-  export QT_QPA_PLATFORM=xcb
+  start_display || return 0
 
   # Launch: the median of five starts (the first one warms the file cache).
   local runs=() i
@@ -111,10 +93,76 @@ bench_app() {
   "$build/bin/bench_window" log 400000
 
   side_by_side "$build/bin/rtutest" /usr/bin/cutecom
+  stop_display
+}
 
+# The window's answers to the window system with auto-read on: a _NET_WM_PING every 50 ms, as
+# a window manager sends, for RTUTEST_BENCH_PING_SECONDS (default 60); the worst answer should
+# stay within 100 ms.
+bench_ping() {
+  section "window answers with auto-read on (bench_ping, _NET_WM_PING every 50 ms)"
+  if ! cmake --build "$build" --target help | grep -q '^bench_ping:'; then
+    echo "skipped: bench_ping is not configured (xcb's headers are missing: libxcb1-dev)"
+    return 0
+  fi
+  cmake --build "$build" --target bench_ping kestrum-sim >/dev/null
+  start_display || return 0
+  start_sim --di 1,0
+  "$build/bin/bench_ping" "$sim_port" "${RTUTEST_BENCH_PING_SECONDS:-60}" || true
+  stop_sim
+  stop_display
+}
+
+# A re-plug during auto-read: the simulator killed and started again on the same link, timed
+# from its return to the window's own reopen and to the first decoded reply (no display).
+bench_replug() {
+  section "re-plug during auto-read (bench_replug, kestrum-sim on a fixed link)"
+  cmake --build "$build" --target bench_replug kestrum-sim >/dev/null
+  with_runtime_dir
+  QT_QPA_PLATFORM=offscreen "$build/bin/bench_replug" "$build/bin/kestrum-sim" \
+    "${RTUTEST_BENCH_REPLUG_RUNS:-10}" || true
+}
+
+with_runtime_dir() {
+  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR=$(mktemp -d)  # Qt wants one; a private empty directory will do
+    export XDG_RUNTIME_DIR
+  fi
+}
+
+# The X display the window sections run on: $DISPLAY when set, else an Xvfb of our own (stopped
+# by stop_display). Without either, says that the section is skipped and fails, so that the
+# caller returns.
+xvfb_pid=""
+start_display() {
+  with_runtime_dir
+  export QT_QPA_PLATFORM=xcb
+  if [ -n "${DISPLAY:-}" ]; then
+    echo "display: $DISPLAY"
+    return 0
+  fi
+  if ! command -v Xvfb >/dev/null; then
+    echo "skipped: no display and no Xvfb (scripts/install-deps.sh installs xvfb)"
+    return 1
+  fi
+  local display_file
+  display_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
+  xvfb_pid=$!
+  for _ in $(seq 1 100); do
+    [ -s "$display_file" ] && break
+    sleep 0.05
+  done
+  export DISPLAY=":$(cat "$display_file")"
+  rm -f "$display_file"
+  echo "display: Xvfb $DISPLAY (1280x1024, 24 bits)"
+}
+
+stop_display() {
   if [ -n "$xvfb_pid" ]; then
     kill -TERM "$xvfb_pid" 2>/dev/null || true
     wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
     unset DISPLAY
   fi
 }

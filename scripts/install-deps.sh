@@ -22,8 +22,9 @@ test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev socat mbpoll procps
   # fuzzing and sanitizers
   clang-14 libclang-rt-14-dev
-  # headless display for the window's tests and screenshots
-  xvfb xauth
+  # headless display for the window's tests and screenshots; xcb's headers for the probe that
+  # pings the window in bench/
+  xvfb xauth libxcb1-dev
   # the throughput comparison in bench/
   qt6-serialport-dev
   # the Windows build of the serial component and its tests under Wine

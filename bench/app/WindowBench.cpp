@@ -13,12 +13,8 @@
 #include <sys/resource.h>
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -27,6 +23,7 @@
 #include <ctime>
 #include <string>
 
+#include "BenchWindow.h"
 #include "ErrorReport.h"
 #include "LogPane.h"
 #include "TestSupport.h"
@@ -41,21 +38,6 @@ double CpuSeconds() {
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-void Pump(int milliseconds) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < milliseconds) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-}
-
-// Runs the event loop for `milliseconds` (timers, the receive poll and the auto-read run).
-void RunLoop(int milliseconds) {
-  QTimer::singleShot(milliseconds, qApp, &QCoreApplication::quit);
-  QCoreApplication::exec();
 }
 
 // Notes the window's first paint.
@@ -96,14 +78,7 @@ int Cpu(const QString& port, int seconds) {
   TfrmRTUTest window;
   window.show();
   Pump(200);
-  window.Edit1->setText(port);
-  window.Button1->click();
-  if (!window.XMODEM1.Opened()) {
-    std::fprintf(stderr, "cannot open %s\n", qPrintable(port));
-    return 1;
-  }
-  window.CheckBox2->setChecked(true);
-  RunLoop(2500);  // the first read-all is under way
+  if (!OpenWithAutoRead(window, port)) return 1;
   const qsizetype linesBefore = window.Memo1->lineCount();
   const double cpuBefore = CpuSeconds();
   QElapsedTimer wall;

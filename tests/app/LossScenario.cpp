@@ -4,10 +4,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <algorithm>
 
 #include "AppTestSupport.h"
+#include "LineWatch.h"
 #include "LogPane.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -60,12 +62,14 @@ void InProcessModule::Pull() {
 }
 
 ProcessModule::ProcessModule(const QString& program, std::array<std::uint16_t, 2> inputs,
-                             bool hardKill)
+                             bool hardKill, const QString& link)
     : hardKill_(hardKill) {
   process_.setProcessChannelMode(QProcess::SeparateChannels);
   process_.setStandardErrorFile(QProcess::nullDevice());
-  process_.start(program, {QStringLiteral("--pty"), QStringLiteral("--di"),
-                           QStringLiteral("%1,%2").arg(inputs[0]).arg(inputs[1])});
+  QStringList arguments = {QStringLiteral("--pty"), QStringLiteral("--di"),
+                           QStringLiteral("%1,%2").arg(inputs[0]).arg(inputs[1])};
+  if (!link.isEmpty()) arguments << QStringLiteral("--link") << link;
+  process_.start(program, arguments);
   if (!process_.waitForStarted(5000)) {
     startError_ = QStringLiteral("cannot start %1: %2").arg(program, process_.errorString());
     return;
@@ -173,4 +177,45 @@ LossReport RunLossScenario(TfrmRTUTest& window, PullableModule& first,
   if (report.mostBoxesAtOnce > 1)
     fail(QStringLiteral("%1 error boxes were open at once").arg(report.mostBoxesAtOnce));
   return report;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A re-plug on a fixed link
+
+ReplugTimes RunReplug(TfrmRTUTest& window, std::unique_ptr<ProcessModule>& module,
+                      const QString& program, const QString& link,
+                      std::array<std::uint16_t, 2> back) {
+  ReplugTimes times;
+  module->Pull();
+  if (!WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000)) {
+    times.failure = QStringLiteral("the loss was not noticed");
+    return times;
+  }
+  times.linesBeforeReturn = window.Memo1->lineCount();
+  const auto cell = [](std::uint16_t value) {
+    return QStringLiteral("%1 ").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+  };
+  const QStringList backValues = {cell(back[0]), cell(back[1])};
+  // Both moments are noted as they happen, also inside a command's pumps: the reopen at its
+  // mode frame's log line, the first decoded reply at the status list's change.
+  QElapsedTimer sinceReturn;
+  QObject watcher;
+  QObject::connect(window.Memo1, &TLogPane::lineCountChanged, &watcher, [&] {
+    if (times.reopenedMs < 0 && sinceReturn.isValid() &&
+        window.lineWatch->State() == LineState::Reopened)
+      times.reopenedMs = sinceReturn.elapsed();
+  });
+  QObject::connect(window.ListView1, &QTableWidget::itemChanged, &watcher, [&] {
+    if (times.firstDecodedMs < 0 && sinceReturn.isValid() &&
+        QStringList{Cell(window, 1), Cell(window, 2)} == backValues)
+      times.firstDecodedMs = sinceReturn.elapsed();
+  });
+  module = std::make_unique<ProcessModule>(program, back, true, link);
+  sinceReturn.start();
+  if (!module->StartError().isEmpty()) {
+    times.failure = module->StartError();
+    return times;
+  }
+  WaitUntil([&] { return times.reopenedMs >= 0 && times.firstDecodedMs >= 0; }, 5000);
+  return times;
 }

@@ -63,11 +63,13 @@ class InProcessModule : public PullableModule {
   kestrum_sim::Simulator sim_;
 };
 
-// The kestrum-sim program on a pty of its own; Pull() kills it (SIGKILL, or SIGTERM so that
-// it closes its end itself).
+// The kestrum-sim program on a pty of its own, also behind the fixed symbolic link `link` when
+// one is given (as an operator runs it); Pull() kills it (SIGKILL: a link stays behind, stale;
+// or SIGTERM, so that it closes its end and removes its link itself).
 class ProcessModule : public PullableModule {
  public:
-  ProcessModule(const QString& program, std::array<std::uint16_t, 2> inputs, bool hardKill);
+  ProcessModule(const QString& program, std::array<std::uint16_t, 2> inputs, bool hardKill,
+                const QString& link = QString());
   ~ProcessModule() override;
   QString Path() const override { return path_; }
   void Pull() override;
@@ -102,3 +104,17 @@ struct LossPlan {
 LossReport RunLossScenario(TfrmRTUTest& window, PullableModule& first,
                            const std::function<std::unique_ptr<PullableModule>()>& makeSecond,
                            const LossPlan& plan);
+
+// A re-plug during auto-read: the module serving `link` (the window has it open) is killed and,
+// once the window has noticed, a new one with the inputs `back` starts on the same link. Times
+// from its return to the window reopening the line by itself and to the first reply decoded
+// from it (both -1 when that did not happen within 5 s). `module` is the new one afterwards.
+struct ReplugTimes {
+  qint64 reopenedMs = -1;
+  qint64 firstDecodedMs = -1;
+  qsizetype linesBeforeReturn = 0;  // the log pane's lines before the module came back
+  QString failure;                  // why the module could not be restarted or noticed gone
+};
+ReplugTimes RunReplug(TfrmRTUTest& window, std::unique_ptr<ProcessModule>& module,
+                      const QString& program, const QString& link,
+                      std::array<std::uint16_t, 2> back);

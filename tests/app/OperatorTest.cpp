@@ -28,30 +28,11 @@
 
 namespace {
 
-// The kestrum-sim program on a pseudo-terminal behind a fixed link, as an operator runs it.
-class LinkedModule {
- public:
-  LinkedModule(const QString& link, const QString& inputs) {
-    process_.setStandardErrorFile(QProcess::nullDevice());
-    process_.start(
-        QStringLiteral(KESTRUM_SIM_PROGRAM),
-        {QStringLiteral("--pty"), QStringLiteral("--link"), link, QStringLiteral("--di"), inputs});
-    process_.waitForStarted(5000);
-    QElapsedTimer clock;
-    clock.start();
-    while (!process_.canReadLine() && clock.elapsed() < 5000) process_.waitForReadyRead(50);
-  }
-  ~LinkedModule() { Kill(); }
-  bool Serving() const { return process_.state() == QProcess::Running; }
-  void Kill() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.kill();  // no say for the program: its link stays behind, stale
-    process_.waitForFinished(5000);
-  }
-
- private:
-  QProcess process_;
-};
+// The kestrum-sim program on a pseudo-terminal behind a fixed link, killed without a say.
+std::unique_ptr<ProcessModule> LinkedModule(const QString& link,
+                                            std::array<std::uint16_t, 2> inputs) {
+  return std::make_unique<ProcessModule>(QStringLiteral(KESTRUM_SIM_PROGRAM), inputs, true, link);
+}
 
 QStringList Channels(const TfrmRTUTest& window) {
   return {Cell(window, 1), Cell(window, 2)};
@@ -144,25 +125,22 @@ class OperatorTest : public QObject {
     const QString link = folder.filePath(QStringLiteral("module"));
     TfrmRTUTest window;
     ErrorBoxRecorder boxes;
-    auto first = std::make_unique<LinkedModule>(link, QStringLiteral("1,0"));
-    QVERIFY(first->Serving());
+    auto module = LinkedModule(link, {1, 0});
+    QVERIFY2(module->StartError().isEmpty(), qPrintable(module->StartError()));
     OpenPort(window, link);
     window.CheckBox2->setChecked(true);
     QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"01 ", "00 "}; }, 5000));
-    first->Kill();
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
-    const qsizetype linesBeforeReturn = window.Memo1->lineCount();
-    QElapsedTimer sinceReturn;
-    LinkedModule second(link, QStringLiteral("0,1"));
-    sinceReturn.start();
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 2500));
-    qInfo("reopened %lld ms after the device returned", sinceReturn.elapsed());
+    const ReplugTimes times =
+        RunReplug(window, module, QStringLiteral(KESTRUM_SIM_PROGRAM), link, {0, 1});
+    QVERIFY2(times.failure.isEmpty(), qPrintable(times.failure));
+    qInfo("reopened %lld ms, first decoded reply %lld ms after the device returned",
+          times.reopenedMs, times.firstDecodedMs);
+    QVERIFY(times.reopenedMs >= 0 && times.reopenedMs < 2500);
+    QVERIFY(times.firstDecodedMs >= 0);
     QCOMPARE(Panel(window, 0), QStringLiteral("已重新打开"));
     QCOMPARE(Panel(window, 1), link + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
-    QVERIFY(LogTail(window, int(linesBeforeReturn))
+    QVERIFY(LogTail(window, int(times.linesBeforeReturn))
                 .contains(QStringLiteral(" 发送：AA 55 00 05 E0 50 00 01 35 ")));
-    QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"00 ", "01 "}; }, 5000));
-    qInfo("first decoded reply %lld ms after the device returned", sinceReturn.elapsed());
     QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('|'))));
   }
 
@@ -207,14 +185,14 @@ class OperatorTest : public QObject {
     QTemporaryDir folder;
     const QString link = folder.filePath(QStringLiteral("module"));
     TfrmRTUTest window;
-    auto first = std::make_unique<LinkedModule>(link, QStringLiteral("1,0"));
+    const auto first = LinkedModule(link, {1, 0});
     OpenPort(window, link);
     QCOMPARE(Panel(window, 0), QStringLiteral("已打开"));
-    first->Kill();
+    first->Pull();
     QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
     OpenPort(window, kMissingDevice);
     window.Edit1->setText(link);  // the same texts again, but no click
-    LinkedModule second(link, QStringLiteral("0,1"));
+    const auto second = LinkedModule(link, {0, 1});
     QTest::qWait(2500);
     QVERIFY(!window.XMODEM1.Opened());
     QCOMPARE(Panel(window, 1), kMissingDevice + QStringLiteral("打开失败"));
