@@ -101,14 +101,17 @@ bench_app() {
 # stay within 100 ms.
 bench_ping() {
   section "window answers with auto-read on (bench_ping, _NET_WM_PING every 50 ms)"
-  if ! cmake --build "$build" --target help | grep -q '^bench_ping:'; then
+  if ! cmake --build "$build" --target help | grep '^bench_ping:' >/dev/null; then
     echo "skipped: bench_ping is not configured (xcb's headers are missing: libxcb1-dev)"
     return 0
   fi
   cmake --build "$build" --target bench_ping kestrum-sim >/dev/null
   start_display || return 0
   start_sim --di 1,0
+  # Answers are late when the machine is busy: the load says how busy it was.
+  echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
   "$build/bin/bench_ping" "$sim_port" "${RTUTEST_BENCH_PING_SECONDS:-60}" || true
+  echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
   stop_sim
   stop_display
 }
