@@ -97,15 +97,26 @@ class OperatorTest : public QObject {
              qPrintable(window.StatusPanels[1]->toolTip()));
   }
 
-  // The module's line hangs up during auto-read: within a second panel 0 says so, with no error
-  // box, and the lost device is let go. Nothing comes back under its name: it stays "lost".
+  // The module's line hangs up, during auto-read or on an idle line: within a second panel 0
+  // says so, with no error box, and the lost device is let go. Nothing comes back under its
+  // name: it stays "lost".
+  void aLostLineIsShownWithoutABoxAndLetGo_data() {
+    QTest::addColumn<bool>("autoRead");
+    QTest::newRow("auto-read on") << true;
+    QTest::newRow("idle line") << false;
+  }
+
   void aLostLineIsShownWithoutABoxAndLetGo() {
+    QFETCH(bool, autoRead);
     TfrmRTUTest window;
     ErrorBoxRecorder boxes;
     InProcessModule module({1, 0});
     OpenPort(window, module.Path());
-    window.CheckBox2->setChecked(true);
-    QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"01 ", "00 "}; }, 5000));
+    window.CheckBox2->setChecked(autoRead);
+    if (autoRead)
+      QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"01 ", "00 "}; }, 5000));
+    else
+      QTest::qWait(300);
     QElapsedTimer clock;
     module.Pull();
     clock.start();
