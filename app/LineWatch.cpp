@@ -86,9 +86,16 @@ void TLineWatch::WatchForReturn() {
   reopening_ = false;
 }
 
+void TLineWatch::AddStandingNote(const QString& sentence) {
+  standingNote_ = sentence;
+  Show(shownText_, shownWhy_);
+}
+
 void TLineWatch::Show(const QString& text, const QString& why) {
+  shownText_ = text;
+  shownWhy_ = why;
   form_.StatusPanels[0]->setText(text);
-  form_.StatusPanels[0]->setToolTip(HintAsToolTip(why));
+  form_.StatusPanels[0]->setToolTip(HintAsToolTip(why) + HintAsToolTip(standingNote_));
 }
 
 TLineWatch::OpenTexts TLineWatch::TextsNow() const {

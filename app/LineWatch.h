@@ -29,6 +29,10 @@ class TLineWatch : public QObject {
 
   LineState State() const { return state_; }
 
+  // A remark that stays in panel 0's tooltip, under the state's own sentence, whatever the
+  // state becomes (a log file that cannot be written).
+  void AddStandingNote(const QString& sentence);
+
   static constexpr int kCheckEveryMs = 200;
 
  private:
@@ -55,6 +59,7 @@ class TLineWatch : public QObject {
   QTimer timer_;
   LineState state_ = LineState::Closed;
   bool reopening_ = false;
+  QString shownText_, shownWhy_, standingNote_;
   // While lost: what was open, and what has been seen of its name since.
   bool watchingForReturn_ = false;
   OpenTexts openTexts_;

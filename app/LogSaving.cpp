@@ -1,15 +1,14 @@
 #include "LogSaving.h"
 
 #include <QFileDialog>
-#include <QLabel>
 #include <QMessageBox>
 #include <QShortcut>
 #include <cstdio>
 #include <memory>
 
+#include "LineWatch.h"
 #include "LogFile.h"
 #include "LogPane.h"
-#include "OpenFailureHint.h"
 #include "rtutest.h"
 
 namespace {
@@ -44,10 +43,7 @@ bool SaveLogPane(TfrmRTUTest& window, const QString& path) {
 void KeepLogFile(TfrmRTUTest& window, const QString& path) {
   auto file = std::make_shared<TLogFile>(path, [&window](const QString& sentence) {
     std::fprintf(stderr, "rtutest: %s\n", sentence.toLocal8Bit().constData());
-    QLabel* panel = window.StatusPanels[0];
-    const QString before = panel->toolTip();
-    panel->setToolTip(before.isEmpty() ? HintAsToolTip(sentence)
-                                       : before + HintAsToolTip(sentence));
+    window.lineWatch->AddStandingNote(sentence);
   });
   window.onLogLine = [file](const QString& line) { file->Append(line); };
 }

@@ -187,6 +187,9 @@ class OperatorTest : public QObject {
     KeepLogFile(window, folder.filePath(QStringLiteral("no-such-folder/y.log")));
     window.AppendLogLine(QStringLiteral("the window goes on"));
     QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("无法写入日志文件")));
+    OpenPort(window, kMissingDevice);  // the report outlasts a change of the line's state
+    QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("无法写入日志文件")));
+    QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("找不到串口")));
     QCOMPARE(window.Memo1->lineText(window.Memo1->lineCount() - 1),
              QStringLiteral("the window goes on"));
   }
