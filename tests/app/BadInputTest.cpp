@@ -472,6 +472,11 @@ class BadInputTest : public QObject {
     QTest::newRow("Chinese") << QStringLiteral("一百") << 77LL;
     QTest::newRow("zero byte after digits") << QStringLiteral("12") + QChar(0) << 77LL;
     QTest::newRow("plus sign") << "+300" << 300LL;
+    QTest::newRow("2 to the 32nd") << "4294967296" << 77LL;
+    QTest::newRow("0x64") << "0x64" << 100LL;
+    QTest::newRow("$64") << "$64" << 100LL;
+    QTest::newRow("300 is stored whole") << "300" << 300LL;
+    QTest::newRow("-1") << "-1" << -1LL;
   }
 
   void addressTexts() {
@@ -483,6 +488,7 @@ class BadInputTest : public QObject {
     w.Button2->click();
     QCOMPARE(w.SlaveAddress, 77);
     w.edmodaddr->setText(text);
+    QCOMPARE(w.SlaveAddress, 77);  // typing alone changes nothing
     w.Button2->click();
     QCOMPARE(qlonglong(w.SlaveAddress), address);
     QCOMPARE(w.edmodaddr->text(), text);  // the box keeps what was typed

@@ -366,35 +366,6 @@ class WindowTest : public QObject {
     QCOMPARE(w.StatusPanels[1]->text(), kMissingDevice + QStringLiteral("打开失败"));
   }
 
-  void slaveAddressTextsTakeEffectOnlyWhenValid_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("address");
-    QTest::newRow("letters") << "abc" << 7;
-    QTest::newRow("trailing blank") << "100 " << 7;
-    QTest::newRow("empty") << "" << 7;
-    QTest::newRow("out of range") << "4294967296" << 7;
-    QTest::newRow("0x64") << "0x64" << 100;
-    QTest::newRow("$64") << "$64" << 100;
-    QTest::newRow("300 is stored whole") << "300" << 300;
-    QTest::newRow("-1") << "-1" << -1;
-    QTest::newRow("leading blanks") << "  12" << 12;
-  }
-  void slaveAddressTextsTakeEffectOnlyWhenValid() {
-    QFETCH(QString, text);
-    QFETCH(int, address);
-    TfrmRTUTest& w = *window;
-    ErrorBoxRecorder boxes;
-    w.edmodaddr->setText(QStringLiteral("7"));
-    w.Button2->click();
-    QCOMPARE(w.SlaveAddress, 7);
-    w.edmodaddr->setText(text);
-    QCOMPARE(w.SlaveAddress, 7);  // typing alone changes nothing
-    w.Button2->click();
-    QCOMPARE(w.SlaveAddress, address);
-    QVERIFY(boxes.texts.isEmpty());
-    QVERIFY(w.Memo1->toPlainText().isEmpty());
-  }
-
   void textTypedIntoTheLogStaysAndLinesFollowIt() {
     TfrmRTUTest& w = *window;
     w.show();
