@@ -8,14 +8,13 @@
 // program under Wine) with RTUTEST_PEER=127.0.0.1:<tcp port> in its environment and serves
 // one-line text commands from the tests on that TCP port until the command ends:
 //
-//   WRITE <port> <hex>               -> OK                        put bytes on the line
-//   READ <port> <count> <ms>         -> DATA <hex>                up to count bytes within ms
-//   DRAIN <port> <quiet ms>          -> DATA <hex>                everything until the line is
-//   quiet PENDING <port>                   -> COUNT <n>                 bytes the tests sent,
-//   unread here TERMIOS <port>                   -> TERMIOS key=value ...     the line settings of
-//   the slave HANGUP <port>                    -> OK                        close the master (the
-//   slave is hung
-//                                                                 up) and link a fresh pair
+//   WRITE <port> <hex>        -> OK             put bytes on the line
+//   READ <port> <count> <ms>  -> DATA <hex>     up to count bytes within ms
+//   DRAIN <port> <quiet ms>   -> DATA <hex>     everything until the line is quiet
+//   PENDING <port>            -> COUNT <n>      bytes the tests sent, unread here
+//   TERMIOS <port>            -> TERMIOS k=v..  the line settings of the slave
+//   HANGUP <port>             -> OK             close the master (the slave is hung up) and
+//                                               link a fresh pair
 //
 // Its exit status is the command's; when the command outlives --timeout (a hang under Wine),
 // its process group is killed and the status is 124.
@@ -47,53 +46,37 @@
 #include <utility>
 #include <vector>
 
+#include "UniqueFd.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
+using xcom::UniqueFd;
 
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "rtutest-wine-peer: %s: %s\n", what.c_str(), std::strerror(errno));
   std::exit(2);
 }
 
+std::string Lowercase(std::string text) {
+  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // One serial line: the master we drive and a slave descriptor of our own, kept open so that
 // the line settings can be read and the master never sees EIO between two opens by the tests.
 struct Line {
   std::string link;
-  Fd master;
-  Fd slave;
+  UniqueFd master;
+  UniqueFd slave;
 };
 
 void OpenLine(Line& line) {
   int master = -1, slave = -1;
   if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) Die("openpty");
-  line.master = Fd(master);
-  line.slave = Fd(slave);
+  line.master = UniqueFd(master);
+  line.slave = UniqueFd(slave);
   // The test program must not inherit either end: a copy of the master would keep the line
   // from ever hanging up.
   if (fcntl(master, F_SETFD, FD_CLOEXEC) != 0 || fcntl(slave, F_SETFD, FD_CLOEXEC) != 0)
@@ -219,7 +202,7 @@ class Peer {
     std::istringstream in(request);
     std::string verb, port;
     in >> verb >> port;
-    for (auto& c : port) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    port = Lowercase(port);
     const auto it = lines_.find(port);
     if (it == lines_.end()) return "ERROR unknown port '" + port + "'";
     Line& line = it->second;
@@ -228,7 +211,7 @@ class Peer {
       in >> hex;
       const auto bytes = FromHex(hex);
       if (!bytes) return "ERROR bad hex";
-      return WriteAll(line.master.get(), *bytes)
+      return WriteAll(line.master.Get(), *bytes)
                  ? "OK"
                  : std::string("ERROR write: ") + std::strerror(errno);
     }
@@ -236,19 +219,19 @@ class Peer {
       std::size_t count = 0;
       int ms = 0;
       if (!(in >> count >> ms) || count == 0) return "ERROR usage: READ port count ms";
-      return "DATA " + ToHex(ReadLine(line.master.get(), count, ms, 0));
+      return "DATA " + ToHex(ReadLine(line.master.Get(), count, ms, 0));
     }
     if (verb == "DRAIN") {
       int quiet = 0;
       if (!(in >> quiet) || quiet <= 0) return "ERROR usage: DRAIN port quietms";
-      return "DATA " + ToHex(ReadLine(line.master.get(), 0, 60000, quiet));
+      return "DATA " + ToHex(ReadLine(line.master.Get(), 0, 60000, quiet));
     }
     if (verb == "PENDING") {
       int n = 0;
-      if (ioctl(line.master.get(), FIONREAD, &n) != 0) return "ERROR FIONREAD";
+      if (ioctl(line.master.Get(), FIONREAD, &n) != 0) return "ERROR FIONREAD";
       return "COUNT " + std::to_string(n);
     }
-    if (verb == "TERMIOS") return TermiosText(line.slave.get());
+    if (verb == "TERMIOS") return TermiosText(line.slave.Get());
     if (verb == "HANGUP") {
       line.master.Reset();
       line.slave.Reset();
@@ -267,12 +250,17 @@ void OnChild(int) {
   childDone = 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct PeerOptions {
   std::string dosdevices;
-  std::vector<std::string> ports;
+  std::vector<std::string> ports;  // lower case
   int timeoutSeconds = 300;
+  char** command = nullptr;  // the program to run and its arguments, as argv ends them
+};
+
+// The options before "--" and the command after it; nothing (after a message) when they are
+// not usable.
+std::optional<PeerOptions> ParseOptions(int argc, char** argv) {
+  PeerOptions options;
   int i = 1;
   for (; i < argc; ++i) {
     const std::string a = argv[i];
@@ -281,44 +269,45 @@ int main(int argc, char** argv) {
       break;
     }
     if (a == "--dosdevices" && i + 1 < argc) {
-      dosdevices = argv[++i];
+      options.dosdevices = argv[++i];
     } else if (a == "--port" && i + 1 < argc) {
-      std::string p = argv[++i];
-      for (auto& c : p) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      ports.push_back(p);
+      options.ports.push_back(Lowercase(argv[++i]));
     } else if (a == "--timeout" && i + 1 < argc) {
-      timeoutSeconds = std::atoi(argv[++i]);
+      options.timeoutSeconds = std::atoi(argv[++i]);
     } else {
       std::fprintf(stderr, "rtutest-wine-peer: unknown argument '%s'\n", a.c_str());
-      return 2;
+      return std::nullopt;
     }
   }
-  if (dosdevices.empty() || i >= argc) {
+  if (options.dosdevices.empty() || i >= argc) {
     std::fprintf(
         stderr,
         "usage: rtutest-wine-peer --dosdevices DIR --port comN... [--timeout S] -- cmd...\n");
-    return 2;
+    return std::nullopt;
   }
+  options.command = argv + i;
+  return options;
+}
 
-  std::map<std::string, Line> lines;
-  for (const auto& p : ports) {
-    Line& line = lines[p];
-    line.link = dosdevices + "/" + p;
-    OpenLine(line);
-  }
-
-  Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (listener.get() < 0) Die("socket");
+// A TCP listener on the loopback interface at a port the system picks, and its address
+// "127.0.0.1:<port>".
+std::pair<UniqueFd, std::string> ListenOnLoopback() {
+  UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (listener.Get() < 0) Die("socket");
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) Die("bind");
-  if (::listen(listener.get(), 8) != 0) Die("listen");
+  if (::bind(listener.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) Die("bind");
+  if (::listen(listener.Get(), 8) != 0) Die("listen");
   socklen_t len = sizeof addr;
-  if (::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+  if (::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
     Die("getsockname");
-  const std::string endpoint = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  return {std::move(listener), "127.0.0.1:" + std::to_string(ntohs(addr.sin_port))};
+}
 
+// Runs the command in a process group of its own (so that a hang can be killed whole), with
+// the peer's address and ports in its environment.
+pid_t StartCommand(const PeerOptions& options, const std::string& endpoint) {
   struct sigaction sa {};
   sa.sa_handler = OnChild;
   sigemptyset(&sa.sa_mask);
@@ -330,71 +319,98 @@ int main(int argc, char** argv) {
     ::setpgid(0, 0);
     ::setenv("RTUTEST_PEER", endpoint.c_str(), 1);
     std::string names;
-    for (const auto& p : ports) names += (names.empty() ? "" : ",") + p;
+    for (const auto& p : options.ports) names += (names.empty() ? "" : ",") + p;
     ::setenv("RTUTEST_PEER_PORTS", names.c_str(), 1);
-    ::execvp(argv[i], argv + i);
-    std::fprintf(stderr, "rtutest-wine-peer: cannot run %s: %s\n", argv[i], std::strerror(errno));
+    ::execvp(options.command[0], options.command);
+    std::fprintf(stderr, "rtutest-wine-peer: cannot run %s: %s\n", options.command[0],
+                 std::strerror(errno));
     ::_exit(127);
   }
   ::setpgid(child, child);
+  return child;
+}
 
-  Peer peer(lines);
-  struct Client {
-    Fd fd;
-    std::string pending;
-  };
+// One connection of the tests, with what it sent beyond its last whole line.
+struct Client {
+  UniqueFd fd;
+  std::string pending;
+};
+
+// Takes what the client sent and answers each whole line; closes the client when it is gone.
+void ServeClient(Client& c, Peer& peer) {
+  char buf[65536];
+  const ssize_t n = ::recv(c.fd.Get(), buf, sizeof buf, 0);
+  if (n <= 0) {
+    c.fd.Reset();
+    return;
+  }
+  c.pending.append(buf, static_cast<std::size_t>(n));
+  std::size_t eol;
+  while ((eol = c.pending.find('\n')) != std::string::npos) {
+    std::string request = c.pending.substr(0, eol);
+    c.pending.erase(0, eol + 1);
+    if (!request.empty() && request.back() == '\r') request.pop_back();
+    const std::string reply = peer.Handle(request) + "\n";
+    if (!WriteAll(c.fd.Get(), reply)) c.fd.Reset();
+    if (c.fd.Get() < 0) return;
+  }
+}
+
+// Serves the tests until the command ends, or kills it once it outlives --timeout; its wait
+// status, nothing when it was killed.
+std::optional<int> ServeUntilExit(const UniqueFd& listener, Peer& peer, pid_t child,
+                                  const PeerOptions& options) {
   std::vector<Client> clients;
-  const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
-  int status = 0;
-  bool timedOut = false;
+  const auto deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
   for (;;) {
-    const pid_t done = ::waitpid(child, &status, WNOHANG);
-    if (done == child) break;
+    int status = 0;
+    if (::waitpid(child, &status, WNOHANG) == child) return status;
     if (Clock::now() >= deadline) {
       std::fprintf(stderr, "rtutest-wine-peer: '%s' still running after %d s: killing it\n",
-                   argv[i], timeoutSeconds);
+                   options.command[0], options.timeoutSeconds);
       ::kill(-child, SIGKILL);
       ::waitpid(child, &status, 0);
-      timedOut = true;
-      break;
+      return std::nullopt;
     }
     std::vector<pollfd> fds;
-    fds.push_back({listener.get(), POLLIN, 0});
-    for (const auto& c : clients) fds.push_back({c.fd.get(), POLLIN, 0});
-    const int ready = ::poll(fds.data(), fds.size(), 100);
-    if (ready <= 0) continue;
+    fds.push_back({listener.Get(), POLLIN, 0});
+    for (const auto& c : clients) fds.push_back({c.fd.Get(), POLLIN, 0});
+    if (::poll(fds.data(), fds.size(), 100) <= 0) continue;
     if (fds[0].revents & POLLIN) {
-      const int fd = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) clients.push_back({Fd(fd), {}});
+      const int fd = ::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd >= 0) clients.push_back({UniqueFd(fd), {}});
     }
-    for (std::size_t k = 1; k < fds.size(); ++k) {
-      if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      Client& c = clients[k - 1];
-      char buf[65536];
-      const ssize_t n = ::recv(c.fd.get(), buf, sizeof buf, 0);
-      if (n <= 0) {
-        c.fd.Reset();
-        continue;
-      }
-      c.pending.append(buf, static_cast<std::size_t>(n));
-      std::size_t eol;
-      while ((eol = c.pending.find('\n')) != std::string::npos) {
-        std::string request = c.pending.substr(0, eol);
-        c.pending.erase(0, eol + 1);
-        if (!request.empty() && request.back() == '\r') request.pop_back();
-        const std::string reply = peer.Handle(request) + "\n";
-        if (!WriteAll(c.fd.get(), reply)) c.fd.Reset();
-        if (c.fd.get() < 0) break;
-      }
-    }
+    for (std::size_t k = 1; k < fds.size(); ++k)
+      if (fds[k].revents & (POLLIN | POLLHUP | POLLERR)) ServeClient(clients[k - 1], peer);
     clients.erase(std::remove_if(clients.begin(), clients.end(),
-                                 [](const Client& c) { return c.fd.get() < 0; }),
+                                 [](const Client& c) { return c.fd.Get() < 0; }),
                   clients.end());
   }
+}
 
-  for (auto& [name, line] : lines) ::unlink(line.link.c_str());
-  if (timedOut) return 124;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+// The command's exit status as a shell gives it; 124 after a time-out.
+int ExitStatus(std::optional<int> status) {
+  if (!status) return 124;
+  if (WIFEXITED(*status)) return WEXITSTATUS(*status);
+  if (WIFSIGNALED(*status)) return 128 + WTERMSIG(*status);
   return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::optional<PeerOptions> options = ParseOptions(argc, argv);
+  if (!options) return 2;
+  std::map<std::string, Line> lines;
+  for (const auto& p : options->ports) {
+    Line& line = lines[p];
+    line.link = options->dosdevices + "/" + p;
+    OpenLine(line);
+  }
+  const auto [listener, endpoint] = ListenOnLoopback();
+  const pid_t child = StartCommand(*options, endpoint);
+  Peer peer(lines);
+  const std::optional<int> status = ServeUntilExit(listener, peer, child, *options);
+  for (auto& [name, line] : lines) ::unlink(line.link.c_str());
+  return ExitStatus(status);
 }
