@@ -20,17 +20,17 @@ class AutoReadTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TfrmRTUTest> window;
+  std::unique_ptr<TfrmRTUTest> window_;
 
  private slots:
-  void init() { window = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window.reset(); }
+  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
+  void cleanup() { window_.reset(); }
 
   void readAllsStartAtLeast1850MsApartAndRepeatTheirLog() {
     Simulator::Options options;
     options.module.inputs = {0, 1};
     SimulatedModuleOnPty module(options);
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     OpenPort(w, module.Path());
     const int first = static_cast<int>(LogLines(w).size());
@@ -76,7 +76,7 @@ class AutoReadTest : public QObject {
 
   void autoReadGoesOnAfterAReadAllThatFailed() {
     SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     OpenPort(w, module.Path());
     // While an auto read-all pumps events, the operator reopens the port on a name that fails:

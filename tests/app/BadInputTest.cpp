@@ -121,19 +121,19 @@ class BadInputTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TfrmRTUTest> window;
-  QTemporaryDir scratch{QDir::tempPath() + QStringLiteral("/rtutest-bad-input-XXXXXX")};
-  std::unique_ptr<ptytest::PtyPair> spare;  // a terminal nobody else uses
-  int fifoKeeper = -1;                      // holds the FIFO open with bytes in it
+  std::unique_ptr<TfrmRTUTest> window_;
+  QTemporaryDir scratch_{QDir::tempPath() + QStringLiteral("/rtutest-bad-input-XXXXXX")};
+  std::unique_ptr<ptytest::PtyPair> spare_;  // a terminal nobody else uses
+  int fifoKeeper_ = -1;                      // holds the FIFO open with bytes in it
 
-  QString Scratch(const char* name) const { return scratch.filePath(QLatin1String(name)); }
+  QString Scratch(const char* name) const { return scratch_.filePath(QLatin1String(name)); }
 
   // Puts the scratch paths into a text of the table.
   QString Expand(QString text) const {
-    QString relative = QDir(QStringLiteral("/dev")).relativeFilePath(scratch.path());
+    QString relative = QDir(QStringLiteral("/dev")).relativeFilePath(scratch_.path());
     return text.replace(QStringLiteral("{rel}"), relative)
-        .replace(QStringLiteral("{dir}"), scratch.path())
-        .replace(QStringLiteral("{pty}"), QString::fromStdString(spare->SlavePath()));
+        .replace(QStringLiteral("{dir}"), scratch_.path())
+        .replace(QStringLiteral("{pty}"), QString::fromStdString(spare_->SlavePath()));
   }
 
   // Clicks "打开串口" with `name` after making sure that it cannot reach a real terminal;
@@ -144,34 +144,34 @@ class BadInputTest : public QObject {
                    __LINE__);
       return -1;
     }
-    window->Edit1->setText(name);
+    window_->Edit1->setText(name);
     QElapsedTimer clock;
     clock.start();
-    window->Button1->click();
+    window_->Button1->click();
     return clock.elapsed();
   }
 
  private slots:
   void initTestCase() {
-    QVERIFY(scratch.isValid());
+    QVERIFY(scratch_.isValid());
     std::ofstream(Scratch("plain").toStdString()) << "not a serial line\n";
     std::ofstream(Scratch("pic.png").toStdString()) << "not a picture either\n";
     QVERIFY(QDir().mkpath(Scratch("folder")));
     QCOMPARE(::mkfifo(QFile::encodeName(Scratch("fifo")).constData(), 0600), 0);
-    fifoKeeper = ::open(QFile::encodeName(Scratch("fifo")).constData(), O_RDWR | O_CLOEXEC);
-    QVERIFY(fifoKeeper >= 0);
-    QCOMPARE(::write(fifoKeeper, "probe", 5), ssize_t(5));
+    fifoKeeper_ = ::open(QFile::encodeName(Scratch("fifo")).constData(), O_RDWR | O_CLOEXEC);
+    QVERIFY(fifoKeeper_ >= 0);
+    QCOMPARE(::write(fifoKeeper_, "probe", 5), ssize_t(5));
     QVERIFY(QFile::link(Scratch("plain"), Scratch("link-to-plain")));
     QVERIFY(QFile::link(Scratch("fifo"), Scratch("link-to-fifo")));
     QVERIFY(QFile::link(QStringLiteral("/dev/null"), Scratch("link-to-null")));
-    spare = std::make_unique<ptytest::PtyPair>();
+    spare_ = std::make_unique<ptytest::PtyPair>();
   }
   void cleanupTestCase() {
-    if (fifoKeeper >= 0) ::close(fifoKeeper);
-    spare.reset();
+    if (fifoKeeper_ >= 0) ::close(fifoKeeper_);
+    spare_.reset();
   }
-  void init() { window = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window.reset(); }
+  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
+  void cleanup() { window_.reset(); }
 
   // --- Edit1: the port name --------------------------------------------------------------
 
@@ -230,9 +230,9 @@ class BadInputTest : public QObject {
     QFETCH(QString, name);
     QFETCH(QString, why);
     name = Expand(name);
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
-    FileWatch watch(scratch.path());
+    FileWatch watch(scratch_.path());
     QVERIFY(watch.Valid());
     const qint64 ms = ClickOpen(name);
     QVERIFY2(ms >= 0 && ms < 2000, qPrintable(QString::number(ms)));
@@ -250,12 +250,12 @@ class BadInputTest : public QObject {
     QApplication::processEvents();  // a label that rendered markup would load its picture here
     QCOMPARE(watch.Take(), QStringList());
     int queued = 0;
-    QCOMPARE(::ioctl(fifoKeeper, FIONREAD, &queued), 0);
+    QCOMPARE(::ioctl(fifoKeeper_, FIONREAD, &queued), 0);
     QCOMPARE(queued, 5);
   }
 
   void tooltipTellsABusyPortAndAForbiddenOne() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     ptytest::PtyPair line;
     const QString path = QString::fromStdString(line.SlavePath());
@@ -310,7 +310,7 @@ class BadInputTest : public QObject {
     // bits) is refused once the device is open. The port stays open, the panel shows the
     // failure text and the tooltip names the refused settings.
     SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     w.XMODEM1.DataControl().SetStopBits(sb1p5);
     OpenPort(w, module.Path(), QStringLiteral("9600"), QStringLiteral("8N"));
@@ -357,7 +357,7 @@ class BadInputTest : public QObject {
     QFETCH(int, rate);
     QFETCH(uint, value);
     SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     w.ComboBox1->setEditText(text);
     QElapsedTimer clock;
@@ -408,7 +408,7 @@ class BadInputTest : public QObject {
   void formatTexts() {
     QFETCH(QString, text);
     QFETCH(QString, expected);
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     w.XMODEM1.DataControl().SetDataBits(db7);
     w.XMODEM1.DataControl().SetParity(paOdd);
@@ -428,7 +428,7 @@ class BadInputTest : public QObject {
 
   void oddFormatTextsShowAsTypedAfterASuccessfulOpen() {
     SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     for (const QString& text : {QStringLiteral("8N1 "), QStringLiteral("8N1😀"),
                                 QStringLiteral("8N1\t<b>x</b>"), "8N1" + Repeat("z", 9997)}) {
@@ -482,7 +482,7 @@ class BadInputTest : public QObject {
   void addressTexts() {
     QFETCH(QString, text);
     QFETCH(qlonglong, address);
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     w.edmodaddr->setText(QStringLiteral("77"));
     w.Button2->click();
@@ -518,7 +518,7 @@ class BadInputTest : public QObject {
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
     SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     ClickOpen(module.Path());
     QVERIFY(w.XMODEM1.Opened());

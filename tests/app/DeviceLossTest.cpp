@@ -12,7 +12,7 @@ class DeviceLossTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TfrmRTUTest> window;
+  std::unique_ptr<TfrmRTUTest> window_;
 
   static void Check(const LossReport& report) {
     qInfo(
@@ -31,8 +31,8 @@ class DeviceLossTest : public QObject {
   }
 
  private slots:
-  void init() { window = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window.reset(); }
+  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
+  void cleanup() { window_.reset(); }
 
   void masterClosedDuringTheReadAll_data() {
     QTest::addColumn<int>("pullAfterMs");
@@ -49,7 +49,7 @@ class DeviceLossTest : public QObject {
     LossPlan plan;
     plan.pullAfterMs = pullAfterMs;
     Check(RunLossScenario(
-        *window, first,
+        *window_, first,
         [] {
           return std::make_unique<InProcessModule>(std::array<std::uint16_t, 2>{0, 1});
         },
@@ -64,7 +64,7 @@ class DeviceLossTest : public QObject {
     LossPlan plan;
     plan.pullAfterMs = 400;
     Check(RunLossScenario(
-        *window, first,
+        *window_, first,
         [&] {
           return std::make_unique<ProcessModule>(program, std::array<std::uint16_t, 2>{0, 1},
                                                  hardKill);

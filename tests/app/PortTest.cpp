@@ -42,12 +42,12 @@ class PortTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TfrmRTUTest> window;
+  std::unique_ptr<TfrmRTUTest> window_;
 
   // Opens the port and returns the log position after the open's mode frame.
   int OpenOn(const QString& path) {
-    OpenPort(*window, path);
-    return static_cast<int>(LogLines(*window).size());
+    OpenPort(*window_, path);
+    return static_cast<int>(LogLines(*window_).size());
   }
 
   // Opens a pty pair, clicks `button` and answers its first request (`requestSize` bytes) with
@@ -63,18 +63,18 @@ class PortTest : public QObject {
     });
     button->click();
     peer.Join();
-    WaitUntil([&] { return LogLines(*window).size() >= first + lines; }, 2000);
+    WaitUntil([&] { return LogLines(*window_).size() >= first + lines; }, 2000);
     QTest::qWait(200);
-    return LogTail(*window, first);
+    return LogTail(*window_, first);
   }
 
  private slots:
-  void init() { window = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window.reset(); }
+  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
+  void cleanup() { window_.reset(); }
 
   void everyOpenSendsTheControlModeFrame() {
     SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     OpenPort(w, module.Path());
     QVERIFY(w.XMODEM1.Opened());
@@ -108,7 +108,7 @@ class PortTest : public QObject {
 
   void settingsTheDeviceRefusesLeaveItOpenWithTheFailureText() {
     SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     // A pseudo-terminal keeps 8 data bits without parity whatever it is told, so applying 7E2
     // fails once the device is open.
@@ -129,7 +129,7 @@ class PortTest : public QObject {
 
   void readAllLogsEightLinesAndFillsFourCells() {
     SimulatedModuleOnPty module(ModuleWith(1, 0));
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     int first = OpenOn(module.Path());
     // Relay 2 on: its 8-byte reply is logged and never decoded.
@@ -168,7 +168,7 @@ class PortTest : public QObject {
 
   void relayCommandsAndTheModeFramesAroundTheFreeText() {
     SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     const int first = OpenOn(module.Path());
     const auto sends = [&] {
@@ -207,7 +207,7 @@ class PortTest : public QObject {
 
   void framesCarryTheLowByteOfTheSlaveAddress() {
     SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     const int first = OpenOn(module.Path());
     w.edmodaddr->setText(QStringLiteral("300"));
     w.Button2->click();
@@ -226,7 +226,7 @@ class PortTest : public QObject {
     Simulator::Options options = ModuleWith(1, 1);
     options.faults.split = std::chrono::milliseconds(20);
     SimulatedModuleOnPty module(options);
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     const int first = OpenOn(module.Path());
     w.BitBtn1->click();
     QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 8; }, 3000));
@@ -241,7 +241,7 @@ class PortTest : public QObject {
 
   void aReplySplitAcrossTwoTicksIsLoggedTwiceAndNotDecoded() {
     ptytest::PtyPair line;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     const int first = OpenOn(QString::fromStdString(line.SlavePath()));
     line.DrainMaster();
     QVERIFY(line.WriteMaster(Hex("64 03 04 00 01 ")));
@@ -289,7 +289,7 @@ class PortTest : public QObject {
     QFETCH(QString, second);
     QFETCH(int, secondDelayMs);
     ptytest::PtyPair line;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     const int start = OpenOn(QString::fromStdString(line.SlavePath()));
     line.DrainMaster();
@@ -329,29 +329,29 @@ class PortTest : public QObject {
   // Address 101 answering on a shared bus is not this module.
   void aReplyFromAnotherSlaveIsNotShown() {
     const QStringList tail =
-        AnswerFirstRequest(window->BitBtn1, 8, WithCrc(Hex("65 03 04 00 01 00 01 ")), 3);
+        AnswerFirstRequest(window_->BitBtn1, 8, WithCrc(Hex("65 03 04 00 01 00 01 ")), 3);
     QCOMPARE(tail.size(), 3);  // two requests, the reply's receive line
-    for (int row : {1, 2, 4, 5}) QVERIFY(Cell(*window, row).isEmpty());
+    for (int row : {1, 2, 4, 5}) QVERIFY(Cell(*window_, row).isEmpty());
   }
 
   void anExceptionReplyIsNamedInWords() {
-    const QStringList tail = AnswerFirstRequest(window->Button5, 11, WithCrc(Hex("64 90 02 ")), 3);
+    const QStringList tail = AnswerFirstRequest(window_->Button5, 11, WithCrc(Hex("64 90 02 ")), 3);
     QCOMPARE(tail.last(), QStringLiteral("异常应答：功能码10 (write multiple registers)，"
                                          "异常码02 (illegal data address)"));
   }
 
   // At address 1 the relay 2 reply is made only of bytes <= 0x20, yet it is a whole frame.
   void aWholeFrameOfBlankBytesIsLogged() {
-    window->edmodaddr->setText(QStringLiteral("1"));
-    window->Button2->click();
+    window_->edmodaddr->setText(QStringLiteral("1"));
+    window_->Button2->click();
     const QStringList tail =
-        AnswerFirstRequest(window->Button5, 11, Hex("01 10 00 15 00 01 10 0D "), 2);
+        AnswerFirstRequest(window_->Button5, 11, Hex("01 10 00 15 00 01 10 0D "), 2);
     QCOMPARE(tail.last(), kReceived + "01 10 00 15 00 01 10 0D ");
   }
 
   void aFrameThatDidNotLeaveWholeIsLoggedAsSuch() {
     ptytest::PtyPair line;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     const int first = OpenOn(QString::fromStdString(line.SlavePath()));
     line.CloseMaster();  // the module's line is gone
@@ -361,7 +361,7 @@ class PortTest : public QObject {
 
   void blankBytesAreNotLogged() {
     ptytest::PtyPair line;
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     const int first = OpenOn(QString::fromStdString(line.SlavePath()));
     QVERIFY(line.WriteMaster(std::string("\r\n \t")));
     QTest::qWait(400);

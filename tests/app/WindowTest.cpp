@@ -24,14 +24,14 @@ class WindowTest : public QObject {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TfrmRTUTest> window;
+  std::unique_ptr<TfrmRTUTest> window_;
 
  private slots:
-  void init() { window = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window.reset(); }
+  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
+  void cleanup() { window_.reset(); }
 
   void freshStartShowsTheDesignedValues() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     QCOMPARE(frmRTUTest, &w);
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTRUM RTU串口测试 V1.2"));
     QCOMPARE(w.size(), QSize(635, 628));
@@ -102,7 +102,7 @@ class WindowTest : public QObject {
   }
 
   void controlsStandWhereDesigned() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     struct Place {
       QWidget* widget;
       QRect rect;
@@ -127,7 +127,7 @@ class WindowTest : public QObject {
   }
 
   void resizingGrowsOnlyTheLogPaneAndTheRightHandBoxes() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     const QRect groupBox3 = w.GroupBox3->geometry();
     const QRect groupBox1 = w.GroupBox1->geometry();
     const QRect list = w.ListView1->geometry();
@@ -157,7 +157,7 @@ class WindowTest : public QObject {
   }
 
   void hiddenControlsAreNeverReachedByTab() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.activateWindow();
@@ -188,7 +188,7 @@ class WindowTest : public QObject {
   }
 
   void headerRowsAreDrawnBoldWhiteOnLightRed() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     w.ShowChannelValue(1, QStringLiteral("01 "));
     for (int row = 0; row < 6; ++row) {
       TListCanvas canvas{w.ListView1->font(), Qt::black, Qt::white};
@@ -214,7 +214,7 @@ class WindowTest : public QObject {
   }
 
   void everyCaptionHasAFontWithChineseGlyphs() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     for (QWidget* widget : {static_cast<QWidget*>(w.Button1), static_cast<QWidget*>(w.GroupBox3),
                             static_cast<QWidget*>(w.Label2), static_cast<QWidget*>(w.BitBtn1),
                             static_cast<QWidget*>(w.ListView1), static_cast<QWidget*>(w.Button3)}) {
@@ -239,7 +239,7 @@ class WindowTest : public QObject {
     QCOMPARE(qAlpha(glyph.pixel(0, 15)), 0);
     QCOMPARE(glyph.pixelColor(7, 3), QColor(0, 0, 160));  // title bar
     QCOMPARE(glyph.pixelColor(2, 6), QColor(Qt::white));  // a cell
-    const QImage disabled = window->BitBtn1->icon()
+    const QImage disabled = window_->BitBtn1->icon()
                                 .pixmap(16, 16, QIcon::Disabled)
                                 .toImage()
                                 .convertToFormat(QImage::Format_ARGB32);
@@ -258,7 +258,7 @@ class WindowTest : public QObject {
   }
 
   void commandOnAClosedPortShowsDeviceNotOpenedOnce() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     w.BitBtn1->click();
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("Device not opened.")});
@@ -274,7 +274,7 @@ class WindowTest : public QObject {
   }
 
   void aSecondErrorWhileABoxIsOpenIsNotStacked() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes(150);
     // While the first box is open, the operator clicks another failing command.
     boxes.whileOpen = [&] { QTimer::singleShot(0, w.Button4, [&] { w.Button4->click(); }); };
@@ -296,7 +296,7 @@ class WindowTest : public QObject {
   }
 
   void closedPortTicksDoNothing() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     w.CheckBox2->setChecked(true);
     QTest::qWait(2300);
@@ -306,7 +306,7 @@ class WindowTest : public QObject {
   }
 
   void openFailureShowsTheFailureTextAndNoBox() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     OpenPort(w, kMissingDevice);
     QCOMPARE(w.StatusPanels[1]->text(), kMissingDevice + QStringLiteral("打开失败"));
@@ -336,7 +336,7 @@ class WindowTest : public QObject {
     QFETCH(QString, baud);
     QFETCH(int, rate);
     QFETCH(uint, value);
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     OpenPort(w, kMissingDevice, QStringLiteral("921600"));  // leave a custom rate behind first
     OpenPort(w, kMissingDevice, baud);
     QCOMPARE(int(w.XMODEM1.BaudRate()), rate);
@@ -344,7 +344,7 @@ class WindowTest : public QObject {
   }
 
   void characterFormatPositionsDecideEachOnTheirOwn() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     const auto format = [&] {
       return std::make_tuple(w.XMODEM1.DataControl().DataBits(), w.XMODEM1.DataControl().Parity(),
                              w.XMODEM1.DataControl().StopBits());
@@ -367,7 +367,7 @@ class WindowTest : public QObject {
   }
 
   void textTypedIntoTheLogStaysAndLinesFollowIt() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.Memo1->setFocus();
@@ -377,7 +377,7 @@ class WindowTest : public QObject {
   }
 
   void longLogLinesWrapAtThePaneWidth() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QString hex;
@@ -393,7 +393,7 @@ class WindowTest : public QObject {
 
   // Typed text reaches the open-port command as typed, however focus leaves the box.
   void typedFormatTextIsNotRewrittenWhenFocusLeaves() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     w.Edit1->setText(kMissingDevice);
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
@@ -419,7 +419,7 @@ class WindowTest : public QObject {
 
   // Aligned children start once below a group box's caption: at its content rectangle.
   void alignedChildrenFillTheGroupBoxContentRectangle() {
-    TfrmRTUTest& w = *window;
+    TfrmRTUTest& w = *window_;
     w.RadioGroup1->setVisible(true);  // hidden children take no room; shown, it has its place
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
