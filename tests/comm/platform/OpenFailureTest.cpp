@@ -136,6 +136,9 @@ TEST(PosixOpenFailure, TheProcesssOwnTerminalIsRefusedUnderAnyName) {
     for (const char* name : {"/dev/tty", "/dev/stdin", "/proc/self/fd/0", "/dev/stdout"})
       if (OpenPlatformDevice(name) || LastOpenFailure().reason != OpenFailure::NotSerialDevice)
         _exit(3);
+    // With standard input elsewhere, the controlling terminal alone still tells.
+    const int null = ::open("/dev/null", O_RDONLY);
+    if (null < 0 || ::dup2(null, 0) != 0) _exit(2);
     _exit(OpenPlatformDevice(pty.SlavePath()) ? 4 : 0);
   }
   int status = 0;
