@@ -163,6 +163,11 @@ TEST(Options, LeaveDtrOpenIsFrozenWhileOpenAndOptionsMapToFlags) {
   EXPECT_EQ(DCBFlags(f.LastDCB()), 0x0001u | 0x0800u | 0x0400u | 0x0040u | 0x0080u);
   EXPECT_EQ(f.port.Options(),
             (TCommOptions{coDiscardNull, coErrorChar, coDSRSensitivity, coTXContinueOnXOff}));
+  {  // while open the getter answers what the device holds, also when it changed behind the port
+    std::lock_guard lock(f.state->mutex);
+    SetDCBFlags(f.state->dcbs.back(), 0x0001u | 0x0002u);
+  }
+  EXPECT_EQ(f.port.Options(), (TCommOptions{coParityCheck}));
 }
 
 TEST(Settings, UnchangedValuesDoNotTouchTheDevice) {

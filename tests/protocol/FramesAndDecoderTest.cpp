@@ -159,7 +159,7 @@ TEST(SlaveAddressText, DecimalAndHexadecimalForms) {
   EXPECT_EQ(SlaveAddressFromText("0X64"), 100);
   EXPECT_EQ(SlaveAddressFromText("$64"), 100);
   EXPECT_EQ(SlaveAddressFromText("$ff"), 255);
-  EXPECT_EQ(SlaveAddressFromText("0xaB"), 171);
+  EXPECT_EQ(SlaveAddressFromText("0xAa"), 170);
   EXPECT_EQ(SlaveAddressFromText("-$10"), -16);
   EXPECT_EQ(SlaveAddressFromText("2147483647"), 2147483647);
   EXPECT_EQ(SlaveAddressFromText("-2147483648"), INT32_MIN);
