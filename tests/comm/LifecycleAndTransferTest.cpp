@@ -283,6 +283,11 @@ TEST(Locks, LinkedClientLocksJoinThePorts) {
   EXPECT_EQ(CodeOf([&] { f.port.ReadString(s); }), 5);
   client.SetComm(nullptr);
   EXPECT_EQ(f.port.ClientCount(), 0);
+  {
+    TCommClient leaving;  // destroyed while linked: it leaves the list by itself
+    leaving.SetComm(&f.port);
+  }
+  EXPECT_EQ(f.port.ClientCount(), 0);
 }
 
 TEST(Locks, ClearedAtEveryOpen) {

@@ -63,6 +63,7 @@ TEST(ModbusCrc16, DetectsACorruptedByte) {
   frame[8] ^= 0x01;
   EXPECT_FALSE(HasValidCrc(frame));
   EXPECT_FALSE(HasValidCrc(ByteString{0xFF}));
+  EXPECT_TRUE(HasValidCrc(ByteString{0xFF, 0xFF}));  // the CRC of nothing
 }
 
 TEST(HexText, ByteToHexIsTwoUppercaseDigits) {
