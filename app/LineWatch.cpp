@@ -1,14 +1,10 @@
 #include "LineWatch.h"
 
-#include <sys/stat.h>
-
 #include <QComboBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "DeviceName.h"
 #include "ErrorReport.h"
 #include "OpenFailureHint.h"
 #include "UiWait.h"
@@ -40,9 +36,7 @@ void TLineWatch::OpenFailed(const QString& shortText, const QString& why) {
 }
 
 void TLineWatch::Check() {
-  const xcom::CommDevice* device = form_.XMODEM1.Device();
-  if ((state_ == LineState::Open || state_ == LineState::Reopened) && device != nullptr &&
-      device->DeviceLost())
+  if ((state_ == LineState::Open || state_ == LineState::Reopened) && form_.XMODEM1.DeviceLost())
     NoticeLoss();
   // Closing and reopening wait for the idle loop: in the middle of a command (a read-all's
   // pumps) the port must stay as the command found it.
@@ -53,8 +47,8 @@ void TLineWatch::Check() {
 
 void TLineWatch::NoticeLoss() {
   state_ = LineState::Lost;
-  devicePath_ = QString::fromStdString(xcom::DevicePathForName(form_.XMODEM1.DeviceName()));
-  lostIdentity_ = IdentityOf(devicePath_);
+  deviceName_ = form_.XMODEM1.DeviceName();
+  lostNode_ = xcom::FindDeviceNode(deviceName_);
   seenGone_ = false;
   watchingForReturn_ = true;
   Show(LineStateText(LineState::Lost),
@@ -69,16 +63,15 @@ void TLineWatch::LetGoOfLostDevice() {
 
 void TLineWatch::WatchForReturn() {
   if (!watchingForReturn_) return;
-  const std::optional<Identity> now = IdentityOf(devicePath_);
+  const std::optional<xcom::DeviceNode> now = xcom::FindDeviceNode(deviceName_);
   if (!now) {
     seenGone_ = true;
     return;
   }
   // The lost device's own node may linger until its last user lets go: only a name that went
   // away, or leads somewhere else now, means a device came back.
-  if (!seenGone_ && now == lostIdentity_) return;
-  const QFileInfo file(devicePath_);
-  if (!file.isReadable() || !file.isWritable()) return;  // its permissions are still being set
+  if (!seenGone_ && lostNode_ && now->SameNodeAs(*lostNode_)) return;
+  if (!now->accessible) return;  // its permissions are still being set
   // The operator has typed other texts: the reopen would not be the same click.
   if (TextsNow() != openTexts_) return;
   reopening_ = true;
@@ -100,12 +93,4 @@ void TLineWatch::Show(const QString& text, const QString& why) {
 
 TLineWatch::OpenTexts TLineWatch::TextsNow() const {
   return {form_.Edit1->text(), form_.ComboBox1->currentText(), form_.ComboBox6->currentText()};
-}
-
-std::optional<TLineWatch::Identity> TLineWatch::IdentityOf(const QString& path) {
-  struct stat status {};
-  if (::stat(path.toLocal8Bit().constData(), &status) != 0 || !S_ISCHR(status.st_mode))
-    return std::nullopt;
-  return Identity{static_cast<unsigned long long>(status.st_rdev),
-                  static_cast<unsigned long long>(status.st_ino)};
 }

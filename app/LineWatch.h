@@ -14,7 +14,9 @@
 #include <QString>
 #include <QTimer>
 #include <optional>
+#include <string>
 
+#include "DeviceNode.h"
 #include "LineState.h"
 
 class TfrmRTUTest;
@@ -36,12 +38,6 @@ class TLineWatch : public QObject {
   static constexpr int kCheckEveryMs = 200;
 
  private:
-  // What the device path leads to: a device number and inode, or nothing.
-  struct Identity {
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-    bool operator==(const Identity&) const = default;
-  };
   struct OpenTexts {
     QString port, baud, format;
     bool operator==(const OpenTexts&) const = default;
@@ -53,7 +49,6 @@ class TLineWatch : public QObject {
   void WatchForReturn();
   void Show(const QString& text, const QString& why);
   OpenTexts TextsNow() const;
-  static std::optional<Identity> IdentityOf(const QString& path);
 
   TfrmRTUTest& form_;
   QTimer timer_;
@@ -63,7 +58,7 @@ class TLineWatch : public QObject {
   // While lost: what was open, and what has been seen of its name since.
   bool watchingForReturn_ = false;
   OpenTexts openTexts_;
-  QString devicePath_;
-  std::optional<Identity> lostIdentity_;
+  std::string deviceName_;
+  std::optional<xcom::DeviceNode> lostNode_;
   bool seenGone_ = false;
 };

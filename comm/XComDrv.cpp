@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "PlatformDevice.h"
 #include "Synchronizer.h"
 #include "XAsync.h"
 

@@ -176,6 +176,9 @@ class TCustomComm {
   // delivers for this same port: the monitor cannot end while it waits for that handler.
   virtual void CloseDevice();
   bool Opened() const { return device_ != nullptr; }
+  // True once the open device has reported that it is gone (adapter pulled, line hung up):
+  // the port stays open, and transfers end at once, until it is closed.
+  bool DeviceLost() const { return device_ != nullptr && device_->DeviceLost(); }
   // Why the last OpenDevice of this port answered false (reason None after a successful one).
   const OpenFailureInfo& OpenFailureReason() const { return openFailure_; }
   // 0: bytes waiting in the input queue, 1: bytes waiting in the output queue, else 0.

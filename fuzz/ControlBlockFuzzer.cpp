@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "CommDevice.h"
 #include "LineSettings.h"
+#include "PlatformDevice.h"
 #include "XAsync.h"
 
 using namespace xcom;

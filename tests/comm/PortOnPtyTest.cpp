@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "PlatformDevice.h"
 #include "PtyPair.h"
 #include "ServeUntil.h"
 #include "Synchronizer.h"

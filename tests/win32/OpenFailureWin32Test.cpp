@@ -3,8 +3,8 @@
 
 #include <thread>
 
-#include "CommDevice.h"
 #include "OpenFailure.h"
+#include "PlatformDevice.h"
 #include "WineTestSupport.h"
 
 using namespace xcom;

@@ -10,7 +10,7 @@
 #include <regex>
 #include <thread>
 
-#include "CommDevice.h"
+#include "PlatformDevice.h"
 #include "SystemError.h"
 #include "WineTestSupport.h"
 #include "XAsync.h"

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "WinTypes.h"
+#include "XComStructs.h"
 
 namespace xcom {
 

@@ -65,13 +65,13 @@
 #include <thread>
 #include <vector>
 
-#include "CommDevice.h"
 #include "DeviceName.h"
 #include "HeldInput.h"
 #include "LineEvents.h"
 #include "LineRestore.h"
 #include "LineSettings.h"
 #include "OpenFailure.h"
+#include "PlatformDevice.h"
 #include "ReadTimeouts.h"
 #include "SerialLineCheck.h"
 #include "UniqueFd.h"

@@ -13,7 +13,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "WinTypes.h"
+#include "XComStructs.h"
 
 namespace xcom {
 

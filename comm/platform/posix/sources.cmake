@@ -4,6 +4,7 @@ set(COMM_PLATFORM_SOURCES
   # Why the last open failed (shared by every OS; each layer notes its own reasons).
   ${CMAKE_CURRENT_LIST_DIR}/StopSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeviceName.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DeviceNode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TermiosMapping.cpp
   # The only file that includes <asm/termbits.h> (termios2, any baud rate through BOTHER).
   ${CMAKE_CURRENT_LIST_DIR}/Termios2.cpp

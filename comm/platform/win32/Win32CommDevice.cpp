@@ -19,8 +19,8 @@
 #include <memory>
 #include <string>
 
-#include "CommDevice.h"
 #include "OpenFailure.h"
+#include "PlatformDevice.h"
 #include "UniqueHandle.h"
 #include "WinTypes.h"
 #include "XComErr.h"

@@ -4,4 +4,5 @@ set(COMM_PLATFORM_SOURCES
   # Why the last open failed (shared by every OS; each layer notes its own reasons).
   ${CMAKE_CURRENT_LIST_DIR}/StopSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32CommDevice.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DeviceNode.cpp
 )

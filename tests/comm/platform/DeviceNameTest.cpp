@@ -1,7 +1,15 @@
-// Which path a port's device name opens. Pure: no device is touched (never open /dev/ttyS*).
+// Which path a port's device name opens, and which node it leads to. No device is opened
+// (never open /dev/ttyS*).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "DeviceName.h"
+#include "DeviceNode.h"
+#include "PtyPair.h"
 
 namespace xcom {
 namespace {
@@ -39,6 +47,30 @@ TEST(DevicePathForName, OtherNamesAreLookedUpUnderDev) {
   EXPECT_EQ(DevicePathForName("ttyACM1"), "/dev/ttyACM1");
   EXPECT_EQ(DevicePathForName("serial/by-path/x"), "/dev/serial/by-path/x");
   EXPECT_EQ(DevicePathForName(""), "/dev/");
+}
+
+TEST(FindDeviceNode, TellsTheNodeAPortNameLeadsTo) {
+  ptytest::PtyPair first;
+  ptytest::PtyPair second;
+  const auto node = FindDeviceNode(first.SlavePath());
+  ASSERT_TRUE(node);
+  EXPECT_TRUE(node->accessible);
+  EXPECT_TRUE(node->SameNodeAs(*FindDeviceNode(first.SlavePath())));
+  EXPECT_FALSE(node->SameNodeAs(*FindDeviceNode(second.SlavePath())));
+  EXPECT_TRUE(FindDeviceNode(first.SlavePath().substr(5))) << "pts/N under /dev";
+
+  ASSERT_EQ(::chmod(first.SlavePath().c_str(), 0400), 0);
+  if (::geteuid() != 0) {
+    EXPECT_FALSE(FindDeviceNode(first.SlavePath())->accessible);
+  }
+}
+
+TEST(FindDeviceNode, NothingWhereNoDeviceIs) {
+  EXPECT_FALSE(FindDeviceNode("/nonexistent/ttyUSB9"));
+  const std::string file = ::testing::TempDir() + "device-node-plain-file";
+  std::ofstream(file) << "x";
+  EXPECT_FALSE(FindDeviceNode(file)) << "a plain file is no device";
+  std::filesystem::remove(file);
 }
 
 }  // namespace

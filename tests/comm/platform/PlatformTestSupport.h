@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "CommDevice.h"
+#include "PlatformDevice.h"
 #include "PtyPair.h"
 #include "TestSupport.h"
 

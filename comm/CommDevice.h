@@ -1,15 +1,14 @@
 #pragma once
 // The narrow platform layer under the serial port component: one open communications device
 // and the calls the component makes on it, named after the Windows calls they stand for.
-// Each OS has its own implementation (platform/posix, platform/win32); tests use a recording
-// double. Destroying the object closes the device (CloseHandle).
+// Each OS has its own implementation (platform/posix, platform/win32); tests and other hosts
+// bring their own through TCustomComm's DeviceOpener. Destroying the object closes the device
+// (CloseHandle).
 
 #include <cstdint>
-#include <memory>
-#include <string>
 
 #include "StopSignal.h"
-#include "WinTypes.h"
+#include "XComStructs.h"
 
 namespace xcom {
 
@@ -55,11 +54,5 @@ class CommDevice {
   // transfers then end at once instead of waiting out their time-outs.
   virtual bool DeviceLost() const { return false; }
 };
-
-// Opens a device by its bare name (exclusively); nullptr when it cannot be opened.
-std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name);
-
-// The queue-size limit of this host (see TCommBuffers).
-std::uint16_t PlatformQueueSizeLimit();
 
 }  // namespace xcom

@@ -1,6 +1,7 @@
 #pragma once
-// The Windows communications structures, defined here with the same field layout so that the
-// component builds the same control block on every host.
+// The device structures of the serial port component (control block, time-outs, properties,
+// status): the Windows communications structures, defined here with the same field layout so
+// that the component builds the same control block on every host.
 
 #include <cstdint>
 

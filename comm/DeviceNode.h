@@ -1,0 +1,29 @@
+#pragma once
+// What a port's device name leads to on this host at this moment, found without opening it.
+// A caller that watches a lost device tells by it when a device is back under the same name,
+// and whether that is still the node that went away (which may linger until its last user lets
+// go) or a new one.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace xcom {
+
+struct DeviceNode {
+  // Which node the name leads to: the device number and inode of the character device (posix),
+  // the system device the port name is linked to (win32).
+  std::uint64_t device = 0;
+  std::uint64_t node = 0;
+  // This process may both read and write it (a new node's permissions may still be being set).
+  bool accessible = false;
+
+  bool SameNodeAs(const DeviceNode& other) const {
+    return device == other.device && node == other.node;
+  }
+};
+
+// The node behind a bare port name as OpenDevice would use it; nothing when no device is there.
+std::optional<DeviceNode> FindDeviceNode(const std::string& name);
+
+}  // namespace xcom
