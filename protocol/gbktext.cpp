@@ -21,7 +21,7 @@ class Converter {
   ~Converter() { iconv_close(cd_); }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
-  iconv_t get() const { return cd_; }
+  iconv_t Get() const { return cd_; }
 
  private:
   iconv_t cd_;
@@ -47,7 +47,7 @@ ByteString GbkBytesOf(std::string_view utf8) {
   while (inLeft > 0) {
     char* outPtr = chunk.data();
     std::size_t outLeft = chunk.size();
-    const std::size_t rc = iconv(converter.get(), &in, &inLeft, &outPtr, &outLeft);
+    const std::size_t rc = iconv(converter.Get(), &in, &inLeft, &outPtr, &outLeft);
     out.insert(out.end(), chunk.data(), outPtr);
     if (rc != static_cast<std::size_t>(-1)) break;
     if (errno == E2BIG) continue;
