@@ -103,15 +103,10 @@ int Log(int lines) {
   double lastMs = 0;
   QElapsedTimer clock;
   // About a day of auto-read: the eight lines of one read-all, over and over.
-  const QString stamp = LogTimeStamp();
-  const QString oneRead[8] = {stamp + QStringLiteral(" 发送：64 03 00 10 00 02 CC 3B "),
-                              stamp + QStringLiteral(" 接收：64 03 04 00 01 00 00 9E F5 "),
-                              QStringLiteral("DI1=01 "),
-                              QStringLiteral("DI2=00 "),
-                              stamp + QStringLiteral(" 发送：64 03 00 14 00 02 8D FA "),
-                              stamp + QStringLiteral(" 接收：64 03 04 00 00 00 01 0E F5 "),
-                              QStringLiteral("DO1=00 "),
-                              QStringLiteral("DO2=01 ")};
+  QString oneRead[8];
+  const std::vector<std::string> sample =
+      testsupport::ReadAllLogLines(LogTimeStamp().toStdString());
+  for (int i = 0; i < 8; ++i) oneRead[i] = QString::fromStdString(sample[i]);
   for (int i = 0; i < lines; ++i) {
     if (i == 0 || i == lines - window10k) clock.start();
     window.AppendLogLine(oneRead[i % 8]);

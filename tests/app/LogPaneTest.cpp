@@ -36,15 +36,10 @@ using testsupport::ResidentKiB;
 
 // The eight lines one read-all writes.
 QStringList ReadAllLines() {
-  const QString stamp = LogTimeStamp();
-  return {stamp + QStringLiteral(" 发送：64 03 00 10 00 02 CC 3B "),
-          stamp + QStringLiteral(" 接收：64 03 04 00 01 00 00 9E F5 "),
-          QStringLiteral("DI1=01 "),
-          QStringLiteral("DI2=00 "),
-          stamp + QStringLiteral(" 发送：64 03 00 14 00 02 8D FA "),
-          stamp + QStringLiteral(" 接收：64 03 04 00 00 00 01 0E F5 "),
-          QStringLiteral("DO1=00 "),
-          QStringLiteral("DO2=01 ")};
+  QStringList lines;
+  for (const std::string& line : testsupport::ReadAllLogLines(LogTimeStamp().toStdString()))
+    lines << QString::fromStdString(line);
+  return lines;
 }
 
 QString RandomLine(QRandomGenerator& random) {

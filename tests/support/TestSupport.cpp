@@ -28,4 +28,15 @@ std::vector<std::uint8_t> HexBytes(std::string_view text) {
   return bytes;
 }
 
+std::vector<std::string> ReadAllLogLines(const std::string& stamp) {
+  return {stamp + " 发送：64 03 00 10 00 02 CC 3B ",
+          stamp + " 接收：64 03 04 00 01 00 00 9E F5 ",
+          "DI1=01 ",
+          "DI2=00 ",
+          stamp + " 发送：64 03 00 14 00 02 8D FA ",
+          stamp + " 接收：64 03 04 00 00 00 01 0E F5 ",
+          "DO1=00 ",
+          "DO2=01 "};
+}
+
 }  // namespace testsupport

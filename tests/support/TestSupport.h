@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +20,10 @@ bool WaitUntil(const std::function<bool()>& done,
 
 // Bytes of a text of two-digit hex numbers, one blank after each ("64 03 00 10 ").
 std::vector<std::uint8_t> HexBytes(std::string_view text);
+
+// The eight log lines (UTF-8) of one read-all against a module with inputs 1,0 and outputs
+// 0,1; the send and receive lines begin with `stamp`. Sample text for the log at scale.
+std::vector<std::string> ReadAllLogLines(const std::string& stamp);
 
 // The process's resident memory in KiB (VmRSS); -1 where the system does not say.
 long ResidentKiB();
