@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <thread>
 
 #include "FakeDevice.h"
@@ -84,6 +85,29 @@ TEST(Monitor, WithoutSynchronizeHandlersRunInTheMonitorThread) {
     std::this_thread::sleep_for(1ms);
   ASSERT_EQ(f.recorder.Count(), 2u);
   EXPECT_NE(f.recorder.threads[0], std::this_thread::get_id());
+}
+
+TEST(Monitor, ClosingWaitsForASlowHandlerWithoutSpinning) {
+  MonitoredPort f;
+  f.port.SetSynchronize(false);
+  std::atomic<bool> inside = false;
+  f.port.SetOnData([&](TCustomComm*, std::uint32_t) {
+    inside = true;
+    std::this_thread::sleep_for(400ms);
+  });
+  ASSERT_TRUE(f.port.OpenDevice());
+  f.Inject(TDeviceEvents{deChar}.Bits());
+  const auto end = std::chrono::steady_clock::now() + 5s;
+  while (!inside && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(inside);
+  const auto ThreadCpu = [] {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+  };
+  const auto before = ThreadCpu();
+  f.port.CloseDevice();  // waits the rest of the handler's 400 ms
+  EXPECT_LT(ThreadCpu() - before, 50ms);
 }
 
 TEST(Monitor, OutEmptyComesFromEverySendAttemptInTheSendingThread) {
