@@ -171,10 +171,12 @@ TEST(SlaveAddressText, RejectedTexts) {
        {"",      " ",          "abc",         "100 ",       "10a",
         "-",     "+",          "$",           "0x",         "1e2",
         "1.0",   "2147483648", "-2147483649", "$100000000", "99999999999999999999",
-        "\t100", "0x-1",       "--1",         "1:",         "$@"})
+        "\t100", "0x-1",       "--1",         "1:",         "$@",
+        "1x5"})
     EXPECT_FALSE(SlaveAddressFromText(text).has_value()) << '"' << text << '"';
   // A text cut from a longer line is read up to its own end only.
-  EXPECT_FALSE(SlaveAddressFromText(std::string_view("-$64").substr(0, 1)).has_value());
+  for (const std::string_view line : {"-$64", " -1"})
+    EXPECT_FALSE(SlaveAddressFromText(line.substr(0, 1)).has_value()) << line;
 }
 
 TEST(WindowLineTexts, RatesAndFormatsAsTheRateAndFormatBoxesTakeThem) {
