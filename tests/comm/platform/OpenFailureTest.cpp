@@ -116,8 +116,9 @@ TEST(PosixOpenFailure, OnlySerialLinesAreOpenedAndOthersNotEvenTouched) {
   // A node with the numbers of a UART the kernel knows passes; it is only checked, never opened.
   const std::string uart = dir.Path() + "/uart";
   if (std::filesystem::exists("/sys/dev/char/4:64") &&
-      ::mknod(uart.c_str(), S_IFCHR | 0600, makedev(4, 64)) == 0)
+      ::mknod(uart.c_str(), S_IFCHR | 0600, makedev(4, 64)) == 0) {
     EXPECT_EQ(CheckSerialLine(uart).reason, OpenFailure::None);
+  }
   // The pseudo-terminal multiplexer by any path, a master by its descriptor, /dev/tty.
   ptytest::PtyPair pty;
   const std::string ptmxLink = dir.Path() + "/ptmx-link";
