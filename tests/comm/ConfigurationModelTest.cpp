@@ -22,6 +22,8 @@ TEST(BaudRate, MemberSetsTheTableRate) {
   port.SetBaudValue(76800);
   EXPECT_EQ(port.BaudValue(), 76800u);
   EXPECT_EQ(port.BaudRate(), brCustom);
+  port.SetBaudRate(br110);  // the table's first member, too
+  EXPECT_EQ(port.BaudValue(), 110u);
 }
 
 TEST(BaudRate, CustomValueReachesTheDeviceAndReadsBack) {
