@@ -110,6 +110,19 @@ TEST(Monitor, ClosingWaitsForASlowHandlerWithoutSpinning) {
   EXPECT_LT(ThreadCpu() - before, 50ms);
 }
 
+// The monitor would wait for the very handler that waits for it: the program ends, and says why.
+TEST(MonitorDeathTest, DestroyingThePortInsideItsOwnHandlerEndsTheProgramWithTheReason) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        auto f = std::make_unique<MonitoredPort>();
+        f->port.SetOnData([&f](TCustomComm*, std::uint32_t) { f.reset(); });
+        if (f->port.OpenDevice()) f->Inject(TDeviceEvents{deChar}.Bits());
+        ServeUntil([] { return false; });
+      },
+      "destroyed from inside its own OnData/OnCommEvent handler");
+}
+
 TEST(Monitor, OutEmptyComesFromEverySendAttemptInTheSendingThread) {
   MonitoredPort f;
   ASSERT_TRUE(f.port.OpenDevice());
