@@ -10,7 +10,7 @@ TAlignLayout::TAlignLayout(QWidget* parent) : QLayout(parent) {
 }
 
 TAlignLayout::~TAlignLayout() {
-  for (Entry& entry : entries_) delete entry.item;
+  for (TEntry& entry : entries_) delete entry.item;
 }
 
 void TAlignLayout::addAligned(QWidget* widget, TAlign align, int extent) {
@@ -43,7 +43,7 @@ void TAlignLayout::setGeometry(const QRect& rect) {
   QRect free = contentsRect();
   for (const TAlign pass :
        {TAlign::alTop, TAlign::alBottom, TAlign::alLeft, TAlign::alRight, TAlign::alClient}) {
-    for (const Entry& entry : entries_) {
+    for (const TEntry& entry : entries_) {
       if (entry.align != pass || entry.item->isEmpty()) continue;
       QRect place;
       switch (pass) {
@@ -83,7 +83,7 @@ void TAlignLayout::setGeometry(const QRect& rect) {
 QSize TAlignLayout::sizeHint() const {
   int width = 0;
   int height = 0;
-  for (const Entry& entry : entries_) {
+  for (const TEntry& entry : entries_) {
     if (entry.item->isEmpty()) continue;
     if (entry.align == TAlign::alTop || entry.align == TAlign::alBottom) height += entry.extent;
     if (entry.align == TAlign::alLeft || entry.align == TAlign::alRight) width += entry.extent;

@@ -27,10 +27,10 @@ class TAlignLayout : public QLayout {
   QSize minimumSize() const override;
 
  private:
-  struct Entry {
+  struct TEntry {
     QLayoutItem* item;
     TAlign align;
     int extent;
   };
-  std::vector<Entry> entries_;
+  std::vector<TEntry> entries_;
 };

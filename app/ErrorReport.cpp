@@ -42,8 +42,8 @@ bool TErrorReport::BoxOpen() {
 void TErrorReport::ShowException(const std::string& message) {
   if (boxOpen) return;
   boxOpen = true;
-  struct Reset {
-    ~Reset() { boxOpen = false; }
+  struct TReset {
+    ~TReset() { boxOpen = false; }
   } reset;
   const QString text = QString::fromStdString(ErrorBoxText(message));
   if (CurrentPresenter())

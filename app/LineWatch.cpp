@@ -91,6 +91,6 @@ void TLineWatch::Show(const QString& text, const QString& why) {
   form_.StatusPanels[0]->setToolTip(HintAsToolTip(why) + HintAsToolTip(standingNote_));
 }
 
-TLineWatch::OpenTexts TLineWatch::TextsNow() const {
+TLineWatch::TOpenTexts TLineWatch::TextsNow() const {
   return {form_.Edit1->text(), form_.ComboBox1->currentText(), form_.ComboBox6->currentText()};
 }

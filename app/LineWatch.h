@@ -38,9 +38,9 @@ class TLineWatch : public QObject {
   static constexpr int kCheckEveryMs = 200;
 
  private:
-  struct OpenTexts {
+  struct TOpenTexts {
     QString port, baud, format;
-    bool operator==(const OpenTexts&) const = default;
+    bool operator==(const TOpenTexts&) const = default;
   };
 
   void Check();
@@ -48,7 +48,7 @@ class TLineWatch : public QObject {
   void LetGoOfLostDevice();
   void WatchForReturn();
   void Show(const QString& text, const QString& why);
-  OpenTexts TextsNow() const;
+  TOpenTexts TextsNow() const;
 
   TfrmRTUTest& form_;
   QTimer timer_;
@@ -57,7 +57,7 @@ class TLineWatch : public QObject {
   QString shownText_, shownWhy_, standingNote_;
   // While lost: what was open, and what has been seen of its name since.
   bool watchingForReturn_ = false;
-  OpenTexts openTexts_;
+  TOpenTexts openTexts_;
   std::string deviceName_;
   std::optional<xcom::DeviceNode> lostNode_;
   bool seenGone_ = false;

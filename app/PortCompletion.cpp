@@ -10,7 +10,7 @@ namespace {
 
 class TPortCompleter : public QCompleter {
  public:
-  TPortCompleter(QLineEdit* edit, PortFolders folders)
+  TPortCompleter(QLineEdit* edit, TPortFolders folders)
       : QCompleter(edit), edit_(edit), folders_(std::move(folders)) {
     setModel(&model_);
     setCompletionMode(QCompleter::UnfilteredPopupCompletion);
@@ -50,12 +50,12 @@ class TPortCompleter : public QCompleter {
   }
 
   QLineEdit* edit_;
-  PortFolders folders_;
+  TPortFolders folders_;
   QStringListModel model_;
 };
 
 }  // namespace
 
-void InstallPortCompletion(QLineEdit* edit, const PortFolders& folders) {
+void InstallPortCompletion(QLineEdit* edit, const TPortFolders& folders) {
   new TPortCompleter(edit, folders);
 }

@@ -8,4 +8,4 @@
 
 class QLineEdit;
 
-void InstallPortCompletion(QLineEdit* edit, const PortFolders& folders);
+void InstallPortCompletion(QLineEdit* edit, const TPortFolders& folders);

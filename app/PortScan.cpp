@@ -34,7 +34,7 @@ bool LeadsToDevice(const fs::path& path) {
 
 // A tty with a driver behind it: a UART stub of type 0 (no port) does not count, nor the
 // console's own devices.
-bool RealSerialTty(const PortFolders& folders, const std::string& name,
+bool RealSerialTty(const TPortFolders& folders, const std::string& name,
                    const std::set<std::string>& console) {
   const fs::path tty = fs::path(folders.sysClassTty) / name;
   std::error_code error;
@@ -45,14 +45,14 @@ bool RealSerialTty(const PortFolders& folders, const std::string& name,
 
 }  // namespace
 
-PortFolders SystemPortFolders() {
-  PortFolders folders;
+TPortFolders SystemPortFolders() {
+  TPortFolders folders;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   folders.simulatorLinks = runtime != nullptr && *runtime != '\0' ? runtime : "/tmp";
   return folders;
 }
 
-std::vector<std::string> ScanPorts(const PortFolders& folders) {
+std::vector<std::string> ScanPorts(const TPortFolders& folders) {
   std::vector<std::string> ports;
   for (const std::string& name : Names(folders.byId))
     ports.push_back((fs::path(folders.byId) / name).string());

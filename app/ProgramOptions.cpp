@@ -8,34 +8,34 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-using TextOption = std::optional<std::string> ProgramOptions::*;
+using TextOption = std::optional<std::string> TProgramOptions::*;
 
-struct ValueOption {
+struct TValueOption {
   std::string_view name;
   TextOption field;
 };
 
-constexpr ValueOption kValueOptions[] = {
-    {"--port", &ProgramOptions::port},        {"--baud", &ProgramOptions::baud},
-    {"--format", &ProgramOptions::format},    {"--address", &ProgramOptions::address},
-    {"--log-file", &ProgramOptions::logFile},
+constexpr TValueOption kValueOptions[] = {
+    {"--port", &TProgramOptions::port},        {"--baud", &TProgramOptions::baud},
+    {"--format", &TProgramOptions::format},    {"--address", &TProgramOptions::address},
+    {"--log-file", &TProgramOptions::logFile},
 };
 
-CommandLine Exit(std::string output, bool isError, int code) {
-  CommandLine line;
-  line.action = CommandLine::Action::Exit;
+TCommandLine Exit(std::string output, bool isError, int code) {
+  TCommandLine line;
+  line.action = TCommandLine::Action::Exit;
   line.output = std::move(output);
   line.outputIsError = isError;
   line.exitCode = code;
   return line;
 }
 
-CommandLine Mistake(const std::string& message) {
+TCommandLine Mistake(const std::string& message) {
   return Exit("rtutest: " + message + "\n" + UsageText(), true, kUsageError);
 }
 
-const ValueOption* FindValueOption(std::string_view name) {
-  for (const ValueOption& option : kValueOptions)
+const TValueOption* FindValueOption(std::string_view name) {
+  for (const TValueOption& option : kValueOptions)
     if (option.name == name) return &option;
   return nullptr;
 }
@@ -56,8 +56,8 @@ std::string UsageText() {
          "  --version         print the version and exit\n";
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
-  CommandLine line;
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  TCommandLine line;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (argument == "--help") return Exit(UsageText(), false, 0);
@@ -70,7 +70,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     if (argument.starts_with("--open=")) return Mistake("option '--open' takes no value");
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    const ValueOption* option = argument.starts_with("--") ? FindValueOption(name) : nullptr;
+    const TValueOption* option = argument.starts_with("--") ? FindValueOption(name) : nullptr;
     if (option == nullptr) {
       if (!argument.starts_with("-")) return Mistake("unexpected argument '" + argument + "'");
       return Mistake("unknown option '" + name + "'");

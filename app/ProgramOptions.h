@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct ProgramOptions {
+struct TProgramOptions {
   std::optional<std::string> port;     // text for the port box (Edit1)
   std::optional<std::string> baud;     // text for the baud-rate box (ComboBox1)
   std::optional<std::string> format;   // text for the format box (ComboBox6)
@@ -18,9 +18,9 @@ struct ProgramOptions {
 
 // What the command line asks for: run the window with `options`, or print `output` (to
 // standard output for --help/--version, to standard error for a mistake) and exit.
-struct CommandLine {
+struct TCommandLine {
   enum class Action { Run, Exit } action = Action::Run;
-  ProgramOptions options;
+  TProgramOptions options;
   std::string output;
   bool outputIsError = false;
   int exitCode = 0;
@@ -29,6 +29,6 @@ struct CommandLine {
 // Options take their value as the next argument or after '=' (--port=/dev/ttyUSB0); a later
 // option overrides an earlier one. Anything else (an unknown option, a missing value, a
 // positional argument) is a mistake: a one-line message, the usage, exit code 2.
-CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 std::string UsageText();

@@ -16,7 +16,7 @@ QString FromArgument(const std::string& text) {
 
 }  // namespace
 
-void ApplyStartOptions(TfrmRTUTest& window, const ProgramOptions& options) {
+void ApplyStartOptions(TfrmRTUTest& window, const TProgramOptions& options) {
   if (options.port) window.Edit1->setText(FromArgument(*options.port));
   if (options.baud) window.ComboBox1->setEditText(FromArgument(*options.baud));
   if (options.format) window.ComboBox6->setEditText(FromArgument(*options.format));
@@ -27,6 +27,6 @@ void ApplyStartOptions(TfrmRTUTest& window, const ProgramOptions& options) {
   }
 }
 
-void ScheduleStartActions(TfrmRTUTest& window, const ProgramOptions& options) {
+void ScheduleStartActions(TfrmRTUTest& window, const TProgramOptions& options) {
   if (options.open) QTimer::singleShot(0, window.Button1, &QPushButton::click);
 }

@@ -11,11 +11,11 @@ namespace {
 
 int waitDepth = 0;
 
-struct WaitScope {
-  WaitScope() { ++waitDepth; }
-  ~WaitScope() { --waitDepth; }
-  WaitScope(const WaitScope&) = delete;
-  WaitScope& operator=(const WaitScope&) = delete;
+struct TWaitScope {
+  TWaitScope() { ++waitDepth; }
+  ~TWaitScope() { --waitDepth; }
+  TWaitScope(const TWaitScope&) = delete;
+  TWaitScope& operator=(const TWaitScope&) = delete;
 };
 
 // How often the window system is served during a sleep: well within the 100 ms a person, or a
@@ -29,7 +29,7 @@ constexpr QEventLoop::ProcessEventsFlags kWindowSystemOnly = QEventLoop::Exclude
 }  // namespace
 
 void WaitMilliseconds(int milliseconds) {
-  const WaitScope scope;
+  const TWaitScope scope;
   QDeadlineTimer deadline(std::max(milliseconds, 0), Qt::PreciseTimer);
   while (true) {
     if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents(kWindowSystemOnly);
@@ -41,7 +41,7 @@ void WaitMilliseconds(int milliseconds) {
 }
 
 void PumpPendingEvents() {
-  const WaitScope scope;
+  const TWaitScope scope;
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 

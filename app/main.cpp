@@ -14,8 +14,8 @@
 int main(int argc, char** argv) {
   // Read before the application object exists: --help, --version and a wrong option need no
   // display.
-  const CommandLine command = ParseCommandLine({argv, argv + argc});
-  if (command.action == CommandLine::Action::Exit) {
+  const TCommandLine command = ParseCommandLine({argv, argv + argc});
+  if (command.action == TCommandLine::Action::Exit) {
     std::fputs(command.output.c_str(), command.outputIsError ? stderr : stdout);
     return command.exitCode;
   }

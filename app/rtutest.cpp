@@ -673,9 +673,9 @@ void TfrmRTUTest::Timer2Timer(QObject* Sender) {
   if (!XMODEM1.Opened()) return;
   Timer2->stop();
   // Started again however the read-all ends, so a failed read-all does not end the auto-read.
-  struct Restart {
+  struct TRestart {
     QTimer* timer;
-    ~Restart() { timer->start(); }
+    ~TRestart() { timer->start(); }
   } restart{Timer2};
   if (CheckBox2->isChecked()) BitBtn1Click(Sender);
 }

@@ -60,7 +60,7 @@ class OperatorTest : public QObject {
   void startOptionsFillTheBoxesAndOpenOnceShown() {
     SimulatedModuleOnPty module;
     TfrmRTUTest window;
-    ProgramOptions options;
+    TProgramOptions options;
     options.port = module.Path().toStdString();
     options.baud = "19200";
     options.format = "8E1";
@@ -216,8 +216,8 @@ class OperatorTest : public QObject {
   // whole path; Down lists all; Enter takes the highlighted one; the box is not opened by it.
   void thePortBoxCompletesFromTheDevicesPresent() {
     QTemporaryDir tree;
-    PortFolders folders{tree.filePath("by-id").toStdString(), tree.filePath("dev").toStdString(),
-                        tree.filePath("sys").toStdString(), std::string()};
+    TPortFolders folders{tree.filePath("by-id").toStdString(), tree.filePath("dev").toStdString(),
+                         tree.filePath("sys").toStdString(), std::string()};
     const QString longName = QStringLiteral("usb-Some_Vendor_USB-RS485_Cable_A1B2C3D4-if00-port0");
     QDir(tree.path()).mkpath(QStringLiteral("by-id"));
     QDir(tree.path()).mkpath(QStringLiteral("dev"));
@@ -274,8 +274,8 @@ class OperatorTest : public QObject {
 
   void startOptionsLeaveTheDefaultsWhenNotGiven() {
     TfrmRTUTest window;
-    ApplyStartOptions(window, ProgramOptions{});
-    ScheduleStartActions(window, ProgramOptions{});
+    ApplyStartOptions(window, TProgramOptions{});
+    ScheduleStartActions(window, TProgramOptions{});
     QTest::qWait(50);
     QCOMPARE(window.Edit1->text(), QStringLiteral("COM1"));
     QCOMPARE(window.ComboBox1->currentText(), QStringLiteral("9600"));

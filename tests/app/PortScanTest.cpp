@@ -34,7 +34,7 @@ class FakeTree : public ::testing::Test {
   }
 
   std::string root;
-  PortFolders folders;
+  TPortFolders folders;
 };
 
 TEST_F(FakeTree, ListsRealSerialDevicesInOrderAndLeavesStubsAndConsolesOut) {
