@@ -297,6 +297,17 @@ TEST(Assign, CopiesValuesAndReappliesOnce) {
                                 t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
                                 t.WriteTotalTimeoutConstant}),
             (std::vector<DWORD>{11, 12, 13, 14, 15}));
+
+  TCommEventChars& chars = b.port.EventChars();
+  chars.SetXonChar('1');
+  chars.SetXoffChar('2');
+  chars.SetEofChar('3');
+  chars.SetErrorChar('4');
+  chars.SetEventChar('5');
+  a.port.SetEventChars(chars);
+  const DCB dcb = a.LastDCB();
+  EXPECT_EQ(std::string({dcb.XonChar, dcb.XoffChar, dcb.EofChar, dcb.ErrorChar, dcb.EvtChar}),
+            "12345");
 }
 
 TEST(Assign, BuffersTakeLiveSizesWithoutClamping) {

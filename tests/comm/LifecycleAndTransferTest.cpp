@@ -89,6 +89,8 @@ TEST(Lifecycle, RefusedSettingsRaiseTheirCodesAndLeaveThePortOpen) {
     const int codes[] = {3, 6, 7};
     EXPECT_EQ(CodeOf([&] { f.port.OpenDevice(); }), codes[which]);
     EXPECT_TRUE(f.port.Opened());
+    f.state->refuseState = f.state->refuseSetup = f.state->refuseTimeouts = false;
+    EXPECT_TRUE(f.port.UpdateDCB() && f.port.UpdateBuffers() && f.port.UpdateTimeouts());
     f.port.CloseDevice();
   }
 }
