@@ -23,6 +23,19 @@
     return QTest::qExec(&test, argc, argv);                                                      \
   }
 
+// The base of a window test class: every test function gets a fresh window, window_, made
+// before it runs and destroyed after it.
+class WindowTestCase : public QObject {
+  Q_OBJECT
+
+ protected:
+  std::unique_ptr<TfrmRTUTest> window_;
+
+ private slots:
+  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
+  void cleanup() { window_.reset(); }
+};
+
 // The simulated module serving one end of a pseudo-terminal; the window opens Path().
 class SimulatedModuleOnPty {
  public:

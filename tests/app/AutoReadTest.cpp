@@ -16,16 +16,10 @@ const QString kSent = QStringLiteral(" 发送：");
 const QString kReceived = QStringLiteral(" 接收：");
 }  // namespace
 
-class AutoReadTest : public QObject {
+class AutoReadTest : public WindowTestCase {
   Q_OBJECT
 
- private:
-  std::unique_ptr<TfrmRTUTest> window_;
-
  private slots:
-  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window_.reset(); }
-
   void readAllsStartAtLeast1850MsApartAndRepeatTheirLog() {
     Simulator::Options options;
     options.module.inputs = {0, 1};

@@ -117,11 +117,10 @@ QString HexOf(const QByteArray& bytes) {
 
 }  // namespace
 
-class BadInputTest : public QObject {
+class BadInputTest : public WindowTestCase {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TfrmRTUTest> window_;
   QTemporaryDir scratch_{QDir::tempPath() + QStringLiteral("/rtutest-bad-input-XXXXXX")};
   std::unique_ptr<ptytest::PtyPair> spare_;  // a terminal nobody else uses
   int fifoKeeper_ = -1;                      // holds the FIFO open with bytes in it
@@ -170,9 +169,6 @@ class BadInputTest : public QObject {
     if (fifoKeeper_ >= 0) ::close(fifoKeeper_);
     spare_.reset();
   }
-  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window_.reset(); }
-
   // --- Edit1: the port name --------------------------------------------------------------
 
   void portNames_data() {

@@ -8,12 +8,10 @@
 #include "AppTestSupport.h"
 #include "LossScenario.h"
 
-class DeviceLossTest : public QObject {
+class DeviceLossTest : public WindowTestCase {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TfrmRTUTest> window_;
-
   static void Check(const LossReport& report) {
     qInfo(
         "longest stall %lld ms (after the pull %lld ms), %d error boxes (%d at once), %d "
@@ -31,9 +29,6 @@ class DeviceLossTest : public QObject {
   }
 
  private slots:
-  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window_.reset(); }
-
   void masterClosedDuringTheReadAll_data() {
     QTest::addColumn<int>("pullAfterMs");
     // After the input block was decoded: in the read-all's pumps, in its sleeps around the

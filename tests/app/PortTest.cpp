@@ -38,12 +38,10 @@ const auto Hex = testsupport::HexBytes;
 
 }  // namespace
 
-class PortTest : public QObject {
+class PortTest : public WindowTestCase {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TfrmRTUTest> window_;
-
   // Opens the port and returns the log position after the open's mode frame.
   int OpenOn(const QString& path) {
     OpenPort(*window_, path);
@@ -69,9 +67,6 @@ class PortTest : public QObject {
   }
 
  private slots:
-  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window_.reset(); }
-
   void everyOpenSendsTheControlModeFrame() {
     SimulatedModuleOnPty module;
     TfrmRTUTest& w = *window_;

@@ -20,16 +20,10 @@
 
 using namespace xcom;
 
-class WindowTest : public QObject {
+class WindowTest : public WindowTestCase {
   Q_OBJECT
 
- private:
-  std::unique_ptr<TfrmRTUTest> window_;
-
  private slots:
-  void init() { window_ = std::make_unique<TfrmRTUTest>(); }
-  void cleanup() { window_.reset(); }
-
   void freshStartShowsTheDesignedValues() {
     TfrmRTUTest& w = *window_;
     QCOMPARE(frmRTUTest, &w);
