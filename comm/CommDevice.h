@@ -32,6 +32,17 @@ class CommDevice {
   virtual bool ClearCommError(std::uint32_t& errors, COMSTAT& status) = 0;
   virtual bool SetCommMask(std::uint32_t mask) = 0;
 
+  // One count of ClearCommError (selector 0: the input queue, 1: the output queue), which
+  // clears pending line errors all the same. A device that pays a system call per count
+  // answers only the one asked for.
+  virtual bool ClearCommErrorCount(int selector, std::uint32_t& count) {
+    std::uint32_t errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(errors, status)) return false;
+    count = selector == 0 ? status.cbInQue : selector == 1 ? status.cbOutQue : 0;
+    return true;
+  }
+
   // One write: the bytes the device took within 1000 ms (0 when the write failed). A write
   // still pending after 1000 ms is cancelled, and the bytes that had already left are counted,
   // so that the caller never sends them twice. A device that has gone away ends at once.

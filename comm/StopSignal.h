@@ -2,6 +2,7 @@
 // A manual-reset signal, created not set, that ends a pending WaitCommEvent at once.
 // posix: an eventfd; win32: an unnamed manual-reset event.
 
+#include <atomic>
 #include <cstdint>
 
 namespace xcom {
@@ -17,9 +18,18 @@ class StopSignal {
   bool IsSet() const;
   // The platform object to wait on (a file descriptor or a HANDLE).
   std::intptr_t NativeHandle() const { return handle_; }
+  // Tells this signal from an earlier one that had the same handle value and was destroyed:
+  // a waiter may then set up its wait once per signal instead of before every wait.
+  std::uint64_t Serial() const { return serial_; }
 
  private:
+  static std::uint64_t NextSerial() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+  }
+
   std::intptr_t handle_;
+  const std::uint64_t serial_ = NextSerial();
 };
 
 }  // namespace xcom

@@ -32,17 +32,18 @@ class ScopedLock {
   TDeviceLock lock_;
 };
 
-// Waits on the device for at most the time left before `timeout` runs out (in short slices).
-// A device whose wait returns at once although nothing is ready still cannot make the caller
-// spin: then the pass sleeps a millisecond.
-template <typename Wait, typename Ready>
-void PauseForDevice(std::uint32_t start, std::uint32_t timeout, Wait wait, Ready ready) {
+// Waits on the device for at most the time left before `timeout` runs out (in short slices),
+// and answers whether that wait returned at once. A device whose wait returns at once although
+// nothing is ready still cannot make the caller spin: when the pass after such a wait finds
+// nothing either (`lastWasInstant`), it sleeps a millisecond first.
+template <typename Wait>
+bool PauseForDevice(std::uint32_t start, std::uint32_t timeout, bool lastWasInstant, Wait wait) {
+  if (lastWasInstant) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const std::uint32_t elapsed = GetTickCount() - start;
   const std::uint32_t left = elapsed > timeout ? 1 : timeout - elapsed + 1;
   const auto before = std::chrono::steady_clock::now();
   wait(std::min<std::uint32_t>(left, 20));
-  if (std::chrono::steady_clock::now() - before < std::chrono::milliseconds(1) && !ready())
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return std::chrono::steady_clock::now() - before < std::chrono::milliseconds(1);
 }
 
 }  // namespace
@@ -425,13 +426,10 @@ void TCustomComm::CloseDevice() {
 
 std::uint32_t TCustomComm::QueueCount(int selector) {
   if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
-  std::uint32_t errors = 0;
-  COMSTAT status{};
+  std::uint32_t count = 0;
   // A failing query answers 0: the transfer loops then wait until their own time limits.
-  if (!device_->ClearCommError(errors, status)) return 0;
-  if (selector == 0) return status.cbInQue;
-  if (selector == 1) return status.cbOutQue;
-  return 0;
+  if (!device_->ClearCommErrorCount(selector, count)) return 0;
+  return count;
 }
 
 void TCustomComm::BuildDCB(DCB& dcb) const {
@@ -674,6 +672,7 @@ std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count,
   std::uint32_t sent = 0;
   std::uint32_t remaining = count;
   const auto* position = static_cast<const std::uint8_t*>(buffer);
+  bool instantWait = false;  // the last wait for room returned at once
   while (remaining > 0) {
     // A queue already fuller than the configured size leaves no room (rather than wrapping).
     const std::uint32_t queued = QueueCount(1);
@@ -683,6 +682,7 @@ std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count,
       const std::uint32_t written = WriteOverlapped(*device_, position, std::min(room, remaining));
       HandleDeviceEvents(TDeviceEvents{deOutEmpty});
       if (written > 0) {
+        instantWait = false;
         sent += written;
         remaining -= written;
         position += written;
@@ -698,9 +698,8 @@ std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count,
     }
     if (GetTickCount() - start > timeout) break;
     if (room == 0)
-      PauseForDevice(
-          start, timeout, [this](std::uint32_t ms) { device_->WaitForOutputRoom(ms); },
-          [this] { return QueueCount(1) < buffers_.OutputSize(); });
+      instantWait = PauseForDevice(start, timeout, instantWait,
+                                   [this](std::uint32_t ms) { device_->WaitForOutputRoom(ms); });
   }
   return sent;
 }
@@ -722,13 +721,13 @@ std::uint32_t TCustomComm::ReadData(void* buffer, std::uint32_t count, std::uint
   std::uint32_t got = 0;
   std::uint32_t remaining = count;
   auto* position = static_cast<std::uint8_t*>(buffer);
+  bool instantWait = false;  // the last wait for input returned at once
+  const auto waitForInput = [this](std::uint32_t ms) { device_->WaitForInput(ms); };
   while (remaining > 0) {
     const std::uint32_t available = QueueCount(0);
     if (available == 0) {
       if (GetTickCount() - start > timeout) break;
-      PauseForDevice(
-          start, timeout, [this](std::uint32_t ms) { device_->WaitForInput(ms); },
-          [this] { return QueueCount(0) > 0; });
+      instantWait = PauseForDevice(start, timeout, instantWait, waitForInput);
       continue;
     }
     const std::uint32_t n = ReadOverlapped(*device_, position, std::min(available, remaining));
@@ -736,11 +735,10 @@ std::uint32_t TCustomComm::ReadData(void* buffer, std::uint32_t count, std::uint
       // The queue reported bytes the read could not deliver: count it as an empty pass, so
       // the time-out still applies and the loop cannot spin forever.
       if (GetTickCount() - start > timeout || device_->DeviceLost()) break;
-      PauseForDevice(
-          start, timeout, [this](std::uint32_t ms) { device_->WaitForInput(ms); },
-          [this] { return QueueCount(0) > 0; });
+      instantWait = PauseForDevice(start, timeout, instantWait, waitForInput);
       continue;
     }
+    instantWait = false;
     got += n;
     remaining -= n;
     position += n;

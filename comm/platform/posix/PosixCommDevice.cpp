@@ -258,23 +258,19 @@ class PosixCommDevice final : public CommDevice {
     return true;
   }
 
-  // Called before every transfer pass: kept to one ioctl on a pseudo-terminal, without the
-  // lock. The held count is read before the driver's, so a monitor moving bytes in between can
-  // make the sum short (the next call counts them) but never too large.
   bool ClearCommError(std::uint32_t& errors, COMSTAT& status) override {
-    errors = 0;
-    if (countersSupported_) {
-      std::lock_guard lock(mutex_);
-      errors = LineErrorsLocked();
-    }
+    errors = ClearLineErrors();
     status = COMSTAT{};
-    const std::uint32_t held = heldCount_.load();
-    int queued = 0;
-    const bool ok = ::ioctl(fd_.Get(), FIONREAD, &queued) == 0;
-    status.cbInQue = held + (ok && queued > 0 ? std::uint32_t(queued) : 0);
-    int outgoing = 0;
-    if (!pseudoTerminal_ && ::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) == 0 && outgoing > 0)
-      status.cbOutQue = std::uint32_t(outgoing);
+    const bool ok = CountInput(status.cbInQue);
+    if (ok) CountOutput(status.cbOutQue);
+    return ok || NoteFailure();
+  }
+
+  // Called before every transfer pass: one ioctl on a pseudo-terminal, without the lock.
+  bool ClearCommErrorCount(int selector, std::uint32_t& count) override {
+    ClearLineErrors();
+    count = 0;
+    const bool ok = selector == 0 ? CountInput(count) : selector != 1 || CountOutput(count);
     return ok || NoteFailure();
   }
 
@@ -354,7 +350,7 @@ class PosixCommDevice final : public CommDevice {
   WaitOutcome WaitCommEvent(StopSignal& stop, std::uint32_t& eventMask) override {
     eventMask = 0;
     const int stopFd = static_cast<int>(stop.NativeHandle());
-    if (!WatchStopSignal(stopFd)) return WaitOutcome::Failed;
+    if (!WatchStopSignal(stop)) return WaitOutcome::Failed;
     for (;;) {
       // The stop signal is level-triggered in the set: once set, every wait returns it at once.
       if (lost_) return stop.IsSet() ? WaitOutcome::Stopped : WaitOutcome::Failed;
@@ -543,6 +539,32 @@ class PosixCommDevice final : public CommDevice {
     return events;
   }
 
+  std::uint32_t ClearLineErrors() {
+    if (!countersSupported_) return 0;
+    std::lock_guard lock(mutex_);
+    return LineErrorsLocked();
+  }
+
+  // The input count: the held bytes, then the driver's. Read in this order, a monitor moving
+  // bytes in between can make the sum short (the next call counts them) but never too large.
+  // False (errno set) when the driver cannot be asked.
+  bool CountInput(std::uint32_t& count) {
+    const std::uint32_t held = heldCount_.load();
+    int queued = 0;
+    const bool ok = ::ioctl(fd_.Get(), FIONREAD, &queued) == 0;
+    count = held + (ok && queued > 0 ? std::uint32_t(queued) : 0);
+    return ok;
+  }
+
+  // The output count (TIOCOUTQ); a pseudo-terminal always reads 0 there, so it is not asked.
+  bool CountOutput(std::uint32_t& count) {
+    int outgoing = 0;
+    if (pseudoTerminal_) return true;
+    if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) != 0) return false;
+    if (outgoing > 0) count = std::uint32_t(outgoing);
+    return true;
+  }
+
   // Counter-based line events since the last look (deError, deBreak, modem lines).
   std::uint32_t LineEventsLocked() {
     std::uint32_t events = 0;
@@ -588,17 +610,21 @@ class PosixCommDevice final : public CommDevice {
     ::ioctl(fd_.Get(), rtsOn ? TIOCMBIS : TIOCMBIC, &rts);
   }
 
-  // Puts the caller's stop signal into the epoll set (once per signal object).
-  bool WatchStopSignal(int stopFd) {
+  // Puts the caller's stop signal into the epoll set, once per signal: the set keeps it for
+  // every later wait.
+  bool WatchStopSignal(const StopSignal& stop) {
+    if (stop.Serial() == watchedSerial_) return true;
+    const int stopFd = static_cast<int>(stop.NativeHandle());
     if (stopFd != watchedStop_ && watchedStop_ >= 0)
       ::epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, watchedStop_, nullptr);
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.fd = stopFd;
-    // EEXIST: already there. A closed descriptor leaves the set by itself, so a new signal that
-    // got the same number is added again here.
+    // EEXIST: the previous signal had the same number and is still open. A closed descriptor
+    // left the set by itself, so a new signal that got its number is added again here.
     if (::epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, stopFd, &ev) != 0 && errno != EEXIST) return false;
     watchedStop_ = stopFd;
+    watchedSerial_ = stop.Serial();
     return true;
   }
 
@@ -611,6 +637,7 @@ class PosixCommDevice final : public CommDevice {
   const bool pseudoTerminal_;
   std::atomic<bool> lost_{false};
   int watchedStop_ = -1;  // monitor thread only
+  std::uint64_t watchedSerial_ = 0;
 
   mutable std::mutex mutex_;  // guards everything below
   DCB dcb_ = DefaultDcb();
