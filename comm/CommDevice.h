@@ -48,9 +48,11 @@ class CommDevice {
   // so that the caller never sends them twice. A device that has gone away ends at once.
   virtual std::uint32_t WriteOverlapped(const std::uint8_t* buffer, std::uint32_t count) = 0;
 
-  // One read of bytes already queued; raises code 10 ("Unable to read from port.") with the
-  // system error text when the read fails.
+  // One read of bytes already queued: the bytes read, or kReadFailed when the read failed, with
+  // the system error number left as the thread's last error (errno, GetLastError) for the
+  // component to report. The device layer reports; it does not raise.
   virtual std::uint32_t ReadOverlapped(std::uint8_t* buffer, std::uint32_t count) = 0;
+  static constexpr std::uint32_t kReadFailed = 0xFFFFFFFF;
 
   // Waits for driver events (the mask set with SetCommMask) or the stop signal. Events that
   // happened while no wait was pending are reported by the next wait.

@@ -63,7 +63,10 @@ std::uint32_t WriteOverlapped(CommDevice& device, const std::uint8_t* buffer, st
 }
 
 std::uint32_t ReadOverlapped(CommDevice& device, std::uint8_t* buffer, std::uint32_t count) {
-  return device.ReadOverlapped(buffer, count);
+  const std::uint32_t read = device.ReadOverlapped(buffer, count);
+  // The device left the system error of the failed read as the thread's last error.
+  if (read == CommDevice::kReadFailed) RaiseLastDeviceError(DeviceError::ReadFailed);
+  return read;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -391,7 +394,7 @@ TXComm::~TXComm() {
 void TCustomComm::ForbidInsideDelivery() const {
   // The monitor thread waits for the very handler that would wait for it to end.
   if (deliveringThread_.load() == std::this_thread::get_id())
-    RaiseDeviceError(ErrorMessages().CloseInsideHandler, 11);
+    RaiseDeviceError(DeviceError::CloseInsideHandler);
 }
 
 void TCustomComm::StopMonitor() {
@@ -399,7 +402,7 @@ void TCustomComm::StopMonitor() {
 }
 
 bool TCustomComm::OpenDevice() {
-  if (Opened()) RaiseDeviceError(ErrorMessages().DeviceAlreadyOpened, 2);
+  if (Opened()) RaiseDeviceError(DeviceError::DeviceAlreadyOpened);
   fLocks_ = TDeviceLocks{};
   NoteOpenFailure(OpenFailure::None);
   device_ = opener_ ? opener_(deviceName_) : nullptr;
@@ -418,14 +421,14 @@ bool TCustomComm::OpenDevice() {
 }
 
 void TCustomComm::CloseDevice() {
-  if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
+  if (!Opened()) RaiseDeviceError(DeviceError::DeviceNotOpened);
   ForbidInsideDelivery();
   StopMonitor();
   device_.reset();
 }
 
 std::uint32_t TCustomComm::QueueCount(int selector) {
-  if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
+  if (!Opened()) RaiseDeviceError(DeviceError::DeviceNotOpened);
   std::uint32_t count = 0;
   // A failing query answers 0: the transfer loops then wait until their own time limits.
   if (!device_->ClearCommErrorCount(selector, count)) return 0;
@@ -467,14 +470,14 @@ void TCustomComm::BuildDCB(DCB& dcb) const {
 bool TCustomComm::UpdateDCB() {
   DCB dcb;
   BuildDCB(dcb);
-  if (!device_ || !device_->SetCommState(dcb)) RaiseDeviceError(ErrorMessages().UpdateDCBFailed, 3);
+  if (!device_ || !device_->SetCommState(dcb)) RaiseDeviceError(DeviceError::UpdateDCBFailed);
   return true;
 }
 
 bool TCustomComm::UpdateBuffers() {
   if (device_) device_->PurgeComm(kPurgeAll);
   if (!device_ || !device_->SetupComm(buffers_.inputSize_, buffers_.outputSize_))
-    RaiseDeviceError(ErrorMessages().UpdateBuffersFailed, 6);
+    RaiseDeviceError(DeviceError::UpdateBuffersFailed);
   return true;
 }
 
@@ -486,7 +489,7 @@ bool TCustomComm::UpdateTimeouts() {
   timeouts.WriteTotalTimeoutMultiplier = timeouts_.writeMultiplier_;
   timeouts.WriteTotalTimeoutConstant = timeouts_.writeConstant_;
   if (!device_ || !device_->SetCommTimeouts(timeouts))
-    RaiseDeviceError(ErrorMessages().UpdateTimeoutsFailed, 7);
+    RaiseDeviceError(DeviceError::UpdateTimeoutsFailed);
   return true;
 }
 
@@ -665,8 +668,8 @@ TDeviceLocks TCustomComm::DeviceLocks() const {
 
 std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count,
                                     std::uint32_t timeout) {
-  if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
-  if (DeviceLocks().Contains(dlSend)) RaiseDeviceError(ErrorMessages().SendLocked, 4);
+  if (!Opened()) RaiseDeviceError(DeviceError::DeviceNotOpened);
+  if (DeviceLocks().Contains(dlSend)) RaiseDeviceError(DeviceError::SendLocked);
   if (count == 0) return 0;
   const std::uint32_t start = GetTickCount();
   std::uint32_t sent = 0;
@@ -692,7 +695,7 @@ std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count,
       }
       // The delivery's handler may have closed the port: the send then ends as any transfer
       // on a closed port does, without touching the device that is gone.
-      if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
+      if (!Opened()) RaiseDeviceError(DeviceError::DeviceNotOpened);
       // A device that has gone away ends the transfer as if its time-out had run out.
       if (device_->DeviceLost()) break;
     }
@@ -714,8 +717,8 @@ bool TCustomComm::SendString(const ByteString& s) {
 }
 
 std::uint32_t TCustomComm::ReadData(void* buffer, std::uint32_t count, std::uint32_t timeout) {
-  if (!Opened()) RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
-  if (DeviceLocks().Contains(dlRead)) RaiseDeviceError(ErrorMessages().ReadLocked, 5);
+  if (!Opened()) RaiseDeviceError(DeviceError::DeviceNotOpened);
+  if (DeviceLocks().Contains(dlRead)) RaiseDeviceError(DeviceError::ReadLocked);
   if (count == 0) return 0;
   const std::uint32_t start = GetTickCount();
   std::uint32_t got = 0;

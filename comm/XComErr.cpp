@@ -9,6 +9,21 @@ DeviceErrorMessages& ErrorMessages() {
   return messages;
 }
 
+const std::string& ErrorMessage(DeviceError code) {
+  for (const DeviceErrorEntry& entry : DeviceErrorTable)
+    if (entry.code == code) return ErrorMessages().*entry.message;
+  static const std::string none;
+  return none;
+}
+
+void RaiseDeviceError(DeviceError code) {
+  RaiseDeviceError(ErrorMessage(code), static_cast<int>(code));
+}
+
+void RaiseLastDeviceError(DeviceError code) {
+  RaiseLastDeviceError(ErrorMessage(code), static_cast<int>(code));
+}
+
 void RaiseDeviceError(const std::string& msg, int code) {
   throw EDeviceError(msg, code);
 }

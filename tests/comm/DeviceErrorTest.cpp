@@ -40,11 +40,27 @@ TEST(DeviceError, MessagesCanBeReplaced) {
   const std::string original = ErrorMessages().DeviceNotOpened;
   ErrorMessages().DeviceNotOpened = "Port geschlossen.";
   try {
-    RaiseDeviceError(ErrorMessages().DeviceNotOpened, 1);
+    RaiseDeviceError(DeviceError::DeviceNotOpened);
+    ADD_FAILURE() << "no exception";
   } catch (const EDeviceError& e) {
     EXPECT_STREQ(e.what(), "Port geschlossen.");
+    EXPECT_EQ(e.ErrorCode(), 1);
   }
   ErrorMessages().DeviceNotOpened = original;
+}
+
+TEST(DeviceError, EveryCodeHasItsOwnMessageAndEightAndNineNone) {
+  const int codes[] = {1, 2, 3, 4, 5, 6, 7, 10, 11};
+  ASSERT_EQ(std::size(DeviceErrorTable), std::size(codes));
+  for (std::size_t i = 0; i < std::size(codes); ++i) {
+    EXPECT_EQ(static_cast<int>(DeviceErrorTable[i].code), codes[i]);
+    for (std::size_t j = 0; j < i; ++j)
+      EXPECT_NE(DeviceErrorTable[i].message, DeviceErrorTable[j].message) << codes[i];
+  }
+  EXPECT_EQ(ErrorMessage(DeviceError::ReadLocked),
+            "Device locked. Cannot perform read operations.");
+  EXPECT_EQ(ErrorMessage(DeviceError::UpdateTimeoutsFailed), "Unable to update Timeouts.");
+  EXPECT_EQ(ErrorMessage(static_cast<DeviceError>(8)), "");
 }
 
 TEST(SystemText, TrailingBlanksControlsAndFullStopsAreTrimmed) {

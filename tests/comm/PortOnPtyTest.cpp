@@ -264,6 +264,21 @@ TEST(PortOnPty, HangupEndsTheMonitorWithoutABusyLoop) {
   EXPECT_LT(Clock::now() - closeStart, 1000ms);
 }
 
+TEST(PortOnPty, AFailedReadRaisesCode10WithTheSystemText) {
+  ptytest::PtyPair pty;
+  auto device = OpenPlatformDevice(pty.SlavePath());
+  ASSERT_TRUE(device);
+  pty.CloseMaster();
+  std::uint8_t buffer[4];
+  try {
+    ReadOverlapped(*device, buffer, 4);
+    FAIL() << "no error raised";
+  } catch (const EDeviceError& e) {
+    EXPECT_EQ(e.ErrorCode(), 10);
+    EXPECT_EQ(e.Message(), "Unable to read from port. (Win32 error 5: Input/output error)");
+  }
+}
+
 TEST(PortOnPty, ClosingWhileADeliveryWaitsForTheMainThread) {
   PtyPort p;
   std::atomic<int> calls = 0;

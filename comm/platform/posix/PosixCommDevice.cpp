@@ -75,7 +75,6 @@
 #include "ReadTimeouts.h"
 #include "SerialLineCheck.h"
 #include "UniqueFd.h"
-#include "XComErr.h"
 
 namespace xcom {
 
@@ -324,6 +323,7 @@ class PosixCommDevice final : public CommDevice {
       aborts = readAborts_;
     }
     std::uint32_t got = Take(buffer, count, 0);
+    if (got == kReadFailed) return kReadFailed;
     // More may have been asked for than is queued: the read time-outs decide how long to wait.
     const ReadTimeouts rules(t, count);
     auto lastByte = Clock::now();
@@ -337,6 +337,7 @@ class PosixCommDevice final : public CommDevice {
         if (readAborts_ != aborts) return got;
       }
       const std::uint32_t n = Take(buffer + got, count - got, got);
+      if (n == kReadFailed) return kReadFailed;
       if (n > 0) {
         got += n;
         lastByte = Clock::now();
@@ -458,10 +459,10 @@ class PosixCommDevice final : public CommDevice {
         std::chrono::milliseconds(std::min(milliseconds, kDeadDeviceStepMs)));
   }
 
-  // Copies up to `count` bytes, the held ones first, then the driver's. Raises code 10 when the
-  // device read fails and nothing was taken in this call (`before` bytes came in earlier passes
-  // of the same ReadOverlapped: then the bytes are handed over and the failure is left for the
-  // next read).
+  // Copies up to `count` bytes, the held ones first, then the driver's. Answers kReadFailed,
+  // with errno set, when the device read fails and nothing was taken in this call (`before`
+  // bytes came in earlier passes of the same ReadOverlapped: then the bytes are handed over and
+  // the failure is left for the next read).
   std::uint32_t Take(std::uint8_t* buffer, std::uint32_t count, std::uint32_t before) {
     std::unique_lock lock(mutex_);
     std::uint32_t got = held_.Take(buffer, count);
@@ -480,7 +481,7 @@ class PosixCommDevice final : public CommDevice {
       if (got > 0 || before > 0) break;
       lock.unlock();
       errno = error;
-      RaiseLastDeviceError(ErrorMessages().ReadFailed, 10);
+      return kReadFailed;
     }
     return got;
   }

@@ -23,7 +23,6 @@
 #include "PlatformDevice.h"
 #include "UniqueHandle.h"
 #include "WinTypes.h"
-#include "XComErr.h"
 
 namespace xcom {
 
@@ -168,7 +167,7 @@ class Win32CommDevice final : public CommDevice {
 
   std::uint32_t ReadOverlapped(std::uint8_t* buffer, std::uint32_t count) override {
     auto op = std::make_unique<OverlappedOp>();
-    if (!op->Valid()) RaiseLastDeviceError(ErrorMessages().ReadFailed, 10);
+    if (!op->Valid()) return kReadFailed;  // CreateEventA left its error
     DWORD read = 0;
     if (!::ReadFile(handle_.Get(), buffer, count, &read, &op->overlapped)) {
       const DWORD error = ::GetLastError();
@@ -177,7 +176,7 @@ class Win32CommDevice final : public CommDevice {
         NoteFailure(error);
         op.reset();
         ::SetLastError(error);
-        RaiseLastDeviceError(ErrorMessages().ReadFailed, 10);
+        return kReadFailed;
       }
     }
     // The caller asks only for bytes the input queue already holds, so this completes at once;
@@ -188,7 +187,7 @@ class Win32CommDevice final : public CommDevice {
       NoteFailure(error);
       op.reset();
       ::SetLastError(error);
-      RaiseLastDeviceError(ErrorMessages().ReadFailed, 10);
+      return kReadFailed;
     }
     return read;
   }
