@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the serial port component from a build directory into a temporary prefix, then
+# configures, builds and runs the outside program in consumer/ against that prefix alone.
+#
+# Usage: consumer_test.sh BUILD-DIR CXX-COMPILER [CXX-FLAGS]
+set -euo pipefail
+build=$1 compiler=$2 flags=${3:-}
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build" --component xcom --prefix "$work/prefix" >"$work/install.log" ||
+  { cat "$work/install.log"; exit 1; }
+echo "installed:"
+(cd "$work/prefix" && find . -type f | sort | sed 's|^\./|  |')
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$here/consumer" -B "$work/build" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE_CXX_COMPILER="$compiler" \
+  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" "${launcher[@]}" \
+  >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
+cmake --build "$work/build" >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
+"$work/build/xcom_consumer"
