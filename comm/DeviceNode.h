@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "OpenFailure.h"
+
 namespace xcom {
 
 struct DeviceNode {
@@ -17,6 +19,8 @@ struct DeviceNode {
   std::uint64_t node = 0;
   // This process may both read and write it (a new node's permissions may still be being set).
   bool accessible = false;
+  // The slave side of a pseudo-terminal (a program standing in for a cable), posix only.
+  bool pseudoTerminal = false;
 
   bool SameNodeAs(const DeviceNode& other) const {
     return device == other.device && node == other.node;
@@ -25,5 +29,15 @@ struct DeviceNode {
 
 // The node behind a bare port name as OpenDevice would use it; nothing when no device is there.
 std::optional<DeviceNode> FindDeviceNode(const std::string& name);
+
+// Whether OpenDevice would take the name for a serial line, decided before anything opens it:
+// reason None, with the node, when it would; otherwise why not (NotSerialDevice for anything
+// but a serial line, such as a console or the process's own terminal).
+struct SerialDeviceCheck {
+  OpenFailure reason = OpenFailure::None;
+  int systemError = 0;
+  std::optional<DeviceNode> node;
+};
+SerialDeviceCheck CheckSerialDevice(const std::string& name);
 
 }  // namespace xcom

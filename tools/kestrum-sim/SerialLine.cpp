@@ -1,6 +1,6 @@
 #include "SerialLine.h"
 
-#include "SerialLineCheck.h"
+#include "DeviceNode.h"
 
 #include <fcntl.h>
 #include <pty.h>
@@ -98,7 +98,9 @@ void ConfigureLine(int fd, const LineSettings& line) {
 UniqueFd OpenSerialDevice(const std::string& path, const LineSettings& line) {
   // Checked before anything opens or locks it, by the tool's own rule: only a serial line
   // (a pseudo-terminal's slave side included), never a pty master, /dev/tty or other devices.
-  const xcom::SerialLineVerdict verdict = xcom::CheckSerialLine(path);
+  // The component takes a name without a leading '/' as one under /dev: give it the path.
+  const xcom::SerialDeviceCheck verdict =
+      xcom::CheckSerialDevice(std::filesystem::absolute(path).string());
   if (verdict.reason == xcom::OpenFailure::NotSerialDevice)
     throw std::system_error(ENOTTY, std::generic_category(), path + ": not a serial line");
   if (verdict.reason != xcom::OpenFailure::None)
@@ -106,8 +108,8 @@ UniqueFd OpenSerialDevice(const std::string& path, const LineSettings& line) {
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) ThrowErrno(path);
   struct stat opened {};
-  if (::fstat(fd.Get(), &opened) != 0 || opened.st_rdev != verdict.info.st_rdev ||
-      !::isatty(fd.Get()))
+  if (::fstat(fd.Get(), &opened) != 0 ||
+      static_cast<std::uint64_t>(opened.st_rdev) != verdict.node->device || !::isatty(fd.Get()))
     throw std::system_error(ENOTTY, std::generic_category(), path + ": not a serial line");
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) throw std::system_error(EBUSY, std::generic_category(), path);
@@ -154,7 +156,9 @@ void PseudoTerminal::PlaceLink(const std::string& link) {
     // claims the name). A link to anything else is somebody else's.
     struct stat target {};
     const bool dangling = ::stat(link.c_str(), &target) != 0 && errno == ENOENT;
-    if (!dangling && !(S_ISCHR(target.st_mode) && xcom::IsPseudoTerminalSlave(target.st_rdev)))
+    const std::optional<xcom::DeviceNode> node =
+        xcom::FindDeviceNode(std::filesystem::absolute(link).string());
+    if (!dangling && !(node && node->pseudoTerminal))
       throw std::system_error(EEXIST, std::generic_category(),
                               link + " is a link to something that is no pseudo-terminal");
   }

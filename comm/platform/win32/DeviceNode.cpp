@@ -20,4 +20,11 @@ std::optional<DeviceNode> FindDeviceNode(const std::string& name) {
   return found;
 }
 
+SerialDeviceCheck CheckSerialDevice(const std::string& name) {
+  SerialDeviceCheck check;
+  check.node = FindDeviceNode(name);
+  if (!check.node) check.reason = OpenFailure::NoSuchDevice;
+  return check;
+}
+
 }  // namespace xcom

@@ -58,6 +58,14 @@ TEST(FindDeviceNode, TellsTheNodeAPortNameLeadsTo) {
   EXPECT_TRUE(node->SameNodeAs(*FindDeviceNode(first.SlavePath())));
   EXPECT_FALSE(node->SameNodeAs(*FindDeviceNode(second.SlavePath())));
   EXPECT_TRUE(FindDeviceNode(first.SlavePath().substr(5))) << "pts/N under /dev";
+  EXPECT_TRUE(node->pseudoTerminal);
+
+  const SerialDeviceCheck check = CheckSerialDevice(first.SlavePath());
+  EXPECT_EQ(check.reason, OpenFailure::None);
+  ASSERT_TRUE(check.node);
+  EXPECT_TRUE(check.node->SameNodeAs(*node));
+  EXPECT_EQ(CheckSerialDevice("/dev/null").reason, OpenFailure::NotSerialDevice);
+  EXPECT_FALSE(FindDeviceNode("/dev/null")->pseudoTerminal);
 
   ASSERT_EQ(::chmod(first.SlavePath().c_str(), 0400), 0);
   if (::geteuid() != 0) {
