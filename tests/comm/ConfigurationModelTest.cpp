@@ -24,6 +24,8 @@ TEST(BaudRate, MemberSetsTheTableRate) {
   EXPECT_EQ(port.BaudRate(), brCustom);
   port.SetBaudRate(br110);  // the table's first member, too
   EXPECT_EQ(port.BaudValue(), 110u);
+  port.SetBaudRate(static_cast<TBaudRate>(brCustom + 1));  // no member: no table rate
+  EXPECT_EQ(port.BaudValue(), 110u);
 }
 
 TEST(BaudRate, CustomValueReachesTheDeviceAndReadsBack) {

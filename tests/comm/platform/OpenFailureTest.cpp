@@ -132,6 +132,7 @@ TEST(PosixOpenFailure, OnlySerialLinesAreOpenedAndOthersNotEvenTouched) {
 TEST(PosixOpenFailure, TheProcesssOwnTerminalIsRefusedUnderAnyName) {
   ptytest::PtyPair pty;
   ptytest::PtyPair output;  // a terminal on standard output that is not the controlling one
+  ptytest::PtyPair other;   // nobody's standard stream: a line
   const pid_t child = ::fork();
   if (child == 0) {
     // A session whose controlling terminal and standard input are the pty's slave.
@@ -145,12 +146,14 @@ TEST(PosixOpenFailure, TheProcesssOwnTerminalIsRefusedUnderAnyName) {
     // With standard input elsewhere, the controlling terminal alone still tells.
     const int null = ::open("/dev/null", O_RDONLY);
     if (null < 0 || ::dup2(null, 0) != 0) _exit(2);
+    if (!OpenPlatformDevice(other.SlavePath())) _exit(5);
     _exit(OpenPlatformDevice(pty.SlavePath()) ? 4 : 0);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: no controlling terminal, 3/4: it was opened";
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "2: no controlling terminal, 3/4: it was opened, 5: a line was refused";
   EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath())) << "another process's terminal is a line";
   // The kernel's encoding of tty_nr, with a minor above 255 and a name with ") " in it.
   EXPECT_EQ(ControllingTerminalFromStat("7 (a) b) S 1 7 7 1083436 0"), makedev(136, 300));
