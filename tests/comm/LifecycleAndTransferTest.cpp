@@ -195,9 +195,10 @@ TEST(Transfer, LostDeviceEndsASendAtOnce) {
 TEST(Transfer, TimeoutZeroStillPollsUntilTheClockMoves) {
   OpenPort f;
   std::uint8_t buffer[4];
-  const auto start = std::chrono::steady_clock::now();
+  // The read may start just before the tick moves, so only the tick itself shows it polled.
+  const std::uint32_t before = GetTickCount();
   EXPECT_EQ(f.port.ReadData(buffer, 4, 0), 0u);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(500));
+  EXPECT_NE(GetTickCount(), before);
 }
 
 TEST(Transfer, ReadStringTakesOnlyWhatWasQueuedAtItsStart) {
