@@ -358,10 +358,18 @@ class PortTest : public WindowTestCase {
     ptytest::PtyPair line;
     TfrmRTUTest& w = *window_;
     const int first = OpenOn(QString::fromStdString(line.SlavePath()));
-    QVERIFY(line.WriteMaster(std::string("\r\n \t")));
-    QTest::qWait(400);
-    QVERIFY(line.WriteMaster(std::string(12, ' ')));  // long enough to reach the decoder
-    QTest::qWait(400);
+    // Each blank block must be taken by a poll of its own before the next block is written;
+    // the poll is held while the block arrives so that "taken" can be told from "not yet here".
+    const auto pollTakes = [&](const std::string& blanks) {
+      w.Timer1->stop();
+      const bool written = line.WriteMaster(blanks);
+      const bool arrived =
+          WaitUntil([&] { return w.XMODEM1.QueueCount(0) == blanks.size(); }, 5000);
+      w.Timer1->start();
+      return written && arrived && WaitUntil([&] { return w.XMODEM1.QueueCount(0) == 0; }, 5000);
+    };
+    QVERIFY(pollTakes("\r\n \t"));
+    QVERIFY(pollTakes(std::string(12, ' ')));  // long enough to reach the decoder
     QCOMPARE(LogLines(w).size(), first);
     // A block with one visible byte is logged whole, blanks included.
     QVERIFY(line.WriteMaster(std::string(" A\r\n")));
