@@ -25,7 +25,7 @@ std::size_t CheckEvents(const std::vector<FramerEvent>& events, SimulatedModule&
   for (const FramerEvent& e : events) {
     bytes += e.bytes.size();
     Check(!e.bytes.empty());
-    if (e.kind == FramerEvent::Kind::kRequest) {
+    if (e.kind == FramerEvent::Kind::Request) {
       Check(HasValidCrc(e.bytes));
       const Handled h = module.HandleRequest(e.bytes);
       // A reply is a whole Modbus frame for this module's address, never for another one.
@@ -35,7 +35,7 @@ std::size_t CheckEvents(const std::vector<FramerEvent>& events, SimulatedModule&
         Check(h.reply[1] == e.bytes[1] || h.reply[1] == (e.bytes[1] | 0x80));
       }
       if (e.bytes[0] != module.Address()) Check(h.reply.empty());
-    } else if (e.kind == FramerEvent::Kind::kModeFrame) {
+    } else if (e.kind == FramerEvent::Kind::ModeFrame) {
       Check(e.bytes.size() == kModeFrameSize && IsModeFrameHead(e.bytes.data(), e.bytes.size()));
       module.HandleModeFrame(e.bytes);
     }

@@ -48,7 +48,7 @@ struct SimulatedModule {
 Invocation ReadAllOn(const std::vector<std::string>& ports, unsigned count) {
   Invocation run;
   run.ports = ports;
-  run.command = Command::kWatch;
+  run.command = Command::Watch;
   run.intervalMs = 0;
   run.count = count;
   run.quiet = true;
@@ -68,7 +68,7 @@ void RoundTrip(int samples) {
   std::vector<double> times;
   for (int i = 0; i < samples; ++i) {
     const auto start = Clock::now();
-    if (commands.ReadAll().code != ExitCode::kSuccess) std::printf("read-all %d failed\n", i);
+    if (commands.ReadAll().code != ExitCode::Success) std::printf("read-all %d failed\n", i);
     times.push_back(Ms(Clock::now() - start));
   }
   std::printf(
@@ -91,7 +91,7 @@ double ParallelRun(std::size_t ports, unsigned reads, std::chrono::milliseconds 
   const auto start = Clock::now();
   const ExitCode code = RunOnAllPorts(ReadAllOn(names, reads), reporter, stop);
   const double took = Ms(Clock::now() - start);
-  if (code != ExitCode::kSuccess) std::printf("  (%zu ports: exit code %d)\n", ports, int(code));
+  if (code != ExitCode::Success) std::printf("  (%zu ports: exit code %d)\n", ports, int(code));
   return took;
 }
 

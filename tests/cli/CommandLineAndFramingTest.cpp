@@ -21,7 +21,7 @@ ParsedCommandLine Parse(std::vector<std::string> arguments) {
 TEST(KestrumCommandLine, TakesTheWindowsTextsAndEveryCommand) {
   const auto parsed = Parse({"-p", "COM3", "--port=/dev/pts/4", "-b", "14400", "-f", "7E2", "-a",
                              "$0A", "-t", "250", "-r", "0", "--json", "relay", "2", "on"});
-  ASSERT_EQ(parsed.action, Action::kRun) << parsed.error;
+  ASSERT_EQ(parsed.action, Action::Run) << parsed.error;
   const Invocation& run = parsed.invocation;
   EXPECT_EQ(run.ports, (std::vector<std::string>{"COM3", "/dev/pts/4"}));
   EXPECT_EQ(run.baud, (BaudRateChoice{14400, true}));
@@ -32,7 +32,7 @@ TEST(KestrumCommandLine, TakesTheWindowsTextsAndEveryCommand) {
   EXPECT_EQ(run.timeoutMs, 250u);
   EXPECT_EQ(run.retries, 0u);
   EXPECT_TRUE(run.json);
-  EXPECT_EQ(run.command, Command::kRelay);
+  EXPECT_EQ(run.command, Command::Relay);
   EXPECT_EQ(run.relay, 2);
   EXPECT_TRUE(run.relayOn);
 
@@ -44,8 +44,8 @@ TEST(KestrumCommandLine, TakesTheWindowsTextsAndEveryCommand) {
   const auto check = Parse({"-p", "x", "check", "--expect-di", "1,0"});
   EXPECT_EQ(check.invocation.expectedInputs, (std::array<int, 2>{1, 0}));
   EXPECT_EQ(Parse({"-p", "x", "mode", "data-centre"}).invocation.mode, 1);
-  EXPECT_EQ(Parse({"read", "--help"}).action, Action::kHelp);
-  EXPECT_EQ(Parse({"--version"}).action, Action::kVersion);
+  EXPECT_EQ(Parse({"read", "--help"}).action, Action::Help);
+  EXPECT_EQ(Parse({"--version"}).action, Action::Version);
 }
 
 TEST(KestrumCommandLine, RefusesWhatTheWindowWouldQuietlyReplace) {
@@ -70,7 +70,7 @@ TEST(KestrumCommandLine, RefusesWhatTheWindowWouldQuietlyReplace) {
            {"-p", "x", "--json=1", "read"},
            {"-p"}}) {
     const auto parsed = Parse(wrong);
-    EXPECT_EQ(parsed.action, Action::kUsageError) << testing::PrintToString(wrong);
+    EXPECT_EQ(parsed.action, Action::UsageError) << testing::PrintToString(wrong);
     EXPECT_FALSE(parsed.error.empty());
   }
 }
@@ -84,23 +84,23 @@ TEST(ReplyScan, FindsTheReplyBehindStrayBytesAndEchoesAndKnowsWhenOneIsUnderWay)
     late.insert(late.begin(), stray);
   late.insert(late.begin(), request.begin(), request.end());  // the adapter's echo first
   const ReplyScan found = ScanForReply(late, request);
-  EXPECT_EQ(found.outcome, Outcome::kComplete);
+  EXPECT_EQ(found.outcome, Outcome::Complete);
   EXPECT_EQ(found.reply, reply);
   EXPECT_EQ(found.unframed, 3u);
   EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.begin() + 1), request).outcome,
-            Outcome::kIncomplete);
+            Outcome::Incomplete);
   EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.end() - 1), request).outcome,
-            Outcome::kIncomplete);
-  EXPECT_EQ(ScanForReply(request, request).outcome, Outcome::kNone);  // only the echo so far
+            Outcome::Incomplete);
+  EXPECT_EQ(ScanForReply(request, request).outcome, Outcome::None);  // only the echo so far
   ByteString flipped = reply;
   flipped[4] ^= 0x10;
-  EXPECT_EQ(ScanForReply(flipped, request).outcome, Outcome::kCorrupt);
+  EXPECT_EQ(ScanForReply(flipped, request).outcome, Outcome::Corrupt);
   const ByteString otherSlave = WithCrc({0x65, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
-  EXPECT_EQ(ScanForReply(otherSlave, request).outcome, Outcome::kNone);
+  EXPECT_EQ(ScanForReply(otherSlave, request).outcome, Outcome::None);
   const ByteString exception = WithCrc({0x64, 0x83, 0x02});
   EXPECT_EQ(ScanForReply(exception, request).reply, exception);
   const ByteString echo = WithCrc({0x64, 0x10, 0x00, 0x14, 0x00, 0x01});  // a relay write's
-  EXPECT_EQ(ScanForReply(echo, request).outcome, Outcome::kNone);
+  EXPECT_EQ(ScanForReply(echo, request).outcome, Outcome::None);
 }
 
 TEST(ReplyScan, SilenceIsThreeAndAHalfCharacters) {

@@ -45,7 +45,7 @@ struct Outcome {
 
 Outcome Kestrum(std::vector<std::string> arguments) {
   const auto parsed = ParseCommandLine(arguments);
-  EXPECT_EQ(parsed.action, ParsedCommandLine::Action::kRun) << parsed.error;
+  EXPECT_EQ(parsed.action, ParsedCommandLine::Action::Run) << parsed.error;
   const Invocation& run = parsed.invocation;
   std::ostringstream out, err;
   Reporter reporter(out, err, {run.json, run.quiet, run.verbose, run.ports.size() > 1});
@@ -60,7 +60,7 @@ TEST(KestrumOnPty, ReadsSwitchesAndChecksTheModule) {
   SimulatedPort module;
   const std::string port = module.pty.SlavePath();
   Outcome first = Kestrum({"-p", port, "read"});
-  EXPECT_EQ(first.code, ExitCode::kSuccess) << first.err;
+  EXPECT_EQ(first.code, ExitCode::Success) << first.err;
   EXPECT_EQ(first.out, "DI1=1 DI2=0 DO1=0 DO2=0\n");
   EXPECT_LT(first.took, 400ms);  // request and reply, not the window's fixed sleeps
 
@@ -69,21 +69,21 @@ TEST(KestrumOnPty, ReadsSwitchesAndChecksTheModule) {
   EXPECT_EQ(Kestrum({"-p", port, "read"}).out, "DI1=1 DI2=0 DO1=0 DO2=1\n");
 
   Outcome check = Kestrum({"-p", port, "check", "--expect-di", "1,0"});
-  EXPECT_EQ(check.code, ExitCode::kSuccess) << check.out << check.err;
+  EXPECT_EQ(check.code, ExitCode::Success) << check.out << check.err;
   EXPECT_EQ(check.out,
             "inputs DI1=1 DI2=0 PASS\nrelays DO1=0 DO2=1 PASS\nrelay 1 on DO1=1 DO2=1 PASS\n"
             "relay 1 off DO1=0 DO2=1 PASS\nrelay 2 on DO1=0 DO2=1 PASS\n"
             "relay 2 off DO1=0 DO2=0 PASS\ncheck PASS\n");
   Outcome wrongInputs = Kestrum({"-p", port, "check", "--expect-di", "0,0"});
-  EXPECT_EQ(wrongInputs.code, ExitCode::kFailed);
+  EXPECT_EQ(wrongInputs.code, ExitCode::Failed);
   EXPECT_EQ(wrongInputs.out.substr(0, 24), "inputs DI1=1 DI2=0 FAIL\n");
   EXPECT_NE(wrongInputs.out.find("check FAIL\n"), std::string::npos);
 
   Outcome mode = Kestrum({"-p", port, "mode", "data-centre"});
-  EXPECT_EQ(mode.code, ExitCode::kSuccess);
+  EXPECT_EQ(mode.code, ExitCode::Success);
   EXPECT_EQ(mode.out, "mode data-centre ok\n");
   EXPECT_TRUE(module.sim->WaitFor([](const auto& c) { return c.modeFrames == 1; }, 5s));
-  EXPECT_EQ(module.sim->State().mode, kestrum_sim::DeviceMode::kDataCentre);
+  EXPECT_EQ(module.sim->State().mode, kestrum_sim::DeviceMode::DataCentre);
   Outcome watch = Kestrum({"-p", port, "-q", "watch", "--interval", "30", "--count", "3"});
   EXPECT_EQ(watch.out, "");
   EXPECT_GE(watch.took, 60ms);
@@ -101,7 +101,7 @@ TEST(KestrumOnPty, RidesOutEveryLineFaultOfTheModule) {
     // Enough retries that a 30 % fault rate practically always leaves one good reply.
     Outcome run = Kestrum({"-p", module.pty.SlavePath(), "-t", "250", "-r", "8", "watch",
                            "--interval", "0", "--count", "6"});
-    EXPECT_EQ(run.code, ExitCode::kSuccess) << run.err;
+    EXPECT_EQ(run.code, ExitCode::Success) << run.err;
     EXPECT_EQ(run.out.size(), 6 * std::string("DI1=1 DI2=0 DO1=0 DO2=0\n").size()) << run.out;
   }
 }
@@ -109,7 +109,7 @@ TEST(KestrumOnPty, RidesOutEveryLineFaultOfTheModule) {
 TEST(KestrumOnPty, NoValidReplyEndsInExitThreeAfterEveryAttempt) {
   SimulatedPort module;
   Outcome wrongAddress = Kestrum({"-p", module.pty.SlavePath(), "-a", "7", "-t", "200", "read"});
-  EXPECT_EQ(wrongAddress.code, ExitCode::kNoReply);
+  EXPECT_EQ(wrongAddress.code, ExitCode::NoReply);
   EXPECT_GE(wrongAddress.took, 600ms);  // 200 ms × 3 attempts
   EXPECT_LT(wrongAddress.took, 1200ms);
   EXPECT_NE(wrongAddress.err.find("no valid reply from address 7 after 3 attempts"),
@@ -119,14 +119,14 @@ TEST(KestrumOnPty, NoValidReplyEndsInExitThreeAfterEveryAttempt) {
   // A check without replies fails at its first step and says so.
   Outcome check = Kestrum({"-p", module.pty.SlavePath(), "-a", "7", "-t", "50", "-r", "0", "check",
                            "--expect-di", "1,0"});
-  EXPECT_EQ(check.code, ExitCode::kNoReply);
+  EXPECT_EQ(check.code, ExitCode::NoReply);
   EXPECT_EQ(check.out, "inputs FAIL\ncheck FAIL\n");
 
   kestrum_sim::FaultOptions corrupt;
   corrupt.corrupt = 1.0;
   module.sim->SetFaults(corrupt);
   Outcome crc = Kestrum({"-p", module.pty.SlavePath(), "-t", "1000", "-r", "1", "read"});
-  EXPECT_EQ(crc.code, ExitCode::kNoReply);
+  EXPECT_EQ(crc.code, ExitCode::NoReply);
   EXPECT_LT(crc.took, 1000ms);  // a corrupt reply is over at the silence after it
   EXPECT_NE(crc.err.find("after 2 attempts (1000 ms each), 2 replies with a CRC error"),
             std::string::npos)
@@ -137,7 +137,7 @@ TEST(KestrumOnPty, NoValidReplyEndsInExitThreeAfterEveryAttempt) {
   module.sim->SetFaults(slow);
   Outcome late =
       Kestrum({"-p", module.pty.SlavePath(), "-t", "100", "-r", "0", "relay", "1", "on"});
-  EXPECT_EQ(late.code, ExitCode::kNoReply);
+  EXPECT_EQ(late.code, ExitCode::NoReply);
   // The late echo of that attempt must not pass for the reply to the next command.
   std::this_thread::sleep_for(300ms);
   module.sim->SetFaults({});
@@ -161,7 +161,7 @@ TEST(KestrumOnPty, AnExceptionReplyIsNamedAndEndsInExitOne) {
     if (got == sizeof request) (void)!::write(pty.MasterFd(), reply.data(), reply.size());
   });
   Outcome run = Kestrum({"-p", pty.SlavePath(), "--json", "read"});
-  EXPECT_EQ(run.code, ExitCode::kFailed);
+  EXPECT_EQ(run.code, ExitCode::Failed);
   EXPECT_NE(run.err.find("exception 02 (illegal data address)"), std::string::npos) << run.err;
   EXPECT_NE(run.out.find("\"error\":\"the module answered exception 02 (illegal data address)\""),
             std::string::npos)
@@ -174,8 +174,8 @@ TEST(KestrumOnPty, SeveralPortsAtOnceOneDeadOneMissing) {
   Outcome run =
       Kestrum({"-p", first.pty.SlavePath(), "-p", dead.SlavePath(), "-p", second.pty.SlavePath(),
                "-p", "/dev/kestrum-no-such-port", "-t", "300", "--json", "read"});
-  EXPECT_EQ(run.code, ExitCode::kCannotOpen);  // the worst of 0, 3, 0, 4
-  EXPECT_LT(run.took, 5000ms);                 // a safety limit: the attempts are counted below
+  EXPECT_EQ(run.code, ExitCode::CannotOpen);  // the worst of 0, 3, 0, 4
+  EXPECT_LT(run.took, 5000ms);                // a safety limit: the attempts are counted below
   const std::string live = "{\"port\":\"" + first.pty.SlavePath() +
                            "\",\"address\":100,\"command\":\"read\",\"values\":{\"DI1\":1,"
                            "\"DI2\":0,\"DO1\":0,\"DO2\":0},\"round_trip_ms\":";
@@ -197,7 +197,7 @@ TEST(KestrumOnPty, SeveralPortsAtOnceOneDeadOneMissing) {
   EXPECT_LT(run.out.find(second.pty.SlavePath()), run.out.find(dead.SlavePath()));
 
   Outcome plain = Kestrum({"-p", first.pty.SlavePath(), "-p", second.pty.SlavePath(), "read"});
-  EXPECT_EQ(plain.code, ExitCode::kSuccess);
+  EXPECT_EQ(plain.code, ExitCode::Success);
   EXPECT_NE(plain.out.find(second.pty.SlavePath() + ": DI1=1 DI2=0 DO1=0 DO2=0\n"),
             std::string::npos);
 }

@@ -23,7 +23,7 @@ std::string ErrorOf(std::vector<std::string> arguments) {
 
 TEST(CommandLine, DefaultsArePtyAddress100Inputs00At9600N81AndNoFaults) {
   const CommandLine c = Parse({});
-  EXPECT_EQ(c.endpoint, CommandLine::Endpoint::kPty);
+  EXPECT_EQ(c.endpoint, CommandLine::Endpoint::Pty);
   EXPECT_TRUE(c.link.empty());
   EXPECT_EQ(c.simulator.module.address, 100);
   EXPECT_EQ(c.simulator.module.inputs, (std::array<std::uint16_t, 2>{0, 0}));
@@ -31,8 +31,8 @@ TEST(CommandLine, DefaultsArePtyAddress100Inputs00At9600N81AndNoFaults) {
   EXPECT_EQ(c.simulator.line.FormatText(), "8N1");
   EXPECT_EQ(c.simulator.faults, kestrum_sim::FaultOptions{});
   EXPECT_FALSE(c.simulator.silence.has_value());
-  EXPECT_EQ(c.simulator.module.modeReply, kestrum_sim::ModeReply::kNone);
-  EXPECT_EQ(c.simulator.module.dataCentreModbus, kestrum_sim::DataCentreModbus::kAnswer);
+  EXPECT_EQ(c.simulator.module.modeReply, kestrum_sim::ModeReply::None);
+  EXPECT_EQ(c.simulator.module.dataCentreModbus, kestrum_sim::DataCentreModbus::Answer);
   EXPECT_FALSE(c.verbose);
 }
 
@@ -61,7 +61,7 @@ TEST(CommandLine, EveryOptionIsTakenInBothSpellings) {
                                "--data-centre",
                                "ignore",
                                "-v"});
-  EXPECT_EQ(c.endpoint, CommandLine::Endpoint::kDevice);
+  EXPECT_EQ(c.endpoint, CommandLine::Endpoint::Device);
   EXPECT_EQ(c.device, "/tmp/x");
   EXPECT_EQ(c.simulator.line.baud, 19200u);
   EXPECT_EQ(c.simulator.line.FormatText(), "7E2");
@@ -74,12 +74,12 @@ TEST(CommandLine, EveryOptionIsTakenInBothSpellings) {
   EXPECT_DOUBLE_EQ(c.simulator.faults.junk, 0.0);
   EXPECT_EQ(c.simulator.faults.seed, 18446744073709551615ULL);
   EXPECT_EQ(c.simulator.silence, std::optional<std::chrono::microseconds>(15ms));
-  EXPECT_EQ(c.simulator.module.modeReply, kestrum_sim::ModeReply::kEcho);
-  EXPECT_EQ(c.simulator.module.dataCentreModbus, kestrum_sim::DataCentreModbus::kIgnore);
+  EXPECT_EQ(c.simulator.module.modeReply, kestrum_sim::ModeReply::Echo);
+  EXPECT_EQ(c.simulator.module.dataCentreModbus, kestrum_sim::DataCentreModbus::Ignore);
   EXPECT_TRUE(c.verbose);
   // Baud and format in either order.
   EXPECT_EQ(Parse({"--format", "8O1", "--baud", "300"}).simulator.line,
-            (kestrum_sim::LineSettings{300, 8, kestrum_sim::Parity::kOdd, 1}));
+            (kestrum_sim::LineSettings{300, 8, kestrum_sim::Parity::Odd, 1}));
   EXPECT_EQ(Parse({"--pty", "--link", "/tmp/kestrum"}).link, "/tmp/kestrum");
 }
 

@@ -40,14 +40,14 @@ class Framer : public ::testing::Test {
 };
 
 TEST(FramerSilence, ThreeAndAHalfCharactersAtTheLineSettingsWithAFloor) {
-  EXPECT_EQ(SilenceFor(LineSettings{9600, 8, kestrum_sim::Parity::kNone, 1}), microseconds(3646));
+  EXPECT_EQ(SilenceFor(LineSettings{9600, 8, kestrum_sim::Parity::None, 1}), microseconds(3646));
   // 8E2 has 12 bits per character.
-  EXPECT_EQ(SilenceFor(LineSettings{1200, 8, kestrum_sim::Parity::kEven, 2}), microseconds(35000));
-  EXPECT_EQ(SilenceFor(LineSettings{300, 7, kestrum_sim::Parity::kNone, 1}), microseconds(105000));
+  EXPECT_EQ(SilenceFor(LineSettings{1200, 8, kestrum_sim::Parity::Even, 2}), microseconds(35000));
+  EXPECT_EQ(SilenceFor(LineSettings{300, 7, kestrum_sim::Parity::None, 1}), microseconds(105000));
   // 19200 8N1 would be 1823 us: the floor applies.
-  EXPECT_EQ(SilenceFor(LineSettings{19200, 8, kestrum_sim::Parity::kNone, 1}),
+  EXPECT_EQ(SilenceFor(LineSettings{19200, 8, kestrum_sim::Parity::None, 1}),
             kestrum_sim::kMinimumSilence);
-  EXPECT_EQ(SilenceFor(LineSettings{115200, 8, kestrum_sim::Parity::kNone, 1}),
+  EXPECT_EQ(SilenceFor(LineSettings{115200, 8, kestrum_sim::Parity::None, 1}),
             kestrum_sim::kMinimumSilence);
 }
 
@@ -56,7 +56,7 @@ TEST_F(Framer, CompleteRequestsAreReadyAtTheirExpectedLengthWithoutWaiting) {
     SCOPED_TRACE(simtest::Hex(frame));
     const auto events = framer.Feed(frame, At(microseconds(0)));
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, frame == kModeZero ? Kind::kModeFrame : Kind::kRequest);
+    EXPECT_EQ(events[0].kind, frame == kModeZero ? Kind::ModeFrame : Kind::Request);
     EXPECT_EQ(events[0].bytes, frame);
     EXPECT_EQ(framer.Buffered(), 0u);
     EXPECT_FALSE(framer.Deadline().has_value());
@@ -73,7 +73,7 @@ TEST_F(Framer, RequestArrivingInPiecesWithinTheSilenceIsJoined) {
     all.insert(all.end(), polled.begin(), polled.end());
   }
   ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0], (FramerEvent{Kind::kRequest, kRelayOn}));
+  EXPECT_EQ(all[0], (FramerEvent{Kind::Request, kRelayOn}));
 }
 
 TEST_F(Framer, PartialFrameFollowedBySilenceIsDropped) {
@@ -83,12 +83,12 @@ TEST_F(Framer, PartialFrameFollowedBySilenceIsDropped) {
   EXPECT_TRUE(framer.Poll(At(microseconds(3000))).empty());  // not silent long enough yet
   const auto events = framer.Poll(At(microseconds(3646)));
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0], (FramerEvent{Kind::kDiscarded, Slice(kReadInputs, 0, 5)}));
+  EXPECT_EQ(events[0], (FramerEvent{Kind::Discarded, Slice(kReadInputs, 0, 5)}));
   // The rest of the frame after the silence is no frame either.
   EXPECT_TRUE(framer.Feed(Slice(kReadInputs, 5, 8), At(milliseconds(10))).empty());
   const auto rest = framer.Poll(At(milliseconds(20)));
   ASSERT_EQ(rest.size(), 1u);
-  EXPECT_EQ(rest[0].kind, Kind::kDiscarded);
+  EXPECT_EQ(rest[0].kind, Kind::Discarded);
 }
 
 TEST_F(Framer, SilenceNoticedOnlyWhenTheNextBytesArriveStillEndsTheOldFrame) {
@@ -96,8 +96,8 @@ TEST_F(Framer, SilenceNoticedOnlyWhenTheNextBytesArriveStillEndsTheOldFrame) {
   EXPECT_TRUE(framer.Feed(Slice(kReadInputs, 0, 4), At(microseconds(0))).empty());
   const auto events = framer.Feed(kReadOutputs, At(milliseconds(50)));
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0], (FramerEvent{Kind::kDiscarded, Slice(kReadInputs, 0, 4)}));
-  EXPECT_EQ(events[1], (FramerEvent{Kind::kRequest, kReadOutputs}));
+  EXPECT_EQ(events[0], (FramerEvent{Kind::Discarded, Slice(kReadInputs, 0, 4)}));
+  EXPECT_EQ(events[1], (FramerEvent{Kind::Request, kReadOutputs}));
 }
 
 TEST_F(Framer, GarbageBeforeAValidFrameIsSkippedWithoutLosingTheFrame) {
@@ -110,8 +110,8 @@ TEST_F(Framer, GarbageBeforeAValidFrameIsSkippedWithoutLosingTheFrame) {
     RequestFramer fresh(SilenceFor(LineSettings{}));
     const auto events = fresh.Feed(Join({garbage, kReadInputs}), At(microseconds(0)));
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0], (FramerEvent{Kind::kDiscarded, garbage}));
-    EXPECT_EQ(events[1], (FramerEvent{Kind::kRequest, kReadInputs}));
+    EXPECT_EQ(events[0], (FramerEvent{Kind::Discarded, garbage}));
+    EXPECT_EQ(events[1], (FramerEvent{Kind::Request, kReadInputs}));
   }
 }
 
@@ -120,18 +120,18 @@ TEST_F(Framer, RequestWithABadCrcIsDiscardedAndTheNextOneStillFound) {
   corrupt[7] ^= 0x01;
   const auto events = framer.Feed(Join({corrupt, kReadOutputs}), At(microseconds(0)));
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0], (FramerEvent{Kind::kDiscarded, corrupt}));
-  EXPECT_EQ(events[1], (FramerEvent{Kind::kRequest, kReadOutputs}));
+  EXPECT_EQ(events[0], (FramerEvent{Kind::Discarded, corrupt}));
+  EXPECT_EQ(events[1], (FramerEvent{Kind::Request, kReadOutputs}));
 }
 
 TEST_F(Framer, JoinedRequestsAreCutApartInOrder) {
   const auto events =
       framer.Feed(Join({kModeZero, kReadInputs, kRelayOn, kReadOutputs}), At(microseconds(0)));
   ASSERT_EQ(events.size(), 4u);
-  EXPECT_EQ(events[0], (FramerEvent{Kind::kModeFrame, kModeZero}));
-  EXPECT_EQ(events[1], (FramerEvent{Kind::kRequest, kReadInputs}));
-  EXPECT_EQ(events[2], (FramerEvent{Kind::kRequest, kRelayOn}));
-  EXPECT_EQ(events[3], (FramerEvent{Kind::kRequest, kReadOutputs}));
+  EXPECT_EQ(events[0], (FramerEvent{Kind::ModeFrame, kModeZero}));
+  EXPECT_EQ(events[1], (FramerEvent{Kind::Request, kReadInputs}));
+  EXPECT_EQ(events[2], (FramerEvent{Kind::Request, kRelayOn}));
+  EXPECT_EQ(events[3], (FramerEvent{Kind::Request, kReadOutputs}));
 }
 
 TEST_F(Framer, FrameOfUnknownFunctionEndsAtTheSilence) {
@@ -139,7 +139,7 @@ TEST_F(Framer, FrameOfUnknownFunctionEndsAtTheSilence) {
   EXPECT_TRUE(framer.Feed(unknown, At(microseconds(0))).empty());
   const auto events = framer.Poll(At(milliseconds(4)));
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0], (FramerEvent{Kind::kRequest, unknown}));
+  EXPECT_EQ(events[0], (FramerEvent{Kind::Request, unknown}));
 }
 
 TEST_F(Framer, ModeFrameIsTakenWhateverItsCheckSum) {
@@ -147,7 +147,7 @@ TEST_F(Framer, ModeFrameIsTakenWhateverItsCheckSum) {
   bad[8] = 0x99;
   const auto events = framer.Feed(bad, At(microseconds(0)));
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0], (FramerEvent{Kind::kModeFrame, bad}));
+  EXPECT_EQ(events[0], (FramerEvent{Kind::ModeFrame, bad}));
 }
 
 TEST_F(Framer, FreeTextIsReportedAsOneDiscardedBlockAtTheSilence) {
@@ -155,7 +155,7 @@ TEST_F(Framer, FreeTextIsReportedAsOneDiscardedBlockAtTheSilence) {
   EXPECT_TRUE(framer.Feed(text, At(microseconds(0))).empty());
   const auto events = framer.Poll(At(milliseconds(5)));
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0], (FramerEvent{Kind::kDiscarded, text}));
+  EXPECT_EQ(events[0], (FramerEvent{Kind::Discarded, text}));
 }
 
 TEST_F(Framer, EndlessNoiseWithoutSilenceKeepsMemoryBoundedAndAFrameIsStillFound) {
@@ -163,7 +163,7 @@ TEST_F(Framer, EndlessNoiseWithoutSilenceKeepsMemoryBoundedAndAFrameIsStillFound
   // 0x41 is no function code of known length, so nothing ends the noise but its amount.
   for (int i = 0; i < 100; ++i) {
     for (const auto& event : framer.Feed(ByteString(100, 0x41), At(microseconds(i * 100)))) {
-      EXPECT_EQ(event.kind, Kind::kDiscarded);
+      EXPECT_EQ(event.kind, Kind::Discarded);
       discarded += event.bytes.size();
     }
     EXPECT_LE(framer.Buffered(), 2 * RequestFramer::kMaxFrame);
@@ -171,7 +171,7 @@ TEST_F(Framer, EndlessNoiseWithoutSilenceKeepsMemoryBoundedAndAFrameIsStillFound
   EXPECT_GT(discarded, 5000u);
   const auto events = framer.Feed(kReadInputs, At(milliseconds(10)));
   ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.back(), (FramerEvent{Kind::kRequest, kReadInputs}));
+  EXPECT_EQ(events.back(), (FramerEvent{Kind::Request, kReadInputs}));
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ TEST(ModuleAnswers, ReadInputBlockGivesTheDocumentedReplyByteForByte) {
   SimulatedModule module(WithInputs(1, 0));
   const auto handled =
       module.HandleRequest(Bytes({0x64, 0x03, 0x00, 0x10, 0x00, 0x02, 0xCC, 0x3B}));
-  EXPECT_EQ(handled.outcome, Outcome::kAnswered);
+  EXPECT_EQ(handled.outcome, Outcome::Answered);
   EXPECT_EQ(Hex(handled.reply), "64 03 04 00 01 00 00 9E F5 ");
 }
 
@@ -55,7 +55,7 @@ TEST(ModuleAnswers, RelayFramesOfTheToolSwitchRelaysAndAreEchoedInEightBytes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(Hex(c.frame));
     const auto handled = module.HandleRequest(c.frame);
-    ASSERT_EQ(handled.outcome, Outcome::kAnswered);
+    ASSERT_EQ(handled.outcome, Outcome::Answered);
     // Standard reply: address, 10, start register, register count, CRC.
     EXPECT_EQ(Hex(handled.reply), Hex(WithCrc(ByteString(c.frame.begin(), c.frame.begin() + 6))));
     EXPECT_EQ(handled.reply.size(), 8u);
@@ -116,7 +116,7 @@ TEST_P(ModuleExceptions, AnswerWithFunctionOr80AndTheCode) {
   const ExceptionCase& c = GetParam();
   SimulatedModule module(WithInputs(1, 1));
   const auto handled = module.HandleRequest(WithCrc(c.request));
-  EXPECT_EQ(handled.outcome, Outcome::kException);
+  EXPECT_EQ(handled.outcome, Outcome::Exception);
   EXPECT_EQ(Hex(handled.reply), Hex(WithCrc(Bytes({0x64, c.replyFunction, c.code}))));
   // Nothing was written by a refused request.
   for (int relay = 1; relay <= 4; ++relay) EXPECT_EQ(module.Relay(relay), 0);
@@ -157,21 +157,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ModuleSilence, BadCrcForeignAddressAndShortFramesGetNoAnswer) {
   SimulatedModule module(WithInputs(1, 0));
   ByteString badCrc = Bytes({0x64, 0x03, 0x00, 0x10, 0x00, 0x02, 0xCC, 0x3C});
-  EXPECT_EQ(module.HandleRequest(badCrc).outcome, Outcome::kBadCrc);
+  EXPECT_EQ(module.HandleRequest(badCrc).outcome, Outcome::BadCrc);
   EXPECT_TRUE(module.HandleRequest(badCrc).reply.empty());
   const auto foreign = module.HandleRequest(simtest::ReadRequest(1, 0x10, 2));
-  EXPECT_EQ(foreign.outcome, Outcome::kOtherAddress);
+  EXPECT_EQ(foreign.outcome, Outcome::OtherAddress);
   EXPECT_TRUE(foreign.reply.empty());
   // A write for another slave changes nothing here.
   EXPECT_TRUE(module.HandleRequest(simtest::RelayRequest(101, 0x14, 1)).reply.empty());
   EXPECT_EQ(module.Relay(1), 0);
-  EXPECT_EQ(module.HandleRequest(Bytes({0x64, 0x03, 0x00})).outcome, Outcome::kTooShort);
+  EXPECT_EQ(module.HandleRequest(Bytes({0x64, 0x03, 0x00})).outcome, Outcome::TooShort);
 }
 
 TEST(ModuleSilence, BroadcastWritesActButNothingIsAnswered) {
   SimulatedModule module;
   const auto write = module.HandleRequest(simtest::RelayRequest(0, 0x16, 1));
-  EXPECT_EQ(write.outcome, Outcome::kBroadcast);
+  EXPECT_EQ(write.outcome, Outcome::Broadcast);
   EXPECT_TRUE(write.reply.empty());
   EXPECT_EQ(module.Relay(3), 1);
   EXPECT_TRUE(module.HandleRequest(WithCrc(Bytes({0, 6, 0, 0x14, 0, 1}))).reply.empty());
@@ -197,37 +197,37 @@ TEST(ModuleModes, ModeFramesSwitchModesAndModbusStillWorksInBoth) {
   SimulatedModule module(WithInputs(1, 0));
   const ByteString dataCentre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
   const ByteString control = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x00, 0x01, 0x35});
-  EXPECT_EQ(module.Mode(), DeviceMode::kControl);
+  EXPECT_EQ(module.Mode(), DeviceMode::Control);
   auto handled = module.HandleModeFrame(dataCentre);
-  EXPECT_EQ(handled.outcome, Outcome::kModeSwitched);
+  EXPECT_EQ(handled.outcome, Outcome::ModeSwitched);
   EXPECT_TRUE(handled.reply.empty());  // no answer by default
-  EXPECT_EQ(module.Mode(), DeviceMode::kDataCentre);
+  EXPECT_EQ(module.Mode(), DeviceMode::DataCentre);
   EXPECT_EQ(Hex(module.HandleRequest(simtest::ReadRequest(100, 0x10, 2)).reply),
             "64 03 04 00 01 00 00 9E F5 ");
-  EXPECT_EQ(module.HandleModeFrame(control).outcome, Outcome::kModeSwitched);
-  EXPECT_EQ(module.Mode(), DeviceMode::kControl);
+  EXPECT_EQ(module.HandleModeFrame(control).outcome, Outcome::ModeSwitched);
+  EXPECT_EQ(module.Mode(), DeviceMode::Control);
 }
 
 TEST(ModuleModes, BadCheckSumOrUnknownModeLeavesTheModeAlone) {
   SimulatedModule module;
   EXPECT_EQ(
       module.HandleModeFrame(Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x35})).outcome,
-      Outcome::kModeBadChecksum);
+      Outcome::ModeBadChecksum);
   EXPECT_EQ(
       module.HandleModeFrame(Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x02, 0x01, 0x37})).outcome,
-      Outcome::kModeUnknown);
-  EXPECT_EQ(module.Mode(), DeviceMode::kControl);
+      Outcome::ModeUnknown);
+  EXPECT_EQ(module.Mode(), DeviceMode::Control);
 }
 
 TEST(ModuleModes, EchoAndStrictDataCentreAreOptions) {
   ModuleConfig config;
-  config.modeReply = kestrum_sim::ModeReply::kEcho;
-  config.dataCentreModbus = kestrum_sim::DataCentreModbus::kIgnore;
+  config.modeReply = kestrum_sim::ModeReply::Echo;
+  config.dataCentreModbus = kestrum_sim::DataCentreModbus::Ignore;
   SimulatedModule module(config);
   const ByteString dataCentre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
   EXPECT_EQ(module.HandleModeFrame(dataCentre).reply, dataCentre);
   const auto ignored = module.HandleRequest(simtest::RelayRequest(100, 0x14, 1));
-  EXPECT_EQ(ignored.outcome, Outcome::kIgnoredDataCentre);
+  EXPECT_EQ(ignored.outcome, Outcome::IgnoredDataCentre);
   EXPECT_TRUE(ignored.reply.empty());
   EXPECT_EQ(module.Relay(1), 0);
 }

@@ -148,31 +148,31 @@ TEST(SimulatorOnPty, ModeFramesSwitchTheModeAnswerNothingAndModbusGoesOn) {
   pty.Sim().SetLogSink(log.Sink());
   pty.Send(kModeDataCentre);
   ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.modeFrames == 1; }, 5s));
-  EXPECT_EQ(pty.Sim().State().mode, DeviceMode::kDataCentre);
-  EXPECT_TRUE(log.Contains("switched to data-centre mode", LogEntry::Level::kEvent));
+  EXPECT_EQ(pty.Sim().State().mode, DeviceMode::DataCentre);
+  EXPECT_TRUE(log.Contains("switched to data-centre mode", LogEntry::Level::Event));
   // Free text in data-centre mode: reported in hex and as text.
   pty.Send(BytesOf("AT+PING\r\n"));
   ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.freeTextBlocks == 1; }, 5s));
   EXPECT_TRUE(
-      log.Contains("41 54 2B 50 49 4E 47 0D 0A  \"AT+PING\\r\\n\"", LogEntry::Level::kEvent));
+      log.Contains("41 54 2B 50 49 4E 47 0D 0A  \"AT+PING\\r\\n\"", LogEntry::Level::Event));
   // Relay commands keep working in data-centre mode.
   EXPECT_EQ(pty.Transact(RelayRequest(100, 0x14, 1), 8).size(), 8u);
   pty.Send(kModeControl);
   EXPECT_EQ(Hex(pty.Transact(ReadRequest(100, 0x10, 2), 9)), "64 03 04 00 01 00 00 9E F5 ");
-  EXPECT_EQ(pty.Sim().State().mode, DeviceMode::kControl);
+  EXPECT_EQ(pty.Sim().State().mode, DeviceMode::Control);
   ByteString bad = kModeDataCentre;
   bad[8] = 0x37;
   pty.Send(bad);
   ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.badModeFrames == 1; }, 5s));
-  EXPECT_EQ(pty.Sim().State().mode, DeviceMode::kControl);
+  EXPECT_EQ(pty.Sim().State().mode, DeviceMode::Control);
   EXPECT_TRUE(pty.ReadQuiet(200ms).empty());  // the three mode frames got no answer
   EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesSent == 2u; }));
 }
 
 TEST(SimulatorOnPty, EchoedModeFramesAndDataCentreWithoutModbusOnRequest) {
   Simulator::Options options;
-  options.module.modeReply = kestrum_sim::ModeReply::kEcho;
-  options.module.dataCentreModbus = kestrum_sim::DataCentreModbus::kIgnore;
+  options.module.modeReply = kestrum_sim::ModeReply::Echo;
+  options.module.dataCentreModbus = kestrum_sim::DataCentreModbus::Ignore;
   SimOnPty pty(options);
   EXPECT_EQ(pty.Transact(kModeDataCentre, 9), kModeDataCentre);
   pty.Send(ReadRequest(100, 0x10, 2));

@@ -61,7 +61,7 @@ std::string StateText(const Simulator& simulator) {
   const Counters c = simulator.GetCounters();
   std::ostringstream out;
   out << "address " << static_cast<unsigned>(state.address) << ", "
-      << (state.mode == DeviceMode::kControl ? "control mode" : "data-centre mode") << "\n";
+      << (state.mode == DeviceMode::Control ? "control mode" : "data-centre mode") << "\n";
   out << "inputs:";
   for (int i = 0; i < kInputCount; ++i)
     out << "  0x" << Hex4(kFirstInputRegister + i) << " DI" << i + 1 << "=" << state.inputs[i];
@@ -98,10 +98,9 @@ struct Choice {
   Value value;
 };
 
-constexpr Choice<ModeReply> kModeReplies[] = {{"none", ModeReply::kNone},
-                                              {"echo", ModeReply::kEcho}};
-constexpr Choice<DataCentreModbus> kDataCentreModes[] = {{"answer", DataCentreModbus::kAnswer},
-                                                         {"ignore", DataCentreModbus::kIgnore}};
+constexpr Choice<ModeReply> kModeReplies[] = {{"none", ModeReply::None}, {"echo", ModeReply::Echo}};
+constexpr Choice<DataCentreModbus> kDataCentreModes[] = {{"answer", DataCentreModbus::Answer},
+                                                         {"ignore", DataCentreModbus::Ignore}};
 
 // Sets `field` to the choice named `value`; refuses any other word, listing the choices.
 template <typename Value, std::size_t N>
@@ -149,7 +148,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--device",
      [](auto, const auto& value, auto& c) -> OptionError {
        if (value.empty()) return "--device needs a path";
-       c.endpoint = CommandLine::Endpoint::kDevice;
+       c.endpoint = CommandLine::Endpoint::Device;
        c.device = value;
        return std::nullopt;
      }},
@@ -253,9 +252,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     *flag->second = true;
   }
   if (result.help || result.version) return {result, {}};
-  if (ptyGiven && result.endpoint == CommandLine::Endpoint::kDevice)
+  if (ptyGiven && result.endpoint == CommandLine::Endpoint::Device)
     return {std::nullopt, "--pty and --device exclude each other"};
-  if (!result.link.empty() && result.endpoint == CommandLine::Endpoint::kDevice)
+  if (!result.link.empty() && result.endpoint == CommandLine::Endpoint::Device)
     return {std::nullopt, "--link works only with --pty"};
   return {result, {}};
 }

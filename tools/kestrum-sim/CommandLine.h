@@ -11,8 +11,8 @@
 namespace kestrum_sim {
 
 struct CommandLine {
-  enum class Endpoint { kPty, kDevice };
-  Endpoint endpoint = Endpoint::kPty;
+  enum class Endpoint { Pty, Device };
+  Endpoint endpoint = Endpoint::Pty;
   std::string device;  // --device PATH
   std::string link;    // --link PATH (pty only)
   Simulator::Options simulator;

@@ -5,11 +5,11 @@
 namespace kestrum_sim {
 
 int LineSettings::BitsPerCharacter() const {
-  return 1 + dataBits + (parity == Parity::kNone ? 0 : 1) + stopBits;
+  return 1 + dataBits + (parity == Parity::None ? 0 : 1) + stopBits;
 }
 
 std::string LineSettings::FormatText() const {
-  const char parityLetter = parity == Parity::kNone ? 'N' : parity == Parity::kEven ? 'E' : 'O';
+  const char parityLetter = parity == Parity::None ? 'N' : parity == Parity::Even ? 'E' : 'O';
   return std::string{static_cast<char>('0' + dataBits), parityLetter,
                      static_cast<char>('0' + stopBits)};
 }
@@ -20,13 +20,13 @@ std::optional<LineSettings> ParseFormat(std::string_view text, LineSettings base
   if (text[2] != '1' && text[2] != '2') return std::nullopt;
   switch (text[1]) {
     case 'N':
-      base.parity = Parity::kNone;
+      base.parity = Parity::None;
       break;
     case 'E':
-      base.parity = Parity::kEven;
+      base.parity = Parity::Even;
       break;
     case 'O':
-      base.parity = Parity::kOdd;
+      base.parity = Parity::Odd;
       break;
     default:
       return std::nullopt;

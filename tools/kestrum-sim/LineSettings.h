@@ -8,12 +8,12 @@
 
 namespace kestrum_sim {
 
-enum class Parity { kNone, kEven, kOdd };
+enum class Parity { None, Even, Odd };
 
 struct LineSettings {
   unsigned baud = 9600;
   int dataBits = 8;  // 7 or 8
-  Parity parity = Parity::kNone;
+  Parity parity = Parity::None;
   int stopBits = 1;  // 1 or 2
 
   // Bits on the wire per character: start bit, data bits, parity bit, stop bits.

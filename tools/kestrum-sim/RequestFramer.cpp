@@ -57,7 +57,7 @@ std::size_t RequestFramer::KnownFrameAt(std::size_t at, FramerEvent::Kind& kind)
   const std::size_t rest = buffer_.size() - at;
   const std::uint8_t* p = buffer_.data() + at;
   if (IsModeFrameHead(p, rest)) {
-    kind = FramerEvent::Kind::kModeFrame;
+    kind = FramerEvent::Kind::ModeFrame;
     return rest >= kModeFrameSize ? kModeFrameSize : 0;
   }
   if (rest < 2) return 0;
@@ -88,13 +88,13 @@ std::size_t RequestFramer::KnownFrameAt(std::size_t at, FramerEvent::Kind& kind)
   }
   if (rest < length || ModbusCrc16Value(p, length - 2) != (p[length - 2] | p[length - 1] << 8))
     return 0;
-  kind = FramerEvent::Kind::kRequest;
+  kind = FramerEvent::Kind::Request;
   return length;
 }
 
 void RequestFramer::FlushDiscarded(std::vector<FramerEvent>& events) {
   if (discarded_.empty()) return;
-  events.push_back({FramerEvent::Kind::kDiscarded, std::move(discarded_)});
+  events.push_back({FramerEvent::Kind::Discarded, std::move(discarded_)});
   discarded_.clear();
 }
 
@@ -102,13 +102,13 @@ void RequestFramer::Scan(bool atSilence, std::vector<FramerEvent>& events) {
   for (bool found = true; found && !buffer_.empty();) {
     found = false;
     for (std::size_t at = 0; at < buffer_.size() && !found; ++at) {
-      FramerEvent::Kind kind = FramerEvent::Kind::kRequest;
+      FramerEvent::Kind kind = FramerEvent::Kind::Request;
       std::size_t length = KnownFrameAt(at, kind);
       // At a silence, everything from here to the end may be one frame of unknown function.
       if (length == 0 && atSilence && buffer_.size() - at >= 4 &&
           HasValidCrc(
               ByteString(buffer_.begin() + static_cast<std::ptrdiff_t>(at), buffer_.end()))) {
-        kind = FramerEvent::Kind::kRequest;
+        kind = FramerEvent::Kind::Request;
         length = buffer_.size() - at;
       }
       if (length == 0) continue;

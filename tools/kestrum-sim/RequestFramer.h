@@ -26,9 +26,9 @@ using Clock = std::chrono::steady_clock;
 
 struct FramerEvent {
   enum class Kind {
-    kRequest,    // a Modbus frame with a valid CRC (address and function not examined)
-    kModeFrame,  // nine bytes that start with the mode-frame head (check sum not examined)
-    kDiscarded,  // bytes that belong to no frame: garbage, or a partial frame cut by silence
+    Request,    // a Modbus frame with a valid CRC (address and function not examined)
+    ModeFrame,  // nine bytes that start with the mode-frame head (check sum not examined)
+    Discarded,  // bytes that belong to no frame: garbage, or a partial frame cut by silence
   };
   Kind kind;
   ByteString bytes;

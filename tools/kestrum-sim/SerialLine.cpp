@@ -80,8 +80,8 @@ void ConfigureLine(int fd, const LineSettings& line) {
   tio.c_cflag |= CLOCAL | CREAD;
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
   tio.c_cflag |= line.dataBits == 7 ? CS7 : CS8;
-  if (line.parity != Parity::kNone) tio.c_cflag |= PARENB;
-  if (line.parity == Parity::kOdd) tio.c_cflag |= PARODD;
+  if (line.parity != Parity::None) tio.c_cflag |= PARENB;
+  if (line.parity == Parity::Odd) tio.c_cflag |= PARODD;
   if (line.stopBits == 2) tio.c_cflag |= CSTOPB;
   // Reads never block (the descriptor is non-blocking): VMIN 1 makes an empty read answer
   // EAGAIN rather than 0, which would look like the end of the line.

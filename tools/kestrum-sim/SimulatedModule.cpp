@@ -70,14 +70,14 @@ std::optional<std::uint16_t> SimulatedModule::Register(std::uint16_t address) co
 }
 
 Handled SimulatedModule::HandleRequest(const ByteString& frame) {
-  if (frame.size() < 4) return {Outcome::kTooShort, {}, "frame too short, ignored"};
-  if (!HasValidCrc(frame)) return {Outcome::kBadCrc, {}, "bad CRC, no answer"};
+  if (frame.size() < 4) return {Outcome::TooShort, {}, "frame too short, ignored"};
+  if (!HasValidCrc(frame)) return {Outcome::BadCrc, {}, "bad CRC, no answer"};
   const std::uint8_t address = frame[0];
   const bool broadcast = address == 0;
   if (!broadcast && address != config_.address)
-    return {Outcome::kOtherAddress, {}, "for address " + std::to_string(address) + ", no answer"};
-  if (mode_ == DeviceMode::kDataCentre && config_.dataCentreModbus == DataCentreModbus::kIgnore)
-    return {Outcome::kIgnoredDataCentre, {}, "Modbus request in data-centre mode, not answered"};
+    return {Outcome::OtherAddress, {}, "for address " + std::to_string(address) + ", no answer"};
+  if (mode_ == DeviceMode::DataCentre && config_.dataCentreModbus == DataCentreModbus::Ignore)
+    return {Outcome::IgnoredDataCentre, {}, "Modbus request in data-centre mode, not answered"};
 
   switch (frame[1]) {
     case kReadHolding:
@@ -87,7 +87,7 @@ Handled SimulatedModule::HandleRequest(const ByteString& frame) {
     case kWriteMultiple:
       return WriteMultiple(frame, broadcast);
     default:
-      return Exception(frame[1], ExceptionCode::kIllegalFunction, broadcast,
+      return Exception(frame[1], ExceptionCode::IllegalFunction, broadcast,
                        "function " + std::to_string(frame[1]) + " not supported");
   }
 }
@@ -96,19 +96,19 @@ Handled SimulatedModule::Exception(std::uint8_t function, ExceptionCode code, bo
                                    std::string note) {
   const auto codeValue = static_cast<std::uint8_t>(code);
   note += ": exception " + ByteToHex(codeValue);
-  if (broadcast) return {Outcome::kBroadcast, {}, note + " (broadcast, no answer)"};
+  if (broadcast) return {Outcome::Broadcast, {}, note + " (broadcast, no answer)"};
   ByteString reply{config_.address, static_cast<std::uint8_t>(function | 0x80), codeValue};
-  return {Outcome::kException, WithCrc(std::move(reply)), std::move(note)};
+  return {Outcome::Exception, WithCrc(std::move(reply)), std::move(note)};
 }
 
 Handled SimulatedModule::Read(const ByteString& frame, bool broadcast) {
   if (frame.size() != 8)
-    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+    return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "read request of " + std::to_string(frame.size()) + " bytes");
   const std::uint16_t start = Word(frame, 2);
   const std::uint16_t count = Word(frame, 4);
   if (count == 0 || count > kMaxReadCount)
-    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+    return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "read of " + std::to_string(count) + " registers");
   ByteString reply{config_.address, frame[1], static_cast<std::uint8_t>(count * 2)};
   for (unsigned i = 0; i < count; ++i) {
@@ -116,54 +116,54 @@ Handled SimulatedModule::Read(const ByteString& frame, bool broadcast) {
     const auto value = address <= 0xFFFF ? Register(static_cast<std::uint16_t>(address))
                                          : std::optional<std::uint16_t>{};
     if (!value)
-      return Exception(frame[1], ExceptionCode::kIllegalDataAddress, broadcast,
+      return Exception(frame[1], ExceptionCode::IllegalDataAddress, broadcast,
                        "read of " + RangeText(start, count) + " outside the map");
     PutWord(reply, *value);
   }
   // A broadcast read is meaningless: nothing is answered.
-  if (broadcast) return {Outcome::kBroadcast, {}, "broadcast read ignored"};
-  return {Outcome::kAnswered, WithCrc(std::move(reply)), "read " + RangeText(start, count)};
+  if (broadcast) return {Outcome::Broadcast, {}, "broadcast read ignored"};
+  return {Outcome::Answered, WithCrc(std::move(reply)), "read " + RangeText(start, count)};
 }
 
 Handled SimulatedModule::WriteSingle(const ByteString& frame, bool broadcast) {
   if (frame.size() != 8)
-    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+    return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "write request of " + std::to_string(frame.size()) + " bytes");
   const std::uint16_t reg = Word(frame, 2);
   const std::uint16_t value = Word(frame, 4);
   if (!IsRelay(reg))
-    return Exception(frame[1], ExceptionCode::kIllegalDataAddress, broadcast,
+    return Exception(frame[1], ExceptionCode::IllegalDataAddress, broadcast,
                      "write to " + RangeText(reg, 1) + " refused");
   if (value > 1)
-    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+    return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "relay value " + std::to_string(value) + " refused");
   relays_[reg - kFirstRelayRegister] = value;
   std::string note =
       "relay " + std::to_string(reg - kFirstRelayRegister + 1) + (value ? " on" : " off");
-  if (broadcast) return {Outcome::kBroadcast, {}, note + " (broadcast, no answer)"};
+  if (broadcast) return {Outcome::Broadcast, {}, note + " (broadcast, no answer)"};
   // The reply to function 06 is the request itself.
-  return {Outcome::kAnswered, frame, std::move(note)};
+  return {Outcome::Answered, frame, std::move(note)};
 }
 
 Handled SimulatedModule::WriteMultiple(const ByteString& frame, bool broadcast) {
   if (frame.size() < 9 || frame.size() != 9u + frame[6])
-    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+    return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "write request of " + std::to_string(frame.size()) + " bytes");
   const std::uint16_t start = Word(frame, 2);
   const std::uint16_t count = Word(frame, 4);
   if (count == 0 || count > kMaxWriteCount || frame[6] != count * 2)
-    return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+    return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "write of " + std::to_string(count) + " registers with " +
                          std::to_string(frame[6]) + " data bytes");
   for (unsigned i = 0; i < count; ++i) {
     const unsigned reg = start + i;
     if (reg > 0xFFFF || !IsRelay(static_cast<std::uint16_t>(reg)))
-      return Exception(frame[1], ExceptionCode::kIllegalDataAddress, broadcast,
+      return Exception(frame[1], ExceptionCode::IllegalDataAddress, broadcast,
                        "write to " + RangeText(start, count) + " refused");
   }
   for (unsigned i = 0; i < count; ++i) {
     if (Word(frame, 7 + 2 * i) > 1)
-      return Exception(frame[1], ExceptionCode::kIllegalDataValue, broadcast,
+      return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                        "relay value " + std::to_string(Word(frame, 7 + 2 * i)) + " refused");
   }
   std::string note;
@@ -173,35 +173,35 @@ Handled SimulatedModule::WriteMultiple(const ByteString& frame, bool broadcast) 
     if (!note.empty()) note += ", ";
     note += "relay " + std::to_string(relay + 1) + (relays_[relay] ? " on" : " off");
   }
-  if (broadcast) return {Outcome::kBroadcast, {}, note + " (broadcast, no answer)"};
+  if (broadcast) return {Outcome::Broadcast, {}, note + " (broadcast, no answer)"};
   ByteString reply{config_.address, frame[1]};
   PutWord(reply, start);
   PutWord(reply, count);
-  return {Outcome::kAnswered, WithCrc(std::move(reply)), std::move(note)};
+  return {Outcome::Answered, WithCrc(std::move(reply)), std::move(note)};
 }
 
 Handled SimulatedModule::HandleModeFrame(const ByteString& frame) {
   if (frame.size() != kModeFrameSize || !IsModeFrameHead(frame.data(), frame.size()))
-    return {Outcome::kModeBadChecksum, {}, "malformed mode frame ignored"};
+    return {Outcome::ModeBadChecksum, {}, "malformed mode frame ignored"};
   unsigned sum = 0;
   for (std::size_t i = 0; i + 1 < kModeFrameSize; ++i) sum += frame[i];
   if ((sum & 0xFF) != frame[8])
-    return {Outcome::kModeBadChecksum,
+    return {Outcome::ModeBadChecksum,
             {},
             "mode frame with bad checksum " + ByteToHex(frame[8]) + " (expected " +
                 ByteToHex(sum & 0xFF) + ") ignored"};
   if (frame[6] > 1 || frame[7] != 0x01)
-    return {Outcome::kModeUnknown,
+    return {Outcome::ModeUnknown,
             {},
             "mode frame for unknown mode " + ByteToHex(frame[6]) + " " + ByteToHex(frame[7]) +
                 " ignored"};
   const DeviceMode previous = mode_;
-  mode_ = frame[6] == 0 ? DeviceMode::kControl : DeviceMode::kDataCentre;
-  std::string note = mode_ == DeviceMode::kControl ? "control mode" : "data-centre mode";
+  mode_ = frame[6] == 0 ? DeviceMode::Control : DeviceMode::DataCentre;
+  std::string note = mode_ == DeviceMode::Control ? "control mode" : "data-centre mode";
   note = (previous == mode_ ? "mode frame: stays in " : "mode frame: switched to ") + note;
   ByteString reply;
-  if (config_.modeReply == ModeReply::kEcho) reply = frame;
-  return {Outcome::kModeSwitched, std::move(reply), std::move(note)};
+  if (config_.modeReply == ModeReply::Echo) reply = frame;
+  return {Outcome::ModeSwitched, std::move(reply), std::move(note)};
 }
 
 }  // namespace kestrum_sim

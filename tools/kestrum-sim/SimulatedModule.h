@@ -34,44 +34,44 @@ inline constexpr std::uint16_t kFirstRelayRegister = 0x0014;
 inline constexpr int kInputCount = 2;
 inline constexpr int kRelayCount = 4;
 
-enum class DeviceMode { kControl = 0, kDataCentre = 1 };
+enum class DeviceMode { Control = 0, DataCentre = 1 };
 
 // What the module sends back to a mode frame.
-enum class ModeReply { kNone, kEcho };
+enum class ModeReply { None, Echo };
 
 // Whether the module answers Modbus requests while it is in data-centre mode.
-enum class DataCentreModbus { kAnswer, kIgnore };
+enum class DataCentreModbus { Answer, Ignore };
 
 struct ModuleConfig {
   std::uint8_t address = kDefaultAddress;  // 1..247 (0 is the broadcast address)
   std::array<std::uint16_t, kInputCount> inputs{0, 0};
-  ModeReply modeReply = ModeReply::kNone;
-  DataCentreModbus dataCentreModbus = DataCentreModbus::kAnswer;
+  ModeReply modeReply = ModeReply::None;
+  DataCentreModbus dataCentreModbus = DataCentreModbus::Answer;
 };
 
 // Modbus exception codes the module uses.
 enum class ExceptionCode : std::uint8_t {
-  kIllegalFunction = 0x01,
-  kIllegalDataAddress = 0x02,
-  kIllegalDataValue = 0x03,
+  IllegalFunction = 0x01,
+  IllegalDataAddress = 0x02,
+  IllegalDataValue = 0x03,
 };
 
 // What became of one received frame.
 enum class Outcome {
-  kAnswered,           // normal reply in `reply`
-  kException,          // exception reply in `reply`
-  kBroadcast,          // address 0: acted on (writes), no reply
-  kOtherAddress,       // valid frame for another slave: ignored
-  kBadCrc,             // CRC wrong: ignored
-  kTooShort,           // fewer than 4 bytes: ignored
-  kModeSwitched,       // valid mode frame; `reply` holds the echo when echoing is on
-  kModeBadChecksum,    // mode frame whose checksum is wrong: ignored
-  kModeUnknown,        // mode frame with a mode number other than 0 or 1: ignored
-  kIgnoredDataCentre,  // Modbus request while in data-centre mode with Modbus switched off
+  Answered,           // normal reply in `reply`
+  Exception,          // exception reply in `reply`
+  Broadcast,          // address 0: acted on (writes), no reply
+  OtherAddress,       // valid frame for another slave: ignored
+  BadCrc,             // CRC wrong: ignored
+  TooShort,           // fewer than 4 bytes: ignored
+  ModeSwitched,       // valid mode frame; `reply` holds the echo when echoing is on
+  ModeBadChecksum,    // mode frame whose checksum is wrong: ignored
+  ModeUnknown,        // mode frame with a mode number other than 0 or 1: ignored
+  IgnoredDataCentre,  // Modbus request while in data-centre mode with Modbus switched off
 };
 
 struct Handled {
-  Outcome outcome = Outcome::kTooShort;
+  Outcome outcome = Outcome::TooShort;
   ByteString reply;  // empty when nothing is to be sent
   std::string note;  // one line for the log: what the module did
 };
@@ -111,7 +111,7 @@ class SimulatedModule {
 
   ModuleConfig config_;
   std::array<std::uint16_t, kRelayCount> relays_{0, 0, 0, 0};
-  DeviceMode mode_ = DeviceMode::kControl;
+  DeviceMode mode_ = DeviceMode::Control;
 };
 
 }  // namespace kestrum_sim

@@ -204,7 +204,7 @@ class Simulator::Line {
 
   std::vector<LogEntry> log;  // lines for the sink, handed over at the end of every pass
 
-  enum class Wait { kReady, kStop, kFailed };
+  enum class Wait { Ready, Stop, Failed };
   // Waits for the line, the stop signal or the next deadline; `revents` are the line's events.
   Wait WaitForLine(int wakeFd, short& revents);
   // Reads everything the line has and hands it to the framer; false when the thread must end.
@@ -249,11 +249,11 @@ void Simulator::Run(int fd, int wakeFd) {
   for (;; Publish(line.log)) {
     short revents = 0;
     const Line::Wait wait = line.WaitForLine(wakeFd, revents);
-    if (wait == Line::Wait::kStop) {
+    if (wait == Line::Wait::Stop) {
       Publish(line.log);
       return;
     }
-    if (wait == Line::Wait::kFailed) return;
+    if (wait == Line::Wait::Failed) return;
     Clock::time_point now = Clock::now();
     line.RetryIfDue(now);
     if (!line.ReadAvailable(revents, now)) return;
@@ -265,7 +265,7 @@ void Simulator::Run(int fd, int wakeFd) {
 
 bool Simulator::Line::Failed(const char* call) {
   const std::string reason = std::string(call) + ": " + std::strerror(errno);
-  Note(LogEntry::Level::kEvent, "line thread stopped: " + reason);
+  Note(LogEntry::Level::Event, "line thread stopped: " + reason);
   sim_.Fail(reason, log);
   return false;
 }
@@ -296,11 +296,11 @@ Simulator::Line::Wait Simulator::Line::WaitForLine(int wakeFd, short& revents) {
     if (::ppoll(fds, 2, timeoutPointer, nullptr) < 0) {
       if (errno == EINTR) continue;
       Failed("poll");
-      return Wait::kFailed;
+      return Wait::Failed;
     }
-    if (fds[0].revents != 0) return Wait::kStop;  // Stop()
+    if (fds[0].revents != 0) return Wait::Stop;  // Stop()
     revents = fds[1].revents;
-    return Wait::kReady;
+    return Wait::Ready;
   }
 }
 
@@ -360,7 +360,7 @@ bool Simulator::Line::WriteDue(Clock::time_point now) {
     std::string text = "TX " + Hex(chunk.bytes);
     if (chunk.parts > 1)
       text += "  (part " + std::to_string(chunk.part) + " of " + std::to_string(chunk.parts) + ")";
-    Note(LogEntry::Level::kTraffic, std::move(text));
+    Note(LogEntry::Level::Traffic, std::move(text));
     if (chunk.part == chunk.parts) {
       std::lock_guard lock(sim_.mutex_);
       ++sim_.counters_.repliesSent;
@@ -375,13 +375,13 @@ void Simulator::Line::Handle(std::vector<FramerEvent> events, Clock::time_point 
   std::lock_guard lock(sim_.mutex_);
   for (FramerEvent& event : events) {
     switch (event.kind) {
-      case FramerEvent::Kind::kRequest:
+      case FramerEvent::Kind::Request:
         HandleRequest(event.bytes, now);
         break;
-      case FramerEvent::Kind::kModeFrame:
+      case FramerEvent::Kind::ModeFrame:
         HandleModeFrame(event.bytes, now);
         break;
-      case FramerEvent::Kind::kDiscarded:
+      case FramerEvent::Kind::Discarded:
         HandleDiscarded(event.bytes);
         break;
     }
@@ -393,18 +393,18 @@ void Simulator::Line::HandleRequest(const ByteString& bytes, Clock::time_point n
   Counters& counters = sim_.counters_;
   ++counters.requests;
   const Handled handled = sim_.module_.HandleRequest(bytes);
-  Note(LogEntry::Level::kTraffic, "RX " + Hex(bytes) + "  " + handled.note);
+  Note(LogEntry::Level::Traffic, "RX " + Hex(bytes) + "  " + handled.note);
   switch (handled.outcome) {
-    case Outcome::kOtherAddress:
+    case Outcome::OtherAddress:
       ++counters.otherAddress;
       break;
-    case Outcome::kBroadcast:
+    case Outcome::Broadcast:
       ++counters.broadcasts;
       break;
-    case Outcome::kIgnoredDataCentre:
+    case Outcome::IgnoredDataCentre:
       FreeText(bytes);
       break;
-    case Outcome::kException:
+    case Outcome::Exception:
       ++counters.exceptionsSent;
       break;
     default:
@@ -415,24 +415,24 @@ void Simulator::Line::HandleRequest(const ByteString& bytes, Clock::time_point n
 
 void Simulator::Line::HandleModeFrame(const ByteString& bytes, Clock::time_point now) {
   const Handled handled = sim_.module_.HandleModeFrame(bytes);
-  if (handled.outcome == Outcome::kModeSwitched)
+  if (handled.outcome == Outcome::ModeSwitched)
     ++sim_.counters_.modeFrames;
   else
     ++sim_.counters_.badModeFrames;
-  Note(LogEntry::Level::kEvent, "RX " + Hex(bytes) + "  " + handled.note);
+  Note(LogEntry::Level::Event, "RX " + Hex(bytes) + "  " + handled.note);
   if (!handled.reply.empty()) Schedule(handled.reply, now);
 }
 
 void Simulator::Line::HandleDiscarded(const ByteString& bytes) {
-  if (sim_.module_.Mode() == DeviceMode::kDataCentre) {
+  if (sim_.module_.Mode() == DeviceMode::DataCentre) {
     FreeText(bytes);
     return;
   }
   ++sim_.counters_.discardedBlocks;
   sim_.counters_.discardedBytes += bytes.size();
-  Note(LogEntry::Level::kTraffic, "RX " + Hex(bytes) + "  discarded " +
-                                      std::to_string(bytes.size()) +
-                                      " bytes: no valid frame (noise, bad CRC or a partial frame)");
+  Note(LogEntry::Level::Traffic, "RX " + Hex(bytes) + "  discarded " +
+                                     std::to_string(bytes.size()) +
+                                     " bytes: no valid frame (noise, bad CRC or a partial frame)");
 }
 
 // Queues one reply through the fault injector.
@@ -441,18 +441,18 @@ void Simulator::Line::Schedule(const ByteString& reply, Clock::time_point now) {
   const FaultPlan plan = sim_.faults_.Plan(reply);
   if (plan.dropped) {
     ++counters.repliesDropped;
-    Note(LogEntry::Level::kTraffic, "fault: reply " + Hex(reply) + " dropped");
+    Note(LogEntry::Level::Traffic, "fault: reply " + Hex(reply) + " dropped");
     return;
   }
   if (plan.delayed) ++counters.repliesDelayed;
   if (plan.split) ++counters.repliesSplit;
   if (plan.corrupted) {
     ++counters.repliesCorrupted;
-    Note(LogEntry::Level::kTraffic, "fault: one bit of the reply flipped");
+    Note(LogEntry::Level::Traffic, "fault: one bit of the reply flipped");
   }
   if (plan.junkBytes > 0) {
     ++counters.junkBursts;
-    Note(LogEntry::Level::kTraffic,
+    Note(LogEntry::Level::Traffic,
          "fault: " + std::to_string(plan.junkBytes) + " stray bytes before the reply");
   }
   const int parts = static_cast<int>(plan.chunks.size());
@@ -467,8 +467,8 @@ void Simulator::Line::Schedule(const ByteString& reply, Clock::time_point now) {
 // Bytes received in data-centre mode that are no request the module answers.
 void Simulator::Line::FreeText(const ByteString& bytes) {
   ++sim_.counters_.freeTextBlocks;
-  Note(LogEntry::Level::kEvent, "free text (" + std::to_string(bytes.size()) +
-                                    " bytes): " + Hex(bytes) + "  \"" + TextOf(bytes) + "\"");
+  Note(LogEntry::Level::Event, "free text (" + std::to_string(bytes.size()) +
+                                   " bytes): " + Hex(bytes) + "  \"" + TextOf(bytes) + "\"");
 }
 
 // Not under sim_.mutex_: takes it for the counter.
@@ -476,7 +476,7 @@ void Simulator::Line::HangUp(Clock::time_point now) {
   hungUp_ = true;
   retryAt_ = now + kHangupRetry;
   if (!output_.empty()) {
-    Note(LogEntry::Level::kEvent,
+    Note(LogEntry::Level::Event,
          std::to_string(output_.size()) + " pending reply parts dropped: the line hung up");
     output_.clear();
     wantPollout_ = false;
@@ -487,7 +487,7 @@ void Simulator::Line::HangUp(Clock::time_point now) {
     std::lock_guard lock(sim_.mutex_);
     ++sim_.counters_.hangups;
   }
-  Note(LogEntry::Level::kEvent, "the other end closed the line; waiting for it to come back");
+  Note(LogEntry::Level::Event, "the other end closed the line; waiting for it to come back");
 }
 
 }  // namespace kestrum_sim

@@ -62,16 +62,16 @@ struct ModuleState {
   std::uint8_t address = kDefaultAddress;
   std::array<std::uint16_t, kInputCount> inputs{};
   std::array<std::uint16_t, kRelayCount> relays{};
-  DeviceMode mode = DeviceMode::kControl;
+  DeviceMode mode = DeviceMode::Control;
 };
 
 struct LogEntry {
   enum class Level {
-    kTraffic,  // every request, reply, discarded block and injected fault (--verbose)
-    kEvent,    // mode switches, free text, line trouble: always shown
+    Traffic,  // every request, reply, discarded block and injected fault (--verbose)
+    Event,    // mode switches, free text, line trouble: always shown
   };
   std::chrono::system_clock::time_point time;
-  Level level = Level::kTraffic;
+  Level level = Level::Traffic;
   std::string text;  // e.g. "RX 64 03 00 10 00 02 CC 3B  read registers 0x0010..0x0011"
 };
 using LogSink = std::function<void(const LogEntry&)>;

@@ -74,7 +74,7 @@ struct ServedLine {
 std::optional<ServedLine> OpenServedLine(const CommandLine& options) {
   ServedLine line;
   try {
-    if (options.endpoint == CommandLine::Endpoint::kPty) {
+    if (options.endpoint == CommandLine::Endpoint::Pty) {
       line.pty = std::make_unique<PseudoTerminal>(options.simulator.line, options.link);
       line.path = line.pty->SlavePath();
       line.fd = line.pty->MasterFd();
@@ -152,7 +152,7 @@ int Serve(const CommandLine& options) {
   Simulator simulator(options.simulator);
   std::atomic<bool> verbose{options.verbose};
   simulator.SetLogSink([&verbose, &stderrQueue](const LogEntry& entry) {
-    if (entry.level == LogEntry::Level::kEvent || verbose)
+    if (entry.level == LogEntry::Level::Event || verbose)
       stderrQueue.Report(FormatLogEntry(entry) + "\n");
   });
 

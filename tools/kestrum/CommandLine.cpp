@@ -97,11 +97,11 @@ bool IsValueOption(const std::string& name) {
 }
 
 Command CommandNamed(const std::string& word) {
-  if (word == "read") return Command::kRead;
-  if (word == "relay") return Command::kRelay;
-  if (word == "watch") return Command::kWatch;
-  if (word == "mode") return Command::kMode;
-  if (word == "check") return Command::kCheck;
+  if (word == "read") return Command::Read;
+  if (word == "relay") return Command::Relay;
+  if (word == "watch") return Command::Watch;
+  if (word == "mode") return Command::Mode;
+  if (word == "check") return Command::Check;
   throw UsageError("unknown command '" + word + "' (read, relay, watch, mode, check)");
 }
 
@@ -109,18 +109,18 @@ Command CommandNamed(const std::string& word) {
 void ApplyCommand(Invocation& run, const std::vector<std::string>& words) {
   if (words.empty()) throw UsageError("no command given (read, relay, watch, mode, check)");
   run.command = CommandNamed(words[0]);
-  const std::size_t wanted = run.command == Command::kRelay  ? 3
-                             : run.command == Command::kMode ? 2
-                                                             : 1;
+  const std::size_t wanted = run.command == Command::Relay  ? 3
+                             : run.command == Command::Mode ? 2
+                                                            : 1;
   if (words.size() != wanted)
     throw UsageError(words.size() < wanted ? "'" + words[0] + "' needs more arguments"
                                            : "unexpected argument '" + words[wanted] + "'");
-  if (run.command == Command::kRelay) {
+  if (run.command == Command::Relay) {
     run.relay = static_cast<int>(NumberIn("relay", words[1], 1, 2));
     if (words[2] != "on" && words[2] != "off")
       throw UsageError("relay takes on or off, not '" + words[2] + "'");
     run.relayOn = words[2] == "on";
-  } else if (run.command == Command::kMode) {
+  } else if (run.command == Command::Mode) {
     if (words[1] != "control" && words[1] != "data-centre")
       throw UsageError("mode takes control or data-centre, not '" + words[1] + "'");
     run.mode = words[1] == "control" ? 0 : 1;
@@ -129,9 +129,9 @@ void ApplyCommand(Invocation& run, const std::vector<std::string>& words) {
 
 // Options that belong to one command only.
 void CheckCommandOptions(const Invocation& run, bool sawWatchOption) {
-  if (sawWatchOption && run.command != Command::kWatch)
+  if (sawWatchOption && run.command != Command::Watch)
     throw UsageError("--interval and --count belong to watch");
-  if (run.expectedInputs && run.command != Command::kCheck)
+  if (run.expectedInputs && run.command != Command::Check)
     throw UsageError("--expect-di belongs to check");
   if (run.ports.empty()) throw UsageError("no port given (-p NAME)");
 }
@@ -146,8 +146,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   try {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
       std::string name = arguments[i];
-      if (name == "--help" || name == "-h") return {ParsedCommandLine::Action::kHelp, run, {}};
-      if (name == "--version") return {ParsedCommandLine::Action::kVersion, run, {}};
+      if (name == "--help" || name == "-h") return {ParsedCommandLine::Action::Help, run, {}};
+      if (name == "--version") return {ParsedCommandLine::Action::Version, run, {}};
       if (name.size() < 2 || name[0] != '-') {
         words.push_back(name);
         continue;
@@ -173,7 +173,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     ApplyCommand(run, words);
     CheckCommandOptions(run, sawWatchOption);
   } catch (const UsageError& error) {
-    parsed.action = ParsedCommandLine::Action::kUsageError;
+    parsed.action = ParsedCommandLine::Action::UsageError;
     parsed.error = error.what();
   }
   return parsed;

@@ -11,10 +11,10 @@
 
 namespace kestrum {
 
-enum class Command { kRead, kRelay, kWatch, kMode, kCheck };
+enum class Command { Read, Relay, Watch, Mode, Check };
 
 struct Invocation {
-  Command command = Command::kRead;
+  Command command = Command::Read;
   std::vector<std::string> ports;
   modbus::BaudRateChoice baud;  // 9600
   int dataBits = 8;
@@ -39,10 +39,10 @@ struct Invocation {
 };
 
 struct ParsedCommandLine {
-  enum class Action { kRun, kHelp, kVersion, kUsageError };
-  Action action = Action::kRun;
+  enum class Action { Run, Help, Version, UsageError };
+  Action action = Action::Run;
   Invocation invocation;
-  std::string error;  // for kUsageError: what is wrong, in one line
+  std::string error;  // for UsageError: what is wrong, in one line
 };
 
 // `arguments` without the program name.

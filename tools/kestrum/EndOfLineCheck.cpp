@@ -6,8 +6,8 @@ namespace {
 Result Step(Result result, const std::string& step, bool pass) {
   result.command = "check";
   result.step = step;
-  result.pass = pass && result.code == ExitCode::kSuccess;
-  if (result.code == ExitCode::kSuccess && !pass) result.code = ExitCode::kFailed;
+  result.pass = pass && result.code == ExitCode::Success;
+  if (result.code == ExitCode::Success && !pass) result.code = ExitCode::Failed;
   return result;
 }
 
@@ -30,7 +30,7 @@ bool RelaysAsExpected(const Result& outputs, int relay, bool on, unsigned otherB
 Result RelayStep(ModuleCommands& module, int relay, bool on, unsigned otherBefore) {
   const std::string name = "relay " + std::to_string(relay) + (on ? " on" : " off");
   const Result write = module.SwitchRelay(relay, on);
-  if (write.code != ExitCode::kSuccess) return Step(write, name, false);
+  if (write.code != ExitCode::Success) return Step(write, name, false);
   Result outputs = module.ReadOutputs();
   if (outputs.roundTripMs) *outputs.roundTripMs += *write.roundTripMs;
   return Step(outputs, name, RelaysAsExpected(outputs, relay, on, otherBefore));
@@ -41,11 +41,11 @@ Result RelayStep(ModuleCommands& module, int relay, bool on, unsigned otherBefor
 ExitCode RunEndOfLineCheck(ModuleCommands& module,
                            const std::optional<std::array<int, 2>>& expectedInputs,
                            const std::function<void(const Result&)>& report) {
-  ExitCode worst = ExitCode::kSuccess;
+  ExitCode worst = ExitCode::Success;
   const auto take = [&](const Result& step) {
     report(step);
     worst = Worst(worst, step.code);
-    return step.code != ExitCode::kNoReply && step.code != ExitCode::kInterrupted;
+    return step.code != ExitCode::NoReply && step.code != ExitCode::Interrupted;
   };
   const Result inputs = module.ReadInputs();
   bool going = take(Step(inputs, "inputs", InputsAsExpected(inputs, expectedInputs)));
@@ -59,7 +59,7 @@ ExitCode RunEndOfLineCheck(ModuleCommands& module,
   Result verdict;
   verdict.command = "check";
   verdict.step = "check";
-  verdict.pass = worst == ExitCode::kSuccess;
+  verdict.pass = worst == ExitCode::Success;
   verdict.code = worst;
   report(verdict);
   return worst;

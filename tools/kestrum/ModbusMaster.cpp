@@ -54,25 +54,25 @@ Exchange ModbusMaster::Transact(const ByteString& request) {
     ++exchange.attempts;
     if (!Send(request)) continue;  // not written within the time-out: as good as no reply
     const ReplyWait wait = reader_.Await(request, timing_.timeout);
-    if (wait.status == ReplyWait::Status::kInterrupted) {
-      exchange.status = Exchange::Status::kInterrupted;
+    if (wait.status == ReplyWait::Status::Interrupted) {
+      exchange.status = Exchange::Status::Interrupted;
       exchange.error = "interrupted";
       return exchange;
     }
-    if (wait.status == ReplyWait::Status::kCorrupt) ++exchange.corruptReplies;
-    if (wait.status != ReplyWait::Status::kReply) continue;
+    if (wait.status == ReplyWait::Status::Corrupt) ++exchange.corruptReplies;
+    if (wait.status != ReplyWait::Status::Reply) continue;
     exchange.roundTripMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     exchange.reply = wait.frame;
     if (IsExceptionFunction(wait.frame[1])) {
-      exchange.status = Exchange::Status::kException;
+      exchange.status = Exchange::Status::Exception;
       exchange.exceptionCode = wait.frame[2];
       exchange.error = "the module answered " + ExceptionText(wait.frame[2]);
     } else {
-      exchange.status = Exchange::Status::kReply;
+      exchange.status = Exchange::Status::Reply;
     }
     return exchange;
   }
-  exchange.status = Exchange::Status::kNoReply;
+  exchange.status = Exchange::Status::NoReply;
   exchange.error =
       NoReplyText(request.at(0), exchange, static_cast<unsigned>(timing_.timeout.count()));
   return exchange;

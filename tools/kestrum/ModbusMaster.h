@@ -16,18 +16,18 @@ namespace kestrum {
 
 struct Exchange {
   enum class Status {
-    kReply,        // `reply` holds the module's normal reply
-    kException,    // the module answered with exception `exceptionCode`
-    kNoReply,      // no valid reply after every attempt
-    kInterrupted,  // stopped by Ctrl-C
+    Reply,        // `reply` holds the module's normal reply
+    Exception,    // the module answered with exception `exceptionCode`
+    NoReply,      // no valid reply after every attempt
+    Interrupted,  // stopped by Ctrl-C
   };
-  Status status = Status::kNoReply;
+  Status status = Status::NoReply;
   ByteString reply;
   std::uint8_t exceptionCode = 0;
   unsigned attempts = 0;
   unsigned corruptReplies = 0;  // replies whose CRC did not match
   double roundTripMs = 0;       // from the first send to the reply
-  std::string error;            // for everything but kReply, in words
+  std::string error;            // for everything but Reply, in words
 };
 
 struct LinkTiming {

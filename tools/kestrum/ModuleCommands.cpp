@@ -17,8 +17,7 @@ unsigned Register(const ByteString& reply, std::size_t at) {
 // A result that carries the exchange's outcome: its round trip, its error and exit code.
 Result ResultOf(const Exchange& exchange) {
   Result result;
-  if (exchange.status == Exchange::Status::kReply ||
-      exchange.status == Exchange::Status::kException)
+  if (exchange.status == Exchange::Status::Reply || exchange.status == Exchange::Status::Exception)
     result.roundTripMs = exchange.roundTripMs;
   result.error = exchange.error;
   result.code = CodeOf(exchange);
@@ -29,26 +28,26 @@ Result ResultOf(const Exchange& exchange) {
 
 ExitCode CodeOf(const Exchange& exchange) {
   switch (exchange.status) {
-    case Exchange::Status::kReply:
-      return ExitCode::kSuccess;
-    case Exchange::Status::kException:
-      return ExitCode::kFailed;
-    case Exchange::Status::kNoReply:
-      return ExitCode::kNoReply;
-    case Exchange::Status::kInterrupted:
+    case Exchange::Status::Reply:
+      return ExitCode::Success;
+    case Exchange::Status::Exception:
+      return ExitCode::Failed;
+    case Exchange::Status::NoReply:
+      return ExitCode::NoReply;
+    case Exchange::Status::Interrupted:
       break;
   }
-  return ExitCode::kInterrupted;
+  return ExitCode::Interrupted;
 }
 
 Result ModuleCommands::ReadBlock(std::uint16_t firstRegister, const char* firstName,
                                  const char* secondName) {
   const Exchange exchange = master_.Transact(ReadRegistersRequest(address_, firstRegister, 2));
   Result result = ResultOf(exchange);
-  if (exchange.status != Exchange::Status::kReply) return result;
+  if (exchange.status != Exchange::Status::Reply) return result;
   if (exchange.reply.size() != 9 || exchange.reply[2] != 4) {
     result.error = "unexpected reply " + BytesToHexText(exchange.reply);
-    result.code = ExitCode::kFailed;
+    result.code = ExitCode::Failed;
     return result;
   }
   result.values = {{firstName, Register(exchange.reply, 3)},
@@ -70,9 +69,9 @@ Result ModuleCommands::ReadOutputs() {
 
 Result ModuleCommands::ReadAll() {
   Result inputs = ReadInputs();
-  if (inputs.code != ExitCode::kSuccess) return inputs;
+  if (inputs.code != ExitCode::Success) return inputs;
   Result outputs = ReadOutputs();
-  if (outputs.code != ExitCode::kSuccess) return outputs;
+  if (outputs.code != ExitCode::Success) return outputs;
   inputs.values.insert(inputs.values.end(), outputs.values.begin(), outputs.values.end());
   *inputs.roundTripMs += *outputs.roundTripMs;
   return inputs;
@@ -85,12 +84,12 @@ Result ModuleCommands::SwitchRelay(int relay, bool on) {
   Result result = ResultOf(exchange);
   result.command = "relay";
   result.step = "relay " + std::to_string(relay) + (on ? " on" : " off");
-  if (exchange.status != Exchange::Status::kReply) return result;
+  if (exchange.status != Exchange::Status::Reply) return result;
   // The echo repeats address, function, start register and register count.
   if (exchange.reply.size() != 8 ||
       !std::equal(request.begin(), request.begin() + 6, exchange.reply.begin())) {
     result.error = "the module's echo " + BytesToHexText(exchange.reply) + "does not match";
-    result.code = ExitCode::kFailed;
+    result.code = ExitCode::Failed;
   }
   return result;
 }
@@ -101,7 +100,7 @@ Result ModuleCommands::SendMode(int mode) {
   result.step = mode == kControlMode ? "mode control" : "mode data-centre";
   if (!master_.Send(ModeFrame(mode))) {
     result.error = "the mode frame could not be sent within the time-out";
-    result.code = ExitCode::kNoReply;
+    result.code = ExitCode::NoReply;
   }
   return result;
 }

@@ -27,13 +27,13 @@ bool SleepUnless(const std::atomic<bool>& stop, Clock::time_point until) {
 // it was meant to: its code is that of its reads.
 ExitCode Watch(const Invocation& run, ModuleCommands& module, const std::atomic<bool>& stop,
                const std::function<void(Result)>& report) {
-  ExitCode worst = ExitCode::kSuccess;
+  ExitCode worst = ExitCode::Success;
   auto next = Clock::now();
   for (unsigned done = 0; !run.count || done < *run.count; ++done) {
     if (done > 0 && !SleepUnless(stop, next)) break;
     next += std::chrono::milliseconds(run.intervalMs);
     Result result = module.ReadAll();
-    if (result.code == ExitCode::kInterrupted) break;
+    if (result.code == ExitCode::Interrupted) break;
     result.command = "watch";
     worst = Worst(worst, result.code);
     report(result);
@@ -44,22 +44,22 @@ ExitCode Watch(const Invocation& run, ModuleCommands& module, const std::atomic<
 ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const std::atomic<bool>& stop,
                     const std::function<void(Result)>& report) {
   const auto single = [&report](Result result) {
-    if (result.code != ExitCode::kInterrupted) report(result);
+    if (result.code != ExitCode::Interrupted) report(result);
     return result.code;
   };
   switch (run.command) {
-    case Command::kRead:
+    case Command::Read:
       return single(module.ReadAll());
-    case Command::kRelay:
+    case Command::Relay:
       return single(module.SwitchRelay(run.relay, run.relayOn));
-    case Command::kMode:
+    case Command::Mode:
       return single(module.SendMode(run.mode));
-    case Command::kWatch:
+    case Command::Watch:
       return Watch(run, module, stop, report);
-    case Command::kCheck:
+    case Command::Check:
       return RunEndOfLineCheck(module, run.expectedInputs, report);
   }
-  return ExitCode::kUsage;
+  return ExitCode::Usage;
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
   auto opened = OpenPort(run, portName);
   if (auto* why = std::get_if<std::string>(&opened)) {
     reporter.Message(portName, *why);
-    return ExitCode::kCannotOpen;
+    return ExitCode::CannotOpen;
   }
   auto& port = *std::get<std::unique_ptr<xcom::TXComm>>(opened);
   LinkTiming timing;
@@ -82,23 +82,23 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
     const ExitCode code = RunCommand(run, module, stop, [&](const Result& result) {
       reporter.Report(portName, run.address, result);
     });
-    return stop && run.command != Command::kWatch ? ExitCode::kInterrupted : code;
+    return stop && run.command != Command::Watch ? ExitCode::Interrupted : code;
   } catch (const std::exception& error) {
     // The device failed under a transfer (an adapter pulled out, for one).
     reporter.Message(portName, error.what());
-    return ExitCode::kNoReply;
+    return ExitCode::NoReply;
   }
 }
 
 ExitCode RunOnAllPorts(const Invocation& run, Reporter& reporter, const std::atomic<bool>& stop) {
   if (run.ports.size() == 1) return RunOnPort(run, run.ports.front(), reporter, stop);
-  std::vector<ExitCode> codes(run.ports.size(), ExitCode::kSuccess);
+  std::vector<ExitCode> codes(run.ports.size(), ExitCode::Success);
   {
     std::vector<std::jthread> threads;
     for (std::size_t i = 0; i < run.ports.size(); ++i)
       threads.emplace_back([&, i] { codes[i] = RunOnPort(run, run.ports[i], reporter, stop); });
   }
-  ExitCode worst = ExitCode::kSuccess;
+  ExitCode worst = ExitCode::Success;
   for (const ExitCode code : codes) worst = Worst(worst, code);
   return worst;
 }

@@ -34,13 +34,13 @@ ReplyScan ScanForReply(const ByteString& received, const ByteString& request) {
       case RtuPiece::Kind::Reply:
         if (piece.bytes[0] == address &&
             (piece.bytes[1] == function || piece.bytes[1] == (function | kExceptionFlag)))
-          return {ReplyScan::Outcome::kComplete, piece.bytes, scan.unframed};
+          return {ReplyScan::Outcome::Complete, piece.bytes, scan.unframed};
         break;  // another slave's reply
       case RtuPiece::Kind::Damaged:
         damaged = true;
         break;
       case RtuPiece::Kind::Partial:
-        scan.outcome = ReplyScan::Outcome::kIncomplete;  // always the last piece
+        scan.outcome = ReplyScan::Outcome::Incomplete;  // always the last piece
         break;
       case RtuPiece::Kind::Noise:
         scan.unframed += piece.bytes.size();
@@ -49,8 +49,8 @@ ReplyScan ScanForReply(const ByteString& received, const ByteString& request) {
         break;
     }
   }
-  if (scan.outcome == ReplyScan::Outcome::kNone && damaged)
-    scan.outcome = ReplyScan::Outcome::kCorrupt;
+  if (scan.outcome == ReplyScan::Outcome::None && damaged)
+    scan.outcome = ReplyScan::Outcome::Corrupt;
   return scan;
 }
 
@@ -85,24 +85,23 @@ ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::millisecon
   ByteString received;
   for (;;) {
     const ReplyScan scan = ScanForReply(received, request);
-    if (scan.outcome == ReplyScan::Outcome::kComplete)
-      return {ReplyWait::Status::kReply, scan.reply};
+    if (scan.outcome == ReplyScan::Outcome::Complete) return {ReplyWait::Status::Reply, scan.reply};
     // A reply with a bad CRC, or one too mangled to be recognised, unlike a few stray bytes, an
     // echo or another slave's frame.
     const bool corrupt =
-        scan.outcome == ReplyScan::Outcome::kCorrupt || scan.unframed >= kShortestReply;
+        scan.outcome == ReplyScan::Outcome::Corrupt || scan.unframed >= kShortestReply;
     const auto left = std::chrono::duration_cast<microseconds>(deadline - Clock::now());
     if (left.count() <= 0)
-      return {corrupt ? ReplyWait::Status::kCorrupt : ReplyWait::Status::kTimeout, {}};
+      return {corrupt ? ReplyWait::Status::Corrupt : ReplyWait::Status::Timeout, {}};
     // Bytes that hold no reply end at the first silence; a frame under way may pause longer.
-    const bool ending = !received.empty() && scan.outcome != ReplyScan::Outcome::kIncomplete;
+    const bool ending = !received.empty() && scan.outcome != ReplyScan::Outcome::Incomplete;
     const auto wait = std::min<microseconds>(left, ending ? silence_ : microseconds(kStopPoll));
     const ByteString more = Take(wait);
-    if (stop_) return {ReplyWait::Status::kInterrupted, {}};
+    if (stop_) return {ReplyWait::Status::Interrupted, {}};
     if (!more.empty()) {
       received.insert(received.end(), more.begin(), more.end());
     } else if (ending) {
-      if (corrupt) return {ReplyWait::Status::kCorrupt, {}};
+      if (corrupt) return {ReplyWait::Status::Corrupt, {}};
       received.clear();
     }
   }

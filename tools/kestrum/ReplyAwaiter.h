@@ -17,13 +17,13 @@ namespace kestrum {
 // What the bytes received since `request` was sent hold.
 struct ReplyScan {
   enum class Outcome {
-    kNone,        // nothing that is or could become the reply
-    kIncomplete,  // the start of a frame: more bytes to come
-    kComplete,    // the reply (normal or exception) from the request's slave, CRC valid
-    kCorrupt,     // a whole frame whose CRC does not match
+    None,        // nothing that is or could become the reply
+    Incomplete,  // the start of a frame: more bytes to come
+    Complete,    // the reply (normal or exception) from the request's slave, CRC valid
+    Corrupt,     // a whole frame whose CRC does not match
   };
-  Outcome outcome = Outcome::kNone;
-  ByteString reply;          // kComplete
+  Outcome outcome = Outcome::None;
+  ByteString reply;          // Complete
   std::size_t unframed = 0;  // bytes that are neither a frame nor the start of one
 };
 ReplyScan ScanForReply(const ByteString& received, const ByteString& request);
@@ -33,9 +33,9 @@ ReplyScan ScanForReply(const ByteString& received, const ByteString& request);
 std::chrono::microseconds SilenceFor(std::uint32_t baud, unsigned bitsPerCharacter);
 
 struct ReplyWait {
-  enum class Status { kReply, kCorrupt, kTimeout, kInterrupted };
-  Status status = Status::kTimeout;
-  ByteString frame;  // kReply: the reply
+  enum class Status { Reply, Corrupt, Timeout, Interrupted };
+  Status status = Status::Timeout;
+  ByteString frame;  // Reply: the reply
 };
 
 class ReplyAwaiter {

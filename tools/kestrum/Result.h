@@ -17,7 +17,7 @@ struct Result {
   std::optional<bool> pass;                              // check steps only
   std::optional<double> roundTripMs;  // from the first request sent to the last reply taken
   std::string error;                  // empty when none
-  ExitCode code = ExitCode::kSuccess;
+  ExitCode code = ExitCode::Success;
 };
 
 }  // namespace kestrum

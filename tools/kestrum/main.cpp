@@ -12,16 +12,16 @@ int main(int argc, char** argv) {
   const ParsedCommandLine parsed =
       kestrum::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   switch (parsed.action) {
-    case ParsedCommandLine::Action::kHelp:
+    case ParsedCommandLine::Action::Help:
       std::cout << kestrum::HelpText();
       return 0;
-    case ParsedCommandLine::Action::kVersion:
+    case ParsedCommandLine::Action::Version:
       std::cout << "kestrum " << kProjectVersion << '\n';
       return 0;
-    case ParsedCommandLine::Action::kUsageError:
+    case ParsedCommandLine::Action::UsageError:
       std::cerr << "kestrum: " << parsed.error << "\nTry 'kestrum --help'.\n";
-      return static_cast<int>(kestrum::ExitCode::kUsage);
-    case ParsedCommandLine::Action::kRun:
+      return static_cast<int>(kestrum::ExitCode::Usage);
+    case ParsedCommandLine::Action::Run:
       break;
   }
   const kestrum::Invocation& run = parsed.invocation;
