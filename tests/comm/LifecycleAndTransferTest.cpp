@@ -196,9 +196,9 @@ TEST(Transfer, TimeoutZeroStillPollsUntilTheClockMoves) {
   OpenPort f;
   std::uint8_t buffer[4];
   // The read may start just before the tick moves, so only the tick itself shows it polled.
-  const std::uint32_t before = GetTickCount();
+  const std::uint32_t before = xcom::GetTickCount();
   EXPECT_EQ(f.port.ReadData(buffer, 4, 0), 0u);
-  EXPECT_NE(GetTickCount(), before);
+  EXPECT_NE(xcom::GetTickCount(), before);
 }
 
 TEST(Transfer, ReadStringTakesOnlyWhatWasQueuedAtItsStart) {
