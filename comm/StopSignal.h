@@ -1,6 +1,7 @@
 #pragma once
 // A manual-reset signal, created not set, that ends a pending WaitCommEvent at once.
-// posix: an eventfd; win32: an unnamed manual-reset event.
+// posix: an eventfd; win32: an unnamed manual-reset event. Creating it may fail (no descriptor
+// or handle left): the signal then reports the system error and is never set.
 
 #include <atomic>
 #include <cstdint>
@@ -14,6 +15,8 @@ class StopSignal {
   StopSignal(const StopSignal&) = delete;
   StopSignal& operator=(const StopSignal&) = delete;
 
+  // The system error that kept the signal from being created; 0 when it was.
+  int CreationError() const { return creationError_; }
   void Set();
   bool IsSet() const;
   // The platform object to wait on (a file descriptor or a HANDLE).
@@ -29,6 +32,7 @@ class StopSignal {
   }
 
   std::intptr_t handle_;
+  int creationError_ = 0;
   const std::uint64_t serial_ = NextSerial();
 };
 

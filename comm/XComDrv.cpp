@@ -76,6 +76,10 @@ std::uint32_t ReadOverlapped(CommDevice& device, std::uint8_t* buffer, std::uint
 class TCommEventThread {
  public:
   explicit TCommEventThread(TCustomComm& comm) : Comm(&comm) {
+    if (StartError() != 0) {  // without its stop signal the monitor could never be ended
+      finished_ = true;
+      return;
+    }
     comm.Device()->SetCommMask(kMonitorMask);
     thread_ = std::thread([this] { Execute(); });
   }
@@ -86,8 +90,11 @@ class TCommEventThread {
     StopEvent.Set();
     std::this_thread::yield();
     Synchronizer::Instance().WaitServing([this] { return finished_.load(); });
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
   }
+
+  // The system error that kept the monitor from starting; 0 when it runs.
+  int StartError() const { return StopEvent.CreationError(); }
 
   TCommEventThread(const TCommEventThread&) = delete;
   TCommEventThread& operator=(const TCommEventThread&) = delete;
@@ -414,6 +421,13 @@ bool TCustomComm::OpenDevice() {
   }
   openFailure_ = OpenFailureInfo{};
   eventThread_ = std::make_unique<TCommEventThread>(*this);
+  if (const int error = eventThread_->StartError(); error != 0) {
+    // Out of descriptors or handles: the device cannot be watched, so it is not kept open.
+    eventThread_.reset();
+    device_.reset();
+    openFailure_ = OpenFailureInfo{OpenFailure::Other, error, {}, {}};
+    return false;
+  }
   UpdateDCB();
   UpdateBuffers();
   UpdateTimeouts();

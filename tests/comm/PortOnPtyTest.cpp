@@ -1,6 +1,7 @@
 // The component on a real pseudo-terminal: the same rules as on the recording double, now
 // through the termios device, the monitor thread's epoll wait and real kernel queues.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -277,6 +278,29 @@ TEST(PortOnPty, AFailedReadRaisesCode10WithTheSystemText) {
     EXPECT_EQ(e.ErrorCode(), 10);
     EXPECT_EQ(e.Message(), "Unable to read from port. (Win32 error 5: Input/output error)");
   }
+}
+
+TEST(PortOnPty, NoDescriptorLeftForTheMonitorIsAFailedOpen) {
+  ptytest::PtyPair pty;
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // The device opens; then no descriptor is left for the monitor's stop signal.
+  TXComm port([&](const std::string& name) {
+    auto device = OpenPlatformDevice(name);
+    const int lowestFree = ::open("/dev/null", O_RDONLY);
+    ::close(lowestFree);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ::setrlimit(RLIMIT_NOFILE, &tight);
+    return device;
+  });
+  port.SetDeviceName(pty.SlavePath());
+  const bool opened = port.OpenDevice();
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_FALSE(opened);
+  EXPECT_FALSE(port.Opened());
+  EXPECT_EQ(port.OpenFailureReason().reason, OpenFailure::Other);
+  EXPECT_EQ(port.OpenFailureReason().systemError, EMFILE);
 }
 
 TEST(PortOnPty, ClosingWhileADeliveryWaitsForTheMainThread) {

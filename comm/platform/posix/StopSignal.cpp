@@ -5,21 +5,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <stdexcept>
-#include <string>
 
 namespace xcom {
 
 // An eventfd that is written once and never read: it stays readable (set) from Set() on, so
 // every poll or epoll wait that includes it returns at once.
 StopSignal::StopSignal() : handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (handle_ < 0)
-    throw std::runtime_error(std::string("Cannot create the stop signal: ") + std::strerror(errno));
+  if (handle_ < 0) creationError_ = errno;
 }
 
 StopSignal::~StopSignal() {
-  ::close(static_cast<int>(handle_));
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
 void StopSignal::Set() {

@@ -4,8 +4,6 @@
 
 #include "StopSignal.h"
 
-#include <system_error>
-
 #include "WinTypes.h"
 
 namespace xcom {
@@ -20,14 +18,11 @@ HANDLE AsHandle(std::intptr_t value) {
 
 StopSignal::StopSignal()
     : handle_(reinterpret_cast<std::intptr_t>(::CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
-  if (handle_ == 0) {
-    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
-                            "CreateEventA (stop signal)");
-  }
+  if (handle_ == 0) creationError_ = static_cast<int>(::GetLastError());
 }
 
 StopSignal::~StopSignal() {
-  ::CloseHandle(AsHandle(handle_));
+  if (handle_ != 0) ::CloseHandle(AsHandle(handle_));
 }
 
 void StopSignal::Set() {
