@@ -1,10 +1,4 @@
 #pragma once
-// On Windows the communications structures are the system's own.
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+// Inside the component the Windows API comes in the one way its public structures header
+// includes it (lean, without the min and max macros).
+#include "XComStructs.h"
