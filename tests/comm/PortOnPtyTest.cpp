@@ -281,6 +281,11 @@ TEST(PortOnPty, AFailedReadRaisesCode10WithTheSystemText) {
 }
 
 TEST(PortOnPty, NoDescriptorLeftForTheMonitorIsAFailedOpen) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' runtime checks memory through a pipe of its own, which the tight limit
+  // below would refuse: its checks would then report faults that are not there.
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
   ptytest::PtyPair pty;
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
