@@ -12,9 +12,8 @@ std::uint32_t EventsFromCounters(const serial_icounter_struct& was,
   if (now.dcd != was.dcd) events |= EV_RLSD;
   if (now.rng != was.rng) events |= EV_RING;
   if (now.brk != was.brk) events |= EV_BREAK;
-  if (now.frame != was.frame || now.overrun != was.overrun || now.parity != was.parity ||
-      now.buf_overrun != was.buf_overrun)
-    events |= EV_ERR;
+  // A line error is any counted error but a break, which has its own event.
+  if ((ErrorsFromCounters(was, now) & ~std::uint32_t{CE_BREAK}) != 0) events |= EV_ERR;
   return events;
 }
 
