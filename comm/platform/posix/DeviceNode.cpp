@@ -17,7 +17,7 @@ DeviceNode NodeOf(const std::string& path, const struct stat& status) {
   DeviceNode found;
   found.device = static_cast<std::uint64_t>(status.st_rdev);
   found.node = static_cast<std::uint64_t>(status.st_ino);
-  found.accessible = ::access(path.c_str(), R_OK) == 0 && ::access(path.c_str(), W_OK) == 0;
+  found.accessible = ::access(path.c_str(), R_OK | W_OK) == 0;
   found.pseudoTerminal = IsPseudoTerminalSlave(status.st_rdev);
   return found;
 }
