@@ -215,7 +215,6 @@ class PosixCommDevice final : public CommDevice {
     }
     if (flags & PURGE_RXCLEAR) {
       held_.Purge();
-      heldCount_ = 0;
       ok = ::tcflush(fd_.Get(), TCIFLUSH) == 0 && ok;
     }
     if (flags & PURGE_TXCLEAR) ok = ::tcflush(fd_.Get(), TCOFLUSH) == 0 && ok;
@@ -265,7 +264,8 @@ class PosixCommDevice final : public CommDevice {
     return ok || NoteFailure();
   }
 
-  // Called before every transfer pass: one ioctl on a pseudo-terminal, without the lock.
+  // Called before every transfer pass: one ioctl on a pseudo-terminal, and for the input count
+  // a brief hold of the lock.
   bool ClearCommErrorCount(int selector, std::uint32_t& count) override {
     ClearLineErrors();
     count = 0;
@@ -466,7 +466,6 @@ class PosixCommDevice final : public CommDevice {
   std::uint32_t Take(std::uint8_t* buffer, std::uint32_t count, std::uint32_t before) {
     std::unique_lock lock(mutex_);
     std::uint32_t got = held_.Take(buffer, count);
-    if (got > 0) heldCount_ = held_.Count();
     while (got < count) {
       const ssize_t n = ::read(fd_.Get(), buffer + got, count - got);
       if (n > 0) {
@@ -529,7 +528,6 @@ class PosixCommDevice final : public CommDevice {
       if (IsDeviceGoneError(error)) lost_ = true;
       break;
     }
-    heldCount_ = held_.Count();
     if (moved && readersWaiting_ > 0) SignalEventFd(inputMoved_.Get());
     // Below the limit the driver was emptied just now; only a full buffer leaves bytes there.
     std::uint64_t total = held_.Count();
@@ -550,7 +548,10 @@ class PosixCommDevice final : public CommDevice {
   // bytes in between can make the sum short (the next call counts them) but never too large.
   // False (errno set) when the driver cannot be asked.
   bool CountInput(std::uint32_t& count) {
-    const std::uint32_t held = heldCount_.load();
+    // Held and driver bytes are counted under the lock the monitor moves bytes between them
+    // under: a count taken halfway through a move would miss the bytes being moved.
+    std::lock_guard lock(mutex_);
+    const std::uint32_t held = held_.Count();
     int queued = 0;
     const bool ok = ::ioctl(fd_.Get(), FIONREAD, &queued) == 0;
     count = held + (ok && queued > 0 ? std::uint32_t(queued) : 0);
@@ -651,7 +652,6 @@ class PosixCommDevice final : public CommDevice {
   int readersWaiting_ = 0;
   unsigned readAborts_ = 0;
   HeldInput held_;
-  std::atomic<std::uint32_t> heldCount_{0};  // held_.Count(), also read without the lock
   bool countersSupported_ = false;
   bool linesSupported_ = false;
   serial_icounter_struct eventCounters_{};
