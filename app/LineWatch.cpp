@@ -21,6 +21,9 @@ void TLineWatch::OpenSucceeded() {
   state_ = reopening_ ? LineState::Reopened : LineState::Open;
   watchingForReturn_ = false;
   openTexts_ = TextsNow();
+  // Asked now: a pseudo-terminal's node goes away with its other end, before the loss is seen.
+  const std::optional<xcom::DeviceNode> opened = xcom::FindDeviceNode(form_.XMODEM1.DeviceName());
+  nameStaysWithTheDevice_ = !opened || opened->NameStaysWithTheDevice();
   Show(LineStateText(state_), QString());
   form_.StatusPanels[1]->setToolTip(HintAsToolTip(ReadBackSettingsText(form_.XMODEM1)));
 }
@@ -52,9 +55,10 @@ void TLineWatch::NoticeLoss() {
   seenGone_ = false;
   watchingForReturn_ = true;
   Show(LineStateText(LineState::Lost),
-       QStringLiteral("串口 %1 的设备已断开（拔出或挂断）。它以同一名称回来时，"
-                      "将以同样的设置自动重新打开。")
-           .arg(openTexts_.port));
+       QStringLiteral("串口 %1 的设备已断开（拔出或挂断）。").arg(openTexts_.port) +
+           (nameStaysWithTheDevice_
+                ? QStringLiteral("它以同一名称回来时，将以同样的设置自动重新打开。")
+                : QStringLiteral("伪终端的编号会由别的程序重用，所以不会自动重新打开。")));
 }
 
 void TLineWatch::LetGoOfLostDevice() {
@@ -71,6 +75,9 @@ void TLineWatch::WatchForReturn() {
   // The lost device's own node may linger until its last user lets go: only a name that went
   // away, or leads somewhere else now, means a device came back.
   if (!seenGone_ && lostNode_ && now->SameNodeAs(*lostNode_)) return;
+  // A bare pseudo-terminal number taken again belongs to whichever program asked next: opening
+  // it would write this window's frames into someone else's line.
+  if (!now->NameStaysWithTheDevice()) return;
   if (!now->accessible) return;  // its permissions are still being set
   // The operator has typed other texts: the reopen would not be the same click.
   if (TextsNow() != openTexts_) return;

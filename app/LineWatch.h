@@ -61,4 +61,5 @@ class TLineWatch : public QObject {
   std::string deviceName_;
   std::optional<xcom::DeviceNode> lostNode_;
   bool seenGone_ = false;
+  bool nameStaysWithTheDevice_ = true;  // the open port's name is no bare pseudo-terminal
 };

@@ -21,6 +21,14 @@ struct DeviceNode {
   bool accessible = false;
   // The slave side of a pseudo-terminal (a program standing in for a cable), posix only.
   bool pseudoTerminal = false;
+  // The name is a symbolic link to the node (posix), such as /dev/serial/by-id/… or a link a
+  // program made for its pseudo-terminal: whoever made it keeps it for the same device. A bare
+  // /dev/pts/N is not: the system gives its number to the next program that asks for one.
+  bool throughLink = false;
+
+  // Whether a node found under the name later is, as far as the name can tell, the same kind
+  // of device come back rather than something unrelated that took the name over.
+  bool NameStaysWithTheDevice() const { return !pseudoTerminal || throughLink; }
 
   bool SameNodeAs(const DeviceNode& other) const {
     return device == other.device && node == other.node;

@@ -59,6 +59,7 @@ QString InProcessModule::Path() const {
 void InProcessModule::Pull() {
   sim_.Stop();         // the module's thread lets go of the master first
   pty_.CloseMaster();  // then the line goes dead: the window's side hangs up
+  pty_.CloseSlave();   // and the pty's number is free again once the window lets go
 }
 
 ProcessModule::ProcessModule(const QString& program, std::array<std::uint16_t, 2> inputs,

@@ -19,6 +19,8 @@ DeviceNode NodeOf(const std::string& path, const struct stat& status) {
   found.node = static_cast<std::uint64_t>(status.st_ino);
   found.accessible = ::access(path.c_str(), R_OK | W_OK) == 0;
   found.pseudoTerminal = IsPseudoTerminalSlave(status.st_rdev);
+  struct stat name {};
+  found.throughLink = ::lstat(path.c_str(), &name) == 0 && S_ISLNK(name.st_mode);
   return found;
 }
 

@@ -59,13 +59,22 @@ TEST(FindDeviceNode, TellsTheNodeAPortNameLeadsTo) {
   EXPECT_FALSE(node->SameNodeAs(*FindDeviceNode(second.SlavePath())));
   EXPECT_TRUE(FindDeviceNode(first.SlavePath().substr(5))) << "pts/N under /dev";
   EXPECT_TRUE(node->pseudoTerminal);
+  EXPECT_FALSE(node->NameStaysWithTheDevice()) << "a bare pts number is handed on";
+  const std::string link = ::testing::TempDir() + "device-node-link";
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(first.SlavePath(), link);
+  const auto linked = FindDeviceNode(link);
+  std::filesystem::remove(link);
+  ASSERT_TRUE(linked);
+  EXPECT_TRUE(linked->SameNodeAs(*node));
+  EXPECT_TRUE(linked->NameStaysWithTheDevice()) << "whoever made the link keeps it";
 
   const SerialDeviceCheck check = CheckSerialDevice(first.SlavePath());
   EXPECT_EQ(check.reason, OpenFailure::None);
   ASSERT_TRUE(check.node);
   EXPECT_TRUE(check.node->SameNodeAs(*node));
   EXPECT_EQ(CheckSerialDevice("/dev/null").reason, OpenFailure::NotSerialDevice);
-  EXPECT_FALSE(FindDeviceNode("/dev/null")->pseudoTerminal);
+  EXPECT_TRUE(FindDeviceNode("/dev/null")->NameStaysWithTheDevice());
 
   ASSERT_EQ(::chmod(first.SlavePath().c_str(), 0400), 0);
   if (::geteuid() != 0) {
