@@ -21,25 +21,19 @@ QString SystemText(const xcom::OpenFailureInfo& failure) {
 }
 
 // Joining a group helps only where that group owns the device (a USB adapter's dialout);
-// another user's terminal (/dev/pts/N of someone else) stays theirs.
+// another user's terminal (/dev/pts/N of someone else) stays theirs. Where the system names no
+// owner (Windows), the hint is to run as a user who may open it.
 QString PermissionHint(const QString& name, const xcom::OpenFailureInfo& failure) {
-#ifdef Q_OS_WIN
-  Q_UNUSED(failure);
-  return QStringLiteral("权限不足：不允许打开串口 %1。请以有权限的用户运行本程序。").arg(name);
-#else
   if (failure.deviceGroup == "dialout")
     return QStringLiteral(
                "权限不足：不允许打开串口 %1。当前用户可能需要加入 dialout 组"
                "（sudo usermod -aG dialout 用户名，然后重新登录）。")
         .arg(name);
-  const QString owner =
-      failure.deviceOwner.empty()
-          ? QString()
-          : QStringLiteral("（%1）").arg(QString::fromStdString(failure.deviceOwner));
+  if (failure.deviceOwner.empty())
+    return QStringLiteral("权限不足：不允许打开串口 %1。请以有权限的用户运行本程序。").arg(name);
   return QStringLiteral(
              "权限不足：不允许打开串口 %1。这个设备属于另一个用户%2，只有该用户或管理员能打开它。")
-      .arg(name, owner);
-#endif
+      .arg(name, QStringLiteral("（%1）").arg(QString::fromStdString(failure.deviceOwner)));
 }
 
 }  // namespace

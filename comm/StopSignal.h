@@ -2,6 +2,7 @@
 // A manual-reset signal, created not set, that ends a pending WaitCommEvent at once.
 // posix: an eventfd; win32: an unnamed manual-reset event. Creating it may fail (no descriptor
 // or handle left): the signal then reports the system error and is never set.
+// Set() is one system call and safe inside a signal handler.
 
 #include <atomic>
 #include <cstdint>
@@ -19,6 +20,8 @@ class StopSignal {
   int CreationError() const { return creationError_; }
   void Set();
   bool IsSet() const;
+  // Blocks the calling thread until the signal is set (at once when it could not be created).
+  void WaitUntilSet() const;
   // The platform object to wait on (a file descriptor or a HANDLE).
   std::intptr_t NativeHandle() const { return handle_; }
   // Tells this signal from an earlier one that had the same handle value and was destroyed:

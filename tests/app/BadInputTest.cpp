@@ -28,6 +28,7 @@
 
 #include "AppTestSupport.h"
 #include "DeviceName.h"
+#include "OpenFailureHint.h"
 #include "PtyPair.h"
 #include "ThreadCapabilities.h"
 
@@ -299,6 +300,9 @@ class BadInputTest : public WindowTestCase {
     QVERIFY2(ToolTipText(w.StatusPanels[1]).contains(kPermission),
              qPrintable(ToolTipText(w.StatusPanels[1])));
     QVERIFY(boxes.texts.isEmpty());
+    // Where the system names no owner, the advice is a user who may open it.
+    const OpenFailureInfo ownerless{OpenFailure::PermissionDenied, EACCES, {}, {}};
+    QVERIFY(OpenFailureHint(lockedPath, ownerless).contains(QStringLiteral("请以有权限的用户")));
   }
 
   void tooltipTellsSettingsTheDeviceRefused() {

@@ -370,6 +370,7 @@ TEST_F(Win32Device, StopWinsOverEventsPendingAtTheSameTime) {
   Arrive(BytesOf("ab"));
   StopSignal stop;
   stop.Set();
+  stop.WaitUntilSet();  // returns at once once set
   std::uint32_t mask = 0;
   EXPECT_EQ(device->WaitCommEvent(stop, mask), WaitOutcome::Stopped);
 }

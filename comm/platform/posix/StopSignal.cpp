@@ -30,4 +30,11 @@ bool StopSignal::IsSet() const {
   return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
 }
 
+void StopSignal::WaitUntilSet() const {
+  if (handle_ < 0) return;
+  pollfd p{static_cast<int>(handle_), POLLIN, 0};
+  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
 }  // namespace xcom

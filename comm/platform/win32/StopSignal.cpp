@@ -33,4 +33,8 @@ bool StopSignal::IsSet() const {
   return ::WaitForSingleObject(AsHandle(handle_), 0) == WAIT_OBJECT_0;
 }
 
+void StopSignal::WaitUntilSet() const {
+  if (handle_ != 0) ::WaitForSingleObject(AsHandle(handle_), INFINITE);
+}
+
 }  // namespace xcom
