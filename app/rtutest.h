@@ -13,9 +13,9 @@
 #include <functional>
 
 #include "ByteString.h"
+#include "ReplyReader.h"
 #include "SyncBridge.h"
 #include "XComDrv.h"
-#include "replyreader.h"
 
 class QCheckBox;
 class QDateTime;

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "hextext.h"
-#include "modbuscrc.h"
-#include "replyframing.h"
-#include "replyreader.h"
-#include "requestframes.h"
-#include "responsedecoder.h"
+#include "HexText.h"
+#include "ModbusCrc.h"
+#include "ReplyFraming.h"
+#include "ReplyReader.h"
+#include "RequestFrames.h"
+#include "ResponseDecoder.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "ModbusCrc.h"
 #include "RequestFramer.h"
 #include "SimulatedModule.h"
-#include "modbuscrc.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -30,8 +30,8 @@
 #include "AppTestSupport.h"
 #include "LogPane.h"
 #include "LossScenario.h"
-#include "modbuscrc.h"
-#include "replyframing.h"
+#include "ModbusCrc.h"
+#include "ReplyFraming.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -15,8 +15,8 @@
 #include "AppTestSupport.h"
 
 using namespace modbus;  // the protocol layer
+#include "ModbusCrc.h"
 #include "PtyPair.h"
-#include "modbuscrc.h"
 
 using namespace xcom;
 using kestrum_sim::Simulator;

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "CommandLine.h"
+#include "LineSettingText.h"
+#include "ModbusCrc.h"
 #include "ReplyAwaiter.h"
-#include "linesettingtext.h"
-#include "modbuscrc.h"
 
 using namespace modbus;  // the protocol layer
 

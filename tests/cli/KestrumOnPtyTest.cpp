@@ -10,10 +10,10 @@
 #include <sstream>
 #include <thread>
 
+#include "ModbusCrc.h"
 #include "PortRun.h"
 #include "SerialLine.h"
 #include "Simulator.h"
-#include "modbuscrc.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "HexText.h"
+#include "ModbusCrc.h"
 #include "TestSupport.h"
-#include "hextext.h"
-#include "modbuscrc.h"
 
 using namespace modbus;  // the protocol layer
 

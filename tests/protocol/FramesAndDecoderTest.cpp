@@ -5,14 +5,14 @@
 
 #include <string>
 
+#include "GbkText.h"
+#include "HexText.h"
+#include "LineSettingText.h"
+#include "ModbusCrc.h"
+#include "RequestFrames.h"
+#include "ResponseDecoder.h"
+#include "SlaveAddress.h"
 #include "TestSupport.h"
-#include "gbktext.h"
-#include "hextext.h"
-#include "linesettingtext.h"
-#include "modbuscrc.h"
-#include "requestframes.h"
-#include "responsedecoder.h"
-#include "slaveaddress.h"
 
 using namespace modbus;  // the protocol layer
 

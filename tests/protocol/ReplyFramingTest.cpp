@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "hextext.h"
-#include "modbuscrc.h"
-#include "replyframing.h"
-#include "requestframes.h"
+#include "HexText.h"
+#include "ModbusCrc.h"
+#include "ReplyFraming.h"
+#include "RequestFrames.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -2,9 +2,9 @@
 // with damaged frames or an unanswered reply shows.
 #include <gtest/gtest.h>
 
-#include "modbuscrc.h"
-#include "replyreader.h"
-#include "requestframes.h"
+#include "ModbusCrc.h"
+#include "ReplyReader.h"
+#include "RequestFrames.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -23,11 +23,11 @@
 #include <thread>
 
 #include "ByteString.h"
+#include "HexText.h"
+#include "ModbusCrc.h"
 #include "PtyPair.h"
 #include "SerialLine.h"
 #include "Simulator.h"
-#include "hextext.h"
-#include "modbuscrc.h"
 
 namespace simtest {
 

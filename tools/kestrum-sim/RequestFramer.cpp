@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "ModbusCrc.h"
 #include "SimulatedModule.h"
-#include "modbuscrc.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -1,7 +1,7 @@
 #include "SimulatedModule.h"
 
-#include "hextext.h"
-#include "modbuscrc.h"
+#include "HexText.h"
+#include "ModbusCrc.h"
 
 using namespace modbus;  // the protocol layer
 

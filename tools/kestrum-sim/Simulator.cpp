@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "hextext.h"
+#include "HexText.h"
 
 using namespace modbus;  // the protocol layer
 

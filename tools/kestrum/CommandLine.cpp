@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "slaveaddress.h"
+#include "SlaveAddress.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "linesettingtext.h"
+#include "LineSettingText.h"
 
 namespace kestrum {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "replyframing.h"
+#include "ReplyFraming.h"
 
 using namespace modbus;  // the protocol layer
 

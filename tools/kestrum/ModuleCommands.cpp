@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "hextext.h"
-#include "requestframes.h"
+#include "HexText.h"
+#include "RequestFrames.h"
 
 using namespace modbus;  // the protocol layer
 

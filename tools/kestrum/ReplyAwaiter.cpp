@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "replyframing.h"
+#include "ReplyFraming.h"
 
 using namespace modbus;  // the protocol layer
 

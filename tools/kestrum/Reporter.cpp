@@ -5,7 +5,7 @@
 #include <ctime>
 #include <ostream>
 
-#include "hextext.h"
+#include "HexText.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -1,4 +1,4 @@
-#include "linesettingtext.h"
+#include "LineSettingText.h"
 
 namespace modbus {
 

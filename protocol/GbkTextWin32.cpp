@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "gbktext.h"
+#include "GbkText.h"
 
 namespace modbus {
 

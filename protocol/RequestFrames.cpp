@@ -1,6 +1,6 @@
-#include "requestframes.h"
+#include "RequestFrames.h"
 
-#include "modbuscrc.h"
+#include "ModbusCrc.h"
 
 namespace modbus {
 

@@ -7,7 +7,7 @@
 //  - function and exception codes in words.
 // Plain C++ without state or I/O. A request/reply loop reads until
 //   ExpectedReplyLength(bytes) gives n and bytes.size() >= n,
-// then checks the CRC of those n bytes (HasValidCrc in modbuscrc.h).
+// then checks the CRC of those n bytes (HasValidCrc in ModbusCrc.h).
 
 #include <cstddef>
 #include <cstdint>

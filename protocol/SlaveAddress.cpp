@@ -1,4 +1,4 @@
-#include "slaveaddress.h"
+#include "SlaveAddress.h"
 
 namespace modbus {
 

@@ -1,9 +1,9 @@
-#include "replyframing.h"
+#include "ReplyFraming.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "modbuscrc.h"
+#include "ModbusCrc.h"
 
 namespace modbus {
 

@@ -1,11 +1,11 @@
-#include "responsedecoder.h"
+#include "ResponseDecoder.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "hextext.h"
-#include "modbuscrc.h"
-#include "replyframing.h"
+#include "HexText.h"
+#include "ModbusCrc.h"
+#include "ReplyFraming.h"
 
 namespace modbus {
 

@@ -1,4 +1,4 @@
-#include "modbuscrc.h"
+#include "ModbusCrc.h"
 
 namespace modbus {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ByteString.h"
-#include "responsedecoder.h"
+#include "ResponseDecoder.h"
 
 namespace modbus {
 

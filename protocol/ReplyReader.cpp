@@ -1,10 +1,10 @@
-#include "replyreader.h"
+#include "ReplyReader.h"
 
 #include <algorithm>
 
-#include "modbuscrc.h"
-#include "replyframing.h"
-#include "requestframes.h"
+#include "ModbusCrc.h"
+#include "ReplyFraming.h"
+#include "RequestFrames.h"
 
 namespace modbus {
 

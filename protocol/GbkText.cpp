@@ -1,4 +1,4 @@
-#include "gbktext.h"
+#include "GbkText.h"
 
 #include <iconv.h>
 

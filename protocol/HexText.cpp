@@ -1,4 +1,4 @@
-#include "hextext.h"
+#include "HexText.h"
 
 namespace modbus {
 
