@@ -63,6 +63,25 @@ class CommDevice {
   virtual void WaitForInput(std::uint32_t milliseconds) = 0;
   virtual void WaitForOutputRoom(std::uint32_t milliseconds) = 0;
 
+  // The overlapped read: takes the queued bytes into `buffer` at once, then for at most
+  // `milliseconds` the monitor thread (in WaitCommEvent) reads arriving bytes straight after
+  // them, and the caller wakes once, when `count` bytes are there (or, with
+  // `endAtFirstBytes`, the first ones), or the time is up, or the read was purged, handed back
+  // or the device lost. Answers the bytes read, or
+  // kNotHandedOver when the device cannot take the read now (no monitor waiting, the caller is
+  // the monitor thread, another read is already handed over): the caller then waits with
+  // WaitForInput and reads for itself.
+  virtual std::uint32_t ReadWhenArrived(std::uint8_t* /*buffer*/, std::uint32_t /*count*/,
+                                        std::uint32_t /*milliseconds*/, bool /*endAtFirstBytes*/) {
+    return kNotHandedOver;
+  }
+  static constexpr std::uint32_t kNotHandedOver = 0xFFFFFFFE;
+
+  // The monitor thread is about to wait for another thread (a synchronised delivery, which the
+  // very caller of a handed-over read may have to run) or is ending: every read handed to it
+  // goes back to its caller with what it holds, and none is taken until its next wait.
+  virtual void HandBackReads() {}
+
   // True once the device has reported that it is gone (unplugged adapter, hung-up line):
   // transfers then end at once instead of waiting out their time-outs.
   virtual bool DeviceLost() const { return false; }

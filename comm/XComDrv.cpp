@@ -46,6 +46,17 @@ bool PauseForDevice(std::uint32_t start, std::uint32_t timeout, bool lastWasInst
   return std::chrono::steady_clock::now() - before < std::chrono::milliseconds(1);
 }
 
+// Hands the rest of a read to the monitor thread: it takes the queued bytes and waits for
+// more for at most one slice of the time left (as PauseForDevice waits; none once `timeout`
+// is 0 or has passed). An OnRead handler still sees each arrival apart.
+std::uint32_t HandToMonitor(CommDevice& device, std::uint8_t* position, std::uint32_t remaining,
+                            std::uint32_t start, std::uint32_t timeout, bool eachArrival) {
+  const std::uint32_t elapsed = GetTickCount() - start;
+  const std::uint32_t left = elapsed > timeout ? 0 : timeout - elapsed + 1;
+  return device.ReadWhenArrived(position, remaining, std::min<std::uint32_t>(left, 20),
+                                eachArrival);
+}
+
 }  // namespace
 
 std::uint32_t GetTickCount() {
@@ -104,14 +115,18 @@ class TCommEventThread {
     CommDevice& device = *Comm->Device();
     try {
       while (device.WaitCommEvent(StopEvent, EventMask) == WaitOutcome::Events) {
-        if (Comm->Synchronize())
+        if (Comm->Synchronize()) {
+          // The thread that runs the delivery may itself wait in a read handed to this one.
+          device.HandBackReads();
           Synchronizer::Instance().Synchronize([this] { DeliverEvents(); });
-        else
+        } else {
           DeliverEvents();
+        }
       }
     } catch (...) {
       // An exception that escaped a handler ends the monitor; it is not reported.
     }
+    device.HandBackReads();
     device.SetCommMask(0);
     finished_ = true;
     Synchronizer::Instance().Notify();
@@ -742,12 +757,20 @@ std::uint32_t TCustomComm::ReadData(void* buffer, std::uint32_t count, std::uint
   const auto waitForInput = [this](std::uint32_t ms) { device_->WaitForInput(ms); };
   while (remaining > 0) {
     const std::uint32_t available = QueueCount(0);
-    if (available == 0) {
-      if (GetTickCount() - start > timeout) break;
-      instantWait = PauseForDevice(start, timeout, instantWait, waitForInput);
-      continue;
+    const bool late = GetTickCount() - start > timeout;
+    if (available == 0 && late) break;
+    // The bytes queued now, and those that arrive within the time left, through the monitor
+    // thread; else (no monitor to take the read) the queued bytes as the device reads them.
+    std::uint32_t n = HandToMonitor(*device_, position, remaining, start, timeout, bool(onRead_));
+    if (n == CommDevice::kNotHandedOver) {
+      if (available == 0) {
+        instantWait = PauseForDevice(start, timeout, instantWait, waitForInput);
+        continue;
+      }
+      n = ReadOverlapped(*device_, position, std::min(available, remaining));
+    } else if (n == 0 && available == 0) {
+      continue;  // nothing came within the slice, or the read was purged or handed back
     }
-    const std::uint32_t n = ReadOverlapped(*device_, position, std::min(available, remaining));
     if (n == 0) {
       // The queue reported bytes the read could not deliver: count it as an empty pass, so
       // the time-out still applies and the loop cannot spin forever.

@@ -60,12 +60,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "DeviceName.h"
+#include "HandedRead.h"
 #include "HeldInput.h"
 #include "LineEvents.h"
 #include "LineRestore.h"
@@ -212,6 +214,7 @@ class PosixCommDevice final : public CommDevice {
       // Ends a read that waits for more bytes (ReadOverlapped on another thread).
       ++readAborts_;
       if (readersWaiting_ > 0) SignalEventFd(inputMoved_.Get());
+      EndHandedReadLocked();
     }
     if (flags & PURGE_RXCLEAR) {
       held_.Purge();
@@ -292,10 +295,12 @@ class PosixCommDevice final : public CommDevice {
       const ssize_t n = ::write(fd_.Get(), buffer + written, count - written);
       if (n > 0) {
         written += static_cast<std::uint32_t>(n);
+        // A short write means the driver's queue is full now: wait for room rather than
+        // ask again at once for a write that would fail.
+        if (written == count) break;
+      } else if (n < 0 && errno == EINTR) {
         continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) {
+      } else if (n < 0 && errno != EAGAIN) {
         if (IsDeviceGoneError(errno)) lost_ = true;
         break;
       }
@@ -348,7 +353,47 @@ class PosixCommDevice final : public CommDevice {
     return got;
   }
 
+  // While the monitor waits here, it takes reads handed over (ReadWhenArrived); once it is
+  // stopped or the wait failed, it gives them back.
   WaitOutcome WaitCommEvent(StopSignal& stop, std::uint32_t& eventMask) override {
+    {
+      std::lock_guard lock(mutex_);
+      monitorTakesReads_ = true;
+      monitorThread_ = std::this_thread::get_id();
+    }
+    const WaitOutcome outcome = WaitForEvents(stop, eventMask);
+    if (outcome != WaitOutcome::Events) HandBackReads();
+    return outcome;
+  }
+
+  std::uint32_t ReadWhenArrived(std::uint8_t* buffer, std::uint32_t count,
+                                std::uint32_t milliseconds, bool endAtFirstBytes) override {
+    std::unique_lock lock(mutex_);
+    if (lost_ || !monitorTakesReads_ || handed_ != nullptr ||
+        monitorThread_ == std::this_thread::get_id())
+      return kNotHandedOver;
+    // The queued bytes are taken at once: the monitor has already seen them arrive, and
+    // bytes left in the driver beside a full held buffer raise no new edge.
+    const std::uint32_t ready = TakeLocked(buffer, count, 0);
+    if (ready == kReadFailed) return kNotHandedOver;  // the caller's own read meets the failure
+    HandedRead read(buffer, count, endAtFirstBytes);
+    read.Placed(ready);
+    if (read.Over() || milliseconds == 0) return read.Got();
+    handed_ = &read;
+    handedOver_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                         [&read] { return read.Over(); });
+    handed_ = nullptr;
+    return read.Got();
+  }
+
+  void HandBackReads() override {
+    std::lock_guard lock(mutex_);
+    monitorTakesReads_ = false;
+    EndHandedReadLocked();
+  }
+
+ private:
+  WaitOutcome WaitForEvents(StopSignal& stop, std::uint32_t& eventMask) {
     eventMask = 0;
     const int stopFd = static_cast<int>(stop.NativeHandle());
     if (!WatchStopSignal(stop)) return WaitOutcome::Failed;
@@ -404,6 +449,7 @@ class PosixCommDevice final : public CommDevice {
     }
   }
 
+ public:
   void WaitForInput(std::uint32_t milliseconds) override {
     if (!lost_) WaitReadable(static_cast<int>(std::min<std::uint32_t>(milliseconds, 0x7FFFFFFF)));
     if (lost_) SleepDeadStep(milliseconds);
@@ -464,13 +510,17 @@ class PosixCommDevice final : public CommDevice {
   // bytes came in earlier passes of the same ReadOverlapped: then the bytes are handed over and
   // the failure is left for the next read).
   std::uint32_t Take(std::uint8_t* buffer, std::uint32_t count, std::uint32_t before) {
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
+    return TakeLocked(buffer, count, before);
+  }
+  std::uint32_t TakeLocked(std::uint8_t* buffer, std::uint32_t count, std::uint32_t before) {
     std::uint32_t got = held_.Take(buffer, count);
     while (got < count) {
       const ssize_t n = ::read(fd_.Get(), buffer + got, count - got);
       if (n > 0) {
+        // One read takes all the driver holds: a short one leaves nothing to ask for again.
         got += static_cast<std::uint32_t>(n);
-        continue;
+        break;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) break;
@@ -478,7 +528,6 @@ class PosixCommDevice final : public CommDevice {
       const int error = n == 0 ? EIO : errno;
       if (IsDeviceGoneError(error)) lost_ = true;
       if (got > 0 || before > 0) break;
-      lock.unlock();
       errno = error;
       return kReadFailed;
     }
@@ -504,21 +553,31 @@ class PosixCommDevice final : public CommDevice {
     --readersWaiting_;
   }
 
-  // The monitor, at an arrival: moves new bytes into the held buffer and answers the events
-  // they make (deFlag, deIn80Full).
+  // The monitor, at an arrival: moves new bytes into the read handed over, if any, and the
+  // rest into the held buffer, and answers the events they make (deFlag, deIn80Full).
   std::uint32_t TakeArrivals() {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     std::uint32_t events = 0;
     bool moved = false;
-    while (held_.Room() > 0) {
+    bool handedReadOver = false;
+    for (;;) {
       std::uint8_t chunk[4096];
-      const std::size_t want = std::min<std::size_t>(sizeof chunk, held_.Room());
-      const ssize_t n = ::read(fd_.Get(), chunk, want);
+      const bool direct = handed_ != nullptr && handed_->Room() > 0;
+      std::uint8_t* const into = direct ? handed_->Next() : chunk;
+      const std::size_t want =
+          direct ? handed_->Room() : std::min<std::size_t>(sizeof chunk, held_.Room());
+      if (want == 0) break;
+      const ssize_t n = ::read(fd_.Get(), into, want);
       if (n > 0) {
-        if (std::memchr(chunk, static_cast<unsigned char>(dcb_.EvtChar), std::size_t(n)))
+        if (std::memchr(into, static_cast<unsigned char>(dcb_.EvtChar), std::size_t(n)))
           events |= EV_RXFLAG;
-        held_.Append(chunk, std::size_t(n));
-        moved = true;
+        if (direct) {
+          handed_->Placed(std::uint32_t(n));
+          handedReadOver = handed_->Over();
+        } else {
+          held_.Append(chunk, std::size_t(n));
+          moved = true;
+        }
         if (std::size_t(n) < want) break;  // a short read: the driver has nothing more now
         continue;
       }
@@ -535,7 +594,17 @@ class PosixCommDevice final : public CommDevice {
     if (held_.Room() == 0 && ::ioctl(fd_.Get(), FIONREAD, &queued) == 0 && queued > 0)
       total += std::uint32_t(queued);
     if (held_.ReachedMark80(total)) events |= EV_RX80FULL;
+    lock.unlock();
+    // Woken after the lock is free, the caller need not wait for it at once.
+    if (handedReadOver) handedOver_.notify_all();
     return events;
+  }
+
+  // Ends the read handed over, if any, with what it holds, and wakes its caller.
+  void EndHandedReadLocked() {
+    if (handed_ == nullptr || handed_->Over()) return;
+    handed_->End();
+    handedOver_.notify_all();
   }
 
   std::uint32_t ClearLineErrors() {
@@ -652,6 +721,10 @@ class PosixCommDevice final : public CommDevice {
   int readersWaiting_ = 0;
   unsigned readAborts_ = 0;
   HeldInput held_;
+  HandedRead* handed_ = nullptr;  // the read handed to the monitor, while its caller waits
+  std::condition_variable handedOver_;
+  bool monitorTakesReads_ = false;  // the monitor is in WaitCommEvent or delivering beside it
+  std::thread::id monitorThread_;
   bool countersSupported_ = false;
   bool linesSupported_ = false;
   serial_icounter_struct eventCounters_{};
