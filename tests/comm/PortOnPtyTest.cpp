@@ -232,6 +232,50 @@ TEST(PortOnPty, DataArrivalIsDeliveredOnceOnTheMainThread) {
   EXPECT_EQ(last, 6u);
 }
 
+// A read that waits on the main thread while a synchronised delivery waits for that thread:
+// the read still gets every byte in order within its time-out, and the delivery runs after.
+// On another thread, with deliveries on the monitor thread, a long stream arrives whole.
+TEST(PortOnPty, ReadDataBesideTheMonitorsDeliveries) {
+  PtyPort p;
+  std::atomic<int> calls = 0;
+  p.port.SetOnData([&](TCustomComm*, std::uint32_t) { ++calls; });
+  ASSERT_TRUE(p.port.OpenDevice());
+  ptytest::PeerThread peer([&] {
+    std::this_thread::sleep_for(30ms);
+    p.pty.WriteMaster(BytesOf("12345"));
+    std::this_thread::sleep_for(50ms);
+    p.pty.WriteMaster(BytesOf("67890"));
+  });
+  ByteString got(10, 0);
+  const auto start = Clock::now();
+  EXPECT_EQ(p.port.ReadData(got.data(), 10, 5000), 10u);
+  EXPECT_LT(Clock::now() - start, 3000ms);
+  EXPECT_EQ(got, BytesOf("1234567890"));
+  peer.Join();
+  EXPECT_TRUE(ServeUntil([&] { return calls > 0; }));
+
+  p.port.SetSynchronize(false);
+  ByteString sent(256 * 1024);
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i * 7 % 251);
+  ptytest::PeerThread writer([&] {
+    for (std::size_t at = 0, step = 1; at < sent.size(); at += step, step = step * 3 % 9001 + 1)
+      p.pty.WriteMaster(
+          ByteString(sent.begin() + at, sent.begin() + std::min(at + step, sent.size())));
+  });
+  ByteString stream(sent.size(), 0);
+  std::uint32_t total = 0;
+  std::thread reader([&] {
+    for (std::uint32_t n = 1; n > 0 && total < stream.size();) {
+      n = p.port.ReadData(stream.data() + total, std::uint32_t(stream.size() - total), 5000);
+      total += n;
+    }
+  });
+  reader.join();
+  writer.Join();
+  EXPECT_EQ(total, sent.size());
+  EXPECT_EQ(stream, sent);
+}
+
 TEST(PortOnPty, UnreadBytesCostNoCpu) {
   PtyPort p;
   std::atomic<int> calls = 0;

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <time.h>
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -332,6 +333,74 @@ TEST(DeviceEvents, WaitingReaderWakesWhenTheMonitorTakesTheBytes) {
     second.Join();
     ASSERT_TRUE(WaitForQueued(*p.device, 1));
     EXPECT_EQ(ReadAll(*p.device, 1), Bytes{'!'});
+  }
+}
+
+// The overlapped read: the queued bytes at once (held ones and those left in the driver beside
+// a full held buffer, which raise no new arrival), then arrivals through the monitor.
+TEST(DeviceEvents, HandedReadTakesTheQueueThenTheMonitorFillsIt) {
+  OpenPty p;
+  ASSERT_TRUE(p.device);
+  ASSERT_TRUE(p.device->SetupComm(128, 128));
+  ASSERT_TRUE(p.device->SetCommMask(kMonitorMask));
+  Bytes sent(400);
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i % 251);
+  ASSERT_TRUE(p.pty.WriteMaster(Bytes(sent.begin(), sent.begin() + 300)));
+  ASSERT_TRUE(WaitForQueued(*p.device, 300));
+  Bytes got(400);
+  EXPECT_EQ(p.device->ReadWhenArrived(got.data(), 300, 5000, false), CommDevice::kNotHandedOver)
+      << "no monitor waits";
+  Monitor monitor(*p.device);
+  ASSERT_TRUE(monitor.WaitForCount(1));
+  auto start = Clock::now();
+  ASSERT_EQ(p.device->ReadWhenArrived(got.data(), 300, 5000, false), 300u);
+  EXPECT_LT(MillisecondsSince(start), 2000);
+
+  ptytest::PeerThread peer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    p.pty.WriteMaster(Bytes(sent.begin() + 300, sent.end()));
+  });
+  start = Clock::now();
+  ASSERT_EQ(p.device->ReadWhenArrived(got.data() + 300, 100, 5000, false), 100u);
+  EXPECT_LT(MillisecondsSince(start), 2000);
+  EXPECT_EQ(got, sent);
+  EXPECT_TRUE(monitor.WaitForCount(2)) << "the arrival is still reported";
+}
+
+// Whatever ends a handed read early hands back the bytes it holds at once.
+TEST(DeviceEvents, PurgeHandBackAndStopEndAHandedRead) {
+  for (int ender = 0; ender < 3; ++ender) {
+    OpenPty p;
+    ASSERT_TRUE(p.device);
+    ASSERT_TRUE(p.device->SetCommMask(kMonitorMask));
+    Monitor monitor(*p.device);
+    std::uint8_t got[10] = {};
+    std::atomic<std::uint32_t> n{0};
+    std::atomic<bool> returned{false};
+    ptytest::PeerThread reader([&] {
+      n = p.device->ReadWhenArrived(got, sizeof got, 10000, false);
+      returned = true;
+    });
+    ASSERT_TRUE(p.pty.WriteMaster(std::string("ab")));
+    // Seen by the monitor and out of the queue: the two bytes are in the handed read.
+    ASSERT_TRUE(WaitUntil([&] { return monitor.Count() >= 1 && InputCount(*p.device) == 0; }));
+    const auto start = Clock::now();
+    if (ender == 0) {
+      EXPECT_TRUE(p.device->PurgeComm(PURGE_RXABORT | PURGE_RXCLEAR));
+    } else if (ender == 1) {
+      p.device->HandBackReads();
+    } else {
+      monitor.Stop();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return returned.load(); })) << ender;
+    reader.Join();
+    EXPECT_LT(MillisecondsSince(start), 3000) << ender;
+    EXPECT_EQ(n.load(), 2u) << ender;
+    EXPECT_EQ(Bytes(got, got + 2), BytesOf("ab")) << ender;
+    if (ender > 0) {  // taken back: no read is handed over until the monitor waits anew
+      EXPECT_EQ(p.device->ReadWhenArrived(got, sizeof got, 10000, false),
+                CommDevice::kNotHandedOver);
+    }
   }
 }
 
