@@ -357,7 +357,7 @@ TEST(DeviceEvents, HandedReadTakesTheQueueThenTheMonitorFillsIt) {
   EXPECT_LT(MillisecondsSince(start), 2000);
 
   ptytest::PeerThread peer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     p.pty.WriteMaster(Bytes(sent.begin() + 300, sent.end()));
   });
   start = Clock::now();
@@ -374,16 +374,21 @@ TEST(DeviceEvents, PurgeHandBackAndStopEndAHandedRead) {
     ASSERT_TRUE(p.device);
     ASSERT_TRUE(p.device->SetCommMask(kMonitorMask));
     Monitor monitor(*p.device);
+    ASSERT_TRUE(p.pty.WriteMaster(std::string("ab")));
+    ASSERT_TRUE(monitor.WaitForCount(1));
+    ASSERT_TRUE(WaitForQueued(*p.device, 2));
     std::uint8_t got[10] = {};
     std::atomic<std::uint32_t> n{0};
     std::atomic<bool> returned{false};
     ptytest::PeerThread reader([&] {
-      n = p.device->ReadWhenArrived(got, sizeof got, 10000, false);
+      // Until the monitor has come back to its wait, the read stays with its caller.
+      while ((n = p.device->ReadWhenArrived(got, sizeof got, 10000, false)) ==
+             CommDevice::kNotHandedOver)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       returned = true;
     });
-    ASSERT_TRUE(p.pty.WriteMaster(std::string("ab")));
-    // Seen by the monitor and out of the queue: the two bytes are in the handed read.
-    ASSERT_TRUE(WaitUntil([&] { return monitor.Count() >= 1 && InputCount(*p.device) == 0; }));
+    // Out of the queue: the read took the two bytes and waits for eight more.
+    ASSERT_TRUE(WaitUntil([&] { return InputCount(*p.device) == 0; }));
     const auto start = Clock::now();
     if (ender == 0) {
       EXPECT_TRUE(p.device->PurgeComm(PURGE_RXABORT | PURGE_RXCLEAR));
