@@ -65,12 +65,11 @@ class CommDevice {
 
   // The overlapped read: takes the queued bytes into `buffer` at once, then for at most
   // `milliseconds` the monitor thread (in WaitCommEvent) reads arriving bytes straight after
-  // them, and the caller wakes once, when `count` bytes are there (or, with
-  // `endAtFirstBytes`, the first ones), or the time is up, or the read was purged, handed back
-  // or the device lost. Answers the bytes read, or
-  // kNotHandedOver when the device cannot take the read now (no monitor waiting, the caller is
-  // the monitor thread, another read is already handed over): the caller then waits with
-  // WaitForInput and reads for itself.
+  // them, and the caller wakes once: when `count` bytes are there (or, with `endAtFirstBytes`,
+  // the first ones), the time is up, or the read was purged, handed back or the device lost.
+  // Answers the bytes read, or kNotHandedOver when the device cannot take the read now (no
+  // monitor waiting, the caller is the monitor thread, another read is already handed over):
+  // the caller then waits with WaitForInput and reads for itself.
   virtual std::uint32_t ReadWhenArrived(std::uint8_t* /*buffer*/, std::uint32_t /*count*/,
                                         std::uint32_t /*milliseconds*/, bool /*endAtFirstBytes*/) {
     return kNotHandedOver;

@@ -41,6 +41,13 @@
 // - Transfers: writes are non-blocking and wait for room with poll(), 1000 ms at most; reads
 //   take the held bytes first, then the driver's, and obey the read time-outs when more is
 //   asked for than is queued.
+// - The overlapped read (ReadWhenArrived): a reader that wants more than is queued hands its
+//   buffer to the monitor, which reads arriving bytes straight into it (before the held
+//   buffer), applies deFlag to them, reports the arrival as ever, and wakes the reader once,
+//   when the read is full. Bytes taken so are no longer queued, so they count towards no
+//   deIn80Full. The monitor gives such a read back when it stops, fails, or is about to wait
+//   for another thread (a synchronised delivery), and is never handed a read by its own
+//   thread.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -392,6 +399,43 @@ class PosixCommDevice final : public CommDevice {
     EndHandedReadLocked();
   }
 
+  void WaitForInput(std::uint32_t milliseconds) override {
+    if (!lost_) WaitReadable(static_cast<int>(std::min<std::uint32_t>(milliseconds, 0x7FFFFFFF)));
+    if (lost_) SleepDeadStep(milliseconds);
+  }
+
+  void WaitForOutputRoom(std::uint32_t milliseconds) override {
+    if (lost_) return SleepDeadStep(milliseconds);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    pollfd p{fd_.Get(), POLLOUT, 0};
+    const int r =
+        ::poll(&p, 1, static_cast<int>(std::min<std::uint32_t>(milliseconds, 0x7FFFFFFF)));
+    if (r > 0 && (p.revents & kPollDead) != 0 && (p.revents & POLLOUT) == 0) {
+      lost_ = true;
+      return SleepDeadStep(milliseconds);
+    }
+    if (r <= 0) return;
+    // The driver calls itself writable long before its queue has drained below the output
+    // size the caller counts against: sleep about as long as the line needs to send the excess.
+    int outgoing = 0;
+    if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) != 0 || outgoing <= 0) return;
+    std::uint32_t excess, bitsPerSecond, bitsPerChar;
+    {
+      std::lock_guard lock(mutex_);
+      const std::uint32_t size = outQueue_ != 0 ? outQueue_ : kDefaultQueueSize;
+      if (std::uint32_t(outgoing) < size) return;
+      excess = std::uint32_t(outgoing) - size + 1;
+      bitsPerSecond = dcb_.BaudRate != 0 ? dcb_.BaudRate : 9600;
+      bitsPerChar = 2u + dcb_.ByteSize + (dcb_.Parity != NOPARITY ? 1u : 0u) +
+                    (dcb_.StopBits == TWOSTOPBITS ? 1u : 0u);
+    }
+    const std::uint64_t needMs = std::uint64_t(excess) * bitsPerChar * 1000 / bitsPerSecond + 1;
+    const int left = MsUntil(deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(needMs, left)));
+  }
+
+  bool DeviceLost() const override { return lost_; }
+
  private:
   WaitOutcome WaitForEvents(StopSignal& stop, std::uint32_t& eventMask) {
     eventMask = 0;
@@ -449,45 +493,6 @@ class PosixCommDevice final : public CommDevice {
     }
   }
 
- public:
-  void WaitForInput(std::uint32_t milliseconds) override {
-    if (!lost_) WaitReadable(static_cast<int>(std::min<std::uint32_t>(milliseconds, 0x7FFFFFFF)));
-    if (lost_) SleepDeadStep(milliseconds);
-  }
-
-  void WaitForOutputRoom(std::uint32_t milliseconds) override {
-    if (lost_) return SleepDeadStep(milliseconds);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    pollfd p{fd_.Get(), POLLOUT, 0};
-    const int r =
-        ::poll(&p, 1, static_cast<int>(std::min<std::uint32_t>(milliseconds, 0x7FFFFFFF)));
-    if (r > 0 && (p.revents & kPollDead) != 0 && (p.revents & POLLOUT) == 0) {
-      lost_ = true;
-      return SleepDeadStep(milliseconds);
-    }
-    if (r <= 0) return;
-    // The driver calls itself writable long before its queue has drained below the output
-    // size the caller counts against: sleep about as long as the line needs to send the excess.
-    int outgoing = 0;
-    if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) != 0 || outgoing <= 0) return;
-    std::uint32_t excess, bitsPerSecond, bitsPerChar;
-    {
-      std::lock_guard lock(mutex_);
-      const std::uint32_t size = outQueue_ != 0 ? outQueue_ : kDefaultQueueSize;
-      if (std::uint32_t(outgoing) < size) return;
-      excess = std::uint32_t(outgoing) - size + 1;
-      bitsPerSecond = dcb_.BaudRate != 0 ? dcb_.BaudRate : 9600;
-      bitsPerChar = 2u + dcb_.ByteSize + (dcb_.Parity != NOPARITY ? 1u : 0u) +
-                    (dcb_.StopBits == TWOSTOPBITS ? 1u : 0u);
-    }
-    const std::uint64_t needMs = std::uint64_t(excess) * bitsPerChar * 1000 / bitsPerSecond + 1;
-    const int left = MsUntil(deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(needMs, left)));
-  }
-
-  bool DeviceLost() const override { return lost_; }
-
- private:
   // A failed device call: notes a device that is gone, keeps errno, answers false.
   bool NoteFailure() {
     const int error = errno;
