@@ -21,9 +21,9 @@ void TLineWatch::OpenSucceeded() {
   state_ = reopening_ ? LineState::Reopened : LineState::Open;
   watchingForReturn_ = false;
   openTexts_ = TextsNow();
-  // Asked now: a pseudo-terminal's node goes away with its other end, before the loss is seen.
-  const std::optional<xcom::DeviceNode> opened = xcom::FindDeviceNode(form_.XMODEM1.DeviceName());
-  nameStaysWithTheDevice_ = !opened || opened->NameStaysWithTheDevice();
+  // Asked now, not when the loss is seen: by then a pseudo-terminal's node has gone with its
+  // other end, and the name may already lead to a new device.
+  openedNode_ = xcom::FindDeviceNode(form_.XMODEM1.DeviceName());
   Show(LineStateText(state_), QString());
   form_.StatusPanels[1]->setToolTip(HintAsToolTip(ReadBackSettingsText(form_.XMODEM1)));
 }
@@ -51,12 +51,11 @@ void TLineWatch::Check() {
 void TLineWatch::NoticeLoss() {
   state_ = LineState::Lost;
   deviceName_ = form_.XMODEM1.DeviceName();
-  lostNode_ = xcom::FindDeviceNode(deviceName_);
   seenGone_ = false;
   watchingForReturn_ = true;
   Show(LineStateText(LineState::Lost),
        QStringLiteral("串口 %1 的设备已断开（拔出或挂断）。").arg(openTexts_.port) +
-           (nameStaysWithTheDevice_
+           (!openedNode_ || openedNode_->NameStaysWithTheDevice()
                 ? QStringLiteral("它以同一名称回来时，将以同样的设置自动重新打开。")
                 : QStringLiteral("伪终端的编号会由别的程序重用，所以不会自动重新打开。")));
 }
@@ -74,7 +73,7 @@ void TLineWatch::WatchForReturn() {
   }
   // The lost device's own node may linger until its last user lets go: only a name that went
   // away, or leads somewhere else now, means a device came back.
-  if (!seenGone_ && lostNode_ && now->SameNodeAs(*lostNode_)) return;
+  if (!seenGone_ && openedNode_ && now->SameNodeAs(*openedNode_)) return;
   // A bare pseudo-terminal number taken again belongs to whichever program asked next: opening
   // it would write this window's frames into someone else's line.
   if (!now->NameStaysWithTheDevice()) return;

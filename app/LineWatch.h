@@ -59,7 +59,6 @@ class TLineWatch : public QObject {
   bool watchingForReturn_ = false;
   TOpenTexts openTexts_;
   std::string deviceName_;
-  std::optional<xcom::DeviceNode> lostNode_;
+  std::optional<xcom::DeviceNode> openedNode_;  // what the name led to when it was opened
   bool seenGone_ = false;
-  bool nameStaysWithTheDevice_ = true;  // the open port's name is no bare pseudo-terminal
 };

@@ -22,6 +22,9 @@ class EndSignalsTest : public QObject {
       timeLimit.start(5000);
       QCOMPARE(QCoreApplication::exec(), 128 + number);
     }
+    struct sigaction now {};
+    ::sigaction(SIGTERM, nullptr, &now);
+    QVERIFY2(now.sa_handler == SIG_DFL, "the default action again once it is gone");
   }
 };
 

@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdio>
 
 #include "AppTestSupport.h"
 #include "LineWatch.h"
@@ -202,6 +203,23 @@ class OperatorTest : public QObject {
              QStringLiteral("the window goes on"));
   }
 
+  // The link leads to a new device before the old one is seen lost (a faster re-plug than the
+  // watch looks): the name never went away, yet what it leads to is new, so it is reopened.
+  void aLinkAlreadyLeadingToANewDeviceIsReopened() {
+    QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("module")),
+                  next = folder.filePath(QStringLiteral("next"));
+    TfrmRTUTest window;
+    InProcessModule first({1, 0});
+    QVERIFY(QFile::link(first.Path(), link));
+    OpenPort(window, link);
+    InProcessModule second({0, 1});
+    QVERIFY(QFile::link(second.Path(), next));
+    QCOMPARE(::rename(next.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
+    first.Pull();
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 3000));
+  }
+
   // After the loss the operator opened something else: the returning device is left alone.
   void noReopenAfterTheOperatorClickedForSomethingElse() {
     QTemporaryDir folder;
@@ -212,6 +230,8 @@ class OperatorTest : public QObject {
     QCOMPARE(Panel(window, 0), QStringLiteral("已打开"));
     first->Pull();
     QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    QVERIFY(
+        window.StatusPanels[0]->toolTip().contains(QStringLiteral("将以同样的设置自动重新打开")));
     OpenPort(window, kMissingDevice);
     window.Edit1->setText(link);  // the same texts again, but no click
     const auto second = LinkedModule(link, {0, 1});
