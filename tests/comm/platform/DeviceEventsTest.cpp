@@ -389,6 +389,8 @@ TEST(DeviceEvents, PurgeHandBackAndStopEndAHandedRead) {
     });
     // Out of the queue: the read took the two bytes and waits for eight more.
     ASSERT_TRUE(WaitUntil([&] { return InputCount(*p.device) == 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(returned) << "a read with room left waits for more";
     const auto start = Clock::now();
     if (ender == 0) {
       EXPECT_TRUE(p.device->PurgeComm(PURGE_RXABORT | PURGE_RXCLEAR));
