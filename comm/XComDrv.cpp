@@ -610,11 +610,9 @@ void TCustomComm::UpdateHandshake(std::uint32_t flags) {
   options_ = options;
 }
 
-bool TCustomComm::ReadHandshakeFromDevice() {
+void TCustomComm::ReadHandshakeFromDevice() {
   DCB dcb;
-  if (!Opened() || !GetDCB(*device_, dcb)) return false;
-  UpdateHandshake(DCBFlags(dcb));
-  return true;
+  if (Opened() && GetDCB(*device_, dcb)) UpdateHandshake(DCBFlags(dcb));
 }
 
 TRTSSettings TCustomComm::RTSSettings() {

@@ -264,8 +264,8 @@ class TCustomComm {
   void UpdateHandshake();
   // Rebuilds the handshake sets and Options from a device flags word.
   void UpdateHandshake(std::uint32_t flags);
-  // Reads the device's flags word into the handshake sets; false when closed or it fails.
-  bool ReadHandshakeFromDevice();
+  // Reads the device's flags word into the handshake sets, while open and when it can.
+  void ReadHandshakeFromDevice();
   void BuildDCB(DCB& dcb) const;
   void StopMonitor();
   void ForbidInsideDelivery() const;

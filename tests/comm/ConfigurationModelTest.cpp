@@ -26,6 +26,7 @@ TEST(BaudRate, MemberSetsTheTableRate) {
   EXPECT_EQ(port.BaudValue(), 110u);
   port.SetBaudRate(static_cast<TBaudRate>(brCustom + 1));  // no member: no table rate
   EXPECT_EQ(port.BaudValue(), 110u);
+  EXPECT_EQ(port.BaudRate(), static_cast<TBaudRate>(brCustom + 1)) << "closed: no table search";
 }
 
 TEST(BaudRate, CustomValueReachesTheDeviceAndReadsBack) {
