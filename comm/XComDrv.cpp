@@ -32,29 +32,30 @@ class ScopedLock {
   TDeviceLock lock_;
 };
 
-// Waits on the device for at most the time left before `timeout` runs out (in short slices),
-// and answers whether that wait returned at once. A device whose wait returns at once although
-// nothing is ready still cannot make the caller spin: when the pass after such a wait finds
-// nothing either (`lastWasInstant`), it sleeps a millisecond first.
+// One slice of the time left before `timeout` runs out: at most 20 ms, 0 once it has run out.
+std::uint32_t SliceLeft(std::uint32_t start, std::uint32_t timeout) {
+  const std::uint32_t elapsed = GetTickCount() - start;
+  return elapsed > timeout ? 0 : std::min<std::uint32_t>(timeout - elapsed + 1, 20);
+}
+
+// Waits on the device for one slice (at least a millisecond), and answers whether that wait
+// returned at once. A device whose wait returns at once although nothing is ready still cannot
+// make the caller spin: when the pass after such a wait finds nothing either
+// (`lastWasInstant`), it sleeps a millisecond first.
 template <typename Wait>
 bool PauseForDevice(std::uint32_t start, std::uint32_t timeout, bool lastWasInstant, Wait wait) {
   if (lastWasInstant) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  const std::uint32_t elapsed = GetTickCount() - start;
-  const std::uint32_t left = elapsed > timeout ? 1 : timeout - elapsed + 1;
   const auto before = std::chrono::steady_clock::now();
-  wait(std::min<std::uint32_t>(left, 20));
+  wait(std::max<std::uint32_t>(SliceLeft(start, timeout), 1));
   return std::chrono::steady_clock::now() - before < std::chrono::milliseconds(1);
 }
 
 // Hands the rest of a read to the monitor thread: it takes the queued bytes and waits for
-// more for at most one slice of the time left (as PauseForDevice waits; none once `timeout`
-// is 0 or has passed). An OnRead handler still sees each arrival apart.
+// more for at most one slice (none once `timeout` has passed). An OnRead handler still sees
+// each arrival apart.
 std::uint32_t HandToMonitor(CommDevice& device, std::uint8_t* position, std::uint32_t remaining,
                             std::uint32_t start, std::uint32_t timeout, bool eachArrival) {
-  const std::uint32_t elapsed = GetTickCount() - start;
-  const std::uint32_t left = elapsed > timeout ? 0 : timeout - elapsed + 1;
-  return device.ReadWhenArrived(position, remaining, std::min<std::uint32_t>(left, 20),
-                                eachArrival);
+  return device.ReadWhenArrived(position, remaining, SliceLeft(start, timeout), eachArrival);
 }
 
 }  // namespace

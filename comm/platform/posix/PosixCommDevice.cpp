@@ -279,7 +279,9 @@ class PosixCommDevice final : public CommDevice {
   bool ClearCommErrorCount(int selector, std::uint32_t& count) override {
     ClearLineErrors();
     count = 0;
-    const bool ok = selector == 0 ? CountInput(count) : selector != 1 || CountOutput(count);
+    bool ok = true;
+    if (selector == 0) ok = CountInput(count);
+    if (selector == 1) ok = CountOutput(count);
     return ok || NoteFailure();
   }
 
