@@ -4,14 +4,16 @@
 #include <QCompleter>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QStringListModel>
+#include <QStandardItemModel>
+
+#include "PortMatching.h"
 
 namespace {
 
 class TPortCompleter : public QCompleter {
  public:
-  TPortCompleter(QLineEdit* edit, TPortFolders folders)
-      : QCompleter(edit), edit_(edit), folders_(std::move(folders)) {
+  TPortCompleter(QLineEdit* edit, TPortLister listPorts)
+      : QCompleter(edit), edit_(edit), listPorts_(std::move(listPorts)) {
     setModel(&model_);
     setCompletionMode(QCompleter::UnfilteredPopupCompletion);
     edit->setCompleter(this);
@@ -34,9 +36,14 @@ class TPortCompleter : public QCompleter {
  private:
   void Show(const QString& typed) {
     QStringList entries;
-    for (const std::string& port : MatchingPorts(ScanPorts(folders_), typed.toStdString()))
-      entries << QString::fromStdString(port);
-    model_.setStringList(entries);
+    model_.clear();
+    for (const xcom::SerialPortInfo& port : listPorts_()) {
+      if (!PortMatches(port.name, typed.toStdString())) continue;
+      entries << QString::fromStdString(port.name);
+      auto* item = new QStandardItem(entries.back());
+      item->setToolTip(QString::fromStdString(port.description));
+      model_.appendRow(item);
+    }
     if (entries.isEmpty()) {
       popup()->hide();
       return;
@@ -50,12 +57,12 @@ class TPortCompleter : public QCompleter {
   }
 
   QLineEdit* edit_;
-  TPortFolders folders_;
-  QStringListModel model_;
+  TPortLister listPorts_;
+  QStandardItemModel model_;
 };
 
 }  // namespace
 
-void InstallPortCompletion(QLineEdit* edit, const TPortFolders& folders) {
-  new TPortCompleter(edit, folders);
+void InstallPortCompletion(QLineEdit* edit, TPortLister listPorts) {
+  new TPortCompleter(edit, std::move(listPorts));
 }

@@ -186,7 +186,7 @@ TfrmRTUTest::TfrmRTUTest() {
   ConfigurePort();
   BindEvents();
   InstallLogSaving(*this);
-  InstallPortCompletion(Edit1, SystemPortFolders());
+  InstallPortCompletion(Edit1);
   FormCreate(this);
 }
 

@@ -24,6 +24,7 @@
 #include "LogSaving.h"
 #include "LossScenario.h"
 #include "PortCompletion.h"
+#include "SerialPortScan.h"
 #include "StartOptions.h"
 #include "UiWait.h"
 
@@ -244,8 +245,9 @@ class OperatorTest : public QObject {
   // whole path; Down lists all; Enter takes the highlighted one; the box is not opened by it.
   void thePortBoxCompletesFromTheDevicesPresent() {
     QTemporaryDir tree;
-    TPortFolders folders{tree.filePath("by-id").toStdString(), tree.filePath("dev").toStdString(),
-                         tree.filePath("sys").toStdString(), std::string()};
+    const xcom::PortFolders folders{tree.filePath("by-id").toStdString(),
+                                    tree.filePath("dev").toStdString(),
+                                    tree.filePath("sys").toStdString(), std::string()};
     const QString longName = QStringLiteral("usb-Some_Vendor_USB-RS485_Cable_A1B2C3D4-if00-port0");
     QDir(tree.path()).mkpath(QStringLiteral("by-id"));
     QDir(tree.path()).mkpath(QStringLiteral("dev"));
@@ -254,7 +256,7 @@ class OperatorTest : public QObject {
     QFile::link(QStringLiteral("/dev/null"), tree.filePath("dev/ttyUSB0"));
     QLineEdit edit(QStringLiteral("COM1"));
     edit.resize(62, 24);
-    InstallPortCompletion(&edit, folders);
+    InstallPortCompletion(&edit, [&] { return xcom::ScanSerialPorts(folders); });
     edit.show();
     QVERIFY(QTest::qWaitForWindowExposed(&edit));
     edit.clear();

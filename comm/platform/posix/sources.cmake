@@ -5,6 +5,7 @@ set(COMM_PLATFORM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/StopSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeviceName.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeviceNode.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SerialPortScan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TermiosMapping.cpp
   # The only file that includes <asm/termbits.h> (termios2, any baud rate through BOTHER).
   ${CMAKE_CURRENT_LIST_DIR}/Termios2.cpp
@@ -16,3 +17,4 @@ set(COMM_PLATFORM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/LineEvents.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PosixCommDevice.cpp
 )
+set(COMM_PLATFORM_LIBRARIES)

@@ -5,4 +5,6 @@ set(COMM_PLATFORM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/StopSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32CommDevice.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeviceNode.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SerialPortList.cpp
 )
+set(COMM_PLATFORM_LIBRARIES setupapi)

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "PortScan.h"
+#include "SerialPortScan.h"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +34,7 @@ class FakeTree : public ::testing::Test {
   }
 
   std::string root;
-  TPortFolders folders;
+  xcom::PortFolders folders;
 };
 
 TEST_F(FakeTree, ListsRealSerialDevicesInOrderAndLeavesStubsAndConsolesOut) {
@@ -56,21 +56,14 @@ TEST_F(FakeTree, ListsRealSerialDevicesInOrderAndLeavesStubsAndConsolesOut) {
                                              folders.dev + "/ttyAMA0",
                                              folders.dev + "/ttyS0",
                                              folders.simulatorLinks + "/kestrum-sim"};
-  EXPECT_EQ(ScanPorts(folders), expected);
+  std::vector<std::string> names;
+  for (const xcom::SerialPortInfo& port : xcom::ScanSerialPorts(folders))
+    names.push_back(port.name);
+  EXPECT_EQ(names, expected);
 }
 
 TEST_F(FakeTree, MissingFoldersGiveAnEmptyList) {
-  EXPECT_TRUE(ScanPorts({root + "/a", root + "/b", root + "/c", root + "/d"}).empty());
-}
-
-TEST(PortMatching, WholeTextOrFileNameStart) {
-  const std::vector<std::string> ports = {"/dev/serial/by-id/usb-FTDI-port0", "/dev/ttyUSB0",
-                                          "/dev/ttyACM0"};
-  EXPECT_EQ(MatchingPorts(ports, "/dev/serial/by-id/usb-"),
-            std::vector<std::string>{"/dev/serial/by-id/usb-FTDI-port0"});
-  EXPECT_EQ(MatchingPorts(ports, "ttyU"), std::vector<std::string>{"/dev/ttyUSB0"});
-  EXPECT_EQ(MatchingPorts(ports, ""), ports);
-  EXPECT_TRUE(MatchingPorts(ports, "USB").empty());
+  EXPECT_TRUE(xcom::ScanSerialPorts({root + "/a", root + "/b", root + "/c", root + "/d"}).empty());
 }
 
 }  // namespace

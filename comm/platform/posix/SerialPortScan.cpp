@@ -1,4 +1,4 @@
-#include "PortScan.h"
+#include "SerialPortScan.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 
 namespace fs = std::filesystem;
 
+namespace xcom {
 namespace {
 
 std::vector<std::string> Names(const std::string& folder) {
@@ -34,7 +35,7 @@ bool LeadsToDevice(const fs::path& path) {
 
 // A tty with a driver behind it: a UART stub of type 0 (no port) does not count, nor the
 // console's own devices.
-bool RealSerialTty(const TPortFolders& folders, const std::string& name,
+bool RealSerialTty(const PortFolders& folders, const std::string& name,
                    const std::set<std::string>& console) {
   const fs::path tty = fs::path(folders.sysClassTty) / name;
   std::error_code error;
@@ -45,17 +46,17 @@ bool RealSerialTty(const TPortFolders& folders, const std::string& name,
 
 }  // namespace
 
-TPortFolders SystemPortFolders() {
-  TPortFolders folders;
+PortFolders SystemPortFolders() {
+  PortFolders folders;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   folders.simulatorLinks = runtime != nullptr && *runtime != '\0' ? runtime : "/tmp";
   return folders;
 }
 
-std::vector<std::string> ScanPorts(const TPortFolders& folders) {
-  std::vector<std::string> ports;
+std::vector<SerialPortInfo> ScanSerialPorts(const PortFolders& folders) {
+  std::vector<SerialPortInfo> ports;
   for (const std::string& name : Names(folders.byId))
-    ports.push_back((fs::path(folders.byId) / name).string());
+    ports.push_back({(fs::path(folders.byId) / name).string(), {}});
   std::set<std::string> console;
   std::istringstream active(FirstLine(fs::path(folders.sysClassTty) / "console" / "active"));
   for (std::string name; active >> name;) console.insert(name);
@@ -68,21 +69,19 @@ std::vector<std::string> ScanPorts(const TPortFolders& folders) {
     else if (RealSerialTty(folders, name, console))
       others.push_back(device.string());
   }
-  ports.insert(ports.end(), usb.begin(), usb.end());
-  ports.insert(ports.end(), others.begin(), others.end());
+  for (const std::vector<std::string>* group : {&usb, &others})
+    for (const std::string& device : *group) ports.push_back({device, {}});
   if (!folders.simulatorLinks.empty())
     for (const std::string& name : Names(folders.simulatorLinks)) {
       const fs::path link = fs::path(folders.simulatorLinks) / name;
-      if (name.rfind("kestrum-sim", 0) == 0 && LeadsToDevice(link)) ports.push_back(link.string());
+      if (name.rfind("kestrum-sim", 0) == 0 && LeadsToDevice(link))
+        ports.push_back({link.string(), {}});
     }
   return ports;
 }
 
-std::vector<std::string> MatchingPorts(const std::vector<std::string>& ports,
-                                       const std::string& typed) {
-  std::vector<std::string> matches;
-  for (const std::string& port : ports)
-    if (port.rfind(typed, 0) == 0 || fs::path(port).filename().string().rfind(typed, 0) == 0)
-      matches.push_back(port);
-  return matches;
+std::vector<SerialPortInfo> ListSerialPorts() {
+  return ScanSerialPorts(SystemPortFolders());
 }
+
+}  // namespace xcom
