@@ -1,13 +1,19 @@
 #include "UiWait.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <algorithm>
+#include <QPointer>
+#include <QTimerEvent>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 int waitDepth = 0;
 
@@ -18,26 +24,84 @@ struct TWaitScope {
   TWaitScope& operator=(const TWaitScope&) = delete;
 };
 
-// How often the window system is served during a sleep: well within the 100 ms a person, or a
-// window manager's ping, notices.
-constexpr int kServeEveryMs = 5;
-
 constexpr QEventLoop::ProcessEventsFlags kWindowSystemOnly = QEventLoop::ExcludeUserInputEvents |
                                                              QEventLoop::ExcludeSocketNotifiers |
                                                              QEventLoop::X11ExcludeTimers;
+
+// Holds back every timer tick while a sleep lasts, and hands each timer that fell due one tick
+// again when it ends, so that the pump after the sleep runs it. The X11 event loop already
+// leaves timers out when asked to; the Windows one does not, so the ticks are caught on their
+// way to their objects instead.
+class TTimerHold : public QObject {
+ public:
+  TTimerHold() { QCoreApplication::instance()->installEventFilter(this); }
+  ~TTimerHold() override {
+    QCoreApplication::instance()->removeEventFilter(this);
+    for (const auto& [target, timerId] : held_)
+      if (target) QCoreApplication::postEvent(target, new QTimerEvent(timerId));
+  }
+  TTimerHold(const TTimerHold&) = delete;
+  TTimerHold& operator=(const TTimerHold&) = delete;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Timer) return false;
+    const int timerId = static_cast<QTimerEvent*>(event)->timerId();
+    for (const auto& [target, id] : held_)
+      if (target == watched && id == timerId) return true;
+    held_.emplace_back(watched, timerId);
+    return true;
+  }
+
+ private:
+  std::vector<std::pair<QPointer<QObject>, int>> held_;
+};
+
+// Wakes the UI thread's event loop once, at the deadline: the sleep waits for the window
+// system's next event or for this, whichever comes first, instead of looking every few
+// milliseconds.
+class TDeadlineWaker {
+ public:
+  TDeadlineWaker(QAbstractEventDispatcher* dispatcher, Clock::time_point deadline)
+      : thread_([this, dispatcher, deadline] {
+          std::unique_lock lock(mutex_);
+          if (!finished_.wait_until(lock, deadline, [this] { return done_; })) dispatcher->wakeUp();
+        }) {}
+  ~TDeadlineWaker() {
+    {
+      const std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    finished_.notify_one();
+    thread_.join();
+  }
+  TDeadlineWaker(const TDeadlineWaker&) = delete;
+  TDeadlineWaker& operator=(const TDeadlineWaker&) = delete;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  bool done_ = false;
+  std::thread thread_;  // last: it starts once the rest is there
+};
 
 }  // namespace
 
 void WaitMilliseconds(int milliseconds) {
   const TWaitScope scope;
-  QDeadlineTimer deadline(std::max(milliseconds, 0), Qt::PreciseTimer);
-  while (true) {
-    if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents(kWindowSystemOnly);
-    const std::chrono::nanoseconds left(deadline.remainingTimeNSecs());
-    if (left.count() <= 0) return;
-    std::this_thread::sleep_for(
-        std::min<std::chrono::nanoseconds>(left, std::chrono::milliseconds(kServeEveryMs)));
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
+  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  if (QCoreApplication::instance() == nullptr || dispatcher == nullptr) {
+    std::this_thread::sleep_until(deadline);
+    return;
   }
+  const TTimerHold hold;
+  QCoreApplication::processEvents(kWindowSystemOnly);
+  if (Clock::now() >= deadline) return;
+  const TDeadlineWaker waker(dispatcher, deadline);
+  while (Clock::now() < deadline)
+    QCoreApplication::processEvents(kWindowSystemOnly | QEventLoop::WaitForMoreEvents);
 }
 
 void PumpPendingEvents() {

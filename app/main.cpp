@@ -3,20 +3,20 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
-#include <cstdio>
 
 #include "EndSignals.h"
 #include "ErrorReport.h"
 #include "ProgramOptions.h"
+#include "ProgramStart.h"
 #include "StartOptions.h"
 #include "rtutest.h"
 
 int main(int argc, char** argv) {
   // Read before the application object exists: --help, --version and a wrong option need no
   // display.
-  const TCommandLine command = ParseCommandLine({argv, argv + argc});
+  const TCommandLine command = ParseCommandLine(CommandLineArguments(argc, argv));
   if (command.action == TCommandLine::Action::Exit) {
-    std::fputs(command.output.c_str(), command.outputIsError ? stderr : stdout);
+    PrintToStartingConsole(command.output, command.outputIsError);
     return command.exitCode;
   }
   // Qt's own options are not taken: the application sees the program name only.

@@ -29,6 +29,8 @@ test_packages=(
   qt6-serialport-dev
   # the Windows build of the serial component and its tests under Wine
   g++-mingw-w64-x86-64-posix wine64 wine
+  # the Windows zip, and Qt for Windows built from Debian's source (apt-get source)
+  zip unzip dpkg-dev
   # the Debian package check (dpkg-shlibdeps comes with build-essential)
   lintian
 )

@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
-# The Windows build of comm/ and protocol/ with their tests, run under Wine:
-#   1. cross-builds with MinGW-w64 into build-win/ (no window, no simulator, no benchmarks);
-#   2. builds the native helpers (build-win/host): the pty peer and the modem-line shim;
-#   3. runs every Windows test program under Wine in a private prefix (build-win/wineprefix),
-#      with "\\.\COM5" and "\\.\COM12" linked to pseudo-terminals whose far end the peer holds;
-#   4. lists every test skipped under Wine with its reason and closes with 'N passed, N failed'.
+# The Windows build of the whole tool with its tests, run under Wine:
+#   1. builds Qt for Windows when its cache is missing (scripts/build-qt-windows.sh);
+#   2. cross-builds with MinGW-w64 and that Qt into build-win/ (the window, kestrum and the
+#      tests; no simulator, no benchmarks);
+#   3. builds the native helpers (build-win/host: the pty peer and the modem-line shim) and the
+#      simulated module (build-win/native);
+#   4. runs every Windows test program under Wine in a private prefix (build-win/wineprefix),
+#      with "\\.\COM5" and "\\.\COM12" leading to pseudo-terminals whose far end the peer holds;
+#   5. runs rtutest.exe and kestrum.exe under Wine and Xvfb against the simulated module on
+#      COM7 (tests/win32/programs-on-wine.sh);
+#   6. lists every test skipped under Wine with its reason and closes with 'N passed, N failed'.
+# The ports are mapped the way a Wine user maps them (HKLM\Software\Wine\Ports), so that they
+# are in the system's list of serial ports as on Windows.
 # Exits non-zero when a test failed, a program crashed or hung, or the build failed.
+#
+# Without a cached Qt for Windows, RTUTEST_SKIP_WINDOWS_QT=1 leaves the window out (and says
+# so) instead of building Qt, which takes about half an hour on two cores.
 #
 # Usage: scripts/test-wine.sh [gtest filter]
 set -euo pipefail
@@ -23,10 +33,20 @@ build_failed() {
   exit 1
 }
 
+with_window=true
+if [ "${RTUTEST_SKIP_WINDOWS_QT:-}" = 1 ] && bash scripts/build-qt-windows.sh --print-prefix | grep -q 'not built'; then
+  echo "=== build-win: RTUTEST_SKIP_WINDOWS_QT=1 and no Qt for Windows cached: the window and its tests are LEFT OUT"
+  with_window=false
+  toolchain=$root/cmake/toolchain-mingw64.cmake
+else
+  qt=$(bash scripts/build-qt-windows.sh | tail -n 1) || build_failed "building Qt for Windows"
+  toolchain=$qt/lib/cmake/Qt6/qt.toolchain.cmake
+fi
+
 echo "=== build-win: cross build (MinGW-w64)"
 cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON --no-warn-unused-cli \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw64.cmake" \
-  -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_BENCH=OFF -DRTUTEST_BUILD_SIM=OFF >/dev/null ||
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DRTUTEST_BUILD_APP=$($with_window && echo ON || echo OFF) \
+  -DRTUTEST_BUILD_BENCH=OFF -DRTUTEST_BUILD_SIM=OFF >/dev/null ||
   build_failed "configuring the cross build"
 cmake --build "$build" -j "$(nproc)" || build_failed "the cross build"
 
@@ -36,6 +56,11 @@ cmake -S "$root/tests/win32/host" -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=R
 cmake --build "$build/host" || build_failed "the native helpers"
 peer=$build/host/rtutest-wine-peer
 shim=$build/host/rtutest-pty-modem-shim.so
+if $with_window; then
+  cmake -S "$root" -B "$build/native" -G Ninja -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_TESTS=OFF \
+    -DRTUTEST_BUILD_BENCH=OFF >/dev/null || build_failed "configuring the simulated module"
+  cmake --build "$build/native" --target kestrum-sim >/dev/null || build_failed "the simulated module"
+fi
 built=$(date +%s)
 
 # A private prefix, no display, no debug channels, no Mono/Gecko installers. The shim is
@@ -53,6 +78,26 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "=== creating the Wine prefix"
   timeout 300 wine wineboot --init >/dev/null 2>&1 || { echo "wineboot failed"; exit 1; }
   timeout 60 wineserver -w || true
+fi
+# The serial lines, mapped in Wine's own table: its device manager then makes each a serial
+# device of the system (in SERIALCOMM, as on Windows) whose Unix side is a link in $lines, which
+# the peer (COM5, COM12) or the simulated module (COM7) points at a pseudo-terminal.
+lines=$build/lines
+mkdir -p "$lines"
+for port in com5 com7 com12; do
+  timeout 60 wine reg add 'HKLM\Software\Wine\Ports' /v "${port^^}" /d "$lines/$port" /f \
+    >/dev/null 2>&1 || { echo "mapping ${port^^} failed"; exit 1; }
+done
+timeout 60 wineserver -k 2>/dev/null || true
+timeout 60 wineserver -w 2>/dev/null || true
+# The Qt DLLs and the MinGW runtime they need, for the test programs that use Qt. The programs
+# themselves run from a folder laid out as the zip is (scripts/build-windows.sh).
+if $with_window; then
+  windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
+  gcc_runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
+  export WINEPATH="$(windows_path "$qt/bin");$(windows_path "$gcc_runtime");$(windows_path /usr/x86_64-w64-mingw32/lib)"
+  source scripts/lib/stage-windows.sh
+  stage_windows "$build/bin" "$qt" "$build/rtutest-win64" || build_failed "laying out the programs"
 fi
 # Keep one server for the whole run instead of one per program, and start the session's
 # own processes once, with no terminal output to hold on to.
@@ -85,7 +130,7 @@ while IFS= read -r program; do
   # Output goes to a file, not a pipe: the Wine session's own processes (services, device
   # host) inherit it and outlive the program.
   set +e
-  "$peer" --dosdevices "$WINEPREFIX/dosdevices" --port com5 --port com12 --timeout 240 -- \
+  "$peer" --dosdevices "$lines" --port com5 --port com12 --timeout 240 -- \
     wine "$program" --gtest_color=no --gtest_filter="$filter" </dev/null >"$log" 2>&1
   status=$?
   set -e
@@ -123,6 +168,23 @@ while IFS= read -r program; do
     collecting { reason = (reason == "" ? $0 : reason " " $0) }
   ' "$log")
 done < "$build/cross-tests.txt"
+
+if $with_window; then
+  echo "=== rtutest.exe and kestrum.exe against the simulated module (under Wine and Xvfb)"
+  log=$logs/programs.log
+  set +e
+  xvfb-run -a -s '-screen 0 1280x1024x24' bash tests/win32/programs-on-wine.sh \
+    "$build/rtutest-win64" "$build/native/bin/kestrum-sim" "$lines" "$logs" 2>&1 | tee "$log"
+  set -e
+  passed=$(sed -n 's/^programs: \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$log" | tail -1)
+  failed=$(sed -n 's/^programs: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$log" | tail -1)
+  if [ -z "$passed" ]; then
+    passed=0 failed=1
+    problems+=("programs-on-wine.sh: no result line (see $log)")
+  fi
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+fi
 
 finished=$(date +%s)
 echo

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "SerialPorts.h"
 #include "Synchronizer.h"
 #include "WineTestSupport.h"
 #include "XComDrv.h"
@@ -144,6 +146,19 @@ TEST_F(ComponentOnWine, AbsentDeviceAnswersFalseWithoutRaising) {
   EXPECT_FALSE(port.Opened());
   EXPECT_FALSE(port.OpenDevice());
   EXPECT_THROW(port.QueueCount(0), EDeviceError);
+}
+
+// What the port box lists: the lines present, in their natural order, and not the absent one.
+TEST(PortListOnWine, OffersThePortsPresentInNumberOrder) {
+  std::vector<std::string> names;
+  for (const SerialPortInfo& port : ListSerialPorts()) names.push_back(port.name);
+  const auto low = std::find(names.begin(), names.end(), kPort);
+  const auto high = std::find(names.begin(), names.end(), kHighPort);
+  ASSERT_NE(low, names.end());
+  ASSERT_NE(high, names.end());
+  EXPECT_LT(low, high);
+  EXPECT_EQ(std::count(names.begin(), names.end(), kPort), 1);
+  EXPECT_EQ(std::find(names.begin(), names.end(), kAbsentPort), names.end());
 }
 
 TEST_F(ComponentOnWine, TwoDigitPortOpensThroughTheSamePrefix) {

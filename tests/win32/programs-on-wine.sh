@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# rtutest.exe and kestrum.exe as a person runs them on Windows, here under Wine and Xvfb,
+# against the simulated module (kestrum-sim) on COM7. Run by scripts/test-wine.sh, which maps
+# COM7 to <lines>/com7 in the prefix and lays the programs out as the zip does.
+#
+#   programs-on-wine.sh <program folder> <kestrum-sim> <lines folder> <log folder>
+#
+# Ends with 'programs: N passed, N failed'.
+set -uo pipefail
+folder=$1 sim=$2 lines=$3 logs=$4
+passed=0
+failed=0
+
+pass() { echo "  PASS $1"; passed=$((passed + 1)); }
+fail() { echo "  FAIL $1"; failed=$((failed + 1)); }
+check() {  # check <name> <command...>: passes when the command succeeds
+  local name=$1
+  shift
+  if "$@"; then pass "$name"; else fail "$name"; fi
+}
+# Waits up to <seconds> for <file> to hold a line matching <pattern>.
+wait_for_line() {  # wait_for_line <file> <pattern> <seconds>
+  local i
+  for ((i = 0; i < $3 * 10; i++)); do
+    grep -q -- "$2" "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
+
+# The programs find their DLLs beside them, as on a PC without anything installed.
+unset WINEPATH
+# A fresh Wine session on this display: the one before ran without one.
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
+
+# --- the simulated module on COM7, inputs 1,0; commands to it through a pipe ------------------
+run=$(mktemp -d)
+mkfifo "$run/sim-in"
+sim_pid=""
+start_module() {
+  env -u LD_PRELOAD "$sim" --link "$lines/com7" --di 1,0 -v <"$run/sim-in" >"$run/sim-out" \
+    2>>"$logs/kestrum-sim.log" &
+  sim_pid=$!
+  exec 3>"$run/sim-in"
+  wait_for_line "$run/sim-out" '^/dev/' 10
+}
+stop_module() {
+  [ -n "$sim_pid" ] || return 0
+  echo quit >&3
+  exec 3>&-
+  wait "$sim_pid" 2>/dev/null
+  sim_pid=""
+}
+relay_state() {  # relay_state <n>: the module's relay n as it reports it (0 or 1)
+  : >"$run/sim-out"
+  echo show >&3
+  wait_for_line "$run/sim-out" 'relays:' 5
+  sed -n "s/.*relay$1=\([01]\).*/\1/p" "$run/sim-out"
+}
+window_pid=""
+cleanup() {
+  [ -n "$window_pid" ] && kill "$window_pid" 2>/dev/null
+  stop_module
+  wineserver -k 2>/dev/null
+  rm -rf "$run"
+}
+trap cleanup EXIT
+start_module || { echo "  the simulated module did not start"; echo "programs: 0 passed, 1 failed"; exit 1; }
+
+# --- kestrum.exe ------------------------------------------------------------------------------
+kestrum() { timeout 60 wine "$folder/kestrum.exe" "$@" 2>>"$logs/kestrum.err" | tr -d '\r'; }
+echo "kestrum.exe"
+check "--version names the program and its version" \
+  test "$(kestrum --version)" = "kestrum $(sed -n 's/^project(kestrum_rtutest VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+check "read on COM7 shows the module's inputs and relays" \
+  test "$(kestrum -p COM7 read)" = "DI1=1 DI2=0 DO1=0 DO2=0"
+kestrum -p COM7 relay 1 on >/dev/null
+check "relay 1 on switches the module's relay 1" test "$(relay_state 1)" = 1
+kestrum -p COM7 relay 1 off >/dev/null
+check "relay 1 off switches it back" test "$(relay_state 1)" = 0
+kestrum -p COM7 check --expect-di 1,0 >/dev/null
+check "check against the right inputs passes (exit 0)" test "${PIPESTATUS[0]}" -eq 0
+kestrum -p COM7 check --expect-di 0,1 >/dev/null
+check "check against other inputs fails (exit 1)" test "${PIPESTATUS[0]}" -eq 1
+kestrum -p COM6 read >/dev/null
+check "a port that is not there cannot be opened (exit 4)" test "${PIPESTATUS[0]}" -eq 4
+kestrum -p COM7 --no-such-option read >/dev/null
+check "a usage error (exit 2)" test "${PIPESTATUS[0]}" -eq 2
+
+# Ctrl-C reaches a console program as a console control event; Wine turns SIGINT into one.
+timeout 60 wine "$folder/kestrum.exe" -p COM7 watch --interval 100 >"$run/watch" 2>&1 &
+watch_pid=$!
+if wait_for_line "$run/watch" 'DI1=' 20; then
+  kill -INT "$watch_pid"
+  started=$(date +%s%N)
+  wait "$watch_pid"
+  status=$?
+  took=$((($(date +%s%N) - started) / 1000000))
+  check "Ctrl-C ends a watch with exit 130 within 3 s (took $took ms)" \
+    test "$status" -eq 130 -a "$took" -lt 3000
+  check "and the port is free again at once" test "$(kestrum -p COM7 read)" = "DI1=1 DI2=0 DO1=0 DO2=0"
+else
+  kill "$watch_pid" 2>/dev/null
+  fail "watch printed no reading"
+fi
+
+# --- rtutest.exe ------------------------------------------------------------------------------
+echo "rtutest.exe"
+check "--version prints to the output it was given" \
+  test "$(timeout 60 wine "$folder/rtutest.exe" --version | tr -d '\r')" = "rtutest $(sed -n 's/^project(kestrum_rtutest VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+
+log=$run/window.log
+timeout 300 wine "$folder/rtutest.exe" --port COM7 --open --log-file "$(windows_path "$log")" \
+  >>"$logs/rtutest.err" 2>&1 &
+window_pid=$!
+control_frame='发送：AA 55 00 05 E0 50 00 01 35'
+if ! wait_for_line "$log" "$control_frame" 60; then
+  fail "the window opened COM7 and logged the control-mode frame into a file named by a Windows path"
+  echo "programs: $passed passed, $failed failed"
+  exit 1
+fi
+pass "the window opened COM7 and logged the control-mode frame into a file named by a Windows path"
+
+# The window's buttons, clicked as a person does. Positions inside the window, from its layout.
+window=$(xdotool search --sync --onlyvisible --name 'KESTRUM RTU' 2>/dev/null | head -1)
+click() {  # click <x> <y> inside the window
+  xdotool mousemove --window "$window" "$1" "$2" click 1
+}
+click 250 120  # "读取"
+check "读取 shows the module's inputs and relays in the log" \
+  wait_for_line "$log" 'DO2=00' 10
+check "  with DI1=01 DI2=00 DO1=00" \
+  bash -c "grep -q 'DI1=01' '$log' && grep -q 'DI2=00' '$log' && grep -q 'DO1=00' '$log'"
+click 380 265  # "继电器2开"
+sleep 1
+check "继电器2开 switches the module's relay 2" test "$(relay_state 2)" = 1
+
+# The device goes away and comes back under the same name: the window lets go of it and
+# opens it again, sending the control-mode frame once more.
+stop_module
+start_module
+check "a module that comes back under COM7 is opened again" \
+  bash -c "for i in \$(seq 1 100); do [ \$(grep -c -- '$control_frame' '$log') -ge 2 ] && exit 0; sleep 0.1; done; exit 1"
+
+cp "$log" "$logs/window.log"
+echo "programs: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
