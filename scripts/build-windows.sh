@@ -33,7 +33,6 @@ cmake --build "$build" -j "$(nproc)" --target rtutest kestrum
 name=rtutest-$version-win64
 stage=$build/$name
 stage_windows "$build/bin" "$qt" "$stage"
-x86_64-w64-mingw32-strip "$stage/rtutest.exe" "$stage/kestrum.exe"
 
 mkdir -p "$out"
 rm -f "$out/$name.zip"

@@ -31,6 +31,8 @@ test_packages=(
   g++-mingw-w64-x86-64-posix wine64 wine
   # the Windows zip, and Qt for Windows built from Debian's source (apt-get source)
   zip unzip dpkg-dev
+  # clicks on the Windows window under Xvfb, and a look at its status bar
+  xdotool imagemagick
   # the Debian package check (dpkg-shlibdeps comes with build-essential)
   lintian
 )

@@ -44,6 +44,10 @@ else
 fi
 
 echo "=== build-win: cross build (MinGW-w64)"
+# A toolchain is read at the first configure only: a build made with another one starts anew.
+if [ -f "$build/CMakeCache.txt" ] && ! grep -qx "CMAKE_TOOLCHAIN_FILE:[A-Z]*=$toolchain" "$build/CMakeCache.txt"; then
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
 cmake -S "$root" -B "$build" -G Ninja -DRTUTEST_WERROR=ON --no-warn-unused-cli \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DRTUTEST_BUILD_APP=$($with_window && echo ON || echo OFF) \
   -DRTUTEST_BUILD_BENCH=OFF -DRTUTEST_BUILD_SIM=OFF >/dev/null ||
@@ -184,6 +188,10 @@ if $with_window; then
   fi
   total_passed=$((total_passed + passed))
   total_failed=$((total_failed + failed))
+  while IFS= read -r line; do
+    skips+=("$line")
+    total_skipped=$((total_skipped + 1))
+  done < <(sed -n 's/^  SKIPPED //p' "$log")
 fi
 
 finished=$(date +%s)

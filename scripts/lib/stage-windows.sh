@@ -17,6 +17,8 @@ stage_windows() {
   cp "/usr/$triplet/lib/libwinpthread-1.dll" "$stage/"
   cp /usr/share/qt6/translations/qtbase_zh_CN.qm /usr/share/qt6/translations/qtbase_zh_TW.qm \
     "$stage/translations/"
+  # What Windows needs to run them, no more: the symbols stay in the build.
+  $triplet-strip --strip-unneeded "$stage"/*.exe "$stage"/*.dll "$stage"/*/*.dll
   # Qt looks for its plugins and texts beside the program, not where it was built.
   printf '[Paths]\r\nPrefix=.\r\nPlugins=.\r\nTranslations=translations\r\n' >"$stage/qt.conf"
 
