@@ -1,9 +1,4 @@
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
+// Lean, without the min and max macros: see app/CMakeLists.txt.
 #include <windows.h>
 // After <windows.h>.
 #include <shellapi.h>
