@@ -97,4 +97,36 @@ TEST(ReplyReader, OneCrcLinePerBlockBesideTheGoodReplies) {
       reader.Read(ByteString(kReply.begin(), kReply.begin() + 5), 100, false).shown.empty());
 }
 
+// Only a damaged read reply of the slave asked, long enough to be decoded, logs the CRC line.
+TEST(ReplyReader, TheCrcLineIsForADamagedReadReplyOnly) {
+  const ByteString relayOn = RelayRequest(100, kRelay1Register, true);
+  ByteString flippedRelayReply = WithCrc({0x64, 0x10, 0x00, 0x14, 0x00, 0x01});
+  flippedRelayReply[4] ^= 0x01;
+  ByteString flippedReadReply = kReply;
+  flippedReadReply[4] ^= 0x01;
+  const struct {
+    const char* name;
+    ByteString sent;  // empty: nothing since the open
+    ByteString block;
+    bool crcLine;
+  } cases[] = {
+      {"a damaged read reply", ReadInputBlockRequest(100), flippedReadReply, true},
+      {"nothing asked: the addressed slave", {}, flippedReadReply, true},
+      {"nine bytes of a write", {}, {0x64, 0x10, 0x00, 0x14, 0x00, 0x01, 0x02, 0x00, 0x01}, false},
+      {"an exception head", {}, {0x64, 0x83, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}, false},
+      {"another read function", {}, {0x64, 0x04, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}, false},
+      {"a relay reply with a bit flipped", relayOn, flippedRelayReply, false},
+      {"nine bytes of the echoed relay frame", relayOn,
+       ByteString(relayOn.begin(), relayOn.begin() + 9), false},
+      {"a read reply of another slave", ReadInputBlockRequest(101), flippedReadReply, false},
+  };
+  for (const auto& c : cases) {
+    ReplyReader reader;
+    if (!c.sent.empty()) reader.Sent(c.sent, true, 0);
+    const ReplyReader::Result result = reader.Read(c.block, 100, false);
+    EXPECT_EQ(!result.shown.empty() && result.shown[0].errorLine == kCrcErrorLine, c.crcLine)
+        << c.name;
+  }
+}
+
 }  // namespace
