@@ -1,5 +1,8 @@
 // What the operator meets around the designed window: the command line's start options, the
 // line's state in status-bar panel 0, a re-plugged device, the saved log and the log file.
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
 
 #include "AppTestSupport.h"
 #include "LineWatch.h"
@@ -211,6 +215,7 @@ class OperatorTest : public QObject {
                   next = folder.filePath(QStringLiteral("next"));
     TfrmRTUTest window;
     InProcessModule first({1, 0});
+    const LinkClaim claim(link);  // as the simulator that made it would
     QVERIFY(QFile::link(first.Path(), link));
     OpenPort(window, link);
     InProcessModule second({0, 1});
@@ -218,6 +223,104 @@ class OperatorTest : public QObject {
     QCOMPARE(::rename(next.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
     first.Pull();
     QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 3000));
+  }
+
+  // What comes back under a lost link is reopened only when it is the module's line again: not
+  // a pty number whose simulator died (the link is no longer claimed), not another user's link
+  // and node, and still after the name led to /dev/zero for a moment. A line hung up once while
+  // its node stays is reopened too.
+  void aReturningLinkIsReopenedOnlyWhenItIsTheModulesLine_data() {
+    QTest::addColumn<bool>("claimed");
+    QTest::addColumn<bool>("otherUser");
+    QTest::addColumn<bool>("zeroFirst");
+    QTest::addColumn<bool>("hungUpOnly");
+    QTest::addColumn<bool>("reopened");
+    QTest::newRow("the module back") << true << false << false << false << true;
+    QTest::newRow("after /dev/zero") << true << false << true << false << true;
+    QTest::newRow("hung up, node in place") << true << false << false << true << true;
+    QTest::newRow("link of a dead simulator") << false << false << false << false << false;
+    QTest::newRow("another user's link") << true << true << false << false << false;
+  }
+  void aReturningLinkIsReopenedOnlyWhenItIsTheModulesLine() {
+    QFETCH(bool, claimed);
+    QFETCH(bool, otherUser);
+    QFETCH(bool, zeroFirst);
+    QFETCH(bool, hungUpOnly);
+    QFETCH(bool, reopened);
+    if ((otherUser || hungUpOnly) && ::geteuid() != 0) QSKIP("needs root");
+    QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("module"));
+    const auto pointLink = [&](const QString& to) {
+      const QString next = folder.filePath(QStringLiteral("next"));
+      return QFile::link(to, next) &&
+             ::rename(next.toLocal8Bit().constData(), link.toLocal8Bit().constData()) == 0;
+    };
+    TfrmRTUTest window;
+    ErrorBoxRecorder boxes;
+    const std::optional<LinkClaim> claim = claimed ? std::optional<LinkClaim>(link) : std::nullopt;
+    ptytest::PtyPair first;
+    QVERIFY(pointLink(QString::fromStdString(first.SlavePath())));
+    OpenPort(window, link);
+    QCOMPARE(Panel(window, 0), QStringLiteral("已打开"));
+    ptytest::PtyPair second;
+    ptytest::PtyPair& back = hungUpOnly ? first : second;
+    if (hungUpOnly)
+      QCOMPARE(::ioctl(first.SlaveFd(), TIOCVHANGUP), 0);
+    else
+      first.CloseMaster();
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    if (zeroFirst) {
+      QVERIFY(pointLink(QStringLiteral("/dev/zero")));
+      QTest::qWait(600);
+    }
+    if (otherUser) {
+      QCOMPARE(::chown(second.SlavePath().c_str(), 4242, 4242), 0);
+      QVERIFY(pointLink(QString::fromStdString(second.SlavePath())));
+      QCOMPARE(::lchown(link.toLocal8Bit().constData(), 4242, 4242), 0);
+    } else if (!hungUpOnly) {
+      QVERIFY(pointLink(QString::fromStdString(second.SlavePath())));
+    }
+    WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 2500);
+    QCOMPARE(window.lineWatch->State() == LineState::Reopened, reopened);
+    QCOMPARE(back.DrainMaster().empty(), !reopened);  // the mode frame, or nothing
+    if (otherUser)
+      QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("另一个用户")));
+    QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('|'))));
+  }
+
+  // The operator clicks "打开串口" inside the reopen's wait after the mode frame: that click is
+  // the operator's own, whether it opens (已打开) or fails (its reason, not "lost").
+  void theOperatorsClickInsideAReopenIsNoReopen_data() {
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("opens") << true;
+    QTest::newRow("fails") << false;
+  }
+  void theOperatorsClickInsideAReopenIsNoReopen() {
+    QFETCH(bool, opens);
+    QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("module"));
+    TfrmRTUTest window;
+    ErrorBoxRecorder boxes;
+    const LinkClaim claim(link);
+    ptytest::PtyPair first, second;
+    QVERIFY(QFile::link(QString::fromStdString(first.SlavePath()), link));
+    OpenPort(window, link);
+    first.CloseMaster();
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    QTimer operatorClick;
+    operatorClick.setInterval(5);
+    QObject::connect(&operatorClick, &QTimer::timeout, [&] {
+      if (window.lineWatch->State() != LineState::Reopened || !InsideCommandWait()) return;
+      operatorClick.stop();
+      if (!opens) window.Edit1->setText(kMissingDevice);
+      window.Button1->click();
+    });
+    operatorClick.start();
+    QFile::remove(link);
+    QVERIFY(QFile::link(QString::fromStdString(second.SlavePath()), link));
+    QVERIFY(WaitUntil([&] { return !operatorClick.isActive() && !InsideCommandWait(); }, 3000));
+    QCOMPARE(Panel(window, 0), opens ? QStringLiteral("已打开") : QStringLiteral("没有这个设备"));
+    QCOMPARE(window.lineWatch->State(), opens ? LineState::Open : LineState::Closed);
   }
 
   // After the loss the operator opened something else: the returning device is left alone.
