@@ -1,5 +1,6 @@
 // What the operator meets around the designed window: the command line's start options, the
 // line's state in status-bar panel 0, a re-plugged device, the saved log and the log file.
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -223,6 +224,66 @@ class OperatorTest : public QObject {
     QCOMPARE(::rename(next.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
     first.Pull();
     QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 3000));
+  }
+
+  // A log file never holds the window up and never ends it: a FIFO nobody reads, one whose
+  // reader leaves, a full disk are reported once and dropped; terminals (the module's own line)
+  // and other devices are refused before anything is written; the save replaces regular files
+  // only. `reader`: a FIFO read until the first line arrived.
+  void aLogFileThatCannotTakeLinesIsReportedAndTheWindowGoesOn_data() {
+    QTest::addColumn<QString>("path");  // "fifo": a FIFO in a temporary folder
+    QTest::addColumn<bool>("reader");
+    QTest::addColumn<QString>("reported");  // empty: the lines are taken
+    QTest::newRow("fifo without reader") << "fifo" << false << QStringLiteral("读取端已关闭");
+    QTest::newRow("fifo whose reader leaves") << "fifo" << true << QStringLiteral("读取端已关闭");
+    QTest::newRow("full disk") << "/dev/full" << false << QStringLiteral("磁盘已满");
+    QTest::newRow("the module's line") << "pty" << false << QStringLiteral("不是普通文件");
+    QTest::newRow("pty master") << "/dev/ptmx" << false << QStringLiteral("不是普通文件");
+    QTest::newRow("standard output") << "/dev/stdout" << false << QString();
+  }
+  void aLogFileThatCannotTakeLinesIsReportedAndTheWindowGoesOn() {
+    QFETCH(QString, path);
+    QFETCH(bool, reader);
+    QFETCH(QString, reported);
+    QTemporaryDir folder;
+    ptytest::PtyPair line;
+    if (path == "fifo") {
+      path = folder.filePath(QStringLiteral("fifo"));
+      QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
+    } else if (path == "pty") {
+      path = QString::fromStdString(line.SlavePath());
+    }
+    const int readerFd =
+        reader ? ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK) : -1;
+    TfrmRTUTest window;
+    QElapsedTimer clock;
+    clock.start();
+    if (path == "/dev/full") {  // past the refusal of devices: the write itself fails
+      QString report;
+      TLogFile full(path, [&](const QString& sentence) { report = sentence; });
+      full.Append(QStringLiteral("a"));
+      QVERIFY2(report.contains(reported), qPrintable(report));
+      return;
+    }
+    KeepLogFile(window, path);
+    window.AppendLogLine(QStringLiteral("first"));
+    if (readerFd >= 0) {
+      char got[16] = {};
+      QCOMPARE(::read(readerFd, got, sizeof got), ssize_t{6});
+      ::close(readerFd);
+    }
+    window.AppendLogLine(QStringLiteral("second"));
+    window.AppendLogLine(QStringLiteral("third"));
+    QVERIFY(clock.elapsed() < 1000);
+    const QString note = window.StatusPanels[0]->toolTip();
+    QVERIFY2(reported.isEmpty() ? note.isEmpty() : note.count(reported) == 1, qPrintable(note));
+    QCOMPARE(line.DrainMaster().size(), std::size_t{0});
+    // The save (Ctrl+S) over a FIFO or a device leaves it what it is.
+    QString error;
+    if (path != "/dev/stdout") {
+      QVERIFY(!SaveLogLines(path, {QStringLiteral("x")}, error));
+      QVERIFY(!QFileInfo(path).isFile());
+    }
   }
 
   // What comes back under a lost link is reopened only when it is the module's line again: not
