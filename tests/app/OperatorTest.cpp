@@ -423,7 +423,7 @@ class OperatorTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&edit));
     edit.clear();
     QTest::keyClicks(&edit, QStringLiteral("ttyU"));
-    QAbstractItemView* popup = edit.completer()->popup();
+    QAbstractItemView* popup = edit.findChild<QCompleter*>()->popup();
     QVERIFY(popup->isVisible());
     QCOMPARE(popup->model()->rowCount(), 1);
     QCOMPARE(edit.text(), QStringLiteral("ttyU"));  // typed text stays until one is taken
@@ -436,6 +436,51 @@ class OperatorTest : public QObject {
     QTest::keyClick(popup, Qt::Key_Down);
     QTest::keyClick(popup, Qt::Key_Return);
     QCOMPARE(edit.text(), tree.filePath("by-id/" + longName));
+  }
+
+  // The popup opens under the box as wide as its longest entry (within the screen), typed or
+  // with Down, and a whole name typed leaves no popup to swallow the click on the button.
+  void thePortBoxPopupStaysUnderTheBoxAndLetsTheClickThrough() {
+    QTemporaryDir tree;
+    TPortFolders folders{tree.filePath("by-id").toStdString(), tree.filePath("dev").toStdString(),
+                         tree.filePath("sys").toStdString(), std::string()};
+    QDir(tree.path()).mkpath(QStringLiteral("by-id"));
+    QDir(tree.path()).mkpath(QStringLiteral("dev"));
+    QDir(tree.path()).mkpath(QStringLiteral("sys/ttyUSB0/device/driver"));
+    const QString hugeName = QStringLiteral("usb-") + QString(240, QLatin1Char('x'));
+    QFile::link(QStringLiteral("/dev/null"), tree.filePath("by-id/usb-Vendor_Cable_0001-if00"));
+    QFile::link(QStringLiteral("/dev/null"), tree.filePath("dev/ttyUSB0"));
+    QWidget host;
+    host.move(300, 100);
+    QLineEdit edit(&host);
+    edit.setGeometry(10, 10, 62, 24);
+    QPushButton button(QStringLiteral("打开串口"), &host);
+    button.setGeometry(10, 60, 100, 30);
+    int clicks = 0;
+    QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+    InstallPortCompletion(&edit, folders);
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    QAbstractItemView* popup = edit.findChild<QCompleter*>()->popup();
+    const int boxLeft = edit.mapToGlobal(QPoint(0, 0)).x();
+    QTest::keyClicks(&edit, QStringLiteral("usb-"));
+    QVERIFY(popup->isVisible());
+    QVERIFY(popup->width() >
+            popup->fontMetrics().horizontalAdvance(tree.filePath("by-id/usb-Vendor_Cable_0001")));
+    QCOMPARE(popup->mapToGlobal(QPoint(0, 0)).x(), boxLeft);
+    popup->hide();
+    QFile::link(QStringLiteral("/dev/null"), tree.filePath("by-id/" + hugeName));
+    QTest::keyClick(&edit, Qt::Key_Down);
+    QVERIFY(popup->isVisible());
+    QCOMPARE(popup->mapToGlobal(QPoint(0, 0)).x(), boxLeft);
+    QVERIFY(popup->window()->geometry().right() <= edit.screen()->availableGeometry().right());
+    popup->hide();
+    edit.clear();
+    QTest::keyClicks(&edit, tree.filePath("dev/ttyUSB0"));
+    // Through the window system, where an open popup takes the click.
+    QTest::mouseClick(host.windowHandle(), Qt::LeftButton, {},
+                      button.mapTo(&host, button.rect().center()));
+    QCOMPARE(clicks, 1);
   }
 
   // A sleep keeps its length and runs no tick (the receive poll runs only in the pumps), yet the
