@@ -94,20 +94,3 @@ ErrorBoxRecorder::ErrorBoxRecorder(int openMs) : openMs_(openMs) {
 ErrorBoxRecorder::~ErrorBoxRecorder() {
   TErrorReport::SetPresenter({});
 }
-
-LinkClaim::LinkClaim(const QString& link) {
-  const std::string name = xcom::LinkClaimName(link.toStdString());
-  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  name.copy(address.sun_path + 1, sizeof address.sun_path - 2);
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
-
-LinkClaim::~LinkClaim() {
-  if (fd_ >= 0) ::close(fd_);
-}

@@ -8,7 +8,9 @@
 #include <functional>
 #include <memory>
 
+#include "DeviceNode.h"
 #include "ErrorReport.h"
+#include "LinkClaim.h"
 #include "Simulator.h"
 #include "TestSupport.h"
 #include "rtutest.h"
@@ -86,18 +88,4 @@ class ErrorBoxRecorder {
 
  private:
   int openMs_;
-};
-
-// Holds a link's claim as a running simulated module does (xcom::LinkClaimName), for links
-// the tests make themselves.
-class LinkClaim {
- public:
-  explicit LinkClaim(const QString& link);
-  ~LinkClaim();
-  LinkClaim(const LinkClaim&) = delete;
-  LinkClaim& operator=(const LinkClaim&) = delete;
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
 };

@@ -216,7 +216,7 @@ class OperatorTest : public QObject {
                   next = folder.filePath(QStringLiteral("next"));
     TfrmRTUTest window;
     InProcessModule first({1, 0});
-    const LinkClaim claim(link);  // as the simulator that made it would
+    const testsupport::LinkClaim claim(xcom::LinkClaimName(link.toStdString()));  // as its maker
     QVERIFY(QFile::link(first.Path(), link));
     OpenPort(window, link);
     InProcessModule second({0, 1});
@@ -318,7 +318,8 @@ class OperatorTest : public QObject {
     };
     TfrmRTUTest window;
     ErrorBoxRecorder boxes;
-    const std::optional<LinkClaim> claim = claimed ? std::optional<LinkClaim>(link) : std::nullopt;
+    std::optional<testsupport::LinkClaim> claim;  // as a running simulator holds its link
+    if (claimed) claim.emplace(xcom::LinkClaimName(link.toStdString()));
     ptytest::PtyPair first;
     QVERIFY(pointLink(QString::fromStdString(first.SlavePath())));
     OpenPort(window, link);
@@ -362,7 +363,7 @@ class OperatorTest : public QObject {
     const QString link = folder.filePath(QStringLiteral("module"));
     TfrmRTUTest window;
     ErrorBoxRecorder boxes;
-    const LinkClaim claim(link);
+    const testsupport::LinkClaim claim(xcom::LinkClaimName(link.toStdString()));
     ptytest::PtyPair first, second;
     QVERIFY(QFile::link(QString::fromStdString(first.SlavePath()), link));
     OpenPort(window, link);
