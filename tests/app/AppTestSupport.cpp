@@ -1,8 +1,5 @@
 #include "AppTestSupport.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -10,9 +7,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QTableWidget>
-#include <cstddef>
 
-#include "DeviceNode.h"
 #include "LogPane.h"
 
 SimulatedModuleOnPty::SimulatedModuleOnPty(const kestrum_sim::Simulator::Options& options)

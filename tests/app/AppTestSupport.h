@@ -8,9 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "DeviceNode.h"
 #include "ErrorReport.h"
-#include "LinkClaim.h"
 #include "Simulator.h"
 #include "TestSupport.h"
 #include "rtutest.h"

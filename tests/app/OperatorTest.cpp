@@ -23,7 +23,9 @@
 #include <optional>
 
 #include "AppTestSupport.h"
+#include "DeviceNode.h"
 #include "LineWatch.h"
+#include "LinkClaim.h"
 #include "LogFile.h"
 #include "LogPane.h"
 #include "LogSaving.h"
@@ -198,6 +200,10 @@ class OperatorTest : public QObject {
     broken.Append(QStringLiteral("a"));
     broken.Append(QStringLiteral("b"));
     QCOMPARE(reports, 1);
+    TLogFile full(QStringLiteral("/dev/full"),
+                  [&](const QString& why) { reports += why.contains("磁盘已满"); });
+    full.Append(QStringLiteral("a"));  // a full disk says so, not "Unknown error"
+    QCOMPARE(reports, 2);
     KeepLogFile(window, folder.filePath(QStringLiteral("no-such-folder/y.log")));
     window.AppendLogLine(QStringLiteral("the window goes on"));
     QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("无法写入日志文件")));
@@ -216,7 +222,7 @@ class OperatorTest : public QObject {
                   next = folder.filePath(QStringLiteral("next"));
     TfrmRTUTest window;
     InProcessModule first({1, 0});
-    const testsupport::LinkClaim claim(xcom::LinkClaimName(link.toStdString()));  // as its maker
+    const testsupport::LinkClaim claim(xcom::LinkClaimName(link.toStdString()));
     QVERIFY(QFile::link(first.Path(), link));
     OpenPort(window, link);
     InProcessModule second({0, 1});
@@ -226,17 +232,15 @@ class OperatorTest : public QObject {
     QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 3000));
   }
 
-  // A log file never holds the window up and never ends it: a FIFO nobody reads, one whose
-  // reader leaves, a full disk are reported once and dropped; terminals (the module's own line)
-  // and other devices are refused before anything is written; the save replaces regular files
-  // only. `reader`: a FIFO read until the first line arrived.
+  // A log file never holds the window up nor ends it: a FIFO nobody reads or whose reader
+  // leaves is reported once and dropped; terminals (the module's own line) and other devices
+  // are refused; the save replaces none of them.
   void aLogFileThatCannotTakeLinesIsReportedAndTheWindowGoesOn_data() {
-    QTest::addColumn<QString>("path");  // "fifo": a FIFO in a temporary folder
-    QTest::addColumn<bool>("reader");
+    QTest::addColumn<QString>("path");      // "fifo" and "pty" are made here
+    QTest::addColumn<bool>("reader");       // the FIFO is read until the first line came
     QTest::addColumn<QString>("reported");  // empty: the lines are taken
     QTest::newRow("fifo without reader") << "fifo" << false << QStringLiteral("读取端已关闭");
     QTest::newRow("fifo whose reader leaves") << "fifo" << true << QStringLiteral("读取端已关闭");
-    QTest::newRow("full disk") << "/dev/full" << false << QStringLiteral("磁盘已满");
     QTest::newRow("the module's line") << "pty" << false << QStringLiteral("不是普通文件");
     QTest::newRow("pty master") << "/dev/ptmx" << false << QStringLiteral("不是普通文件");
     QTest::newRow("standard output") << "/dev/stdout" << false << QString();
@@ -247,142 +251,83 @@ class OperatorTest : public QObject {
     QFETCH(QString, reported);
     QTemporaryDir folder;
     ptytest::PtyPair line;
-    if (path == "fifo") {
-      path = folder.filePath(QStringLiteral("fifo"));
-      QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
-    } else if (path == "pty") {
-      path = QString::fromStdString(line.SlavePath());
-    }
+    if (path == "pty") path = QString::fromStdString(line.SlavePath());
+    if (path == "fifo") path = folder.filePath(path);
+    QVERIFY(!path.endsWith("fifo") || ::mkfifo(path.toLocal8Bit().constData(), 0600) == 0);
     const int readerFd =
         reader ? ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK) : -1;
     TfrmRTUTest window;
-    QElapsedTimer clock;
-    clock.start();
-    if (path == "/dev/full") {  // past the refusal of devices: the write itself fails
-      QString report;
-      TLogFile full(path, [&](const QString& sentence) { report = sentence; });
-      full.Append(QStringLiteral("a"));
-      QVERIFY2(report.contains(reported), qPrintable(report));
-      return;
-    }
     KeepLogFile(window, path);
     window.AppendLogLine(QStringLiteral("first"));
-    if (readerFd >= 0) {
-      char got[16] = {};
-      QCOMPARE(::read(readerFd, got, sizeof got), ssize_t{6});
-      ::close(readerFd);
-    }
+    char got[8] = {};
+    QVERIFY(readerFd < 0 || (::read(readerFd, got, sizeof got) == 6 && ::close(readerFd) == 0));
     window.AppendLogLine(QStringLiteral("second"));
     window.AppendLogLine(QStringLiteral("third"));
-    QVERIFY(clock.elapsed() < 1000);
     const QString note = window.StatusPanels[0]->toolTip();
     QVERIFY2(reported.isEmpty() ? note.isEmpty() : note.count(reported) == 1, qPrintable(note));
     QCOMPARE(line.DrainMaster().size(), std::size_t{0});
-    // The save (Ctrl+S) over a FIFO or a device leaves it what it is.
     QString error;
-    if (path != "/dev/stdout") {
-      QVERIFY(!SaveLogLines(path, {QStringLiteral("x")}, error));
-      QVERIFY(!QFileInfo(path).isFile());
-    }
+    QVERIFY(path == "/dev/stdout" ||
+            (!SaveLogLines(path, {"x"}, error) && !QFileInfo(path).isFile()));
   }
 
   // What comes back under a lost link is reopened only when it is the module's line again: not
   // a pty number whose simulator died (the link is no longer claimed), not another user's link
-  // and node, and still after the name led to /dev/zero for a moment. A line hung up once while
-  // its node stays is reopened too.
+  // and node; still after the name led to /dev/zero for a moment, and after a hang-up that left
+  // the node in place. The operator's own click inside the reopen's wait is no reopen.
   void aReturningLinkIsReopenedOnlyWhenItIsTheModulesLine_data() {
-    QTest::addColumn<bool>("claimed");
-    QTest::addColumn<bool>("otherUser");
-    QTest::addColumn<bool>("zeroFirst");
-    QTest::addColumn<bool>("hungUpOnly");
-    QTest::addColumn<bool>("reopened");
-    QTest::newRow("the module back") << true << false << false << false << true;
-    QTest::newRow("after /dev/zero") << true << false << true << false << true;
-    QTest::newRow("hung up, node in place") << true << false << false << true << true;
-    QTest::newRow("link of a dead simulator") << false << false << false << false << false;
-    QTest::newRow("another user's link") << true << true << false << false << false;
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("panel");  // panel 0 at the end
+    const QString reopened = QStringLiteral("已重新打开"), lost = QStringLiteral("设备已断开");
+    QTest::newRow("the module back") << QString() << reopened;
+    QTest::newRow("after /dev/zero") << "zero first" << reopened;
+    QTest::newRow("hung up, node in place") << "hang up" << reopened;
+    QTest::newRow("link of a dead simulator") << "unclaimed" << lost;
+    QTest::newRow("another user's link") << "other user" << lost;
+    QTest::newRow("operator opens inside") << "operator opens" << QStringLiteral("已打开");
+    QTest::newRow("operator fails inside") << "operator fails" << QStringLiteral("没有这个设备");
   }
   void aReturningLinkIsReopenedOnlyWhenItIsTheModulesLine() {
-    QFETCH(bool, claimed);
-    QFETCH(bool, otherUser);
-    QFETCH(bool, zeroFirst);
-    QFETCH(bool, hungUpOnly);
-    QFETCH(bool, reopened);
-    if ((otherUser || hungUpOnly) && ::geteuid() != 0) QSKIP("needs root");
+    QFETCH(QString, how);
+    QFETCH(QString, panel);
+    if ((how == "other user" || how == "hang up") && ::geteuid() != 0) QSKIP("needs root");
     QTemporaryDir folder;
     const QString link = folder.filePath(QStringLiteral("module"));
-    const auto pointLink = [&](const QString& to) {
+    const auto pointLink = [&](const std::string& to) {
       const QString next = folder.filePath(QStringLiteral("next"));
-      return QFile::link(to, next) &&
+      return QFile::link(QString::fromStdString(to), next) &&
              ::rename(next.toLocal8Bit().constData(), link.toLocal8Bit().constData()) == 0;
     };
     TfrmRTUTest window;
     ErrorBoxRecorder boxes;
-    std::optional<testsupport::LinkClaim> claim;  // as a running simulator holds its link
-    if (claimed) claim.emplace(xcom::LinkClaimName(link.toStdString()));
-    ptytest::PtyPair first;
-    QVERIFY(pointLink(QString::fromStdString(first.SlavePath())));
+    std::optional<testsupport::LinkClaim> claim;  // as the running simulator holds its link
+    if (how != "unclaimed") claim.emplace(xcom::LinkClaimName(link.toStdString()));
+    ptytest::PtyPair first, second;
+    QVERIFY(pointLink(first.SlavePath()));
     OpenPort(window, link);
-    QCOMPARE(Panel(window, 0), QStringLiteral("已打开"));
-    ptytest::PtyPair second;
-    ptytest::PtyPair& back = hungUpOnly ? first : second;
-    if (hungUpOnly)
+    QTimer operatorClick;  // runs only where the reopen pumps, after its mode frame
+    QObject::connect(&operatorClick, &QTimer::timeout, [&] {
+      if (window.lineWatch->State() != LineState::Reopened || !InsideCommandWait()) return;
+      operatorClick.stop();
+      if (how == "operator fails") window.Edit1->setText(kMissingDevice);
+      window.Button1->click();
+    });
+    if (how.startsWith("operator")) operatorClick.start(5);
+    if (how == "hang up")
       QCOMPARE(::ioctl(first.SlaveFd(), TIOCVHANGUP), 0);
     else
       first.CloseMaster();
     QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
-    if (zeroFirst) {
-      QVERIFY(pointLink(QStringLiteral("/dev/zero")));
-      QTest::qWait(600);
-    }
-    if (otherUser) {
-      QCOMPARE(::chown(second.SlavePath().c_str(), 4242, 4242), 0);
-      QVERIFY(pointLink(QString::fromStdString(second.SlavePath())));
-      QCOMPARE(::lchown(link.toLocal8Bit().constData(), 4242, 4242), 0);
-    } else if (!hungUpOnly) {
-      QVERIFY(pointLink(QString::fromStdString(second.SlavePath())));
-    }
-    WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 2500);
-    QCOMPARE(window.lineWatch->State() == LineState::Reopened, reopened);
-    QCOMPARE(back.DrainMaster().empty(), !reopened);  // the mode frame, or nothing
-    if (otherUser)
-      QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("另一个用户")));
+    if (how == "zero first")
+      QVERIFY(pointLink("/dev/zero") && !WaitUntil([] { return false; }, 600));
+    if (how == "other user") QCOMPARE(::chown(second.SlavePath().c_str(), 4242, 4242), 0);
+    QVERIFY(how == "hang up" || pointLink(second.SlavePath()));
+    if (how == "other user") QCOMPARE(::lchown(link.toLocal8Bit().constData(), 4242, 4242), 0);
+    WaitUntil([&] { return Panel(window, 0) == panel && !InsideCommandWait(); }, 2500);
+    QTest::qWait(300);
+    QCOMPARE(Panel(window, 0), panel);
+    QCOMPARE((how == "hang up" ? first : second).DrainMaster().empty(), panel == "设备已断开");
     QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('|'))));
-  }
-
-  // The operator clicks "打开串口" inside the reopen's wait after the mode frame: that click is
-  // the operator's own, whether it opens (已打开) or fails (its reason, not "lost").
-  void theOperatorsClickInsideAReopenIsNoReopen_data() {
-    QTest::addColumn<bool>("opens");
-    QTest::newRow("opens") << true;
-    QTest::newRow("fails") << false;
-  }
-  void theOperatorsClickInsideAReopenIsNoReopen() {
-    QFETCH(bool, opens);
-    QTemporaryDir folder;
-    const QString link = folder.filePath(QStringLiteral("module"));
-    TfrmRTUTest window;
-    ErrorBoxRecorder boxes;
-    const testsupport::LinkClaim claim(xcom::LinkClaimName(link.toStdString()));
-    ptytest::PtyPair first, second;
-    QVERIFY(QFile::link(QString::fromStdString(first.SlavePath()), link));
-    OpenPort(window, link);
-    first.CloseMaster();
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
-    QTimer operatorClick;
-    operatorClick.setInterval(5);
-    QObject::connect(&operatorClick, &QTimer::timeout, [&] {
-      if (window.lineWatch->State() != LineState::Reopened || !InsideCommandWait()) return;
-      operatorClick.stop();
-      if (!opens) window.Edit1->setText(kMissingDevice);
-      window.Button1->click();
-    });
-    operatorClick.start();
-    QFile::remove(link);
-    QVERIFY(QFile::link(QString::fromStdString(second.SlavePath()), link));
-    QVERIFY(WaitUntil([&] { return !operatorClick.isActive() && !InsideCommandWait(); }, 3000));
-    QCOMPARE(Panel(window, 0), opens ? QStringLiteral("已打开") : QStringLiteral("没有这个设备"));
-    QCOMPARE(window.lineWatch->State(), opens ? LineState::Open : LineState::Closed);
   }
 
   // After the loss the operator opened something else: the returning device is left alone.
@@ -405,8 +350,9 @@ class OperatorTest : public QObject {
     QCOMPARE(Panel(window, 1), kMissingDevice + QStringLiteral("打开失败"));
   }
 
-  // Typing the start of a file name lists the matching devices in a popup wide enough for the
-  // whole path; Down lists all; Enter takes the highlighted one; the box is not opened by it.
+  // Typing the start of a file name lists the matching devices in a popup under the box, wide
+  // enough for the whole path; Down lists all; Enter takes the highlighted one; a whole name
+  // typed closes it.
   void thePortBoxCompletesFromTheDevicesPresent() {
     QTemporaryDir tree;
     TPortFolders folders{tree.filePath("by-id").toStdString(), tree.filePath("dev").toStdString(),
@@ -417,17 +363,23 @@ class OperatorTest : public QObject {
     QDir(tree.path()).mkpath(QStringLiteral("sys/ttyUSB0/device/driver"));
     QFile::link(QStringLiteral("/dev/null"), tree.filePath("by-id/" + longName));
     QFile::link(QStringLiteral("/dev/null"), tree.filePath("dev/ttyUSB0"));
-    QLineEdit edit(QStringLiteral("COM1"));
-    edit.resize(62, 24);
+    QWidget host;
+    QLineEdit edit(QStringLiteral("COM1"), &host);
+    QPushButton button(&host);
+    edit.setGeometry(300, 10, 62, 24);
+    button.setGeometry(10, 10, 80, 24);
     InstallPortCompletion(&edit, folders);
-    edit.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
     edit.clear();
-    QTest::keyClicks(&edit, QStringLiteral("ttyU"));
+    QTest::keyClicks(&edit, QStringLiteral("usb-"));
     QAbstractItemView* popup = edit.findChild<QCompleter*>()->popup();
     QVERIFY(popup->isVisible());
     QCOMPARE(popup->model()->rowCount(), 1);
-    QCOMPARE(edit.text(), QStringLiteral("ttyU"));  // typed text stays until one is taken
+    QCOMPARE(edit.text(), QStringLiteral("usb-"));  // typed text stays until one is taken
+    QVERIFY(popup->width() > popup->fontMetrics().horizontalAdvance(longName));
+    const int boxLeft = edit.mapToGlobal(QPoint(0, 0)).x();
+    QCOMPARE(popup->mapToGlobal(QPoint(0, 0)).x(), boxLeft);  // under the box
     popup->hide();
     QTest::keyClick(&edit, Qt::Key_Down);
     QVERIFY(popup->isVisible());
@@ -437,50 +389,19 @@ class OperatorTest : public QObject {
     QTest::keyClick(popup, Qt::Key_Down);
     QTest::keyClick(popup, Qt::Key_Return);
     QCOMPARE(edit.text(), tree.filePath("by-id/" + longName));
-  }
-
-  // The popup opens under the box as wide as its longest entry (within the screen), typed or
-  // with Down, and a whole name typed leaves no popup to swallow the click on the button.
-  void thePortBoxPopupStaysUnderTheBoxAndLetsTheClickThrough() {
-    QTemporaryDir tree;
-    TPortFolders folders{tree.filePath("by-id").toStdString(), tree.filePath("dev").toStdString(),
-                         tree.filePath("sys").toStdString(), std::string()};
-    QDir(tree.path()).mkpath(QStringLiteral("by-id"));
-    QDir(tree.path()).mkpath(QStringLiteral("dev"));
-    QDir(tree.path()).mkpath(QStringLiteral("sys/ttyUSB0/device/driver"));
-    const QString hugeName = QStringLiteral("usb-") + QString(240, QLatin1Char('x'));
-    QFile::link(QStringLiteral("/dev/null"), tree.filePath("by-id/usb-Vendor_Cable_0001-if00"));
-    QFile::link(QStringLiteral("/dev/null"), tree.filePath("dev/ttyUSB0"));
-    QWidget host;
-    host.move(300, 100);
-    QLineEdit edit(&host);
-    edit.setGeometry(10, 10, 62, 24);
-    QPushButton button(QStringLiteral("打开串口"), &host);
-    button.setGeometry(10, 60, 100, 30);
+    // A name too long for the screen: the popup stops at its edge, still under the box.
+    QFile::link(QStringLiteral("/dev/null"), tree.filePath("by-id/usb-" + QString(240, 'x')));
+    QTest::keyClick(&edit, Qt::Key_Down);
+    QCOMPARE(popup->mapToGlobal(QPoint(0, 0)).x(), boxLeft);
+    QVERIFY(popup->geometry().right() <= edit.screen()->availableGeometry().right());
+    popup->hide();
+    // A whole name typed leaves no popup to take the click meant for the button (clicked
+    // through the window system, where an open popup would take it).
     int clicks = 0;
     QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
-    InstallPortCompletion(&edit, folders);
-    host.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&host));
-    QAbstractItemView* popup = edit.findChild<QCompleter*>()->popup();
-    const int boxLeft = edit.mapToGlobal(QPoint(0, 0)).x();
-    QTest::keyClicks(&edit, QStringLiteral("usb-"));
-    QVERIFY(popup->isVisible());
-    QVERIFY(popup->width() >
-            popup->fontMetrics().horizontalAdvance(tree.filePath("by-id/usb-Vendor_Cable_0001")));
-    QCOMPARE(popup->mapToGlobal(QPoint(0, 0)).x(), boxLeft);
-    popup->hide();
-    QFile::link(QStringLiteral("/dev/null"), tree.filePath("by-id/" + hugeName));
-    QTest::keyClick(&edit, Qt::Key_Down);
-    QVERIFY(popup->isVisible());
-    QCOMPARE(popup->mapToGlobal(QPoint(0, 0)).x(), boxLeft);
-    QVERIFY(popup->window()->geometry().right() <= edit.screen()->availableGeometry().right());
-    popup->hide();
     edit.clear();
     QTest::keyClicks(&edit, tree.filePath("dev/ttyUSB0"));
-    // Through the window system, where an open popup takes the click.
-    QTest::mouseClick(host.windowHandle(), Qt::LeftButton, {},
-                      button.mapTo(&host, button.rect().center()));
+    QTest::mouseClick(host.windowHandle(), Qt::LeftButton, {}, button.geometry().center());
     QCOMPARE(clicks, 1);
   }
 

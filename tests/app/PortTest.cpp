@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <thread>
 
@@ -263,82 +264,75 @@ class PortTest : public WindowTestCase {
 
   // Bytes answer the request that left last before them, however they arrive: late, joined,
   // corrupted, lost, twice, behind the echo a 2-wire adapter hears and stray bytes, or from
-  // another slave; nothing sent before an open waits after it. The peer answers the requests it
-  // reads, in order, each after its delay ("" answers nothing); `reopen` runs a second read-all
-  // after clicking "打开串口" again. `shown` is every decoder line, in order.
+  // another slave; nothing sent before an open waits after it. `answers`: what the peer answers
+  // to each request it reads, ';' between ("@ms " delays it; I and O: the inputs' and the
+  // outputs' reply; "reopen": "打开串口" and a second read-all). `shown`: the decoder lines
+  // (i, o: the inputs', the outputs' values; io: the inputs' values shown as outputs, for a
+  // reply later than the next request cannot be told from that one's own; c: the CRC line).
   void repliesAreDecodedAsWhatTheyAnswer_data() {
-    QTest::addColumn<QStringList>("answers");
-    QTest::addColumn<QList<int>>("delaysMs");
-    QTest::addColumn<bool>("reopen");
-    QTest::addColumn<QStringList>("shown");
-    const QString input = QStringLiteral("64 03 04 00 01 00 00 9E F5 ");
-    const QString output = QStringLiteral("64 03 04 00 00 00 01 0E F5 ");
-    const QStringList inputs{"DI1=01 ", "DI2=00 "};
-    const QStringList outputs{"DO1=00 ", "DO2=01 "};
-    // A reply later than the next request cannot be told from that request's own reply.
-    const QStringList inputsAsOutputs{"DO1=01 ", "DO2=00 "};
-    QTest::newRow("at once") << QStringList{input, output} << QList{0, 0} << false
-                             << inputs + outputs;
-    QTest::newRow("late within the gap")
-        << QStringList{input, output} << QList{300, 150} << false << inputs + outputs;
-    QTest::newRow("late past the gap")
-        << QStringList{input, output} << QList{900, 100} << false << inputsAsOutputs + outputs;
-    QTest::newRow("joined after the second request")
-        << QStringList{QString(), input + output} << QList{0, 0} << false
-        << inputsAsOutputs + outputs;
-    QTest::newRow("corrupted") << QStringList{QString(input).replace("F5", "F4"), output}
-                               << QList{0, 0} << false
-                               << QStringList{QString::fromUtf8(kCrcErrorLine)} + outputs;
-    QTest::newRow("lost") << QStringList{QString(), output} << QList{0, 0} << false << outputs;
-    QTest::newRow("twice") << QStringList{input + input, output} << QList{0, 0} << false
-                           << inputs + inputs + outputs;
-    QTest::newRow("echo and stray bytes")
-        << QStringList{QStringLiteral("64 03 00 10 00 02 CC 3B ") + input, "00 FF " + output}
-        << QList{0, 0} << false << inputs + outputs;
-    QTest::newRow("another slave")
-        << QStringList{QStringLiteral("65 03 04 00 01 00 00 8E 35 "), output} << QList{0, 0}
-        << false << outputs;
-    QTest::newRow("reopen after a lost reply")
-        << QStringList{input, QString(), input, output} << QList{0, 0, 0, 0} << true
-        << inputs + inputs + outputs;
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("at once") << "I;O"
+                             << "i o";
+    QTest::newRow("late within the gap") << "@300 I;@150 O"
+                                         << "i o";
+    QTest::newRow("late past the gap") << "@900 I;@100 O"
+                                       << "io o";
+    QTest::newRow("joined after the second request") << ";I O"
+                                                     << "io o";
+    QTest::newRow("corrupted") << "64 03 04 00 01 00 00 9E F4;O"
+                               << "c o";
+    QTest::newRow("lost") << ";O"
+                          << "o";
+    QTest::newRow("twice") << "I I;O"
+                           << "i i o";
+    QTest::newRow("echo and stray bytes") << "64 03 00 10 00 02 CC 3B I;00 FF O"
+                                          << "i o";
+    QTest::newRow("another slave") << "65 03 04 00 01 00 00 8E 35;O"
+                                   << "o";
+    QTest::newRow("reopen after a lost reply") << "I;;reopen;I;O"
+                                               << "i i o";
   }
   void repliesAreDecodedAsWhatTheyAnswer() {
-    QFETCH(QStringList, answers);
-    QFETCH(QList<int>, delaysMs);
-    QFETCH(bool, reopen);
-    QFETCH(QStringList, shown);
+    QFETCH(QString, answers);
+    QFETCH(QString, shown);
+    answers.replace("I", "64 03 04 00 01 00 00 9E F5").replace("O", "64 03 04 00 00 00 01 0E F5");
+    const QStringList script = answers.split(';');
+    const QMap<QString, QString> lines{{"i", "DI1=01 |DI2=00 "},
+                                       {"o", "DO1=00 |DO2=01 "},
+                                       {"io", "DO1=01 |DO2=00 "},
+                                       {"c", kCrcErrorLine}};
+    QStringList expected;
+    for (const QString& token : shown.split(' ')) expected += lines[token].split('|');
     ptytest::PtyPair line;
     TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     const int start = OpenOn(QString::fromStdString(line.SlavePath()));
     line.DrainMaster();
     ptytest::PeerThread peer([&] {
-      for (qsizetype i = 0; i < answers.size(); ++i) {
-        ptytest::Bytes request = line.ReadMaster(8, 4000);
-        if (!request.empty() && request[0] == 0xAA) {  // the reopen's mode frame
-          line.ReadMaster(1);
-          request = line.ReadMaster(8, 4000);
+      for (QString answer : script) {
+        if (answer == "reopen" && line.ReadMaster(9, 4000).size() == 9) continue;  // mode frame
+        if (line.ReadMaster(8, 4000).size() != 8) return;
+        if (answer.startsWith('@')) {
+          std::this_thread::sleep_for(
+              std::chrono::milliseconds(answer.section(' ', 0, 0).mid(1).toInt()));
+          answer = answer.section(' ', 1);
         }
-        if (request.size() != 8) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(delaysMs[i]));
-        if (!answers[i].isEmpty()) line.WriteMaster(Hex(answers[i].toStdString()));
+        if (!answer.isEmpty()) line.WriteMaster(Hex(answer.toStdString() + " "));
       }
     });
     w.BitBtn1->click();  // the receive poll runs on while the peer answers
-    if (reopen) {
+    if (script.contains("reopen")) {
       w.Button1->click();
       w.BitBtn1->click();
     }
     peer.Join();
     const auto decoderLines = [&] {
-      QStringList lines;
-      for (const QString& logLine : LogTail(w, start))
-        if (!logLine.contains(kSent) && !logLine.contains(kReceived)) lines << logLine;
-      return lines;
+      return LogTail(w, start).filter(QRegularExpression(QStringLiteral("^(?! 发送| 接收)")));
     };
-    WaitUntil([&] { return decoderLines().size() >= shown.size(); }, 3000);
+    WaitUntil([&] { return decoderLines().size() >= expected.size(); }, 3000);
     QTest::qWait(300);
-    QCOMPARE(decoderLines(), shown);
+    QCOMPARE(decoderLines(), expected);
     QVERIFY(boxes.texts.isEmpty());
   }
 

@@ -13,24 +13,15 @@ namespace testsupport {
 
 class LinkClaim {
  public:
-  explicit LinkClaim(const std::string& abstractName)
-      : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    abstractName.copy(address.sun_path + 1, sizeof address.sun_path - 2);
-    const auto size =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + abstractName.size());
-    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
+  explicit LinkClaim(const std::string& name) : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address{AF_UNIX, {}};
+    name.copy(address.sun_path + 1, sizeof address.sun_path - 2);  // [0] stays 0: abstract
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address),
+           static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size()));
   }
-  ~LinkClaim() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  ~LinkClaim() { ::close(fd_); }
   LinkClaim(const LinkClaim&) = delete;
   LinkClaim& operator=(const LinkClaim&) = delete;
-  bool Held() const { return fd_ >= 0; }
 
  private:
   int fd_;
