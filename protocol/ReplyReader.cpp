@@ -21,6 +21,25 @@ std::uint16_t StartRegister(const ByteString& request) {
   return static_cast<std::uint16_t>(request[2] << 8 | request[3]);
 }
 
+bool IsWholeFrame(const RtuPiece& piece) {
+  return piece.kind == RtuPiece::Kind::Reply || piece.kind == RtuPiece::Kind::Echo;
+}
+
+// A damaged read reply starts at pieces[at]: a frame head of function 03 that is no whole frame,
+// with the bytes up to the next whole frame long enough to be decoded (more than 8: the
+// shorter ones are never decoded). The address is not examined: a bit flipped there damages
+// the reply of the slave asked as much as any other.
+bool StartsDamagedReadReply(const std::vector<RtuPiece>& pieces, std::size_t at) {
+  const ByteString& head = pieces[at].bytes;
+  if (IsWholeFrame(pieces[at]) || pieces[at].kind == RtuPiece::Kind::Noise || head.size() < 2 ||
+      head[1] != 0x03)
+    return false;
+  std::size_t length = 0;
+  for (std::size_t i = at; i < pieces.size() && !IsWholeFrame(pieces[i]); ++i)
+    length += pieces[i].bytes.size();
+  return length > 8;  // blocks of 8 bytes or fewer are never decoded
+}
+
 bool Reported(const ReplyReader::Result& result, DecodedResponse::Outcome outcome) {
   return std::any_of(result.shown.begin(), result.shown.end(),
                      [outcome](const DecodedResponse& shown) { return shown.outcome == outcome; });
@@ -63,24 +82,14 @@ void ReplyReader::ReadWindow(const Window& window, std::span<const std::uint8_t>
                              const Reading& reading) {
   const std::vector<RtuPiece> pieces = SplitRtuBlock(bytes, {&window.frame, 1});
   if (HoldsWholeFrame(pieces)) reading.result.logged = true;
-  for (const RtuPiece& piece : pieces) {
-    if (IsDamagedReadReply(window, piece, reading) &&
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (StartsDamagedReadReply(pieces, i) &&
         !Reported(reading.result, DecodedResponse::Outcome::CrcError))
       reading.result.shown.push_back({DecodedResponse::Outcome::CrcError, kCrcErrorLine, {}});
-    if (piece.kind != RtuPiece::Kind::Reply) continue;
-    DecodedResponse shown = ReadReply(window, piece.bytes, reading);
+    if (pieces[i].kind != RtuPiece::Kind::Reply) continue;
+    DecodedResponse shown = ReadReply(window, pieces[i].bytes, reading);
     if (shown.outcome != DecodedResponse::Outcome::Ignored) reading.result.shown.push_back(shown);
   }
-}
-
-// A read reply that fails its CRC, long enough to be decoded, from the slave the window's
-// request went to (after a frame that is no request: the addressed slave).
-bool ReplyReader::IsDamagedReadReply(const Window& window, const RtuPiece& piece,
-                                     const Reading& reading) const {
-  if (piece.kind != RtuPiece::Kind::Damaged && piece.kind != RtuPiece::Kind::Partial) return false;
-  if (!IsDecodedBlock(piece.bytes) || piece.bytes[1] != 0x03) return false;
-  if (window.request.empty()) return piece.bytes[0] == reading.slaveAddress;
-  return piece.bytes[0] == window.request[0] && window.request[1] == 0x03;
 }
 
 DecodedResponse ReplyReader::ReadReply(const Window& window, const ByteString& reply,

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "ByteString.h"
-#include "ReplyFraming.h"
 #include "ResponseDecoder.h"
 
 namespace modbus {
@@ -57,8 +56,6 @@ class ReplyReader {
                   const Reading& reading);
   DecodedResponse ReadReply(const Window& window, const ByteString& reply,
                             const Reading& reading) const;
-  bool IsDamagedReadReply(const Window& window, const RtuPiece& piece,
-                          const Reading& reading) const;
 
   std::deque<Window> windows_{Window{}};
   std::uint64_t received_ = 0;  // bytes read since the open
