@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <utility>
 
 #include "ErrorReport.h"
 #include "OpenFailureHint.h"
@@ -18,7 +19,8 @@ TLineWatch::TLineWatch(TfrmRTUTest& form) : QObject(&form), form_(form) {
 }
 
 void TLineWatch::OpenSucceeded() {
-  state_ = reopening_ ? LineState::Reopened : LineState::Open;
+  // Only the watch's own click is a reopen: the operator may click again inside its waits.
+  state_ = std::exchange(reopening_, false) ? LineState::Reopened : LineState::Open;
   watchingForReturn_ = false;
   openTexts_ = TextsNow();
   // Asked now, not when the loss is seen: by then a pseudo-terminal's node has gone with its
@@ -30,7 +32,7 @@ void TLineWatch::OpenSucceeded() {
 
 void TLineWatch::OpenFailed(const QString& shortText, const QString& why) {
   watchingForReturn_ = false;
-  if (reopening_) {  // the device came back but would not open: give up, still "lost"
+  if (std::exchange(reopening_, false)) {  // it came back but would not open: give up, "lost"
     Show(LineStateText(LineState::Lost), why);
     return;
   }
@@ -52,6 +54,7 @@ void TLineWatch::NoticeLoss() {
   state_ = LineState::Lost;
   deviceName_ = form_.XMODEM1.DeviceName();
   seenGone_ = false;
+  checksOnTheSameNode_ = 0;
   watchingForReturn_ = true;
   Show(LineStateText(LineState::Lost),
        QStringLiteral("串口 %1 的设备已断开（拔出或挂断）。").arg(openTexts_.port) +
@@ -66,23 +69,42 @@ void TLineWatch::LetGoOfLostDevice() {
 
 void TLineWatch::WatchForReturn() {
   if (!watchingForReturn_) return;
-  const std::optional<xcom::DeviceNode> now = xcom::FindDeviceNode(deviceName_);
-  if (!now) {
+  // Nothing under the name, or something that is no serial line (/dev/null for a moment):
+  // the device is not back yet.
+  const xcom::SerialDeviceCheck now = xcom::CheckSerialDevice(deviceName_);
+  if (!now.node) {
     seenGone_ = true;
     return;
   }
-  // The lost device's own node may linger until its last user lets go: only a name that went
-  // away, or leads somewhere else now, means a device came back.
-  if (!seenGone_ && openedNode_ && now->SameNodeAs(*openedNode_)) return;
-  // A bare pseudo-terminal number taken again belongs to whichever program asked next: opening
-  // it would write this window's frames into someone else's line.
-  if (!now->NameStaysWithTheDevice()) return;
-  if (!now->accessible) return;  // its permissions are still being set
+  // The lost device's own node may linger until its last user lets go. One that stays a
+  // second after that never went away (a one-off error of a device still plugged in): it is
+  // reopened like a device that came back.
+  if (!seenGone_ && openedNode_ && now.node->SameNodeAs(*openedNode_) &&
+      ++checksOnTheSameNode_ < kChecksBeforeTheSameNodeIsBack)
+    return;
+  // A bare pseudo-terminal number taken again belongs to whichever program asked next, and so
+  // does one behind a link its maker no longer holds: opening it would write this window's
+  // frames into someone else's line.
+  if (!now.node->NameStaysWithTheDevice()) return;
+  if (openedNode_ && !ShowIfAnotherDevice(*now.node)) return;
   // The operator has typed other texts: the reopen would not be the same click.
   if (TextsNow() != openTexts_) return;
   reopening_ = true;
   form_.Button1->click();
   reopening_ = false;
+}
+
+bool TLineWatch::ShowIfAnotherDevice(const xcom::DeviceNode& now) {
+  const QString port = openTexts_.port;
+  if (!now.SameOwnersAs(*openedNode_))
+    Show(LineStateText(LineState::Lost),
+         QStringLiteral("串口 %1 现在属于另一个用户，不会自动重新打开。").arg(port));
+  else if (!now.SameAdapterAs(*openedNode_))
+    Show(LineStateText(LineState::Lost),
+         QStringLiteral("串口 %1 现在是另一个设备，不会自动重新打开。").arg(port));
+  else
+    return true;
+  return false;
 }
 
 void TLineWatch::AddStandingNote(const QString& sentence) {

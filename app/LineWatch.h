@@ -7,8 +7,9 @@
 // message box. Its handle is then let go, once no command is running, so that the system can
 // give the returning device the same name again. When a device appears again under the name
 // that was open, the line is reopened as a click on "打开串口" with the same texts would,
-// unless the operator has clicked "打开串口" since or changed those texts. If the device does
-// not come back, nothing more happens: panel 0 stays "lost".
+// unless the operator has clicked "打开串口" since or changed those texts, or the name now leads
+// to another user's node or another adapter. If the device does not come back, nothing more
+// happens: panel 0 stays "lost".
 
 #include <QObject>
 #include <QString>
@@ -47,6 +48,9 @@ class TLineWatch : public QObject {
   void NoticeLoss();
   void LetGoOfLostDevice();
   void WatchForReturn();
+  // Panel 0 tells when the name now leads to another user's node or another adapter; false
+  // then.
+  bool ShowIfAnotherDevice(const xcom::DeviceNode& now);
   void Show(const QString& text, const QString& why);
   TOpenTexts TextsNow() const;
 
@@ -61,4 +65,6 @@ class TLineWatch : public QObject {
   std::string deviceName_;
   std::optional<xcom::DeviceNode> openedNode_;  // what the name led to when it was opened
   bool seenGone_ = false;
+  int checksOnTheSameNode_ = 0;
+  static constexpr int kChecksBeforeTheSameNodeIsBack = 5;
 };

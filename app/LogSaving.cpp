@@ -41,9 +41,14 @@ bool SaveLogPane(TfrmRTUTest& window, const QString& path) {
 }
 
 void KeepLogFile(TfrmRTUTest& window, const QString& path) {
-  auto file = std::make_shared<TLogFile>(path, [&window](const QString& sentence) {
+  const auto report = [&window](const QString& sentence) {
     std::fprintf(stderr, "rtutest: %s\n", sentence.toLocal8Bit().constData());
     window.lineWatch->AddStandingNote(sentence);
-  });
+  };
+  if (const QString refusal = LogFileRefusal(path); !refusal.isEmpty()) {
+    report(refusal);
+    return;
+  }
+  auto file = std::make_shared<TLogFile>(path, report);
   window.onLogLine = [file](const QString& line) { file->Append(line); };
 }

@@ -4,7 +4,9 @@
 #include <QCompleter>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScreen>
 #include <QStandardItemModel>
+#include <algorithm>
 
 #include "PortMatching.h"
 
@@ -16,7 +18,10 @@ class TPortCompleter : public QCompleter {
       : QCompleter(edit), edit_(edit), listPorts_(std::move(listPorts)) {
     setModel(&model_);
     setCompletionMode(QCompleter::UnfilteredPopupCompletion);
-    edit->setCompleter(this);
+    // Not the line edit's own completer: that one reopens the popup after every key, at the
+    // box's width and even once a whole name is there. This one opens only where Show says.
+    setWidget(edit);
+    connect(this, qOverload<const QString&>(&QCompleter::activated), edit, &QLineEdit::setText);
     edit->installEventFilter(this);
     connect(edit, &QLineEdit::textEdited, this, [this](const QString& text) {
       if (!text.isEmpty()) Show(text);
@@ -44,16 +49,30 @@ class TPortCompleter : public QCompleter {
       item->setToolTip(QString::fromStdString(port.description));
       model_.appendRow(item);
     }
-    if (entries.isEmpty()) {
+    // A whole name typed or pasted needs no list: left open, it would take the click on
+    // "打开串口" that was meant to open the port.
+    if (entries.isEmpty() || IsWholeName(typed, entries)) {
       popup()->hide();
       return;
     }
-    // Wide enough for whole paths, whatever the box's own width.
+    complete(QRect(0, 0, PopupWidth(entries), edit_->height()));
+  }
+
+  static bool IsWholeName(const QString& typed, const QStringList& entries) {
+    return std::any_of(entries.begin(), entries.end(), [&typed](const QString& entry) {
+      return entry == typed || entry.endsWith(QLatin1Char('/') + typed);
+    });
+  }
+
+  // Wide enough for whole paths, whatever the box's own width, but no wider than the room
+  // between the box's left edge and the screen's right edge, so that it stays under the box.
+  int PopupWidth(const QStringList& entries) const {
     int widest = 0;
     for (const QString& entry : entries)
       widest = std::max(widest, popup()->fontMetrics().horizontalAdvance(entry));
-    const int width = widest + 40;
-    complete(QRect(0, 0, std::max(width, edit_->width()), edit_->height()));
+    const QRect screen = edit_->screen()->availableGeometry();
+    const int room = screen.right() + 1 - edit_->mapToGlobal(QPoint(0, 0)).x();
+    return std::max(edit_->width(), std::min(widest + 40, room));
   }
 
   QLineEdit* edit_;

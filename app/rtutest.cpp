@@ -501,9 +501,11 @@ void TfrmRTUTest::ListView1AdvancedCustomDrawItem(QTableWidget* Sender, int Item
 // Send path, mode switches, decoder
 
 void SendAndLog(const ByteString& frame) {
-  const bool whole = frmRTUTest->XMODEM1.SendString(frame);
-  // Only a frame that left whole can be answered (or echoed).
-  if (whole) frmRTUTest->replyReader.Sent(frame, ReplyReader::Clock::now());
+  TXComm& port = frmRTUTest->XMODEM1;
+  // What is waiting now came before this frame left: it answers what was sent before.
+  const std::size_t queuedBefore = port.Opened() ? port.QueueCount(0) : 0;
+  const bool whole = port.SendString(frame);
+  frmRTUTest->replyReader.Sent(frame, whole, queuedBefore);
   // A short write is logged all the same, and says so.
   frmRTUTest->AppendLogLine(LogTimeStamp() + QStringLiteral(" 发送：") +
                             QString::fromStdString(BytesToHexText(frame)) +
@@ -546,6 +548,7 @@ void TfrmRTUTest::Button1Click(QObject*) {
   DeviceMode = -1;
   // Closing stands outside the guard below: its failure goes to the error report.
   if (XMODEM1.Opened()) XMODEM1.CloseDevice();
+  replyReader.Reset();  // nothing sent before an open waits for a reply after it
   // The panel keeps its short text; its tooltip tells why the open failed. Panel 0 shows the
   // reason in a few characters.
   const auto showFailure = [this](const QString& why, const QString& shortWhy) {
@@ -661,8 +664,8 @@ void TfrmRTUTest::Timer1Timer(QObject*) {
     XMODEM1.ReadString(rest);
     block.insert(block.end(), rest.begin(), rest.end());
   }
-  const ReplyReader::Result received = replyReader.Read(
-      block, static_cast<std::uint8_t>(SlaveAddress), ReadingOutputs, ReplyReader::Clock::now());
+  const ReplyReader::Result received =
+      replyReader.Read(block, static_cast<std::uint8_t>(SlaveAddress), ReadingOutputs);
   if (received.logged)
     AppendLogLine(LogTimeStamp() + QStringLiteral(" 接收：") +
                   QString::fromStdString(BytesToHexText(block)));

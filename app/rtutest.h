@@ -5,8 +5,8 @@
 // auto-read.
 //
 // The commands wait as the module expects: the UI thread sleeps, then processes the pending
-// events, so the receive poll runs inside the read-all's pumps. Each reply is read as the answer
-// to the oldest request still waiting for one, however late it comes (ReplyReader).
+// events, so the receive poll runs inside the read-all's pumps. The bytes received after a frame
+// left, and before the next one did, answer that frame (ReplyReader).
 
 #include <QWidget>
 #include <cstdint>

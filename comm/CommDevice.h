@@ -81,6 +81,10 @@ class CommDevice {
   // goes back to its caller with what it holds, and none is taken until its next wait.
   virtual void HandBackReads() {}
 
+  // Before the device is closed and its settings given back: waits, at most `milliseconds`,
+  // until the bytes queued for output have left, so that none leaves at the restored speed.
+  virtual void DrainOutput(std::uint32_t /*milliseconds*/) {}
+
   // True once the device has reported that it is gone (unplugged adapter, hung-up line):
   // transfers then end at once instead of waiting out their time-outs.
   virtual bool DeviceLost() const { return false; }

@@ -25,15 +25,35 @@ struct DeviceNode {
   // program made for its pseudo-terminal: whoever made it keeps it for the same device. A bare
   // /dev/pts/N is not: the system gives its number to the next program that asks for one.
   bool throughLink = false;
+  // A link to a pseudo-terminal whose maker still runs and holds it (LinkClaimName). A link
+  // left behind by a program that died leads to a number the system hands to anyone.
+  bool linkClaimed = false;
+  // The users who own the node and the link (posix): a name another user made lead elsewhere
+  // (a link re-created in a shared folder such as /tmp) is not the device that was open.
+  std::uint32_t nodeOwner = 0;
+  std::uint32_t linkOwner = 0;
+  // A USB adapter as /dev/serial/by-id names it: vendor, product and serial number, or the
+  // port's path on the bus when it has no serial number; empty for other devices. The system
+  // gives a bare /dev/ttyUSBn to whichever adapter is plugged in next.
+  std::string adapter;
 
   // Whether a node found under the name later is, as far as the name can tell, the same kind
   // of device come back rather than something unrelated that took the name over.
-  bool NameStaysWithTheDevice() const { return !pseudoTerminal || throughLink; }
+  bool NameStaysWithTheDevice() const { return !pseudoTerminal || (throughLink && linkClaimed); }
+  bool SameOwnersAs(const DeviceNode& other) const {
+    return nodeOwner == other.nodeOwner && linkOwner == other.linkOwner;
+  }
+  bool SameAdapterAs(const DeviceNode& other) const { return adapter == other.adapter; }
 
   bool SameNodeAs(const DeviceNode& other) const {
     return device == other.device && node == other.node;
   }
 };
+
+// The name under which a program that keeps a link to its pseudo-terminal (the simulated
+// module's --link) claims the link while it runs: an abstract Unix socket, freed by the system
+// when the program ends however it ends. The program binds it; others only look for it (posix).
+std::string LinkClaimName(const std::string& linkPath);
 
 // The node behind a bare port name as OpenDevice would use it; nothing when no device is there.
 std::optional<DeviceNode> FindDeviceNode(const std::string& name);

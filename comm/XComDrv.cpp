@@ -402,10 +402,15 @@ void TCustomComm::ShutDown() {
     std::terminate();
   }
   destroying_ = true;
-  if (Opened()) {
-    StopMonitor();
-    device_.reset();
-  }
+  if (Opened()) ReleaseDevice();
+}
+
+void TCustomComm::ReleaseDevice() {
+  StopMonitor();
+  // Bytes still on their way leave at the speed and format they were sent with, not at the
+  // ones the close gives back; a send waits no longer for them.
+  if (!device_->DeviceLost()) device_->DrainOutput(buffers_.OutputTimeout());
+  device_.reset();
 }
 
 // The monitor thread may be inside a virtual call on this port: stop it while the object is
@@ -453,8 +458,7 @@ bool TCustomComm::OpenDevice() {
 void TCustomComm::CloseDevice() {
   if (!Opened()) RaiseDeviceError(DeviceError::DeviceNotOpened);
   ForbidInsideDelivery();
-  StopMonitor();
-  device_.reset();
+  ReleaseDevice();
 }
 
 std::uint32_t TCustomComm::QueueCount(int selector) {
@@ -526,18 +530,14 @@ bool TCustomComm::UpdateTimeouts() {
 // ---------------------------------------------------------------------------------------------
 // TCustomComm: settings
 
+// The getters that read an open device answer what it runs at and leave the held settings as
+// they are: a rate the driver rounds is not carried into the next open.
 TBaudRate TCustomComm::BaudRate() {
-  if (Opened() && baudRate_ != brCustom) {
-    baudRate_ = brCustom;
-    const std::uint32_t rate = BaudValue();
-    for (int member = br110; member < brCustom; ++member) {
-      if (BaudRates[member] == rate) {
-        baudRate_ = static_cast<TBaudRate>(member);
-        break;
-      }
-    }
-  }
-  return baudRate_;
+  if (!Opened() || baudRate_ == brCustom) return baudRate_;
+  const std::uint32_t rate = BaudValue();
+  for (int member = br110; member < brCustom; ++member)
+    if (BaudRates[member] == rate) return static_cast<TBaudRate>(member);
+  return brCustom;
 }
 
 void TCustomComm::SetBaudRate(TBaudRate value) {
@@ -551,7 +551,7 @@ void TCustomComm::SetBaudRate(TBaudRate value) {
 
 std::uint32_t TCustomComm::BaudValue() {
   DCB dcb;
-  if (Opened() && GetDCB(*device_, dcb)) baudValue_ = dcb.BaudRate;
+  if (Opened() && GetDCB(*device_, dcb)) return dcb.BaudRate;
   return baudValue_;
 }
 
@@ -588,37 +588,34 @@ void TCustomComm::UpdateHandshake() {
   if (options_.Contains(coLeaveDTROpen)) dtrSettings_.Include(fsDTREnabled).Exclude(fsDTRHandshake);
 }
 
-void TCustomComm::UpdateHandshake(std::uint32_t flags) {
-  dtrSettings_ = {};
-  if (flags & dcb_DtrControlHandshake) dtrSettings_.Include(fsDTRHandshake);
-  if (flags & dcb_DtrControlEnable) dtrSettings_.Include(fsDTREnabled);
-  if (flags & dcb_OutxDsrFlow) dtrSettings_.Include(fsDSROut);
-  rtsSettings_ = {};
-  if (flags & dcb_RtsControlHandshake) rtsSettings_.Include(fsRTSHandshake);
-  if (flags & dcb_RtsControlEnable) rtsSettings_.Include(fsRTSEnabled);
-  if (flags & dcb_OutxCtsFlow) rtsSettings_.Include(fsCTSOut);
-  xonXoffSettings_ = {};
-  if (flags & dcb_OutX) xonXoffSettings_.Include(fsOutX);
-  if (flags & dcb_InX) xonXoffSettings_.Include(fsInX);
-  TCommOptions options;
-  if (options_.Contains(coLeaveDTROpen)) options.Include(coLeaveDTROpen);
-  if (flags & dcb_ParityCheck) options.Include(coParityCheck);
-  if (flags & dcb_DsrSensitivity) options.Include(coDSRSensitivity);
-  if (flags & dcb_ErrorChar) options.Include(coErrorChar);
-  if (flags & dcb_NullStrip) options.Include(coDiscardNull);
-  if (flags & dcb_AbortOnError) options.Include(coAbortOnError);
-  if (flags & dcb_TXContinueOnXoff) options.Include(coTXContinueOnXOff);
-  options_ = options;
+TCustomComm::THandshake TCustomComm::HandshakeFromFlags(std::uint32_t flags) const {
+  THandshake now;
+  if (flags & dcb_DtrControlHandshake) now.dtr.Include(fsDTRHandshake);
+  if (flags & dcb_DtrControlEnable) now.dtr.Include(fsDTREnabled);
+  if (flags & dcb_OutxDsrFlow) now.dtr.Include(fsDSROut);
+  if (flags & dcb_RtsControlHandshake) now.rts.Include(fsRTSHandshake);
+  if (flags & dcb_RtsControlEnable) now.rts.Include(fsRTSEnabled);
+  if (flags & dcb_OutxCtsFlow) now.rts.Include(fsCTSOut);
+  if (flags & dcb_OutX) now.xonXoff.Include(fsOutX);
+  if (flags & dcb_InX) now.xonXoff.Include(fsInX);
+  if (options_.Contains(coLeaveDTROpen)) now.options.Include(coLeaveDTROpen);
+  if (flags & dcb_ParityCheck) now.options.Include(coParityCheck);
+  if (flags & dcb_DsrSensitivity) now.options.Include(coDSRSensitivity);
+  if (flags & dcb_ErrorChar) now.options.Include(coErrorChar);
+  if (flags & dcb_NullStrip) now.options.Include(coDiscardNull);
+  if (flags & dcb_AbortOnError) now.options.Include(coAbortOnError);
+  if (flags & dcb_TXContinueOnXoff) now.options.Include(coTXContinueOnXOff);
+  return now;
 }
 
-void TCustomComm::ReadHandshakeFromDevice() {
+TCustomComm::THandshake TCustomComm::HandshakeNow() const {
   DCB dcb;
-  if (Opened() && GetDCB(*device_, dcb)) UpdateHandshake(DCBFlags(dcb));
+  if (Opened() && GetDCB(*device_, dcb)) return HandshakeFromFlags(DCBFlags(dcb));
+  return {rtsSettings_, dtrSettings_, xonXoffSettings_, options_};
 }
 
 TRTSSettings TCustomComm::RTSSettings() {
-  ReadHandshakeFromDevice();
-  return rtsSettings_;
+  return HandshakeNow().rts;
 }
 
 void TCustomComm::SetRTSSettings(TRTSSettings value) {
@@ -628,8 +625,7 @@ void TCustomComm::SetRTSSettings(TRTSSettings value) {
 }
 
 TDTRSettings TCustomComm::DTRSettings() {
-  ReadHandshakeFromDevice();
-  return dtrSettings_;
+  return HandshakeNow().dtr;
 }
 
 void TCustomComm::SetDTRSettings(TDTRSettings value) {
@@ -642,8 +638,7 @@ void TCustomComm::SetDTRSettings(TDTRSettings value) {
 }
 
 TXOnXOffSettings TCustomComm::XOnXOffSettings() {
-  ReadHandshakeFromDevice();
-  return xonXoffSettings_;
+  return HandshakeNow().xonXoff;
 }
 
 void TCustomComm::SetXOnXOffSettings(TXOnXOffSettings value) {
@@ -661,8 +656,7 @@ void TCustomComm::SetFlowControl(TFlowControl value) {
 }
 
 TCommOptions TCustomComm::Options() {
-  ReadHandshakeFromDevice();
-  return options_;
+  return HandshakeNow().options;
 }
 
 void TCustomComm::SetOptions(TCommOptions value) {

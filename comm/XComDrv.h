@@ -262,12 +262,20 @@ class TCustomComm {
 
   // Applies the FlowControl preset (and coLeaveDTROpen) to the three handshake sets.
   void UpdateHandshake();
-  // Rebuilds the handshake sets and Options from a device flags word.
-  void UpdateHandshake(std::uint32_t flags);
-  // Reads the device's flags word into the handshake sets, while open and when it can.
-  void ReadHandshakeFromDevice();
+  struct THandshake {
+    TRTSSettings rts;
+    TDTRSettings dtr;
+    TXOnXOffSettings xonXoff;
+    TCommOptions options;
+  };
+  // The handshake sets and Options a device flags word stands for.
+  THandshake HandshakeFromFlags(std::uint32_t flags) const;
+  // What the open device runs (when it can be read), else what is held; nothing held changes.
+  THandshake HandshakeNow() const;
   void BuildDCB(DCB& dcb) const;
   void StopMonitor();
+  // Stops the monitor, lets queued output leave and closes the device.
+  void ReleaseDevice();
   void ForbidInsideDelivery() const;
 
   std::unique_ptr<CommDevice> device_;

@@ -1,6 +1,7 @@
 #include "ReplyReader.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "ModbusCrc.h"
 #include "ReplyFraming.h"
@@ -20,60 +21,88 @@ std::uint16_t StartRegister(const ByteString& request) {
   return static_cast<std::uint16_t>(request[2] << 8 | request[3]);
 }
 
+bool IsWholeFrame(const RtuPiece& piece) {
+  return piece.kind == RtuPiece::Kind::Reply || piece.kind == RtuPiece::Kind::Echo;
+}
+
+// A damaged read reply starts at pieces[at]: a frame head of function 03 that is no whole frame,
+// with the bytes up to the next whole frame long enough to be decoded (more than 8: the
+// shorter ones are never decoded). The address is not examined: a bit flipped there damages
+// the reply of the slave asked as much as any other.
+bool StartsDamagedReadReply(const std::vector<RtuPiece>& pieces, std::size_t at) {
+  const ByteString& head = pieces[at].bytes;
+  if (IsWholeFrame(pieces[at]) || pieces[at].kind == RtuPiece::Kind::Noise || head.size() < 2 ||
+      head[1] != 0x03)
+    return false;
+  std::size_t length = 0;
+  for (std::size_t i = at; i < pieces.size() && !IsWholeFrame(pieces[i]); ++i)
+    length += pieces[i].bytes.size();
+  return length > 8;  // blocks of 8 bytes or fewer are never decoded
+}
+
+bool Reported(const ReplyReader::Result& result, DecodedResponse::Outcome outcome) {
+  return std::any_of(result.shown.begin(), result.shown.end(),
+                     [outcome](const DecodedResponse& shown) { return shown.outcome == outcome; });
+}
+
 }  // namespace
 
-void ReplyReader::Sent(const ByteString& frame, Clock::time_point now) {
-  lastSent_ = frame;
-  if (IsRequest(frame)) waiting_.push_back({frame, now});
+void ReplyReader::Sent(const ByteString& frame, bool whole, std::size_t queuedBefore) {
+  Window window{frame, whole && IsRequest(frame) ? frame : ByteString{},
+                std::max(received_ + queuedBefore, windows_.back().firstByte)};
+  windows_.push_back(std::move(window));
+}
+
+void ReplyReader::Reset() {
+  windows_ = {Window{}};
+  received_ = 0;
 }
 
 ReplyReader::Result ReplyReader::Read(const ByteString& block, std::uint8_t slaveAddress,
-                                      bool readingOutputs, Clock::time_point now) {
-  while (!waiting_.empty() && now - waiting_.front().sentAt > kGiveUpAfter) waiting_.pop_front();
-  std::vector<ByteString> ownFrames{lastSent_};
-  for (const Waiting& waiting : waiting_) ownFrames.push_back(waiting.request);
-
-  const std::vector<RtuPiece> pieces = SplitRtuBlock(block, ownFrames);
+                                      bool readingOutputs) {
   Result result;
-  result.logged = IsLoggedBlock(block) || HoldsWholeFrame(pieces);
-  bool crcReported = false;
-  for (const RtuPiece& piece : pieces) {
-    // A frame that fails its CRC, or a block longer than any reply that holds no whole frame.
-    const bool failed = piece.kind == RtuPiece::Kind::Damaged ||
-                        (piece.kind == RtuPiece::Kind::Partial && IsDecodedBlock(piece.bytes));
-    if (failed && !crcReported) {
-      crcReported = true;
-      result.shown.push_back({DecodedResponse::Outcome::CrcError, kCrcErrorLine, {}});
-    }
-    if (piece.kind != RtuPiece::Kind::Reply) continue;
-    DecodedResponse shown = ReadReply(piece.bytes, slaveAddress, readingOutputs);
-    if (shown.outcome != DecodedResponse::Outcome::Ignored) result.shown.push_back(shown);
+  result.logged = IsLoggedBlock(block);
+  const Reading reading{slaveAddress, readingOutputs, result};
+  const std::uint64_t end = received_ + block.size();
+  for (std::size_t i = 0; i < windows_.size(); ++i) {
+    const std::uint64_t windowEnd = i + 1 < windows_.size()
+                                        ? windows_[i + 1].firstByte
+                                        : std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t from = std::max(windows_[i].firstByte, received_);
+    const std::uint64_t to = std::min(windowEnd, end);
+    if (from >= to) continue;
+    ReadWindow(windows_[i], std::span(block).subspan(from - received_, to - from), reading);
   }
+  received_ = end;
+  while (windows_.size() > 1 && windows_[1].firstByte <= received_) windows_.pop_front();
   return result;
 }
 
-ByteString ReplyReader::TakeAnswered(const ByteString& reply) {
-  const auto sameSlave = [&reply](const Waiting& waiting) {
-    return waiting.request[0] == reply[0];
-  };
-  const auto match = std::find_if(waiting_.begin(), waiting_.end(), [&](const Waiting& waiting) {
-    return sameSlave(waiting) && waiting.request[1] == (reply[1] & ~kExceptionFlag);
-  });
-  if (match == waiting_.end()) return {};
-  ByteString request = match->request;
-  const auto last = match + 1;
-  waiting_.erase(std::remove_if(waiting_.begin(), last, sameSlave), last);
-  return request;
+void ReplyReader::ReadWindow(const Window& window, std::span<const std::uint8_t> bytes,
+                             const Reading& reading) {
+  const std::vector<RtuPiece> pieces = SplitRtuBlock(bytes, {&window.frame, 1});
+  if (HoldsWholeFrame(pieces)) reading.result.logged = true;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (StartsDamagedReadReply(pieces, i) &&
+        !Reported(reading.result, DecodedResponse::Outcome::CrcError))
+      reading.result.shown.push_back({DecodedResponse::Outcome::CrcError, kCrcErrorLine, {}});
+    if (pieces[i].kind != RtuPiece::Kind::Reply) continue;
+    DecodedResponse shown = ReadReply(window, pieces[i].bytes, reading);
+    if (shown.outcome != DecodedResponse::Outcome::Ignored) reading.result.shown.push_back(shown);
+  }
 }
 
-DecodedResponse ReplyReader::ReadReply(const ByteString& reply, std::uint8_t slaveAddress,
-                                       bool readingOutputs) {
-  const ByteString request = TakeAnswered(reply);
-  // A reply that answers no waiting request is read as before: from the addressed slave only,
-  // as the block the read phase says.
-  if (request.empty() && reply[0] != slaveAddress) return {};
+DecodedResponse ReplyReader::ReadReply(const Window& window, const ByteString& reply,
+                                       const Reading& reading) const {
+  const ByteString& request = window.request;
+  if (request.empty()) {
+    if (reply[0] != reading.slaveAddress) return {};
+    if (IsExceptionFunction(reply[1])) return DecodeExceptionReply(reply);
+    return DecodeResponse(reply, reading.readingOutputs);
+  }
+  // Only a reply of the slave and function asked answers the request.
+  if (reply[0] != request[0] || (reply[1] & ~kExceptionFlag) != request[1]) return {};
   if (IsExceptionFunction(reply[1])) return DecodeExceptionReply(reply);
-  if (request.empty()) return DecodeResponse(reply, readingOutputs);
   if (request[1] != 0x03) return {};  // a relay write's reply is only logged
   if (StartRegister(request) == kInputBlockRegister) return DecodeResponse(reply, false);
   if (StartRegister(request) == kOutputBlockRegister) return DecodeResponse(reply, true);

@@ -1,14 +1,18 @@
 #pragma once
 // What a received block means. The tool does not wait for replies: it sends and goes on, and
-// the receive poll reads whatever came. A Modbus RTU slave answers requests in the order it got
-// them, so each reply answers the oldest request still waiting for one, whenever the reply
-// comes; a request left without a reply for kGiveUpAfter is given up. A block is cut into RTU
-// frames first: the echo of the tool's own frames (2-wire RS-485 adapters hear themselves),
-// several replies in one block and stray bytes before a reply are all read for what they are.
+// the receive poll reads whatever came. Like any Modbus master, it gives a request up when it
+// sends the next frame: bytes that were waiting to be read when a frame left belong to what was
+// sent before it, bytes that came after belong to that frame. So a reply that is corrupted or
+// lost cannot move the next reply to the wrong request, and a late reply is read as the answer
+// to the frame it came after (a reply later than the next frame cannot be told from that
+// frame's own reply). A block is cut into RTU frames first: the echo of the tool's own frame
+// (2-wire RS-485 adapters hear themselves), several replies in one block and stray bytes
+// before a reply are all read for what they are.
 
-#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <span>
 #include <vector>
 
 #include "ByteString.h"
@@ -18,41 +22,43 @@ namespace modbus {
 
 class ReplyReader {
  public:
-  using Clock = std::chrono::steady_clock;
+  // Every frame sent; `whole` tells whether it left whole. `queuedBefore` is the number of
+  // received bytes that were waiting to be read when it left.
+  void Sent(const ByteString& frame, bool whole, std::size_t queuedBefore);
 
-  // Longer than the slowest module the tool serves (1 s, plus the poll's own delay), shorter
-  // than the auto-read's period, so a request left unanswered never takes the next one's reply.
-  static constexpr std::chrono::milliseconds kGiveUpAfter{1500};
-
-  // Every frame that left whole. A Modbus request then waits for its reply; any frame may
-  // come back as an echo.
-  void Sent(const ByteString& frame, Clock::time_point now);
+  // The port was opened: nothing sent before waits, nothing received before is still to come.
+  void Reset();
 
   struct Result {
     bool logged = false;                 // the receive line is written
     std::vector<DecodedResponse> shown;  // in order; none is Outcome::Ignored
   };
 
-  // Reads one received block. `slaveAddress` is the address byte the tool sends to now, and
-  // `readingOutputs` the read phase: they decide only for a reply that answers no waiting
-  // request. Blocks are logged when they hold a byte above 0x20 or a whole frame. One
-  // "CRC校验失败！" line stands for a block with a frame that fails its CRC.
-  Result Read(const ByteString& block, std::uint8_t slaveAddress, bool readingOutputs,
-              Clock::time_point now);
+  // Reads the next received block. After a frame that is no request (a mode frame, free text,
+  // nothing since the open), a read reply of `slaveAddress` is read as the read phase
+  // `readingOutputs` says. Blocks are logged when they hold a byte above 0x20 or a whole frame.
+  // One "CRC校验失败！" line stands for a block with a damaged read reply.
+  Result Read(const ByteString& block, std::uint8_t slaveAddress, bool readingOutputs);
 
  private:
-  struct Waiting {
-    ByteString request;
-    Clock::time_point sentAt;
+  // The bytes received after one frame left and before the next did.
+  struct Window {
+    ByteString frame;    // for its echo
+    ByteString request;  // empty unless the frame is a request that left whole
+    std::uint64_t firstByte = 0;
   };
-  // The request `reply` answers, taken off the list with every older one of the same slave
-  // (their replies did not come); empty when none waits.
-  ByteString TakeAnswered(const ByteString& reply);
-  DecodedResponse ReadReply(const ByteString& reply, std::uint8_t slaveAddress,
-                            bool readingOutputs);
+  struct Reading {
+    std::uint8_t slaveAddress;
+    bool readingOutputs;
+    Result& result;
+  };
+  void ReadWindow(const Window& window, std::span<const std::uint8_t> bytes,
+                  const Reading& reading);
+  DecodedResponse ReadReply(const Window& window, const ByteString& reply,
+                            const Reading& reading) const;
 
-  std::deque<Waiting> waiting_;
-  ByteString lastSent_;
+  std::deque<Window> windows_{Window{}};
+  std::uint64_t received_ = 0;  // bytes read since the open
 };
 
 }  // namespace modbus

@@ -6,7 +6,7 @@
 //   3. the open + close cycle.
 // It measures; it passes no judgement beyond printing each goal next to its figure.
 //
-// Usage: bench_comm [--mib N] [--seconds S] [--cycles C] [--runs R]
+// Usage: bench_comm [--mib N] [--seconds S] [--cycles C] [--runs R] [--chunk BYTES]
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -42,8 +42,8 @@ using ptytest::Bytes;
 using ptytest::PtyPair;
 
 constexpr std::size_t kMiB = 1024 * 1024;
-constexpr std::size_t kChunk = 64 * 1024;  // what the benchmark hands each call at a time
-constexpr int kStallMs = 5000;             // a transfer that moves nothing this long failed
+std::size_t kChunk = 64 * 1024;  // what the benchmark hands each call at a time (--chunk)
+constexpr int kStallMs = 5000;   // a transfer that moves nothing this long failed
 
 struct Options {
   std::size_t mib = 16;
@@ -433,6 +433,7 @@ Options ParseOptions(int argc, char** argv) {
     if (key == "--seconds") o.seconds = value;
     if (key == "--cycles") o.cycles = value;
     if (key == "--runs") o.runs = value;
+    if (key == "--chunk") kChunk = std::size_t(value);
   }
   return o;
 }

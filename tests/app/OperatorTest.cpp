@@ -1,5 +1,9 @@
 // What the operator meets around the designed window: the command line's start options, the
 // line's state in status-bar panel 0, a re-plugged device, the saved log and the log file.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,9 +20,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
 
 #include "AppTestSupport.h"
+#include "DeviceNode.h"
 #include "LineWatch.h"
+#include "LinkClaim.h"
 #include "LogFile.h"
 #include "LogPane.h"
 #include "LogSaving.h"
@@ -194,6 +201,10 @@ class OperatorTest : public QObject {
     broken.Append(QStringLiteral("a"));
     broken.Append(QStringLiteral("b"));
     QCOMPARE(reports, 1);
+    TLogFile full(QStringLiteral("/dev/full"),
+                  [&](const QString& why) { reports += why.contains("磁盘已满"); });
+    full.Append(QStringLiteral("a"));  // a full disk says so, not "Unknown error"
+    QCOMPARE(reports, 2);
     KeepLogFile(window, folder.filePath(QStringLiteral("no-such-folder/y.log")));
     window.AppendLogLine(QStringLiteral("the window goes on"));
     QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("无法写入日志文件")));
@@ -212,6 +223,7 @@ class OperatorTest : public QObject {
                   next = folder.filePath(QStringLiteral("next"));
     TfrmRTUTest window;
     InProcessModule first({1, 0});
+    const testsupport::LinkClaim claim(xcom::LinkClaimName(link.toStdString()));
     QVERIFY(QFile::link(first.Path(), link));
     OpenPort(window, link);
     InProcessModule second({0, 1});
@@ -219,6 +231,104 @@ class OperatorTest : public QObject {
     QCOMPARE(::rename(next.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
     first.Pull();
     QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 3000));
+  }
+
+  // A log file never holds the window up nor ends it: a FIFO nobody reads or whose reader
+  // leaves is reported once and dropped; terminals (the module's own line) and other devices
+  // are refused; the save replaces none of them.
+  void aLogFileThatCannotTakeLinesIsReportedAndTheWindowGoesOn_data() {
+    QTest::addColumn<QString>("path");      // "fifo" and "pty" are made here
+    QTest::addColumn<bool>("reader");       // the FIFO is read until the first line came
+    QTest::addColumn<QString>("reported");  // empty: the lines are taken
+    QTest::newRow("fifo without reader") << "fifo" << false << QStringLiteral("读取端已关闭");
+    QTest::newRow("fifo whose reader leaves") << "fifo" << true << QStringLiteral("读取端已关闭");
+    QTest::newRow("the module's line") << "pty" << false << QStringLiteral("不是普通文件");
+    QTest::newRow("pty master") << "/dev/ptmx" << false << QStringLiteral("不是普通文件");
+    QTest::newRow("standard output") << "/dev/stdout" << false << QString();
+  }
+  void aLogFileThatCannotTakeLinesIsReportedAndTheWindowGoesOn() {
+    QFETCH(QString, path);
+    QFETCH(bool, reader);
+    QFETCH(QString, reported);
+    QTemporaryDir folder;
+    ptytest::PtyPair line;
+    if (path == "pty") path = QString::fromStdString(line.SlavePath());
+    if (path == "fifo") path = folder.filePath(path);
+    QVERIFY(!path.endsWith("fifo") || ::mkfifo(path.toLocal8Bit().constData(), 0600) == 0);
+    const int readerFd =
+        reader ? ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK) : -1;
+    TfrmRTUTest window;
+    KeepLogFile(window, path);
+    window.AppendLogLine(QStringLiteral("first"));
+    char got[8] = {};
+    QVERIFY(readerFd < 0 || (::read(readerFd, got, sizeof got) == 6 && ::close(readerFd) == 0));
+    window.AppendLogLine(QStringLiteral("second"));
+    window.AppendLogLine(QStringLiteral("third"));
+    const QString note = window.StatusPanels[0]->toolTip();
+    QVERIFY2(reported.isEmpty() ? note.isEmpty() : note.count(reported) == 1, qPrintable(note));
+    QCOMPARE(line.DrainMaster().size(), std::size_t{0});
+    QString error;
+    QVERIFY(path == "/dev/stdout" ||
+            (!SaveLogLines(path, {"x"}, error) && !QFileInfo(path).isFile()));
+  }
+
+  // What comes back under a lost link is reopened only when it is the module's line again: not
+  // a pty number whose simulator died (the link is no longer claimed), not another user's link
+  // and node; still after the name led to /dev/zero for a moment, and after a hang-up that left
+  // the node in place. The operator's own click inside the reopen's wait is no reopen.
+  void aReturningLinkIsReopenedOnlyWhenItIsTheModulesLine_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("panel");  // panel 0 at the end
+    const QString reopened = QStringLiteral("已重新打开"), lost = QStringLiteral("设备已断开");
+    QTest::newRow("the module back") << QString() << reopened;
+    QTest::newRow("after /dev/zero") << "zero first" << reopened;
+    QTest::newRow("hung up, node in place") << "hang up" << reopened;
+    QTest::newRow("link of a dead simulator") << "unclaimed" << lost;
+    QTest::newRow("another user's link") << "other user" << lost;
+    QTest::newRow("operator opens inside") << "operator opens" << QStringLiteral("已打开");
+    QTest::newRow("operator fails inside") << "operator fails" << QStringLiteral("没有这个设备");
+  }
+  void aReturningLinkIsReopenedOnlyWhenItIsTheModulesLine() {
+    QFETCH(QString, how);
+    QFETCH(QString, panel);
+    if ((how == "other user" || how == "hang up") && ::geteuid() != 0) QSKIP("needs root");
+    QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("module"));
+    const auto pointLink = [&](const std::string& to) {
+      const QString next = folder.filePath(QStringLiteral("next"));
+      return QFile::link(QString::fromStdString(to), next) &&
+             ::rename(next.toLocal8Bit().constData(), link.toLocal8Bit().constData()) == 0;
+    };
+    TfrmRTUTest window;
+    ErrorBoxRecorder boxes;
+    std::optional<testsupport::LinkClaim> claim;  // as the running simulator holds its link
+    if (how != "unclaimed") claim.emplace(xcom::LinkClaimName(link.toStdString()));
+    ptytest::PtyPair first, second;
+    QVERIFY(pointLink(first.SlavePath()));
+    OpenPort(window, link);
+    QTimer operatorClick;  // runs only where the reopen pumps, after its mode frame
+    QObject::connect(&operatorClick, &QTimer::timeout, [&] {
+      if (window.lineWatch->State() != LineState::Reopened || !InsideCommandWait()) return;
+      operatorClick.stop();
+      if (how == "operator fails") window.Edit1->setText(kMissingDevice);
+      window.Button1->click();
+    });
+    if (how.startsWith("operator")) operatorClick.start(5);
+    if (how != "hang up")
+      first.CloseMaster();
+    else if (::ioctl(first.SlaveFd(), TIOCVHANGUP) != 0)
+      QSKIP("this system refuses a hang-up (no CAP_SYS_ADMIN)");
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    if (how == "zero first")
+      QVERIFY(pointLink("/dev/zero") && !WaitUntil([] { return false; }, 600));
+    if (how == "other user") QCOMPARE(::chown(second.SlavePath().c_str(), 4242, 4242), 0);
+    QVERIFY(how == "hang up" || pointLink(second.SlavePath()));
+    if (how == "other user") QCOMPARE(::lchown(link.toLocal8Bit().constData(), 4242, 4242), 0);
+    WaitUntil([&] { return Panel(window, 0) == panel && !InsideCommandWait(); }, 2500);
+    QTest::qWait(300);
+    QCOMPARE(Panel(window, 0), panel);
+    QCOMPARE((how == "hang up" ? first : second).DrainMaster().empty(), panel == "设备已断开");
+    QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('|'))));
   }
 
   // After the loss the operator opened something else: the returning device is left alone.
@@ -241,8 +351,9 @@ class OperatorTest : public QObject {
     QCOMPARE(Panel(window, 1), kMissingDevice + QStringLiteral("打开失败"));
   }
 
-  // Typing the start of a file name lists the matching devices in a popup wide enough for the
-  // whole path; Down lists all; Enter takes the highlighted one; the box is not opened by it.
+  // Typing the start of a file name lists the matching devices in a popup under the box, wide
+  // enough for the whole path; Down lists all; Enter takes the highlighted one; a whole name
+  // typed closes it.
   void thePortBoxCompletesFromTheDevicesPresent() {
     QTemporaryDir tree;
     const xcom::PortFolders folders{tree.filePath("by-id").toStdString(),
@@ -254,17 +365,23 @@ class OperatorTest : public QObject {
     QDir(tree.path()).mkpath(QStringLiteral("sys/ttyUSB0/device/driver"));
     QFile::link(QStringLiteral("/dev/null"), tree.filePath("by-id/" + longName));
     QFile::link(QStringLiteral("/dev/null"), tree.filePath("dev/ttyUSB0"));
-    QLineEdit edit(QStringLiteral("COM1"));
-    edit.resize(62, 24);
+    QWidget host;
+    QLineEdit edit(QStringLiteral("COM1"), &host);
+    QPushButton button(&host);
+    edit.setGeometry(300, 10, 62, 24);
+    button.setGeometry(10, 10, 80, 24);
     InstallPortCompletion(&edit, [&] { return xcom::ScanSerialPorts(folders); });
-    edit.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&edit));
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
     edit.clear();
-    QTest::keyClicks(&edit, QStringLiteral("ttyU"));
-    QAbstractItemView* popup = edit.completer()->popup();
+    QTest::keyClicks(&edit, QStringLiteral("usb-"));
+    QAbstractItemView* popup = edit.findChild<QCompleter*>()->popup();
     QVERIFY(popup->isVisible());
     QCOMPARE(popup->model()->rowCount(), 1);
-    QCOMPARE(edit.text(), QStringLiteral("ttyU"));  // typed text stays until one is taken
+    QCOMPARE(edit.text(), QStringLiteral("usb-"));  // typed text stays until one is taken
+    QVERIFY(popup->width() > popup->fontMetrics().horizontalAdvance(longName));
+    const int boxLeft = edit.mapToGlobal(QPoint(0, 0)).x();
+    QCOMPARE(popup->mapToGlobal(QPoint(0, 0)).x(), boxLeft);  // under the box
     popup->hide();
     QTest::keyClick(&edit, Qt::Key_Down);
     QVERIFY(popup->isVisible());
@@ -274,6 +391,20 @@ class OperatorTest : public QObject {
     QTest::keyClick(popup, Qt::Key_Down);
     QTest::keyClick(popup, Qt::Key_Return);
     QCOMPARE(edit.text(), tree.filePath("by-id/" + longName));
+    // A name too long for the screen: the popup stops at its edge, still under the box.
+    QFile::link(QStringLiteral("/dev/null"), tree.filePath("by-id/usb-" + QString(240, 'x')));
+    QTest::keyClick(&edit, Qt::Key_Down);
+    QCOMPARE(popup->mapToGlobal(QPoint(0, 0)).x(), boxLeft);
+    QVERIFY(popup->geometry().right() <= edit.screen()->availableGeometry().right());
+    popup->hide();
+    // A whole name typed leaves no popup to take the click meant for the button (clicked
+    // through the window system, where an open popup would take it).
+    int clicks = 0;
+    QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+    edit.clear();
+    QTest::keyClicks(&edit, tree.filePath("dev/ttyUSB0"));
+    QTest::mouseClick(host.windowHandle(), Qt::LeftButton, {}, button.geometry().center());
+    QCOMPARE(clicks, 1);
   }
 
   // A sleep keeps its length and runs no tick (the receive poll runs only in the pumps), yet the

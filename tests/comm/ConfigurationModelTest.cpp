@@ -53,6 +53,10 @@ TEST(BaudRate, GetterWhileOpenSearchesTheTable) {
   f.port.SetBaudRate(br19200);  // the device keeps reporting 12345
   EXPECT_EQ(f.port.BaudRate(), brCustom);
   EXPECT_EQ(f.port.BaudValue(), 12345u);
+  // What was read is not held: the next open asks for 19200 again.
+  f.port.CloseDevice();
+  EXPECT_EQ(f.port.BaudRate(), br19200);
+  EXPECT_EQ(f.port.BaudValue(), 19200u);
 }
 
 TEST(QueueSizes, ClampedTo128AndTheHostLimit) {

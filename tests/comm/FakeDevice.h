@@ -39,6 +39,7 @@ struct FakeDeviceState {
   ByteString input;
   std::deque<std::uint32_t> events;
   bool lost = false;
+  std::vector<std::uint32_t> drains;  // the time given to each drain before the close
   int closed = 0;
 };
 
@@ -141,6 +142,10 @@ class FakeDevice : public CommDevice {
   }
   void WaitForInput(std::uint32_t) override {}
   void WaitForOutputRoom(std::uint32_t) override {}
+  void DrainOutput(std::uint32_t milliseconds) override {
+    std::lock_guard lock(s_->mutex);
+    s_->drains.push_back(milliseconds);
+  }
   bool DeviceLost() const override {
     std::lock_guard lock(s_->mutex);
     return s_->lost;

@@ -72,11 +72,24 @@ TEST(Lifecycle, ClosedPortRaisesCode1) {
 
 TEST(Lifecycle, CloseStopsTheMonitorThenReleasesTheDevice) {
   OpenPort f;
+  f.port.Buffers().SetOutputTimeout(700);
   f.port.CloseDevice();
   EXPECT_FALSE(f.port.Opened());
   std::lock_guard lock(f.state->mutex);
   EXPECT_EQ(f.state->closed, 1);
   EXPECT_EQ(f.state->masks.back(), 0u) << "the monitor clears the mask as it leaves";
+  EXPECT_EQ(f.state->drains, std::vector<std::uint32_t>{700})
+      << "output drained, as long as a send";
+}
+
+TEST(Lifecycle, ALostDeviceIsClosedWithoutWaitingForItsOutput) {
+  OpenPort f;
+  {
+    std::lock_guard lock(f.state->mutex);
+    f.state->lost = true;
+  }
+  f.port.CloseDevice();
+  EXPECT_TRUE(f.state->drains.empty());
 }
 
 TEST(Lifecycle, RefusedSettingsRaiseTheirCodesAndLeaveThePortOpen) {

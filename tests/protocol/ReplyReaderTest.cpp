@@ -1,7 +1,8 @@
-// Which request a reply answers: the oldest still waiting, up to the give-up time; what a block
-// with damaged frames or an unanswered reply shows.
+// Which frame a reply answers: the last one that left before it came; what a block with damaged
+// frames or an unanswered reply shows.
 #include <gtest/gtest.h>
 
+#include "HexText.h"
 #include "ModbusCrc.h"
 #include "ReplyReader.h"
 #include "RequestFrames.h"
@@ -11,8 +12,6 @@ using namespace modbus;  // the protocol layer
 namespace {
 
 using Outcome = DecodedResponse::Outcome;
-using namespace std::chrono_literals;
-const ReplyReader::Clock::time_point t0{};
 const ByteString kReply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
 
 // The status rows a block writes, in order.
@@ -23,43 +22,39 @@ std::vector<int> RowsShown(const ReplyReader::Result& result) {
   return rows;
 }
 
-TEST(ReplyReader, RepliesAnswerTheOldestWaitingRequestUntilItIsGivenUp) {
+TEST(ReplyReader, BytesAnswerTheFrameThatLeftLastBeforeThem) {
   ReplyReader reader;
-  reader.Sent(ReadInputBlockRequest(100), t0);
-  reader.Sent(ReadOutputBlockRequest(100), t0 + 450ms);
-  // Late, after the output request went out, and read while the phase says "outputs".
-  EXPECT_EQ(RowsShown(reader.Read(kReply, 100, true, t0 + 1400ms)),
-            (std::vector<int>{kRowDI0, kRowDI1}));
-  EXPECT_EQ(RowsShown(reader.Read(kReply, 100, false, t0 + 1900ms)),
-            (std::vector<int>{kRowDO0, kRowDO1}));
-  // A request without a reply is given up: the next reply answers the newer request.
-  reader.Sent(ReadInputBlockRequest(100), t0 + 2000ms);
-  reader.Sent(ReadOutputBlockRequest(100), t0 + 3000ms);
-  EXPECT_EQ(RowsShown(reader.Read(kReply, 100, false, t0 + 3000ms + ReplyReader::kGiveUpAfter)),
-            (std::vector<int>{kRowDO0, kRowDO1}));
-  // Nothing waits: the read phase decides, for the addressed slave only.
-  EXPECT_EQ(RowsShown(reader.Read(kReply, 100, false, t0 + 5000ms)),
-            (std::vector<int>{kRowDI0, kRowDI1}));
-  EXPECT_TRUE(reader.Read(kReply, 101, false, t0 + 5000ms).shown.empty());
-  // A broadcast waits for no reply: what address 0 sends is read by the phase, too.
-  reader.Sent(ReadInputBlockRequest(0), t0 + 6000ms);
-  EXPECT_EQ(RowsShown(reader.Read(WithCrc({0x00, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00}), 0, true,
-                                  t0 + 6100ms)),
-            (std::vector<int>{kRowDO0, kRowDO1}));
+  const std::vector<int> inputs{kRowDI0, kRowDI1}, outputs{kRowDO0, kRowDO1};
+  reader.Sent(ReadInputBlockRequest(100), true, 0);
+  // Five bytes of the inputs' reply were waiting when the output request left; the rest came
+  // after it, then the outputs' reply.
+  reader.Sent(ReadOutputBlockRequest(100), true, 5);
+  EXPECT_TRUE(reader.Read(ByteString(kReply.begin(), kReply.begin() + 7), 100, true).shown.empty());
+  ByteString rest(kReply.begin() + 7, kReply.end());
+  rest.insert(rest.end(), kReply.begin(), kReply.end());
+  EXPECT_EQ(RowsShown(reader.Read(rest, 100, false)), outputs);
+  // Nothing waits after an open, nor after a mode frame or a broadcast: the read phase decides,
+  // for the addressed slave only.
+  reader.Reset();
+  EXPECT_EQ(RowsShown(reader.Read(kReply, 100, false)), inputs);
+  reader.Sent(ReadOutputBlockRequest(100), true, 0);
+  reader.Sent(ModeFrame(0), true, 0);
+  EXPECT_TRUE(reader.Read(kReply, 101, false).shown.empty());
+  reader.Sent(ReadInputBlockRequest(0), true, 0);
+  EXPECT_EQ(RowsShown(reader.Read(WithCrc({0x00, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00}), 0, true)),
+            outputs);
 }
 
-TEST(ReplyReader, AReplyTakesOnlyARequestOfItsSlaveAndFunction) {
+TEST(ReplyReader, AReplyAnswersOnlyARequestOfItsSlaveAndFunction) {
   ReplyReader reader;
-  reader.Sent(RelayRequest(100, kRelay1Register, true), t0);
-  reader.Sent(ReadInputBlockRequest(100), t0 + 10ms);
-  // The relay's reply never came; the read's reply answers the read, and gives the relay up.
-  EXPECT_EQ(RowsShown(reader.Read(kReply, 100, true, t0 + 50ms)),
-            (std::vector<int>{kRowDI0, kRowDI1}));
+  reader.Sent(RelayRequest(100, kRelay1Register, true), true, 0);
+  reader.Sent(ReadInputBlockRequest(100), true, 0);
+  EXPECT_EQ(RowsShown(reader.Read(kReply, 100, true)), (std::vector<int>{kRowDI0, kRowDI1}));
   const ByteString refused = WithCrc({0x64, 0x90, 0x04});
-  EXPECT_EQ(reader.Read(refused, 1, false, t0 + 60ms).shown.size(), 0u);  // not our slave
-  reader.Sent(RelayRequest(1, kRelay1Register, true), t0 + 70ms);
-  const ByteString refusedByOne = WithCrc({0x01, 0x90, 0x04});
-  const ReplyReader::Result result = reader.Read(refusedByOne, 1, false, t0 + 80ms);
+  EXPECT_EQ(reader.Read(refused, 100, false).shown.size(), 0u);  // not the function asked
+  reader.Sent(RelayRequest(1, kRelay1Register, true), true, 0);
+  EXPECT_EQ(reader.Read(refused, 1, false).shown.size(), 0u);  // not the slave asked
+  const ReplyReader::Result result = reader.Read(WithCrc({0x01, 0x90, 0x04}), 1, false);
   ASSERT_EQ(result.shown.size(), 1u);
   EXPECT_EQ(result.shown[0].outcome, Outcome::Refused);
   EXPECT_EQ(result.shown[0].errorLine,
@@ -73,20 +68,41 @@ TEST(ReplyReader, OneCrcLinePerBlockBesideTheGoodReplies) {
   ByteString block = damaged;
   block.insert(block.end(), damaged.begin(), damaged.end());
   block.insert(block.end(), kReply.begin(), kReply.end());
-  const ReplyReader::Result result = reader.Read(block, 100, false, t0);
+  const ReplyReader::Result result = reader.Read(block, 100, false);
   ASSERT_EQ(result.shown.size(), 2u);
   EXPECT_EQ(result.shown[0].errorLine, kCrcErrorLine);
   EXPECT_EQ(result.shown[1].outcome, Outcome::Decoded);
   // A read reply whose byte count was hit reaches past the block: still a CRC failure.
   ByteString longer = kReply;
   longer[2] = 0x05;
-  EXPECT_EQ(reader.Read(longer, 100, false, t0).shown.at(0).outcome, Outcome::CrcError);
+  EXPECT_EQ(reader.Read(longer, 100, false).shown.at(0).outcome, Outcome::CrcError);
   // A whole frame is logged even when none of its bytes is above 0x20; blank noise is not.
-  EXPECT_TRUE(reader.Read(WithCrc({0x01, 0x10, 0x00, 0x15, 0x00, 0x01}), 1, false, t0).logged);
-  EXPECT_FALSE(reader.Read(ByteString(12, 0x20), 1, false, t0).logged);
+  EXPECT_TRUE(reader.Read(WithCrc({0x01, 0x10, 0x00, 0x15, 0x00, 0x01}), 1, false).logged);
+  EXPECT_FALSE(reader.Read(ByteString(12, 0x20), 1, false).logged);
   // The first part of a reply split across two polls is no failure.
   EXPECT_TRUE(
-      reader.Read(ByteString(kReply.begin(), kReply.begin() + 5), 100, false, t0).shown.empty());
+      reader.Read(ByteString(kReply.begin(), kReply.begin() + 5), 100, false).shown.empty());
+}
+
+// Only a damaged read reply long enough to be decoded logs the CRC line, whatever request
+// waits (its address may be the damaged byte): not nine bytes of a write, an exception head,
+// another read function, a relay reply with a bit flipped or a cut-off echo.
+TEST(ReplyReader, TheCrcLineIsForADamagedReadReplyOnly) {
+  const ByteString relayOn = RelayRequest(100, kRelay1Register, true);
+  const auto flipped = [](ByteString frame) { return frame[4] ^= 0x01, frame; };
+  const std::pair<ByteString, ByteString> sentAndReceived[] = {
+      {ReadInputBlockRequest(100), flipped(kReply)},  // the one case with a CRC line
+      {{}, {0x64, 0x10, 0x00, 0x14, 0x00, 0x01, 0x02, 0x00, 0x01}},
+      {{}, {0x64, 0x83, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}},
+      {{}, {0x64, 0x04, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}},
+      {relayOn, flipped(WithCrc({0x64, 0x10, 0x00, 0x14, 0x00, 0x01}))},
+      {relayOn, ByteString(relayOn.begin(), relayOn.begin() + 9)}};
+  for (const auto& [sent, received] : sentAndReceived) {
+    ReplyReader reader;
+    if (!sent.empty()) reader.Sent(sent, true, 0);
+    const ReplyReader::Result result = reader.Read(received, 100, false);
+    EXPECT_EQ(result.shown.size(), &sent == &sentAndReceived[0].first) << BytesToHexText(received);
+  }
 }
 
 }  // namespace

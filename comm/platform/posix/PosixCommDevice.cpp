@@ -406,6 +406,20 @@ class PosixCommDevice final : public CommDevice {
     if (lost_) SleepDeadStep(milliseconds);
   }
 
+  // TIOCOUTQ counts down as the line sends (a pseudo-terminal has no line: nothing to wait
+  // for); once it is empty, tcdrain waits for the last characters in the UART itself. A line
+  // held up by flow control is left as it is when the time is up.
+  void DrainOutput(std::uint32_t milliseconds) override {
+    if (pseudoTerminal_ || lost_) return;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (int outgoing = 1; outgoing > 0;) {
+      if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) != 0) return;
+      if (outgoing > 0 && Clock::now() >= deadline) return;
+      if (outgoing > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ::tcdrain(fd_.Get());
+  }
+
   void WaitForOutputRoom(std::uint32_t milliseconds) override {
     if (lost_) return SleepDeadStep(milliseconds);
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);

@@ -6,9 +6,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "DeviceName.h"
 #include "DeviceNode.h"
+#include "LinkClaim.h"
 #include "PtyPair.h"
 
 namespace xcom {
@@ -63,11 +65,19 @@ TEST(FindDeviceNode, TellsTheNodeAPortNameLeadsTo) {
   const std::string link = ::testing::TempDir() + "device-node-link";
   std::filesystem::remove(link);
   std::filesystem::create_symlink(first.SlavePath(), link);
-  const auto linked = FindDeviceNode(link);
+  const auto unclaimed = FindDeviceNode(link);
+  std::optional<DeviceNode> linked;
+  {
+    const testsupport::LinkClaim claim(LinkClaimName(link));
+    linked = FindDeviceNode(link);
+  }
   std::filesystem::remove(link);
-  ASSERT_TRUE(linked);
+  ASSERT_TRUE(linked && unclaimed);
   EXPECT_TRUE(linked->SameNodeAs(*node));
-  EXPECT_TRUE(linked->NameStaysWithTheDevice()) << "whoever made the link keeps it";
+  EXPECT_TRUE(linked->NameStaysWithTheDevice()) << "its maker, still running, keeps it";
+  EXPECT_FALSE(unclaimed->NameStaysWithTheDevice()) << "left behind: as a bare pts number";
+  EXPECT_EQ(linked->nodeOwner, ::geteuid());
+  EXPECT_EQ(linked->linkOwner, ::geteuid());
 
   const SerialDeviceCheck check = CheckSerialDevice(first.SlavePath());
   EXPECT_EQ(check.reason, OpenFailure::None);
