@@ -144,6 +144,26 @@ TEST(KestrumOnPty, NoValidReplyEndsInExitThreeAfterEveryAttempt) {
   EXPECT_EQ(Kestrum({"-p", module.pty.SlavePath(), "read"}).out, "DI1=1 DI2=0 DO1=1 DO2=0\n");
 }
 
+// A module slower than the time-out: its late replies must not pass for the answers to later
+// requests, in this run or the next. The values shown are the module's, or there are none.
+TEST(KestrumOnPty, AReplyLaterThanTheTimeOutAnswersNoOtherRequest) {
+  kestrum_sim::FaultOptions slow;
+  slow.delay = 150ms;
+  SimulatedPort module(slow, {1, 1});  // relays off: a shifted reply would show DO1=1 DO2=1
+  const std::string port = module.pty.SlavePath();
+  for (const auto& timeout : {"100", "60"}) {
+    for (int run = 0; run < 2; ++run) {
+      const Outcome read = Kestrum({"-p", port, "-t", timeout, "read"});
+      if (read.code == ExitCode::Success)
+        EXPECT_EQ(read.out, "DI1=1 DI2=1 DO1=0 DO2=0\n") << timeout;
+      else
+        EXPECT_EQ(read.code, ExitCode::NoReply) << read.err;
+    }
+    const Outcome check = Kestrum({"-p", port, "-t", timeout, "check", "--expect-di", "1,1"});
+    EXPECT_NE(check.code, ExitCode::Failed) << check.out;
+  }
+}
+
 // A peer that answers every request with exception 02.
 TEST(KestrumOnPty, AnExceptionReplyIsNamedAndEndsInExitOne) {
   kestrum_sim::PseudoTerminal pty{kestrum_sim::LineSettings{}};

@@ -1,5 +1,6 @@
 #include "ModbusMaster.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ReplyFraming.h"
@@ -40,27 +41,64 @@ ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTi
       reader_(port, timing.silence, stop,
               [this](const ByteString& block) { reporter_.Frame(portName_, false, block); }) {}
 
-bool ModbusMaster::Send(const ByteString& frame) {
+Clock::duration ModbusMaster::LateReplyLimit() const {
+  return std::max<Clock::duration>(2 * timing_.timeout, 2 * slowestReply_);
+}
+
+void ModbusMaster::CreditReply() {
+  const auto now = Clock::now();
+  if (!owed_.empty()) {
+    slowestReply_ = std::max(slowestReply_, now - owed_.front());
+    owed_.pop_front();
+  }
+  lastActivity_ = now;
+}
+
+// A module slower than the time-out still answers every attempt that timed out, each reply
+// looking just like the reply to the next request of the same function (a read of the inputs
+// and a read of the relays differ in nothing but their values). So nothing new is sent while
+// replies are owed: they are awaited until the line has stayed quiet for twice the time-out
+// (or twice the slowest reply seen) since the last request or reply, and dropped.
+void ModbusMaster::SettleLine() {
+  while (!owed_.empty() && reader_.AwaitAnyReply(lastActivity_ + LateReplyLimit())) CreditReply();
+  owed_.clear();
+  reader_.Discard();
+}
+
+bool ModbusMaster::SendAttempt(const ByteString& frame) {
   reader_.Discard();
   const bool sent = port_.SendString(frame);
   reporter_.Frame(portName_, true, frame);
+  lastActivity_ = Clock::now();
   return sent;
+}
+
+bool ModbusMaster::Send(const ByteString& frame) {
+  SettleLine();
+  return SendAttempt(frame);
 }
 
 Exchange ModbusMaster::Transact(const ByteString& request) {
   Exchange exchange;
+  SettleLine();
   const auto start = Clock::now();
   while (exchange.attempts <= timing_.retries) {
     ++exchange.attempts;
-    if (!Send(request)) continue;  // not written within the time-out: as good as no reply
+    // Every attempt asks the same, so a late reply to an earlier one answers this one too.
+    if (!SendAttempt(request)) continue;  // not written within the time-out: as good as no reply
+    owed_.push_back(lastActivity_);
     const ReplyWait wait = reader_.Await(request, timing_.timeout);
     if (wait.status == ReplyWait::Status::Interrupted) {
       exchange.status = Exchange::Status::Interrupted;
       exchange.error = "interrupted";
       return exchange;
     }
-    if (wait.status == ReplyWait::Status::Corrupt) ++exchange.corruptReplies;
+    if (wait.status == ReplyWait::Status::Corrupt) {
+      ++exchange.corruptReplies;
+      CreditReply();  // a reply all the same: it is owed no more
+    }
     if (wait.status != ReplyWait::Status::Reply) continue;
+    CreditReply();
     exchange.roundTripMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     exchange.reply = wait.frame;
     if (IsExceptionFunction(wait.frame[1])) {

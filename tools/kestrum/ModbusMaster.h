@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "ByteString.h"
@@ -45,14 +46,28 @@ class ModbusMaster {
   // Sends a frame that gets no Modbus reply (a mode frame). False when it could not be written
   // within the time-out.
   bool Send(const ByteString& frame);
+  // Lets the replies still owed to attempts that timed out arrive and go (see Settle); called
+  // before the port is closed, so that the next program on the port does not take them.
+  void SettleLine();
 
  private:
+  using Clock = std::chrono::steady_clock;
+  bool SendAttempt(const ByteString& request);
+  // A reply came: it answers the oldest attempt still owed one (a module answers in order).
+  void CreditReply();
+  // How long after the last request or reply a late reply may still come.
+  Clock::duration LateReplyLimit() const;
+
   xcom::TCustomComm& port_;
   const std::string portName_;
   const LinkTiming timing_;
   const std::atomic<bool>& stop_;
   Reporter& reporter_;
   ReplyAwaiter reader_;
+  // When each attempt still owed a reply was sent, oldest first.
+  std::deque<Clock::time_point> owed_;
+  Clock::time_point lastActivity_{};  // the last request sent or reply taken
+  Clock::duration slowestReply_{};    // the longest a reply took on this port so far
 };
 
 // "exception 02 (illegal data address)" and so on.

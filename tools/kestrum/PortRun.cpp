@@ -82,6 +82,7 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
     const ExitCode code = RunCommand(run, module, stop, [&](const Result& result) {
       reporter.Report(portName, run.address, result);
     });
+    master.SettleLine();  // a late reply must not answer the next program's request
     return stop && run.command != Command::Watch ? ExitCode::Interrupted : code;
   } catch (const std::exception& error) {
     // The device failed under a transfer (an adapter pulled out, for one).

@@ -80,6 +80,18 @@ void ReplyAwaiter::Discard() {
     if (onReceived_) onReceived_(stale);
 }
 
+bool ReplyAwaiter::AwaitAnyReply(Clock::time_point until) {
+  ByteString received;
+  for (;;) {
+    for (const RtuPiece& piece : SplitRtuBlock(received, {}))
+      if (piece.kind == RtuPiece::Kind::Reply) return true;
+    const auto left = std::chrono::duration_cast<microseconds>(until - Clock::now());
+    if (left.count() <= 0 || stop_ || port_.DeviceLost()) return false;
+    const ByteString more = Take(std::min<microseconds>(left, kStopPoll));
+    received.insert(received.end(), more.begin(), more.end());
+  }
+}
+
 ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   ByteString received;

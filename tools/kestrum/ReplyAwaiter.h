@@ -48,6 +48,9 @@ class ReplyAwaiter {
 
   // Waits up to `timeout` for the reply to `request` (address and function taken from it).
   ReplyWait Await(const ByteString& request, std::chrono::milliseconds timeout);
+  // Waits until `until` for a whole valid reply frame from any slave, and drops it with the
+  // bytes around it. False when none came (or Ctrl-C). Used to let late replies arrive and go.
+  bool AwaitAnyReply(std::chrono::steady_clock::time_point until);
   // Takes whatever is queued, so that a late reply to an earlier attempt is not taken for the
   // next one.
   void Discard();
