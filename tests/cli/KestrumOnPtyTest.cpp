@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -43,13 +45,13 @@ struct Outcome {
   std::chrono::milliseconds took;
 };
 
-Outcome Kestrum(std::vector<std::string> arguments) {
+// `stop` stands for Ctrl-C; none by default.
+Outcome Kestrum(std::vector<std::string> arguments, const std::atomic<bool>& stop = false) {
   const auto parsed = ParseCommandLine(arguments);
   EXPECT_EQ(parsed.action, ParsedCommandLine::Action::Run) << parsed.error;
   const Invocation& run = parsed.invocation;
   std::ostringstream out, err;
   Reporter reporter(out, err, {run.json, run.quiet, run.verbose, run.ports.size() > 1});
-  const std::atomic<bool> stop{false};
   const auto start = Clock::now();
   const ExitCode code = RunOnAllPorts(run, reporter, stop);
   return {code, out.str(), err.str(),
@@ -162,6 +164,37 @@ TEST(KestrumOnPty, AReplyLaterThanTheTimeOutAnswersNoOtherRequest) {
     const Outcome check = Kestrum({"-p", port, "-t", timeout, "check", "--expect-di", "1,1"});
     EXPECT_NE(check.code, ExitCode::Failed) << check.out;
   }
+}
+
+// The module's line hangs up under a watch without pause: the watch ends at once, and the trace
+// shows no frame that was not written.
+TEST(KestrumOnPty, ADeviceThatGoesAwayEndsTheRunAtOnce) {
+  auto line = std::make_unique<kestrum_sim::PseudoTerminal>(kestrum_sim::LineSettings{});
+  auto sim = std::make_unique<kestrum_sim::Simulator>();
+  sim->Start(line->MasterFd());
+  std::atomic<bool> stop{false};
+  auto watch = std::async(std::launch::async, [&] {
+    return Kestrum({"-p", line->SlavePath(), "-v", "watch", "--interval", "0"}, stop);
+  });
+  std::this_thread::sleep_for(100ms);
+  sim.reset();
+  const auto lostAt = Clock::now();
+  line.reset();
+  const bool ended = watch.wait_for(3s) == std::future_status::ready;
+  stop = true;  // a watch that goes on is stopped, to fail below rather than hang
+  const Outcome run = watch.get();
+  EXPECT_TRUE(ended);
+  EXPECT_LT(Clock::now() - lostAt, 3s);
+  EXPECT_EQ(run.code, ExitCode::DeviceLost);
+  EXPECT_NE(run.err.find(": device lost\n"), std::string::npos);
+  const auto sent = [](const std::string& text) {
+    std::size_t count = 0;
+    for (auto at = text.find(" TX "); at != std::string::npos; at = text.find(" TX ", at + 1))
+      ++count;
+    return count;
+  };
+  const auto lines = std::count(run.out.begin(), run.out.end(), '\n');
+  EXPECT_LE(sent(run.err), 2 * static_cast<std::size_t>(lines) + 2);  // TX only for what left
 }
 
 // A peer that answers every request with exception 02.

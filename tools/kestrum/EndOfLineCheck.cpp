@@ -45,7 +45,8 @@ ExitCode RunEndOfLineCheck(ModuleCommands& module,
   const auto take = [&](const Result& step) {
     report(step);
     worst = Worst(worst, step.code);
-    return step.code != ExitCode::NoReply && step.code != ExitCode::Interrupted;
+    return step.code != ExitCode::NoReply && step.code != ExitCode::Interrupted &&
+           step.code != ExitCode::DeviceLost;
   };
   const Result inputs = module.ReadInputs();
   bool going = take(Step(inputs, "inputs", InputsAsExpected(inputs, expectedInputs)));

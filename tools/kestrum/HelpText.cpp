@@ -36,7 +36,7 @@ Exit codes:
   1  the module answered, but a check step failed or it answered with an exception
   2  usage error
   3  no valid reply within the time-out and retries
-  4  the port cannot be opened
+  4  the port cannot be opened, or the device was lost while in use
   130  interrupted (Ctrl-C); every port is released
 With several ports the exit code is the worst of them.
 )";

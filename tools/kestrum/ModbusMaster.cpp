@@ -23,6 +23,13 @@ std::string NoReplyText(std::uint8_t address, const Exchange& exchange, unsigned
   return text;
 }
 
+// An exchange ended before its reply by a stop or by the device going away.
+Exchange Ended(Exchange exchange, Exchange::Status status) {
+  exchange.status = status;
+  exchange.error = status == Exchange::Status::DeviceLost ? "device lost" : "interrupted";
+  return exchange;
+}
+
 }  // namespace
 
 std::string ExceptionText(std::uint8_t code) {
@@ -68,7 +75,7 @@ void ModbusMaster::SettleLine() {
 bool ModbusMaster::SendAttempt(const ByteString& frame) {
   reader_.Discard();
   const bool sent = port_.SendString(frame);
-  reporter_.Frame(portName_, true, frame);
+  if (sent) reporter_.Frame(portName_, true, frame);  // the trace shows what left, and only that
   lastActivity_ = Clock::now();
   return sent;
 }
@@ -85,14 +92,16 @@ Exchange ModbusMaster::Transact(const ByteString& request) {
   while (exchange.attempts <= timing_.retries) {
     ++exchange.attempts;
     // Every attempt asks the same, so a late reply to an earlier one answers this one too.
-    if (!SendAttempt(request)) continue;  // not written within the time-out: as good as no reply
+    const bool sent = SendAttempt(request);
+    // A device that is gone fails every transfer at once: retrying would only spin.
+    if (port_.DeviceLost()) return Ended(exchange, Exchange::Status::DeviceLost);
+    if (!sent) continue;  // not written within the time-out: as good as no reply
     owed_.push_back(lastActivity_);
     const ReplyWait wait = reader_.Await(request, timing_.timeout);
-    if (wait.status == ReplyWait::Status::Interrupted) {
-      exchange.status = Exchange::Status::Interrupted;
-      exchange.error = "interrupted";
-      return exchange;
-    }
+    if (wait.status == ReplyWait::Status::Interrupted)
+      return Ended(exchange, Exchange::Status::Interrupted);
+    if (wait.status == ReplyWait::Status::DeviceLost)
+      return Ended(exchange, Exchange::Status::DeviceLost);
     if (wait.status == ReplyWait::Status::Corrupt) {
       ++exchange.corruptReplies;
       CreditReply();  // a reply all the same: it is owed no more

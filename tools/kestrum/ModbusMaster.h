@@ -21,6 +21,7 @@ struct Exchange {
     Exception,    // the module answered with exception `exceptionCode`
     NoReply,      // no valid reply after every attempt
     Interrupted,  // stopped by Ctrl-C
+    DeviceLost,   // the device went away (adapter pulled, line hung up)
   };
   Status status = Status::NoReply;
   ByteString reply;
@@ -49,6 +50,7 @@ class ModbusMaster {
   // Lets the replies still owed to attempts that timed out arrive and go (see Settle); called
   // before the port is closed, so that the next program on the port does not take them.
   void SettleLine();
+  bool DeviceLost() const { return port_.DeviceLost(); }
 
  private:
   using Clock = std::chrono::steady_clock;

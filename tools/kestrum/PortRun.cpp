@@ -37,6 +37,7 @@ ExitCode Watch(const Invocation& run, ModuleCommands& module, const std::atomic<
     result.command = "watch";
     worst = Worst(worst, result.code);
     report(result);
+    if (result.code == ExitCode::DeviceLost) break;
   }
   return worst;
 }
@@ -86,8 +87,8 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
     return stop && run.command != Command::Watch ? ExitCode::Interrupted : code;
   } catch (const std::exception& error) {
     // The device failed under a transfer (an adapter pulled out, for one).
-    reporter.Message(portName, error.what());
-    return ExitCode::NoReply;
+    reporter.Message(portName, port.DeviceLost() ? "device lost" : error.what());
+    return port.DeviceLost() ? ExitCode::DeviceLost : ExitCode::NoReply;
   }
 }
 

@@ -110,6 +110,7 @@ ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::millisecon
     const auto wait = std::min<microseconds>(left, ending ? silence_ : microseconds(kStopPoll));
     const ByteString more = Take(wait);
     if (stop_) return {ReplyWait::Status::Interrupted, {}};
+    if (port_.DeviceLost()) return {ReplyWait::Status::DeviceLost, {}};
     if (!more.empty()) {
       received.insert(received.end(), more.begin(), more.end());
     } else if (ending) {

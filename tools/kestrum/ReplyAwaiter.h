@@ -33,7 +33,7 @@ ReplyScan ScanForReply(const ByteString& received, const ByteString& request);
 std::chrono::microseconds SilenceFor(std::uint32_t baud, unsigned bitsPerCharacter);
 
 struct ReplyWait {
-  enum class Status { Reply, Corrupt, Timeout, Interrupted };
+  enum class Status { Reply, Corrupt, Timeout, Interrupted, DeviceLost };
   Status status = Status::Timeout;
   ByteString frame;  // Reply: the reply
 };
