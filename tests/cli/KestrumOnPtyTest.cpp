@@ -12,8 +12,10 @@
 #include <sstream>
 #include <thread>
 
+#include "EndOfLineCheck.h"
 #include "ModbusCrc.h"
 #include "PortRun.h"
+#include "PortSettings.h"
 #include "SerialLine.h"
 #include "Simulator.h"
 
@@ -195,6 +197,34 @@ TEST(KestrumOnPty, ADeviceThatGoesAwayEndsTheRunAtOnce) {
   };
   const auto lines = std::count(run.out.begin(), run.out.end(), '\n');
   EXPECT_LE(sent(run.err), 2 * static_cast<std::size_t>(lines) + 2);  // TX only for what left
+}
+
+// A check stopped with relay 1 on (a reader that went away, Ctrl-C) sends nothing new, switches
+// the relay back off and says so.
+TEST(KestrumOnPty, AStoppedCheckSwitchesItsRelaysBackOff) {
+  SimulatedPort module;
+  const Invocation run = ParseCommandLine({"-p", module.pty.SlavePath(), "check"}).invocation;
+  auto opened = OpenPort(run, module.pty.SlavePath());
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<xcom::TXComm>>(opened));
+  std::ostringstream out, err;
+  Reporter reporter(out, err, {});
+  std::atomic<bool> stop{false};
+  ModbusMaster master(*std::get<0>(opened), "port", {}, stop, reporter);
+  ModuleCommands commands(master, run.address);
+  std::vector<std::string> steps, said;
+  const ExitCode code = RunEndOfLineCheck(
+      commands, std::nullopt,
+      [&](const Result& step) {
+        steps.push_back(step.step);
+        if (step.step == "relay 1 on") stop = true;
+      },
+      [&](const std::string& text) { said.push_back(text); });
+  EXPECT_EQ(code, ExitCode::Interrupted);
+  // The step under way when stopped ends interrupted; none follows but the verdict.
+  EXPECT_EQ(steps,
+            (std::vector<std::string>{"inputs", "relays", "relay 1 on", "relay 1 off", "check"}));
+  EXPECT_EQ(module.sim->State().relays[0], 0);
+  EXPECT_EQ(said, std::vector<std::string>{"check interrupted: relay 1 switched back off"});
 }
 
 // A peer that answers every request with exception 02.

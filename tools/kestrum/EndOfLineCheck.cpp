@@ -36,11 +36,27 @@ Result RelayStep(ModuleCommands& module, int relay, bool on, unsigned otherBefor
   return Step(outputs, name, RelaysAsExpected(outputs, relay, on, otherBefore));
 }
 
+// After a stop: the relays the test may have left on go off again, whatever the stop, for a
+// module left with a relay energised can hurt whatever the fixture drives.
+void SwitchBackOff(ModuleCommands& module, const std::array<bool, 2>& mayBeOn,
+                   const std::function<void(const std::string&)>& say) {
+  module.IgnoreStop();
+  for (int relay = 1; relay <= 2; ++relay) {
+    if (!mayBeOn[relay - 1]) continue;
+    const Result off = module.SwitchRelay(relay, false);
+    const std::string name = "relay " + std::to_string(relay);
+    say(off.code == ExitCode::Success
+            ? "check interrupted: " + name + " switched back off"
+            : "check interrupted: " + name + " may still be on (" + off.error + ")");
+  }
+}
+
 }  // namespace
 
 ExitCode RunEndOfLineCheck(ModuleCommands& module,
                            const std::optional<std::array<int, 2>>& expectedInputs,
-                           const std::function<void(const Result&)>& report) {
+                           const std::function<void(const Result&)>& report,
+                           const std::function<void(const std::string&)>& say) {
   ExitCode worst = ExitCode::Success;
   const auto take = [&](const Result& step) {
     report(step);
@@ -52,11 +68,17 @@ ExitCode RunEndOfLineCheck(ModuleCommands& module,
   bool going = take(Step(inputs, "inputs", InputsAsExpected(inputs, expectedInputs)));
   Result outputs = going ? module.ReadOutputs() : Result{};
   going = going && take(Step(outputs, "relays", true));
+  std::array<bool, 2> mayBeOn{false, false};
   for (int relay = 1; going && relay <= 2; ++relay) {
     const unsigned other = outputs.values.size() == 2 ? outputs.values[2 - relay].second : 0;
-    going =
-        take(RelayStep(module, relay, true, other)) && take(RelayStep(module, relay, false, other));
+    mayBeOn[relay - 1] = true;
+    going = take(RelayStep(module, relay, true, other));
+    if (!going) break;
+    const Result off = RelayStep(module, relay, false, other);
+    mayBeOn[relay - 1] = off.values.size() != 2 || off.values[relay - 1].second != 0;
+    going = take(off);
   }
+  if (module.Stopped()) SwitchBackOff(module, mayBeOn, say);
   Result verdict;
   verdict.command = "check";
   verdict.step = "check";

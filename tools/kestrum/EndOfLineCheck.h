@@ -13,9 +13,11 @@
 namespace kestrum {
 
 // Runs the test, handing each step's result to `report` as it is known; returns the exit code
-// (the worst of the steps).
+// (the worst of the steps). A test that is stopped switches the relays it switched on back off
+// before it returns, and tells `say` (standard error) so.
 ExitCode RunEndOfLineCheck(ModuleCommands& module,
                            const std::optional<std::array<int, 2>>& expectedInputs,
-                           const std::function<void(const Result&)>& report);
+                           const std::function<void(const Result&)>& report,
+                           const std::function<void(const std::string&)>& say);
 
 }  // namespace kestrum

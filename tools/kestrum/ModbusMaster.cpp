@@ -43,7 +43,7 @@ ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTi
     : port_(port),
       portName_(std::move(portName)),
       timing_(timing),
-      stop_(stop),
+      stop_(&stop),
       reporter_(reporter),
       reader_(port, timing.silence, stop,
               [this](const ByteString& block) { reporter_.Frame(portName_, false, block); }) {}
@@ -72,6 +72,13 @@ void ModbusMaster::SettleLine() {
   reader_.Discard();
 }
 
+void ModbusMaster::IgnoreStop() {
+  stop_ = &kNeverStopped;
+  reader_.IgnoreStop();
+  timing_.retries = std::min(timing_.retries, 1u);
+  timing_.timeout = std::min(timing_.timeout, std::chrono::milliseconds(1000));
+}
+
 bool ModbusMaster::SendAttempt(const ByteString& frame) {
   reader_.Discard();
   const bool sent = port_.SendString(frame);
@@ -90,6 +97,7 @@ Exchange ModbusMaster::Transact(const ByteString& request) {
   SettleLine();
   const auto start = Clock::now();
   while (exchange.attempts <= timing_.retries) {
+    if (*stop_) return Ended(exchange, Exchange::Status::Interrupted);  // nothing new after a stop
     ++exchange.attempts;
     // Every attempt asks the same, so a late reply to an earlier one answers this one too.
     const bool sent = SendAttempt(request);

@@ -39,6 +39,8 @@ struct LinkTiming {
 };
 
 class ModbusMaster {
+  static inline const std::atomic<bool> kNeverStopped{false};
+
  public:
   ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTiming timing,
                const std::atomic<bool>& stop, Reporter& reporter);
@@ -51,6 +53,10 @@ class ModbusMaster {
   // before the port is closed, so that the next program on the port does not take them.
   void SettleLine();
   bool DeviceLost() const { return port_.DeviceLost(); }
+  bool Stopped() const { return *stop_; }
+  // For putting things back after a stop: exchanges go on regardless of it, each with at most
+  // one retry and one second per reply, so that what is put back cannot hold the port for long.
+  void IgnoreStop();
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -62,8 +68,8 @@ class ModbusMaster {
 
   xcom::TCustomComm& port_;
   const std::string portName_;
-  const LinkTiming timing_;
-  const std::atomic<bool>& stop_;
+  LinkTiming timing_;
+  const std::atomic<bool>* stop_;
   Reporter& reporter_;
   ReplyAwaiter reader_;
   // When each attempt still owed a reply was sent, oldest first.

@@ -100,6 +100,11 @@ Result ModuleCommands::SendMode(int mode) {
   Result result;
   result.command = "mode";
   result.step = mode == kControlMode ? "mode control" : "mode data-centre";
+  if (master_.Stopped()) {
+    result.error = "interrupted";
+    result.code = ExitCode::Interrupted;
+    return result;
+  }
   if (master_.Send(ModeFrame(mode))) return result;
   if (master_.DeviceLost()) {
     result.error = "device lost";

@@ -43,7 +43,8 @@ ExitCode Watch(const Invocation& run, ModuleCommands& module, const std::atomic<
 }
 
 ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const std::atomic<bool>& stop,
-                    const std::function<void(Result)>& report) {
+                    const std::function<void(Result)>& report,
+                    const std::function<void(const std::string&)>& say) {
   const auto single = [&report](Result result) {
     if (result.code != ExitCode::Interrupted) report(result);
     return result.code;
@@ -58,7 +59,7 @@ ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const std::at
     case Command::Watch:
       return Watch(run, module, stop, report);
     case Command::Check:
-      return RunEndOfLineCheck(module, run.expectedInputs, report);
+      return RunEndOfLineCheck(module, run.expectedInputs, report, say);
   }
   return ExitCode::Usage;
 }
@@ -80,9 +81,10 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
   try {
     ModbusMaster master(port, portName, timing, stop, reporter);
     ModuleCommands module(master, run.address);
-    const ExitCode code = RunCommand(run, module, stop, [&](const Result& result) {
-      reporter.Report(portName, run.address, result);
-    });
+    const ExitCode code = RunCommand(
+        run, module, stop,
+        [&](const Result& result) { reporter.Report(portName, run.address, result); },
+        [&](const std::string& text) { reporter.Message(portName, text); });
     master.SettleLine();  // a late reply must not answer the next program's request
     return stop && run.command != Command::Watch ? ExitCode::Interrupted : code;
   } catch (const std::exception& error) {

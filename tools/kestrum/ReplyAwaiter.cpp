@@ -62,7 +62,7 @@ std::chrono::microseconds SilenceFor(std::uint32_t baud, unsigned bitsPerCharact
 
 ReplyAwaiter::ReplyAwaiter(xcom::TCustomComm& port, std::chrono::microseconds silence,
                            const std::atomic<bool>& stop, BlockSink onReceived)
-    : port_(port), silence_(silence), stop_(stop), onReceived_(std::move(onReceived)) {}
+    : port_(port), silence_(silence), stop_(&stop), onReceived_(std::move(onReceived)) {}
 
 ByteString ReplyAwaiter::Take(std::chrono::microseconds wait) {
   std::uint8_t first = 0;
@@ -86,7 +86,7 @@ bool ReplyAwaiter::AwaitAnyReply(Clock::time_point until) {
     for (const RtuPiece& piece : SplitRtuBlock(received, {}))
       if (piece.kind == RtuPiece::Kind::Reply) return true;
     const auto left = std::chrono::duration_cast<microseconds>(until - Clock::now());
-    if (left.count() <= 0 || stop_ || port_.DeviceLost()) return false;
+    if (left.count() <= 0 || *stop_ || port_.DeviceLost()) return false;
     const ByteString more = Take(std::min<microseconds>(left, kStopPoll));
     received.insert(received.end(), more.begin(), more.end());
   }
@@ -109,7 +109,7 @@ ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::millisecon
     const bool ending = !received.empty() && scan.outcome != ReplyScan::Outcome::Incomplete;
     const auto wait = std::min<microseconds>(left, ending ? silence_ : microseconds(kStopPoll));
     const ByteString more = Take(wait);
-    if (stop_) return {ReplyWait::Status::Interrupted, {}};
+    if (*stop_) return {ReplyWait::Status::Interrupted, {}};
     if (port_.DeviceLost()) return {ReplyWait::Status::DeviceLost, {}};
     if (!more.empty()) {
       received.insert(received.end(), more.begin(), more.end());

@@ -39,6 +39,8 @@ struct ReplyWait {
 };
 
 class ReplyAwaiter {
+  static inline const std::atomic<bool> kNeverStopped{false};
+
  public:
   using BlockSink = std::function<void(const ByteString&)>;
   // `onReceived` sees every block as it arrives (the verbose trace). `stop` is polled at least
@@ -54,6 +56,8 @@ class ReplyAwaiter {
   // Takes whatever is queued, so that a late reply to an earlier attempt is not taken for the
   // next one.
   void Discard();
+  // From now on waits as if nothing had been stopped: for what must be done after a stop.
+  void IgnoreStop() { stop_ = &kNeverStopped; }
 
  private:
   // Waits up to `wait` for the first byte, then takes every byte queued.
@@ -61,7 +65,7 @@ class ReplyAwaiter {
 
   xcom::TCustomComm& port_;
   const std::chrono::microseconds silence_;
-  const std::atomic<bool>& stop_;
+  const std::atomic<bool>* stop_;
   BlockSink onReceived_;
 };
 
