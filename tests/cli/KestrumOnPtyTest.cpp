@@ -72,11 +72,13 @@ TEST(KestrumOnPty, ReadsSwitchesAndChecksTheModule) {
   EXPECT_EQ(module.sim->State().relays[1], 1);
   EXPECT_EQ(Kestrum({"-p", port, "read"}).out, "DI1=1 DI2=0 DO1=0 DO2=1\n");
 
+  // The check starts from both relays off, whatever it found.
+  EXPECT_EQ(Kestrum({"-p", port, "relay", "1", "on"}).code, ExitCode::Success);
   Outcome check = Kestrum({"-p", port, "check", "--expect-di", "1,0"});
   EXPECT_EQ(check.code, ExitCode::Success) << check.out << check.err;
   EXPECT_EQ(check.out,
-            "inputs DI1=1 DI2=0 PASS\nrelays DO1=0 DO2=1 PASS\nrelay 1 on DO1=1 DO2=1 PASS\n"
-            "relay 1 off DO1=0 DO2=1 PASS\nrelay 2 on DO1=0 DO2=1 PASS\n"
+            "inputs DI1=1 DI2=0 PASS\nrelays DO1=0 DO2=0 PASS\nrelay 1 on DO1=1 DO2=0 PASS\n"
+            "relay 1 off DO1=0 DO2=0 PASS\nrelay 2 on DO1=0 DO2=1 PASS\n"
             "relay 2 off DO1=0 DO2=0 PASS\ncheck PASS\n");
   Outcome wrongInputs = Kestrum({"-p", port, "check", "--expect-di", "0,0"});
   EXPECT_EQ(wrongInputs.code, ExitCode::Failed);

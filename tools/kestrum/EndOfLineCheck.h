@@ -1,6 +1,7 @@
 #pragma once
-// The end-of-line test: read the inputs (and compare them with what the fixture drives), read
-// the relays, then switch each relay on, read back, off, read back. Each step is one result
+// The end-of-line test: read the inputs (and compare them with what the fixture drives), switch
+// both relays off and read them back (the known state the test starts from, whatever the module
+// was left in), then switch each relay on, read back, off, read back. Each step is one result
 // with PASS or FAIL; the last line is the verdict. A step that gets no valid reply ends the
 // test there.
 

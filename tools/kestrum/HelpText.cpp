@@ -14,7 +14,8 @@ Commands:
                               read repeatedly (default every 2000 ms, until interrupted)
   mode control|data-centre    send the mode frame
   check [--expect-di A,B]     end-of-line test: read the inputs (and compare with A,B), switch
-                              each relay on, read back, off, read back; PASS or FAIL per step
+                              both relays off, then each relay on, read back, off, read back;
+                              PASS or FAIL per step
 
 Options:
   -p, --port NAME      serial device: COMn, a path, or a name under /dev; repeat the option
