@@ -44,6 +44,8 @@ TEST(KestrumCommandLine, TakesTheWindowsTextsAndEveryCommand) {
   const auto check = Parse({"-p", "x", "check", "--expect-di", "1,0"});
   EXPECT_EQ(check.invocation.expectedInputs, (std::array<int, 2>{1, 0}));
   EXPECT_EQ(Parse({"-p", "x", "mode", "data-centre"}).invocation.mode, 1);
+  EXPECT_EQ(Parse({"-p", "x", "-a", "0", "mode", "control"}).action, Action::Run);  // no reply
+  EXPECT_EQ(Parse({"-p", "x", "-a", "247", "read"}).invocation.address, 247);
   EXPECT_EQ(Parse({"read", "--help"}).action, Action::Help);
   EXPECT_EQ(Parse({"--version"}).action, Action::Version);
 }
@@ -68,6 +70,11 @@ TEST(KestrumCommandLine, RefusesWhatTheWindowWouldQuietlyReplace) {
            {"-p", "x", "check", "--expect-di", "1"},
            {"-p", "x", "--bogus", "read"},
            {"-p", "x", "--json=1", "read"},
+           {"-p", "x", "-a", "0", "relay", "2", "on"},  // a broadcast: every module, no reply
+           {"-p", "x", "-a", "0x100", "check"},         // the same in its low 8 bits
+           {"-p", "x", "-a", "248", "read"},            // reserved up to 255
+           {"-p", "x", "-a", "255", "watch"},
+           {"-p", "x", "-p", "x", "read"},
            {"-p"}}) {
     const auto parsed = Parse(wrong);
     EXPECT_EQ(parsed.action, Action::UsageError) << testing::PrintToString(wrong);
