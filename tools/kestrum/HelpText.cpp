@@ -39,6 +39,7 @@ Exit codes:
   2  usage error
   3  no valid reply within the time-out and retries
   4  the port cannot be opened, or the device was lost while in use
+  5  a result could not be written (full disk, closed output)
   130  interrupted (Ctrl-C); every port is released
 With several ports the exit code is the worst of them.
 )";

@@ -1,13 +1,13 @@
 #pragma once
-// Ctrl-C, SIGTERM, SIGHUP and a closed output pipe end kestrum cleanly: the handler only raises
-// a flag that every port's thread polls, so each closes its port (and restores its settings)
-// before the program ends. A second Ctrl-C ends the program at once.
+// Ctrl-C, SIGTERM and SIGHUP end kestrum cleanly: the handler only raises a flag that every
+// port's thread polls, so each closes its port (and restores its settings) before the program
+// ends. A second Ctrl-C ends the program at once. SIGPIPE is ignored: see Reporter.
 
 #include <atomic>
 
 namespace kestrum {
 
-// Installs the handlers; returns the flag they raise.
-const std::atomic<bool>& InstallInterruptHandlers();
+// Installs the handlers; returns the flag they raise (the reporter raises it too).
+std::atomic<bool>& InstallInterruptHandlers();
 
 }  // namespace kestrum

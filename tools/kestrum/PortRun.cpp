@@ -86,6 +86,7 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
         [&](const Result& result) { reporter.Report(portName, run.address, result); },
         [&](const std::string& text) { reporter.Message(portName, text); });
     master.SettleLine();  // a late reply must not answer the next program's request
+    if (reporter.OutputFailed()) return ExitCode::OutputFailed;
     return stop && run.command != Command::Watch ? ExitCode::Interrupted : code;
   } catch (const std::exception& error) {
     // The device failed under a transfer (an adapter pulled out, for one).

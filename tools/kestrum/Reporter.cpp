@@ -1,7 +1,9 @@
 #include "Reporter.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <ostream>
 
@@ -98,14 +100,28 @@ std::string Reporter::PlainLine(const std::string& port, const Result& result) c
   return line;
 }
 
+void Reporter::WriteResultLine(const std::string& line) {
+  const bool closed = !out_;  // standard output was not open at the start
+  errno = 0;
+  out_ << line << std::endl;
+  if (out_) return;
+  const int why = closed ? EBADF : errno;
+  outputFailed_ = true;
+  if (stopOnFailure_) *stopOnFailure_ = true;
+  if (why != EPIPE)
+    err_ << "kestrum: cannot write the results: "
+         << (why != 0 ? std::strerror(why) : "the output failed") << std::endl;
+}
+
 void Reporter::Report(const std::string& port, std::uint8_t address, const Result& result) {
   std::lock_guard lock(mutex_);
+  if (outputFailed_) return;  // the run is ending because of it: nothing more to say
   if (!result.error.empty()) err_ << "kestrum: " << port << ": " << result.error << std::endl;
   if (style_.quiet) return;
   if (style_.json)
-    out_ << JsonLine(port, address, result) << std::endl;
+    WriteResultLine(JsonLine(port, address, result));
   else if (result.error.empty() || result.pass)
-    out_ << PlainLine(port, result) << std::endl;
+    WriteResultLine(PlainLine(port, result));
 }
 
 void Reporter::Message(const std::string& port, const std::string& text) {
