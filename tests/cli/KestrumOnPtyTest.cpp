@@ -278,6 +278,16 @@ TEST(KestrumOnPty, SeveralPortsAtOnceOneDeadOneMissing) {
   EXPECT_NE(run.err.find("/dev/kestrum-no-such-port: cannot open: no such device"),
             std::string::npos)
       << run.err;
+  // Every port named has its line, the one that did not open too, and so has a read that was
+  // interrupted (here before it began).
+  EXPECT_NE(run.out.find("{\"port\":\"/dev/kestrum-no-such-port\",\"address\":100,\"command\":"
+                         "\"read\",\"values\":{},\"round_trip_ms\":null,\"error\":\"cannot open: "
+                         "no such device"),
+            std::string::npos);
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 4);
+  const Outcome interrupted = Kestrum({"-p", first.pty.SlavePath(), "--json", "read"}, true);
+  EXPECT_EQ(interrupted.code, ExitCode::Interrupted);
+  EXPECT_NE(interrupted.out.find(",\"error\":\"interrupted\"}\n"), std::string::npos);
   // The live ports answered long before the dead one gave up: their lines come first.
   EXPECT_LT(run.out.find(second.pty.SlavePath()), run.out.find(dead.SlavePath()));
 

@@ -46,7 +46,7 @@ ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const std::at
                     const std::function<void(Result)>& report,
                     const std::function<void(const std::string&)>& say) {
   const auto single = [&report](Result result) {
-    if (result.code != ExitCode::Interrupted) report(result);
+    report(result);  // an interrupted one too: its JSON line says so
     return result.code;
   };
   switch (run.command) {
@@ -64,13 +64,32 @@ ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const std::at
   return ExitCode::Usage;
 }
 
+// The result that stands for the whole command on a port where it could not run: the line a
+// script expects for it (for check its verdict), with the error.
+Result FailedCommand(const Invocation& run, std::string error, ExitCode code) {
+  static const char* const kNames[] = {"read", "relay", "watch", "mode", "check"};
+  Result result;
+  result.command = kNames[static_cast<int>(run.command)];
+  if (run.command == Command::Relay)
+    result.step = "relay " + std::to_string(run.relay) + (run.relayOn ? " on" : " off");
+  if (run.command == Command::Mode)
+    result.step = run.mode == 0 ? "mode control" : "mode data-centre";
+  if (run.command == Command::Check) {
+    result.step = "check";
+    result.pass = false;
+  }
+  result.error = std::move(error);
+  result.code = code;
+  return result;
+}
+
 }  // namespace
 
 ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter& reporter,
                    const std::atomic<bool>& stop) {
   auto opened = OpenPort(run, portName);
   if (auto* why = std::get_if<std::string>(&opened)) {
-    reporter.Message(portName, *why);
+    reporter.Report(portName, run.address, FailedCommand(run, *why, ExitCode::CannotOpen));
     return ExitCode::CannotOpen;
   }
   auto& port = *std::get<std::unique_ptr<xcom::TXComm>>(opened);
@@ -90,8 +109,11 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
     return stop && run.command != Command::Watch ? ExitCode::Interrupted : code;
   } catch (const std::exception& error) {
     // The device failed under a transfer (an adapter pulled out, for one).
-    reporter.Message(portName, port.DeviceLost() ? "device lost" : error.what());
-    return port.DeviceLost() ? ExitCode::DeviceLost : ExitCode::NoReply;
+    const ExitCode code = port.DeviceLost() ? ExitCode::DeviceLost : ExitCode::NoReply;
+    reporter.Report(
+        portName, run.address,
+        FailedCommand(run, code == ExitCode::DeviceLost ? "device lost" : error.what(), code));
+    return code;
   }
 }
 
