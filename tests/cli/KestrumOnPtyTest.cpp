@@ -229,6 +229,23 @@ TEST(KestrumOnPty, AStoppedCheckSwitchesItsRelaysBackOff) {
   EXPECT_EQ(said, std::vector<std::string>{"check interrupted: relay 1 switched back off"});
 }
 
+// A line flooded with bytes that frame nothing: no reply, and no CRC error either.
+TEST(KestrumOnPty, NoiseIsNoReplyWithACrcError) {
+  kestrum_sim::PseudoTerminal pty{kestrum_sim::LineSettings{}};
+  std::jthread flood([&pty](std::stop_token stop) {
+    const std::uint8_t noise[16] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    while (!stop.stop_requested()) {
+      (void)!::write(pty.MasterFd(), noise, sizeof noise);
+      std::this_thread::sleep_for(30ms);
+    }
+  });
+  const Outcome run = Kestrum({"-p", pty.SlavePath(), "-t", "100", "-r", "1", "read"});
+  EXPECT_EQ(run.code, ExitCode::NoReply);
+  EXPECT_EQ(run.err.find("CRC"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("blocks of stray bytes"), std::string::npos) << run.err;
+}
+
 // A peer that answers every request with exception 02.
 TEST(KestrumOnPty, AnExceptionReplyIsNamedAndEndsInExitOne) {
   kestrum_sim::PseudoTerminal pty{kestrum_sim::LineSettings{}};

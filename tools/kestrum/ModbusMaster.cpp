@@ -20,6 +20,9 @@ std::string NoReplyText(std::uint8_t address, const Exchange& exchange, unsigned
   if (exchange.corruptReplies > 0)
     text += ", " + std::to_string(exchange.corruptReplies) +
             (exchange.corruptReplies == 1 ? " reply" : " replies") + " with a CRC error";
+  if (exchange.noiseBlocks > 0)
+    text += ", " + std::to_string(exchange.noiseBlocks) +
+            (exchange.noiseBlocks == 1 ? " block" : " blocks") + " of stray bytes";
   return text;
 }
 
@@ -110,6 +113,7 @@ Exchange ModbusMaster::Transact(const ByteString& request) {
       return Ended(exchange, Exchange::Status::Interrupted);
     if (wait.status == ReplyWait::Status::DeviceLost)
       return Ended(exchange, Exchange::Status::DeviceLost);
+    if (wait.status == ReplyWait::Status::Noise) ++exchange.noiseBlocks;
     if (wait.status == ReplyWait::Status::Corrupt) {
       ++exchange.corruptReplies;
       CreditReply();  // a reply all the same: it is owed no more

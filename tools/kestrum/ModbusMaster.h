@@ -28,6 +28,7 @@ struct Exchange {
   std::uint8_t exceptionCode = 0;
   unsigned attempts = 0;
   unsigned corruptReplies = 0;  // replies whose CRC did not match
+  unsigned noiseBlocks = 0;     // blocks of bytes that framed no reply at all
   double roundTripMs = 0;       // from the first send to the reply
   std::string error;            // for everything but Reply, in words
 };

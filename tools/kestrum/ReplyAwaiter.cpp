@@ -98,13 +98,15 @@ ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::millisecon
   for (;;) {
     const ReplyScan scan = ScanForReply(received, request);
     if (scan.outcome == ReplyScan::Outcome::Complete) return {ReplyWait::Status::Reply, scan.reply};
-    // A reply with a bad CRC, or one too mangled to be recognised, unlike a few stray bytes, an
-    // echo or another slave's frame.
-    const bool corrupt =
-        scan.outcome == ReplyScan::Outcome::Corrupt || scan.unframed >= kShortestReply;
+    // A frame with a bad CRC, or bytes as many as a reply that frame nothing (a reply too
+    // mangled to be recognised, or noise): unlike a few stray bytes, an echo or another slave's
+    // frame, they end the attempt at the silence after them. Only the first is a CRC error.
+    const ReplyWait::Status spoilt = scan.outcome == ReplyScan::Outcome::Corrupt
+                                         ? ReplyWait::Status::Corrupt
+                                     : scan.unframed >= kShortestReply ? ReplyWait::Status::Noise
+                                                                       : ReplyWait::Status::Timeout;
     const auto left = std::chrono::duration_cast<microseconds>(deadline - Clock::now());
-    if (left.count() <= 0)
-      return {corrupt ? ReplyWait::Status::Corrupt : ReplyWait::Status::Timeout, {}};
+    if (left.count() <= 0) return {spoilt, {}};
     // Bytes that hold no reply end at the first silence; a frame under way may pause longer.
     const bool ending = !received.empty() && scan.outcome != ReplyScan::Outcome::Incomplete;
     const auto wait = std::min<microseconds>(left, ending ? silence_ : microseconds(kStopPoll));
@@ -114,7 +116,7 @@ ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::millisecon
     if (!more.empty()) {
       received.insert(received.end(), more.begin(), more.end());
     } else if (ending) {
-      if (corrupt) return {ReplyWait::Status::Corrupt, {}};
+      if (spoilt != ReplyWait::Status::Timeout) return {spoilt, {}};
       received.clear();
     }
   }

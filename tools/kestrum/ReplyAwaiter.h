@@ -33,7 +33,8 @@ ReplyScan ScanForReply(const ByteString& received, const ByteString& request);
 std::chrono::microseconds SilenceFor(std::uint32_t baud, unsigned bitsPerCharacter);
 
 struct ReplyWait {
-  enum class Status { Reply, Corrupt, Timeout, Interrupted, DeviceLost };
+  // Corrupt: a frame whose CRC failed; Noise: bytes as many as a reply that frame nothing.
+  enum class Status { Reply, Corrupt, Noise, Timeout, Interrupted, DeviceLost };
   Status status = Status::Timeout;
   ByteString frame;  // Reply: the reply
 };
