@@ -30,9 +30,11 @@ using Clock = std::chrono::steady_clock;
 // The simulated module on the master of a pty; kestrum opens the slave path.
 struct SimulatedPort {
   explicit SimulatedPort(const kestrum_sim::FaultOptions& faults = {},
-                         std::array<std::uint16_t, 2> inputs = {1, 0}) {
+                         std::array<std::uint16_t, 2> inputs = {1, 0},
+                         kestrum_sim::ModuleConfig config = {}) {
     kestrum_sim::Simulator::Options options;
     options.faults = faults;
+    options.module = config;
     options.module.inputs = inputs;
     sim = std::make_unique<kestrum_sim::Simulator>(options);
     sim->Start(pty.MasterFd());
@@ -61,7 +63,11 @@ Outcome Kestrum(std::vector<std::string> arguments, const std::atomic<bool>& sto
 }
 
 TEST(KestrumOnPty, ReadsSwitchesAndChecksTheModule) {
-  SimulatedPort module;
+  // Deaf to Modbus in data-centre mode, and echoing mode frames.
+  kestrum_sim::ModuleConfig strict;
+  strict.modeReply = kestrum_sim::ModeReply::Echo;
+  strict.dataCentreModbus = kestrum_sim::DataCentreModbus::Ignore;
+  SimulatedPort module({}, {1, 0}, strict);
   const std::string port = module.pty.SlavePath();
   Outcome first = Kestrum({"-p", port, "read"});
   EXPECT_EQ(first.code, ExitCode::Success) << first.err;
@@ -85,14 +91,21 @@ TEST(KestrumOnPty, ReadsSwitchesAndChecksTheModule) {
   EXPECT_EQ(wrongInputs.out.substr(0, 24), "inputs DI1=1 DI2=0 FAIL\n");
   EXPECT_NE(wrongInputs.out.find("check FAIL\n"), std::string::npos);
 
+  const auto modeFrames = module.sim->GetCounters().modeFrames;
   Outcome mode = Kestrum({"-p", port, "mode", "data-centre"});
   EXPECT_EQ(mode.code, ExitCode::Success);
   EXPECT_EQ(mode.out, "mode data-centre ok\n");
-  EXPECT_TRUE(module.sim->WaitFor([](const auto& c) { return c.modeFrames == 1; }, 5s));
+  EXPECT_TRUE(
+      module.sim->WaitFor([&](const auto& c) { return c.modeFrames == modeFrames + 1; }, 5s));
   EXPECT_EQ(module.sim->State().mode, kestrum_sim::DeviceMode::DataCentre);
-  Outcome watch = Kestrum({"-p", port, "-q", "watch", "--interval", "30", "--count", "3"});
-  EXPECT_EQ(watch.out, "");
+  // Every other command puts the module back into control mode first.
+  Outcome watch = Kestrum({"-p", port, "watch", "--interval", "30", "--count", "3"});
+  EXPECT_EQ(watch.code, ExitCode::Success) << watch.err;
+  EXPECT_EQ(watch.out,
+            "DI1=1 DI2=0 DO1=0 DO2=0\nDI1=1 DI2=0 DO1=0 DO2=0\nDI1=1 DI2=0 DO1=0 DO2=0\n");
   EXPECT_GE(watch.took, 60ms);
+  EXPECT_EQ(module.sim->State().mode, kestrum_sim::DeviceMode::Control);
+  EXPECT_EQ(Kestrum({"-p", port, "-q", "read"}).out, "");
 }
 
 TEST(KestrumOnPty, RidesOutEveryLineFaultOfTheModule) {
@@ -198,7 +211,8 @@ TEST(KestrumOnPty, ADeviceThatGoesAwayEndsTheRunAtOnce) {
     return count;
   };
   const auto lines = std::count(run.out.begin(), run.out.end(), '\n');
-  EXPECT_LE(sent(run.err), 2 * static_cast<std::size_t>(lines) + 2);  // TX only for what left
+  // TX only for what left: the control-mode frame, two requests a line, and the read under way.
+  EXPECT_LE(sent(run.err), 1 + 2 * static_cast<std::size_t>(lines) + 2);
 }
 
 // A check stopped with relay 1 on (a reader that went away, Ctrl-C) sends nothing new, switches
@@ -246,21 +260,23 @@ TEST(KestrumOnPty, NoiseIsNoReplyWithACrcError) {
   EXPECT_NE(run.err.find("blocks of stray bytes"), std::string::npos) << run.err;
 }
 
-// A peer that answers every request with exception 02.
+// A peer that answers every request with exception 02 (after the control-mode frame).
 TEST(KestrumOnPty, AnExceptionReplyIsNamedAndEndsInExitOne) {
   kestrum_sim::PseudoTerminal pty{kestrum_sim::LineSettings{}};
   std::jthread peer([&pty](std::stop_token stop) {
-    std::uint8_t request[8];
+    constexpr std::size_t kModeFrame = 9;
+    std::uint8_t bytes[kModeFrame + 8];
     std::size_t got = 0;
-    while (!stop.stop_requested() && got < sizeof request) {
-      const ssize_t n = ::read(pty.MasterFd(), request + got, sizeof request - got);
+    while (!stop.stop_requested() && got < sizeof bytes) {
+      const ssize_t n = ::read(pty.MasterFd(), bytes + got, sizeof bytes - got);
       if (n > 0)
         got += static_cast<std::size_t>(n);
       else
         std::this_thread::sleep_for(1ms);
     }
+    const std::uint8_t* request = bytes + kModeFrame;
     const ByteString reply = WithCrc({request[0], static_cast<std::uint8_t>(request[1] | 0x80), 2});
-    if (got == sizeof request) (void)!::write(pty.MasterFd(), reply.data(), reply.size());
+    if (got == sizeof bytes) (void)!::write(pty.MasterFd(), reply.data(), reply.size());
   });
   Outcome run = Kestrum({"-p", pty.SlavePath(), "--json", "read"});
   EXPECT_EQ(run.code, ExitCode::Failed);

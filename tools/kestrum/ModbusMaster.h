@@ -36,7 +36,8 @@ struct Exchange {
 struct LinkTiming {
   std::chrono::milliseconds timeout{500};  // per reply
   unsigned retries = 2;
-  std::chrono::microseconds silence{4000};  // end of a frame
+  std::chrono::microseconds silence{4000};    // end of a frame
+  std::chrono::microseconds character{1042};  // the time one character takes on the line
 };
 
 class ModbusMaster {
@@ -50,6 +51,10 @@ class ModbusMaster {
   // Sends a frame that gets no Modbus reply (a mode frame). False when it could not be written
   // within the time-out.
   bool Send(const ByteString& frame);
+  // Sends a frame that gets no Modbus reply and lets it be taken in before anything follows: it
+  // waits for the frame to go out, the end-of-frame silence and a margin, and drops whatever
+  // comes meanwhile (a module that echoes mode frames). False when it could not be written.
+  bool SendAndLetSettle(const ByteString& frame);
   // Lets the replies still owed to attempts that timed out arrive and go (see Settle); called
   // before the port is closed, so that the next program on the port does not take them.
   void SettleLine();

@@ -96,6 +96,10 @@ Result ModuleCommands::SwitchRelay(int relay, bool on) {
   return result;
 }
 
+void ModuleCommands::EnterControlMode() {
+  if (!master_.Stopped()) master_.SendAndLetSettle(ModeFrame(kControlMode));
+}
+
 Result ModuleCommands::SendMode(int mode) {
   Result result;
   result.command = "mode";

@@ -1,5 +1,6 @@
 #include "PortRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -49,6 +50,9 @@ ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const std::at
     report(result);  // an interrupted one too: its JSON line says so
     return result.code;
   };
+  // The module answers nothing in data-centre mode: it is put into control mode first, as the
+  // window's open does (a module already in it takes no notice).
+  if (run.command != Command::Mode) module.EnterControlMode();
   switch (run.command) {
     case Command::Read:
       return single(module.ReadAll());
@@ -97,6 +101,8 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
   timing.timeout = std::chrono::milliseconds(run.timeoutMs);
   timing.retries = run.retries;
   timing.silence = SilenceFor(run.baud.rate, BitsPerCharacter(run));
+  timing.character = std::chrono::microseconds(1000000ull * BitsPerCharacter(run) /
+                                               std::max<std::uint32_t>(run.baud.rate, 1));
   try {
     ModbusMaster master(port, portName, timing, stop, reporter);
     ModuleCommands module(master, run.address);
