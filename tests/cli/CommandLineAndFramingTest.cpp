@@ -1,11 +1,12 @@
-// The command line of kestrum (the window's rate, format and address texts) and how it finds a
-// reply among the bytes received.
+// The command line of kestrum (the window's rate, format and address texts), how it finds a
+// reply among the bytes received, and its JSON lines.
 #include <gtest/gtest.h>
 
 #include "CommandLine.h"
 #include "LineSettingText.h"
 #include "ModbusCrc.h"
 #include "ReplyAwaiter.h"
+#include "Reporter.h"
 
 using namespace modbus;  // the protocol layer
 
@@ -114,6 +115,22 @@ TEST(ReplyScan, SilenceIsThreeAndAHalfCharacters) {
   EXPECT_EQ(SilenceFor(9600, 10).count(), 3645);
   EXPECT_EQ(SilenceFor(1200, 11).count(), 32083);
   EXPECT_EQ(SilenceFor(115200, 10).count(), 1750);  // the fixed value at high rates
+}
+
+// A device name is bytes: what is not UTF-8 is escaped, so that every line is valid JSON.
+TEST(JsonLine, PortNamesOfAnyBytesGiveValidJson) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+      {"/tmp/\xe7\xab\xaf\xe5\x8f\xa3", "/tmp/\xe7\xab\xaf\xe5\x8f\xa3"},  // UTF-8 kept
+      {"/tmp/\xff\xfe", "/tmp/\\u00ff\\u00fe"},
+      {"/tmp/\xe7\xab", "/tmp/\\u00e7\\u00ab"},                        // cut short
+      {"/tmp/\xc0\xaf", "/tmp/\\u00c0\\u00af"},                        // overlong '/'
+      {"/tmp/\xed\xa0\x80", "/tmp/\\u00ed\\u00a0\\u0080"},             // a surrogate
+      {"/tmp/\xf4\x90\x80\x80", "/tmp/\\u00f4\\u0090\\u0080\\u0080"},  // beyond U+10FFFF
+      {"a\"b\\c\n", "a\\\"b\\\\c\\u000a"}};
+  for (const auto& [port, quoted] : cases)
+    EXPECT_EQ(JsonLine(port, 100, {}).substr(0, quoted.size() + 10), "{\"port\":\"" + quoted + "\"")
+        << quoted;
 }
 
 }  // namespace
