@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "LineSettingText.h"
 #include "ModbusCrc.h"
+#include "PortSettings.h"
 #include "ReplyAwaiter.h"
 #include "Reporter.h"
 
@@ -131,6 +132,20 @@ TEST(JsonLine, PortNamesOfAnyBytesGiveValidJson) {
   for (const auto& [port, quoted] : cases)
     EXPECT_EQ(JsonLine(port, 100, {}).substr(0, quoted.size() + 10), "{\"port\":\"" + quoted + "\"")
         << quoted;
+}
+
+// The permission hint names the dialout group only where it owns the device.
+TEST(OpenFailureText, PermissionHintFollowsTheDevicesOwnerAndGroup) {
+  using xcom::OpenFailure;
+  const std::pair<xcom::OpenFailureInfo, std::string> cases[] = {
+      {{OpenFailure::PermissionDenied, 13, "root", "dialout"}, "in the dialout group"},
+      {{OpenFailure::PermissionDenied, 13, "alice", "tty"}, "another user (alice)"},
+      {{OpenFailure::PermissionDenied, 13, "", ""}, "as a user who may open"}};
+  for (const auto& [failure, hint] : cases) {
+    const std::string text = OpenFailureText(failure);
+    EXPECT_NE(text.find(hint), std::string::npos) << text;
+    EXPECT_EQ(text.find("dialout") != std::string::npos, failure.deviceGroup == "dialout") << text;
+  }
 }
 
 }  // namespace
