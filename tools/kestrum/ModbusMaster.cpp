@@ -20,6 +20,10 @@ std::string NoReplyText(std::uint8_t address, const Exchange& exchange, unsigned
   if (exchange.corruptReplies > 0)
     text += ", " + std::to_string(exchange.corruptReplies) +
             (exchange.corruptReplies == 1 ? " reply" : " replies") + " with a CRC error";
+  if (exchange.lateReplies > 0)
+    text += ", " + std::to_string(exchange.lateReplies) +
+            (exchange.lateReplies == 1 ? " reply" : " replies") +
+            " dropped as possibly late for earlier requests";
   if (exchange.noiseBlocks > 0)
     text += ", " + std::to_string(exchange.noiseBlocks) +
             (exchange.noiseBlocks == 1 ? " block" : " blocks") + " of stray bytes";
@@ -51,6 +55,11 @@ ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTi
       reader_(port, timing.silence, stop,
               [this](const ByteString& block) { reporter_.Frame(portName_, false, block); }) {}
 
+void ModbusMaster::SettleBeforeClose() {
+  // Not after a stop: the port is to be let go soon, and nothing more was asked since.
+  SettleLine(putsBackAfterStop_ ? Clock::duration{} : std::chrono::seconds(2));
+}
+
 Clock::duration ModbusMaster::LateReplyLimit() const {
   return std::max<Clock::duration>(2 * timing_.timeout, 2 * slowestReply_);
 }
@@ -58,9 +67,12 @@ Clock::duration ModbusMaster::LateReplyLimit() const {
 void ModbusMaster::CreditReply() {
   const auto now = Clock::now();
   if (!owed_.empty()) {
+    // At least this late (if it answers the newest attempt), at most that (the oldest).
     slowestReply_ = std::max(slowestReply_, now - owed_.front());
+    answeredLate_ = answeredLate_ || now - owed_.back() > timing_.timeout;
     owed_.pop_front();
   }
+  answered_ = true;
   lastActivity_ = now;
 }
 
@@ -68,15 +80,38 @@ void ModbusMaster::CreditReply() {
 // looking just like the reply to the next request of the same function (a read of the inputs
 // and a read of the relays differ in nothing but their values). So nothing new is sent while
 // replies are owed: they are awaited until the line has stayed quiet for twice the time-out
-// (or twice the slowest reply seen) since the last request or reply, and dropped.
-void ModbusMaster::SettleLine() {
-  while (!owed_.empty() && reader_.AwaitAnyReply(lastActivity_ + LateReplyLimit())) CreditReply();
+// (or twice the slowest reply seen) since the last request or reply, and dropped. Those that
+// have not come by then may still come, later than any reply seen so far: the next replies
+// are taken for them, for a long while, rather than for the answers to new requests.
+void ModbusMaster::SettleLine(Clock::duration atLeast) {
+  while (!owed_.empty() &&
+         reader_.AwaitAnyReply(lastActivity_ + std::max(atLeast, LateReplyLimit())))
+    CreditReply();
+  // Only from a module that has not answered yet or has answered late: one that answers in time
+  // and loses a reply now and then owes nothing more.
+  if (!owed_.empty() && (!answered_ || answeredLate_)) {
+    stillOwed_ += owed_.size();
+    stillOwedUntil_ =
+        Clock::now() + std::max<Clock::duration>(std::chrono::seconds(10), 10 * timing_.timeout);
+  }
   owed_.clear();
   reader_.Discard();
 }
 
+bool ModbusMaster::TakeForStillOwed() {
+  if (stillOwed_ == 0) return false;
+  if (Clock::now() > stillOwedUntil_) {
+    stillOwed_ = 0;  // long enough: they were lost, not late
+    return false;
+  }
+  --stillOwed_;
+  lastActivity_ = Clock::now();
+  return true;
+}
+
 void ModbusMaster::IgnoreStop() {
   stop_ = &kNeverStopped;
+  putsBackAfterStop_ = true;
   reader_.IgnoreStop();
   timing_.retries = std::min(timing_.retries, 1u);
   timing_.timeout = std::min(timing_.timeout, std::chrono::milliseconds(1000));
@@ -130,6 +165,11 @@ Exchange ModbusMaster::Transact(const ByteString& request) {
       CreditReply();  // a reply all the same: it is owed no more
     }
     if (wait.status != ReplyWait::Status::Reply) continue;
+    // Possibly the late reply to an earlier request: dropped, and this request asked again.
+    if (TakeForStillOwed()) {
+      ++exchange.lateReplies;
+      continue;
+    }
     CreditReply();
     exchange.roundTripMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     exchange.reply = wait.frame;

@@ -29,6 +29,7 @@ struct Exchange {
   unsigned attempts = 0;
   unsigned corruptReplies = 0;  // replies whose CRC did not match
   unsigned noiseBlocks = 0;     // blocks of bytes that framed no reply at all
+  unsigned lateReplies = 0;     // replies dropped as possibly late for earlier requests
   double roundTripMs = 0;       // from the first send to the reply
   std::string error;            // for everything but Reply, in words
 };
@@ -55,9 +56,11 @@ class ModbusMaster {
   // waits for the frame to go out, the end-of-frame silence and a margin, and drops whatever
   // comes meanwhile (a module that echoes mode frames). False when it could not be written.
   bool SendAndLetSettle(const ByteString& frame);
-  // Lets the replies still owed to attempts that timed out arrive and go (see Settle); called
-  // before the port is closed, so that the next program on the port does not take them.
-  void SettleLine();
+  // Lets the replies still owed to attempts that timed out arrive and go: see SettleLine.
+  // Before the port is closed the line is given at least 2 s since the last request, for the
+  // next program on the port knows nothing of what is owed: a module that never answered
+  // costs that much more; one that did has shown how late its replies come.
+  void SettleBeforeClose();
   bool DeviceLost() const { return port_.DeviceLost(); }
   bool Stopped() const { return *stop_; }
   // For putting things back after a stop: exchanges go on regardless of it, each with at most
@@ -67,10 +70,15 @@ class ModbusMaster {
  private:
   using Clock = std::chrono::steady_clock;
   bool SendAttempt(const ByteString& request);
+  // Waits while replies are owed, until the line has been quiet for LateReplyLimit (or
+  // `atLeast`) since the last request or reply.
+  void SettleLine(Clock::duration atLeast = {});
   // A reply came: it answers the oldest attempt still owed one (a module answers in order).
   void CreditReply();
   // How long after the last request or reply a late reply may still come.
   Clock::duration LateReplyLimit() const;
+  // True when a reply just taken is to count as one still owed to an earlier request.
+  bool TakeForStillOwed();
 
   xcom::TCustomComm& port_;
   const std::string portName_;
@@ -82,6 +90,13 @@ class ModbusMaster {
   std::deque<Clock::time_point> owed_;
   Clock::time_point lastActivity_{};  // the last request sent or reply taken
   Clock::duration slowestReply_{};    // the longest a reply took on this port so far
+  // Replies owed to earlier requests that did not come while the line was settled, and until
+  // when one that comes is taken for them.
+  std::size_t stillOwed_ = 0;
+  bool putsBackAfterStop_ = false;  // IgnoreStop was called
+  bool answered_ = false;           // a reply was taken on this port
+  bool answeredLate_ = false;       // one came after the time-out even of the newest attempt
+  Clock::time_point stillOwedUntil_{};
 };
 
 // "exception 02 (illegal data address)" and so on.

@@ -110,7 +110,7 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
         run, module, stop,
         [&](const Result& result) { reporter.Report(portName, run.address, result); },
         [&](const std::string& text) { reporter.Message(portName, text); });
-    master.SettleLine();  // a late reply must not answer the next program's request
+    master.SettleBeforeClose();  // a late reply must not answer the next program's request
     if (reporter.OutputFailed()) return ExitCode::OutputFailed;
     return stop && run.command != Command::Watch ? ExitCode::Interrupted : code;
   } catch (const std::exception& error) {
