@@ -163,65 +163,46 @@ TEST(KestrumOnPty, NoValidReplyEndsInExitThreeAfterEveryAttempt) {
   EXPECT_EQ(Kestrum({"-p", module.pty.SlavePath(), "read"}).out, "DI1=1 DI2=0 DO1=1 DO2=0\n");
 }
 
-// A module slower than the time-out: its late replies must not pass for the answers to later
-// requests, in this run or the next. The values shown are the module's, or there are none.
 // A module that answers every read `delay` after its request, whatever the tool does meanwhile
-// (it answers across the tool's close and the next program's open): inputs 1,1, relays off.
+// (across the tool's close and the next program's open): inputs 1,1, relays off, so that a
+// reply taken for the wrong request shows.
 class LateModule {
  public:
   explicit LateModule(std::chrono::milliseconds delay)
-      : peer_([this, delay](std::stop_token stop) { Serve(delay, stop); }) {}
-  const std::string& Port() const { return pty_.SlavePath(); }
-
- private:
-  void Serve(std::chrono::milliseconds delay, std::stop_token stop) {
-    std::vector<std::pair<Clock::time_point, ByteString>> due;
-    ByteString heard;
-    while (!stop.stop_requested()) {
-      std::uint8_t bytes[64];
-      const ssize_t n = ::read(pty_.MasterFd(), bytes, sizeof bytes);
-      if (n > 0) heard.insert(heard.end(), bytes, bytes + n);
-      while (!heard.empty() && heard[0] != 0x64) heard.erase(heard.begin());  // mode frames
-      if (heard.size() >= 8) {
-        const std::uint8_t value = heard[3] == 0x10 ? 1 : 0;  // inputs 1,1, relays 0,0
-        due.emplace_back(Clock::now() + delay, WithCrc({0x64, 0x03, 4, 0, value, 0, value}));
-        heard.erase(heard.begin(), heard.begin() + 8);
-      }
-      if (!due.empty() && due.front().first <= Clock::now()) {
-        (void)!::write(pty_.MasterFd(), due.front().second.data(), due.front().second.size());
-        due.erase(due.begin());
-      }
-      std::this_thread::sleep_for(1ms);
-    }
-  }
+      : peer_([this, delay](std::stop_token stop) {
+          std::vector<std::pair<Clock::time_point, ByteString>> due;
+          ByteString heard;
+          for (std::uint8_t byte; !stop.stop_requested(); std::this_thread::sleep_for(1ms)) {
+            while (::read(pty_.MasterFd(), &byte, 1) == 1)
+              if (byte == 0x64 || !heard.empty()) heard.push_back(byte);  // not the mode frame
+            if (heard.size() >= 8) {
+              const std::uint8_t value = heard[3] == 0x10 ? 1 : 0;
+              due.emplace_back(Clock::now() + delay, WithCrc({0x64, 3, 4, 0, value, 0, value}));
+              heard.erase(heard.begin(), heard.begin() + 8);
+            }
+            if (due.empty() || due.front().first > Clock::now()) continue;
+            (void)!::write(pty_.MasterFd(), due.front().second.data(), due.front().second.size());
+            due.erase(due.begin());
+          }
+        }) {}
   kestrum_sim::PseudoTerminal pty_{kestrum_sim::LineSettings{}};
   std::jthread peer_;
 };
 
+// Later than one time-out, and later than every attempt and the wait after them: the values
+// shown are the module's, or there are none; in one program and in the next.
 TEST(KestrumOnPty, AReplyLaterThanTheTimeOutAnswersNoOtherRequest) {
-  SimulatedPort module({}, {1, 1});  // relays off: a shifted reply would show DO1=1 DO2=1
-  const std::string port = module.pty.SlavePath();
-  kestrum_sim::FaultOptions slow;
-  slow.delay = 150ms;
-  module.sim->SetFaults(slow);
-  for (const char* timeout : {"100", "60"}) {  // replies later than one time-out, than two
-    // Two programs one after the other, and a watch that goes on after a read without reply.
+  for (const auto delay : {150ms, 450ms}) {
+    LateModule late(delay);
+    const std::string port = late.pty_.SlavePath();
     std::string shown;
-    for (int run = 0; run < 2; ++run) shown += Kestrum({"-p", port, "-t", timeout, "read"}).out;
+    for (int run = 0; run < 2; ++run) shown += Kestrum({"-p", port, "-t", "100", "read"}).out;
     shown +=
-        Kestrum({"-p", port, "-t", timeout, "-r", "0", "watch", "--interval", "0", "--count", "3"})
+        Kestrum({"-p", port, "-t", "100", "-r", "0", "watch", "--interval", "0", "--count", "3"})
             .out;
-    EXPECT_NE(shown, "") << timeout;  // a retry, or the wait before the next request, gets them
+    EXPECT_TRUE(delay > 150ms || !shown.empty());  // a retry or the wait still gets those
     for (std::size_t at = 0; at < shown.size(); at = shown.find('\n', at) + 1)
-      EXPECT_EQ(shown.substr(at, 24), "DI1=1 DI2=1 DO1=0 DO2=0\n") << timeout << "\n" << shown;
-  }
-  const Outcome check = Kestrum({"-p", port, "-t", "100", "check", "--expect-di", "1,1"});
-  EXPECT_NE(check.code, ExitCode::Failed) << check.out;
-  // Later than every attempt and the wait after them, to programs one after the other.
-  LateModule late(450ms);
-  for (int run = 0; run < 3; ++run) {
-    const std::string shown = Kestrum({"-p", late.Port(), "-t", "100", "read"}).out;
-    EXPECT_TRUE(shown.empty() || shown == "DI1=1 DI2=1 DO1=0 DO2=0\n") << shown;
+      EXPECT_EQ(shown.substr(at, 24), "DI1=1 DI2=1 DO1=0 DO2=0\n") << shown;
   }
 }
 
