@@ -213,8 +213,8 @@ TEST(KestrumOnPty, ADeviceThatGoesAwayEndsTheRunAtOnce) {
   auto sim = std::make_unique<kestrum_sim::Simulator>();
   sim->Start(line->MasterFd());
   std::atomic<bool> stop{false};
-  auto watch = std::async(std::launch::async, [&] {
-    return Kestrum({"-p", line->SlavePath(), "-v", "watch", "--interval", "0"}, stop);
+  auto watch = std::async(std::launch::async, [&stop, port = line->SlavePath()] {
+    return Kestrum({"-p", port, "-v", "watch", "--interval", "0"}, stop);
   });
   std::this_thread::sleep_for(100ms);
   sim.reset();
