@@ -52,6 +52,7 @@ ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTi
       timing_(timing),
       stop_(&stop),
       reporter_(reporter),
+      owed_(timing.timeout),
       reader_(port, timing.silence, stop,
               [this](const ByteString& block) { reporter_.Frame(portName_, false, block); }) {}
 
@@ -60,53 +61,13 @@ void ModbusMaster::SettleBeforeClose() {
   SettleLine(putsBackAfterStop_ ? Clock::duration{} : std::chrono::seconds(2));
 }
 
-Clock::duration ModbusMaster::LateReplyLimit() const {
-  return std::max<Clock::duration>(2 * timing_.timeout, 2 * slowestReply_);
-}
-
-void ModbusMaster::CreditReply() {
-  const auto now = Clock::now();
-  if (!owed_.empty()) {
-    // At least this late (if it answers the newest attempt), at most that (the oldest).
-    slowestReply_ = std::max(slowestReply_, now - owed_.front());
-    answeredLate_ = answeredLate_ || now - owed_.back() > timing_.timeout;
-    owed_.pop_front();
-  }
-  answered_ = true;
-  lastActivity_ = now;
-}
-
-// A module slower than the time-out still answers every attempt that timed out, each reply
-// looking just like the reply to the next request of the same function (a read of the inputs
-// and a read of the relays differ in nothing but their values). So nothing new is sent while
-// replies are owed: they are awaited until the line has stayed quiet for twice the time-out
-// (or twice the slowest reply seen) since the last request or reply, and dropped. Those that
-// have not come by then may still come, later than any reply seen so far: the next replies
-// are taken for them, for a long while, rather than for the answers to new requests.
+// Nothing new is sent while replies are owed (see OwedReplies): they are awaited, and dropped,
+// until the line has stayed quiet long enough.
 void ModbusMaster::SettleLine(Clock::duration atLeast) {
-  while (!owed_.empty() &&
-         reader_.AwaitAnyReply(lastActivity_ + std::max(atLeast, LateReplyLimit())))
-    CreditReply();
-  // Only from a module that has not answered yet or has answered late: one that answers in time
-  // and loses a reply now and then owes nothing more.
-  if (!owed_.empty() && (!answered_ || answeredLate_)) {
-    stillOwed_ += owed_.size();
-    stillOwedUntil_ =
-        Clock::now() + std::max<Clock::duration>(std::chrono::seconds(10), 10 * timing_.timeout);
-  }
-  owed_.clear();
+  while (owed_.AnyOwed() && reader_.AwaitAnyReply(owed_.WaitUntil(atLeast)))
+    owed_.Credit(Clock::now());
+  owed_.GiveUp(Clock::now());
   reader_.Discard();
-}
-
-bool ModbusMaster::TakeForStillOwed() {
-  if (stillOwed_ == 0) return false;
-  if (Clock::now() > stillOwedUntil_) {
-    stillOwed_ = 0;  // long enough: they were lost, not late
-    return false;
-  }
-  --stillOwed_;
-  lastActivity_ = Clock::now();
-  return true;
 }
 
 void ModbusMaster::IgnoreStop() {
@@ -115,13 +76,13 @@ void ModbusMaster::IgnoreStop() {
   reader_.IgnoreStop();
   timing_.retries = std::min(timing_.retries, 1u);
   timing_.timeout = std::min(timing_.timeout, std::chrono::milliseconds(1000));
+  owed_.ShortenTimeout(timing_.timeout);
 }
 
 bool ModbusMaster::SendAttempt(const ByteString& frame) {
   reader_.Discard();
   const bool sent = port_.SendString(frame);
   if (sent) reporter_.Frame(portName_, true, frame);  // the trace shows what left, and only that
-  lastActivity_ = Clock::now();
   return sent;
 }
 
@@ -153,7 +114,7 @@ Exchange ModbusMaster::Transact(const ByteString& request) {
     // A device that is gone fails every transfer at once: retrying would only spin.
     if (port_.DeviceLost()) return Ended(exchange, Exchange::Status::DeviceLost);
     if (!sent) continue;  // not written within the time-out: as good as no reply
-    owed_.push_back(lastActivity_);
+    owed_.Sent(Clock::now());
     const ReplyWait wait = reader_.Await(request, timing_.timeout);
     if (wait.status == ReplyWait::Status::Interrupted)
       return Ended(exchange, Exchange::Status::Interrupted);
@@ -162,15 +123,15 @@ Exchange ModbusMaster::Transact(const ByteString& request) {
     if (wait.status == ReplyWait::Status::Noise) ++exchange.noiseBlocks;
     if (wait.status == ReplyWait::Status::Corrupt) {
       ++exchange.corruptReplies;
-      CreditReply();  // a reply all the same: it is owed no more
+      owed_.Credit(Clock::now());  // a reply all the same: it is owed no more
     }
     if (wait.status != ReplyWait::Status::Reply) continue;
     // Possibly the late reply to an earlier request: dropped, and this request asked again.
-    if (TakeForStillOwed()) {
+    if (owed_.TakeForLate(Clock::now())) {
       ++exchange.lateReplies;
       continue;
     }
-    CreditReply();
+    owed_.Credit(Clock::now());
     exchange.roundTripMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     exchange.reply = wait.frame;
     if (IsExceptionFunction(wait.frame[1])) {

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <string>
 
 #include "ByteString.h"
+#include "OwedReplies.h"
 #include "ReplyAwaiter.h"
 #include "Reporter.h"
 #include "XComDrv.h"
@@ -70,33 +70,17 @@ class ModbusMaster {
  private:
   using Clock = std::chrono::steady_clock;
   bool SendAttempt(const ByteString& request);
-  // Waits while replies are owed, until the line has been quiet for LateReplyLimit (or
-  // `atLeast`) since the last request or reply.
+  // Waits while replies are owed, until OwedReplies::WaitUntil(atLeast).
   void SettleLine(Clock::duration atLeast = {});
-  // A reply came: it answers the oldest attempt still owed one (a module answers in order).
-  void CreditReply();
-  // How long after the last request or reply a late reply may still come.
-  Clock::duration LateReplyLimit() const;
-  // True when a reply just taken is to count as one still owed to an earlier request.
-  bool TakeForStillOwed();
 
   xcom::TCustomComm& port_;
   const std::string portName_;
   LinkTiming timing_;
   const std::atomic<bool>* stop_;
   Reporter& reporter_;
+  OwedReplies owed_;
   ReplyAwaiter reader_;
-  // When each attempt still owed a reply was sent, oldest first.
-  std::deque<Clock::time_point> owed_;
-  Clock::time_point lastActivity_{};  // the last request sent or reply taken
-  Clock::duration slowestReply_{};    // the longest a reply took on this port so far
-  // Replies owed to earlier requests that did not come while the line was settled, and until
-  // when one that comes is taken for them.
-  std::size_t stillOwed_ = 0;
   bool putsBackAfterStop_ = false;  // IgnoreStop was called
-  bool answered_ = false;           // a reply was taken on this port
-  bool answeredLate_ = false;       // one came after the time-out even of the newest attempt
-  Clock::time_point stillOwedUntil_{};
 };
 
 // "exception 02 (illegal data address)" and so on.
