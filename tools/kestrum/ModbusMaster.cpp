@@ -91,15 +91,14 @@ bool ModbusMaster::Send(const ByteString& frame) {
   return SendAttempt(frame);
 }
 
-bool ModbusMaster::SendAndLetSettle(const ByteString& frame) {
-  if (!Send(frame)) return false;
+void ModbusMaster::SendAndLetSettle(const ByteString& frame) {
+  if (!Send(frame)) return;
   // A USB adapter may hold the bytes a few milliseconds before they leave.
   constexpr auto kMargin = std::chrono::milliseconds(20);
   const auto until = Clock::now() + static_cast<long>(frame.size()) * timing_.character +
                      timing_.silence + kMargin;
   while (reader_.AwaitAnyReply(until)) {
   }
-  return true;
 }
 
 Exchange ModbusMaster::Transact(const ByteString& request) {

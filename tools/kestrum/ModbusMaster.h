@@ -54,8 +54,9 @@ class ModbusMaster {
   bool Send(const ByteString& frame);
   // Sends a frame that gets no Modbus reply and lets it be taken in before anything follows: it
   // waits for the frame to go out, the end-of-frame silence and a margin, and drops whatever
-  // comes meanwhile (a module that echoes mode frames). False when it could not be written.
-  bool SendAndLetSettle(const ByteString& frame);
+  // comes meanwhile (a module that echoes mode frames). A frame that could not be written shows
+  // in the exchange that follows.
+  void SendAndLetSettle(const ByteString& frame);
   // Lets the replies still owed to attempts that timed out arrive and go: see SettleLine.
   // Before the port is closed the line is given at least 2 s since the last request, for the
   // next program on the port knows nothing of what is owed: a module that never answered
