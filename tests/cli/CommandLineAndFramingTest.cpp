@@ -171,8 +171,7 @@ TEST(OwedReplies, ALateModuleIsOwedLongerThanOneThatLosesAReply) {
   OwedReplies late(100ms);
   late.Sent(t0);
   late.Credit(t0 + 450ms);
-  EXPECT_EQ(late.WaitUntil({}), t0 + 1350ms);  // twice its slowest reply
-  EXPECT_EQ(late.WaitUntil(2s), t0 + 2450ms);
+  EXPECT_EQ(late.WaitUntil(500ms), t0 + 1350ms);  // twice its slowest reply
   late.Sent(t0 + 500ms);
   late.GiveUp(t0 + 1s);
   EXPECT_FALSE(late.TakeForLate(t0 + 12s));  // 10 s on: lost, not late
