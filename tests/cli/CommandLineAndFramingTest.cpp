@@ -126,9 +126,10 @@ TEST(JsonLine, PortNamesOfAnyBytesGiveValidJson) {
       {"/dev/ttyUSB0", "/dev/ttyUSB0"},
       {"/tmp/\xe7\xab\xaf\xe5\x8f\xa3", "/tmp/\xe7\xab\xaf\xe5\x8f\xa3"},  // UTF-8 kept
       {"/tmp/\xff\xfe", "/tmp/\\u00ff\\u00fe"},
-      {"/tmp/\xe7\xab", "/tmp/\\u00e7\\u00ab"},                        // cut short
-      {"/tmp/\xc0\xaf", "/tmp/\\u00c0\\u00af"},                        // overlong '/'
-      {"/tmp/\xed\xa0\x80", "/tmp/\\u00ed\\u00a0\\u0080"},             // a surrogate
+      {"/tmp/\xdf\xbf\xc2\x80", "/tmp/\xdf\xbf\xc2\x80"},   // the last and first two-byte ones
+      {"/tmp/\xe7\xab", "/tmp/\\u00e7\\u00ab"},             // cut short
+      {"/tmp/\xc0\xaf", "/tmp/\\u00c0\\u00af"},             // overlong '/'
+      {"/tmp/\xed\xa0\x80", "/tmp/\\u00ed\\u00a0\\u0080"},  // a surrogate
       {"/tmp/\xf4\x90\x80\x80", "/tmp/\\u00f4\\u0090\\u0080\\u0080"},  // beyond U+10FFFF
       {"a\"b\\c\n", "a\\\"b\\\\c\\u000a"}};
   for (const auto& [port, quoted] : cases)
