@@ -2,6 +2,8 @@
 
 #include <QTextDocument>
 
+#include "PermissionRemedy.h"
+
 namespace {
 
 // The name as the hint quotes it: a name of thousands of characters would make a tooltip
@@ -20,17 +22,19 @@ QString SystemText(const xcom::OpenFailureInfo& failure) {
   return text.isEmpty() ? QStringLiteral("系统错误 %1").arg(failure.systemError) : text;
 }
 
-// Joining a group helps only where that group owns the device (a USB adapter's dialout);
-// another user's terminal (/dev/pts/N of someone else) stays theirs. Where the system names no
-// owner (Windows), the hint is to run as a user who may open it.
+// Which advice: hints::PermissionRemedyFor, shared with kestrum.
 QString PermissionHint(const QString& name, const xcom::OpenFailureInfo& failure) {
-  if (failure.deviceGroup == "dialout")
-    return QStringLiteral(
-               "权限不足：不允许打开串口 %1。当前用户可能需要加入 dialout 组"
-               "（sudo usermod -aG dialout 用户名，然后重新登录）。")
-        .arg(name);
-  if (failure.deviceOwner.empty())
-    return QStringLiteral("权限不足：不允许打开串口 %1。请以有权限的用户运行本程序。").arg(name);
+  switch (hints::PermissionRemedyFor(failure)) {
+    case hints::PermissionRemedy::JoinDialoutGroup:
+      return QStringLiteral(
+                 "权限不足：不允许打开串口 %1。当前用户可能需要加入 dialout 组"
+                 "（sudo usermod -aG dialout 用户名，然后重新登录）。")
+          .arg(name);
+    case hints::PermissionRemedy::RunAsPermittedUser:
+      return QStringLiteral("权限不足：不允许打开串口 %1。请以有权限的用户运行本程序。").arg(name);
+    case hints::PermissionRemedy::AskTheOwner:
+      break;
+  }
   return QStringLiteral(
              "权限不足：不允许打开串口 %1。这个设备属于另一个用户%2，只有该用户或管理员能打开它。")
       .arg(name, QStringLiteral("（%1）").arg(QString::fromStdString(failure.deviceOwner)));

@@ -1,11 +1,14 @@
-// The command line of kestrum (the window's rate, format and address texts) and how it finds a
-// reply among the bytes received.
+// The command line of kestrum (the window's rate, format and address texts), how it finds a
+// reply among the bytes received, and its JSON lines.
 #include <gtest/gtest.h>
 
 #include "CommandLine.h"
 #include "LineSettingText.h"
 #include "ModbusCrc.h"
+#include "OwedReplies.h"
+#include "PortSettings.h"
 #include "ReplyAwaiter.h"
+#include "Reporter.h"
 
 using namespace modbus;  // the protocol layer
 
@@ -13,6 +16,7 @@ namespace kestrum {
 namespace {
 
 using Action = ParsedCommandLine::Action;
+using namespace std::chrono_literals;
 
 ParsedCommandLine Parse(std::vector<std::string> arguments) {
   return ParseCommandLine(arguments);
@@ -44,6 +48,8 @@ TEST(KestrumCommandLine, TakesTheWindowsTextsAndEveryCommand) {
   const auto check = Parse({"-p", "x", "check", "--expect-di", "1,0"});
   EXPECT_EQ(check.invocation.expectedInputs, (std::array<int, 2>{1, 0}));
   EXPECT_EQ(Parse({"-p", "x", "mode", "data-centre"}).invocation.mode, 1);
+  EXPECT_EQ(Parse({"-p", "x", "-a", "0", "mode", "control"}).action, Action::Run);  // no reply
+  EXPECT_EQ(Parse({"-p", "x", "-a", "247", "read"}).invocation.address, 247);
   EXPECT_EQ(Parse({"read", "--help"}).action, Action::Help);
   EXPECT_EQ(Parse({"--version"}).action, Action::Version);
 }
@@ -68,6 +74,11 @@ TEST(KestrumCommandLine, RefusesWhatTheWindowWouldQuietlyReplace) {
            {"-p", "x", "check", "--expect-di", "1"},
            {"-p", "x", "--bogus", "read"},
            {"-p", "x", "--json=1", "read"},
+           {"-p", "x", "-a", "0", "relay", "2", "on"},  // a broadcast: every module, no reply
+           {"-p", "x", "-a", "0x100", "check"},         // the same in its low 8 bits
+           {"-p", "x", "-a", "248", "read"},            // reserved up to 255
+           {"-p", "x", "-a", "255", "watch"},
+           {"-p", "x", "-p", "x", "read"},
            {"-p"}}) {
     const auto parsed = Parse(wrong);
     EXPECT_EQ(parsed.action, Action::UsageError) << testing::PrintToString(wrong);
@@ -107,6 +118,64 @@ TEST(ReplyScan, SilenceIsThreeAndAHalfCharacters) {
   EXPECT_EQ(SilenceFor(9600, 10).count(), 3645);
   EXPECT_EQ(SilenceFor(1200, 11).count(), 32083);
   EXPECT_EQ(SilenceFor(115200, 10).count(), 1750);  // the fixed value at high rates
+}
+
+// A device name is bytes: what is not UTF-8 is escaped, so that every line is valid JSON.
+TEST(JsonLine, PortNamesOfAnyBytesGiveValidJson) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+      {"/tmp/\xe7\xab\xaf\xe5\x8f\xa3", "/tmp/\xe7\xab\xaf\xe5\x8f\xa3"},  // UTF-8 kept
+      {"/tmp/\xff\xfe", "/tmp/\\u00ff\\u00fe"},
+      {"/tmp/\xdf\xbf\xc2\x80", "/tmp/\xdf\xbf\xc2\x80"},   // the last and first two-byte ones
+      {"/tmp/\xe7\xab", "/tmp/\\u00e7\\u00ab"},             // cut short
+      {"/tmp/\xc0\xaf", "/tmp/\\u00c0\\u00af"},             // overlong '/'
+      {"/tmp/\xed\xa0\x80", "/tmp/\\u00ed\\u00a0\\u0080"},  // a surrogate
+      {"/tmp/\xf4\x90\x80\x80", "/tmp/\\u00f4\\u0090\\u0080\\u0080"},  // beyond U+10FFFF
+      {"a\"b\\c\n", "a\\\"b\\\\c\\u000a"}};
+  for (const auto& [port, quoted] : cases)
+    EXPECT_EQ(JsonLine(port, 100, {}).substr(0, quoted.size() + 10), "{\"port\":\"" + quoted + "\"")
+        << quoted;
+}
+
+// The permission hint names the dialout group only where it owns the device.
+TEST(OpenFailureText, PermissionHintFollowsTheDevicesOwnerAndGroup) {
+  using xcom::OpenFailure;
+  const std::pair<xcom::OpenFailureInfo, std::string> cases[] = {
+      {{OpenFailure::PermissionDenied, 13, "root", "dialout"}, "in the dialout group"},
+      {{OpenFailure::PermissionDenied, 13, "alice", "tty"}, "another user (alice)"},
+      {{OpenFailure::PermissionDenied, 13, "", ""}, "as a user who may open"}};
+  for (const auto& [failure, hint] : cases) {
+    const std::string text = OpenFailureText(failure);
+    EXPECT_NE(text.find(hint), std::string::npos) << text;
+    EXPECT_EQ(text.find("dialout") != std::string::npos, failure.deviceGroup == "dialout") << text;
+  }
+}
+
+// What a module still owes: taken for later replies after a module that has not answered or
+// answered late, not after one that answers in time and lost a reply; the wait learns.
+TEST(OwedReplies, ALateModuleIsOwedLongerThanOneThatLosesAReply) {
+  const auto t0 = OwedReplies::Clock::now();
+  OwedReplies silent(100ms);
+  silent.Sent(t0);
+  silent.Sent(t0 + 100ms);
+  EXPECT_EQ(silent.WaitUntil({}), t0 + 300ms);  // twice the time-out after the last request
+  silent.GiveUp(t0 + 300ms);
+  EXPECT_TRUE(silent.TakeForLate(t0 + 400ms));
+  EXPECT_TRUE(silent.TakeForLate(t0 + 500ms));
+  EXPECT_FALSE(silent.TakeForLate(t0 + 600ms));  // both accounted for
+  OwedReplies lossy(100ms);
+  lossy.Sent(t0);
+  lossy.Sent(t0 + 100ms);
+  lossy.Credit(t0 + 105ms);
+  lossy.GiveUp(t0 + 305ms);
+  EXPECT_FALSE(lossy.TakeForLate(t0 + 400ms));
+  OwedReplies late(100ms);
+  late.Sent(t0);
+  late.Credit(t0 + 450ms);
+  EXPECT_EQ(late.WaitUntil(500ms), t0 + 1350ms);  // twice its slowest reply
+  late.Sent(t0 + 500ms);
+  late.GiveUp(t0 + 1s);
+  EXPECT_FALSE(late.TakeForLate(t0 + 12s));  // 10 s on: lost, not late
 }
 
 }  // namespace

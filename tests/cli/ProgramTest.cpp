@@ -29,12 +29,18 @@ using Clock = std::chrono::steady_clock;
 // by the destructor if it still runs.
 class Program {
  public:
-  explicit Program(std::vector<std::string> arguments) {
+  // Standard output: a pipe, or `output` ("-" for none: closed).
+  explicit Program(std::vector<std::string> arguments, const char* output = nullptr) {
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (!output)
+      posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    else if (std::string(output) == "-")
+      posix_spawn_file_actions_addclose(&actions, 1);
+    else
+      posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     arguments.insert(arguments.begin(), KESTRUM_PROGRAM);
     std::vector<char*> argv;
@@ -55,6 +61,7 @@ class Program {
     }
   }
   void Signal(int signal) { ::kill(pid_, signal); }
+  void CloseOutput() { out_.Reset(); }  // a reader that goes away
   // Waits for the first bytes on standard output.
   std::string FirstOutput() {
     pollfd p{out_.Get(), POLLIN, 0};
@@ -93,6 +100,23 @@ TEST(KestrumProgram, UsageErrorsAndAPortThatIsNoSerialLine) {
   EXPECT_EQ(notSerial.Wait(), 4);
   EXPECT_NE(notSerial.Rest(true).find("/dev/null: cannot open: not a serial device"),
             std::string::npos);
+}
+
+// A result that cannot be written is an error of its own (exit 5), said on standard error; a
+// reader that went away ends the run quietly, with the same code.
+TEST(KestrumProgram, AResultThatCannotBeWrittenIsAnError) {
+  kestrum_sim::PseudoTerminal line{kestrum_sim::LineSettings{}};
+  kestrum_sim::Simulator sim;
+  sim.Start(line.MasterFd());
+  for (const char* output : {"/dev/full", "-"}) {
+    Program run({"-p", line.SlavePath(), "--json", "read"}, output);
+    EXPECT_EQ(run.Wait(), 5) << output;
+    EXPECT_NE(run.Rest(true).find("kestrum: cannot write the results: "), std::string::npos);
+  }
+  Program gone({"-p", line.SlavePath(), "read"});
+  gone.CloseOutput();
+  EXPECT_EQ(gone.Wait(), 5);
+  EXPECT_EQ(gone.Rest(true), "");
 }
 
 TEST(KestrumProgram, CtrlCEndsAtOnceAndReleasesThePort) {

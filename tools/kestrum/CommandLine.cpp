@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "DeviceNode.h"
 #include "SlaveAddress.h"
 
 using namespace modbus;  // the protocol layer
@@ -127,6 +128,19 @@ void ApplyCommand(Invocation& run, const std::vector<std::string>& words) {
   }
 }
 
+// Two threads on one device would each take the other's replies (and the second open fails
+// or not by timing alone), so a device named twice, under any two names, is refused.
+void RefuseRepeatedPorts(const std::vector<std::string>& ports) {
+  std::vector<std::optional<xcom::DeviceNode>> nodes;
+  for (const std::string& port : ports) nodes.push_back(xcom::FindDeviceNode(port));
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    for (std::size_t j = 0; j < i; ++j) {
+      if (ports[i] == ports[j]) throw UsageError("port '" + ports[i] + "' is given twice");
+      if (nodes[i] && nodes[j] && nodes[i]->SameNodeAs(*nodes[j]))
+        throw UsageError("ports '" + ports[j] + "' and '" + ports[i] + "' are the same device");
+    }
+}
+
 // Options that belong to one command only.
 void CheckCommandOptions(const Invocation& run, bool sawWatchOption) {
   if (sawWatchOption && run.command != Command::Watch)
@@ -134,6 +148,11 @@ void CheckCommandOptions(const Invocation& run, bool sawWatchOption) {
   if (run.expectedInputs && run.command != Command::Check)
     throw UsageError("--expect-di belongs to check");
   if (run.ports.empty()) throw UsageError("no port given (-p NAME)");
+  RefuseRepeatedPorts(run.ports);
+  // 0 is the broadcast every module obeys and none answers; 248 to 255 are reserved.
+  if (run.command != Command::Mode && (run.address == 0 || run.address > 247))
+    throw UsageError("slave address " + std::to_string(run.address) +
+                     " (the low 8 bits of --address) gets no reply: give 1 to 247");
 }
 
 }  // namespace

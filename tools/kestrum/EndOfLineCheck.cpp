@@ -1,5 +1,8 @@
 #include "EndOfLineCheck.h"
 
+#include <string>
+#include <vector>
+
 namespace kestrum {
 namespace {
 
@@ -17,45 +20,81 @@ bool InputsAsExpected(const Result& inputs, const std::optional<std::array<int, 
          static_cast<int>(inputs.values[1].second) == (*expected)[1];
 }
 
-// The relay read back after switching `relay` to `on`: it shows the new state, the other relay
-// keeps the one it had.
-bool RelaysAsExpected(const Result& outputs, int relay, bool on, unsigned otherBefore) {
-  if (outputs.values.size() != 2) return false;
-  const unsigned switched = outputs.values[relay - 1].second;
-  const unsigned other = outputs.values[2 - relay].second;
-  return switched == (on ? 1u : 0u) && other == otherBefore;
+// The relays read back: DO1 and DO2 as the test set them.
+bool RelaysAre(const Result& outputs, unsigned first, unsigned second) {
+  return outputs.values.size() == 2 && outputs.values[0].second == first &&
+         outputs.values[1].second == second;
 }
 
-// Switches the relay and reads it back; one step.
-Result RelayStep(ModuleCommands& module, int relay, bool on, unsigned otherBefore) {
-  const std::string name = "relay " + std::to_string(relay) + (on ? " on" : " off");
-  const Result write = module.SwitchRelay(relay, on);
-  if (write.code != ExitCode::Success) return Step(write, name, false);
+// Reads the relays back after `writes` and judges them; one step.
+Result ReadBackStep(ModuleCommands& module, const std::string& name,
+                    const std::vector<Result>& writes, std::array<unsigned, 2> expected) {
+  double roundTripMs = 0;
+  for (const Result& write : writes) {
+    if (write.code != ExitCode::Success) return Step(write, name, false);
+    roundTripMs += *write.roundTripMs;
+  }
   Result outputs = module.ReadOutputs();
-  if (outputs.roundTripMs) *outputs.roundTripMs += *write.roundTripMs;
-  return Step(outputs, name, RelaysAsExpected(outputs, relay, on, otherBefore));
+  if (outputs.roundTripMs) *outputs.roundTripMs += roundTripMs;
+  return Step(outputs, name, RelaysAre(outputs, expected[0], expected[1]));
+}
+
+// Switches `relay` with the other one off (where the test left it) and reads both back.
+Result RelayStep(ModuleCommands& module, int relay, bool on) {
+  const std::string name = "relay " + std::to_string(relay) + (on ? " on" : " off");
+  std::array<unsigned, 2> expected{0, 0};
+  expected[relay - 1] = on ? 1 : 0;
+  return ReadBackStep(module, name, {module.SwitchRelay(relay, on)}, expected);
+}
+
+// The known state the relay steps start from: both relays off, whatever they were.
+Result BothOffStep(ModuleCommands& module) {
+  std::vector<Result> writes{module.SwitchRelay(1, false)};
+  if (writes[0].code == ExitCode::Success) writes.push_back(module.SwitchRelay(2, false));
+  return ReadBackStep(module, "relays", writes, {0, 0});
+}
+
+// After a stop: the relays the test may have left on go off again, whatever the stop, for a
+// module left with a relay energised can hurt whatever the fixture drives.
+void SwitchBackOff(ModuleCommands& module, const std::array<bool, 2>& mayBeOn,
+                   const std::function<void(const std::string&)>& say) {
+  module.IgnoreStop();
+  for (int relay = 1; relay <= 2; ++relay) {
+    if (!mayBeOn[relay - 1]) continue;
+    const Result off = module.SwitchRelay(relay, false);
+    const std::string name = "relay " + std::to_string(relay);
+    say(off.code == ExitCode::Success
+            ? "check interrupted: " + name + " switched back off"
+            : "check interrupted: " + name + " may still be on (" + off.error + ")");
+  }
 }
 
 }  // namespace
 
 ExitCode RunEndOfLineCheck(ModuleCommands& module,
                            const std::optional<std::array<int, 2>>& expectedInputs,
-                           const std::function<void(const Result&)>& report) {
+                           const std::function<void(const Result&)>& report,
+                           const std::function<void(const std::string&)>& say) {
   ExitCode worst = ExitCode::Success;
   const auto take = [&](const Result& step) {
     report(step);
     worst = Worst(worst, step.code);
-    return step.code != ExitCode::NoReply && step.code != ExitCode::Interrupted;
+    return step.code != ExitCode::NoReply && step.code != ExitCode::Interrupted &&
+           step.code != ExitCode::DeviceLost;
   };
   const Result inputs = module.ReadInputs();
   bool going = take(Step(inputs, "inputs", InputsAsExpected(inputs, expectedInputs)));
-  Result outputs = going ? module.ReadOutputs() : Result{};
-  going = going && take(Step(outputs, "relays", true));
+  going = going && take(BothOffStep(module));
+  std::array<bool, 2> mayBeOn{false, false};
   for (int relay = 1; going && relay <= 2; ++relay) {
-    const unsigned other = outputs.values.size() == 2 ? outputs.values[2 - relay].second : 0;
-    going =
-        take(RelayStep(module, relay, true, other)) && take(RelayStep(module, relay, false, other));
+    mayBeOn[relay - 1] = true;
+    going = take(RelayStep(module, relay, true));
+    if (!going) break;
+    const Result off = RelayStep(module, relay, false);
+    mayBeOn[relay - 1] = off.values.size() != 2 || off.values[relay - 1].second != 0;
+    going = take(off);
   }
+  if (module.Stopped()) SwitchBackOff(module, mayBeOn, say);
   Result verdict;
   verdict.command = "check";
   verdict.step = "check";

@@ -1,6 +1,7 @@
 #pragma once
-// The end-of-line test: read the inputs (and compare them with what the fixture drives), read
-// the relays, then switch each relay on, read back, off, read back. Each step is one result
+// The end-of-line test: read the inputs (and compare them with what the fixture drives), switch
+// both relays off and read them back (the known state the test starts from, whatever the module
+// was left in), then switch each relay on, read back, off, read back. Each step is one result
 // with PASS or FAIL; the last line is the verdict. A step that gets no valid reply ends the
 // test there.
 
@@ -13,9 +14,11 @@
 namespace kestrum {
 
 // Runs the test, handing each step's result to `report` as it is known; returns the exit code
-// (the worst of the steps).
+// (the worst of the steps). A test that is stopped switches the relays it switched on back off
+// before it returns, and tells `say` (standard error) so.
 ExitCode RunEndOfLineCheck(ModuleCommands& module,
                            const std::optional<std::array<int, 2>>& expectedInputs,
-                           const std::function<void(const Result&)>& report);
+                           const std::function<void(const Result&)>& report,
+                           const std::function<void(const std::string&)>& say);
 
 }  // namespace kestrum

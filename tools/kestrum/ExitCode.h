@@ -9,6 +9,8 @@ enum class ExitCode : int {
   Usage = 2,          // the command line is wrong
   NoReply = 3,        // no valid reply within the time-out and the retries
   CannotOpen = 4,     // the port cannot be opened
+  DeviceLost = 4,     // the device went away while open: as good as not there
+  OutputFailed = 5,   // a result could not be written (full disk, closed output)
   Interrupted = 130,  // Ctrl-C or SIGTERM (128 + SIGINT, as shells report it)
 };
 

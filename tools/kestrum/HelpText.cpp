@@ -14,15 +14,17 @@ Commands:
                               read repeatedly (default every 2000 ms, until interrupted)
   mode control|data-centre    send the mode frame
   check [--expect-di A,B]     end-of-line test: read the inputs (and compare with A,B), switch
-                              each relay on, read back, off, read back; PASS or FAIL per step
+                              both relays off, then each relay on, read back, off, read back;
+                              PASS or FAIL per step
 
 Options:
   -p, --port NAME      serial device: COMn, a path, or a name under /dev; repeat the option
-                       to run the command on several ports at once
+                       to run the command on several ports at once (each device once)
   -b, --baud RATE      baud rate (default 9600): 300 600 1200 2400 4800 9600 14400 19200
                        28800 33600 38400 57600 76800 115200 230400 460800 921600
   -f, --format FMT     data bits, parity, stop bits (default 8N1): 7 or 8, N E or O, 1 or 2
-  -a, --address ADDR   slave address, decimal, 0x64 or $64; low 8 bits (default 100)
+  -a, --address ADDR   slave address, decimal, 0x64 or $64; low 8 bits (default 100); 1 to
+                       247 for every command but mode
   -t, --timeout MS     time to wait for each reply (default 500)
   -r, --retries N      times a missing or corrupt reply is asked for again (default 2)
       --json           one JSON object per result line
@@ -36,7 +38,8 @@ Exit codes:
   1  the module answered, but a check step failed or it answered with an exception
   2  usage error
   3  no valid reply within the time-out and retries
-  4  the port cannot be opened
+  4  the port cannot be opened, or the device was lost while in use
+  5  a result could not be written (full disk, closed output)
   130  interrupted (Ctrl-C); every port is released
 With several ports the exit code is the worst of them.
 )";

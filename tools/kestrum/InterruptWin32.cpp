@@ -30,7 +30,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 }  // namespace
 
-const std::atomic<bool>& InstallInterruptHandlers() {
+std::atomic<bool>& InstallInterruptHandlers() {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   return interrupted;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ByteString.h"
+#include "OwedReplies.h"
 #include "ReplyAwaiter.h"
 #include "Reporter.h"
 #include "XComDrv.h"
@@ -20,12 +21,15 @@ struct Exchange {
     Exception,    // the module answered with exception `exceptionCode`
     NoReply,      // no valid reply after every attempt
     Interrupted,  // stopped by Ctrl-C
+    DeviceLost,   // the device went away (adapter pulled, line hung up)
   };
   Status status = Status::NoReply;
   ByteString reply;
   std::uint8_t exceptionCode = 0;
   unsigned attempts = 0;
   unsigned corruptReplies = 0;  // replies whose CRC did not match
+  unsigned noiseBlocks = 0;     // blocks of bytes that framed no reply at all
+  unsigned lateReplies = 0;     // replies dropped as possibly late for earlier requests
   double roundTripMs = 0;       // from the first send to the reply
   std::string error;            // for everything but Reply, in words
 };
@@ -33,10 +37,13 @@ struct Exchange {
 struct LinkTiming {
   std::chrono::milliseconds timeout{500};  // per reply
   unsigned retries = 2;
-  std::chrono::microseconds silence{4000};  // end of a frame
+  std::chrono::microseconds silence{4000};    // end of a frame
+  std::chrono::microseconds character{1042};  // the time one character takes on the line
 };
 
 class ModbusMaster {
+  static inline const std::atomic<bool> kNeverStopped{false};
+
  public:
   ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTiming timing,
                const std::atomic<bool>& stop, Reporter& reporter);
@@ -45,14 +52,36 @@ class ModbusMaster {
   // Sends a frame that gets no Modbus reply (a mode frame). False when it could not be written
   // within the time-out.
   bool Send(const ByteString& frame);
+  // Sends a frame that gets no Modbus reply and lets it be taken in before anything follows: it
+  // waits for the frame to go out, the end-of-frame silence and a margin, and drops whatever
+  // comes meanwhile (a module that echoes mode frames). A frame that could not be written shows
+  // in the exchange that follows.
+  void SendAndLetSettle(const ByteString& frame);
+  // Lets the replies still owed to attempts that timed out arrive and go: see SettleLine.
+  // Before the port is closed the line is given at least 2 s since the last request, for the
+  // next program on the port knows nothing of what is owed: a module that never answered
+  // costs that much more; one that did has shown how late its replies come.
+  void SettleBeforeClose();
+  bool DeviceLost() const { return port_.DeviceLost(); }
+  bool Stopped() const { return *stop_; }
+  // For putting things back after a stop: exchanges go on regardless of it, each with at most
+  // one retry and one second per reply, so that what is put back cannot hold the port for long.
+  void IgnoreStop();
 
  private:
+  using Clock = std::chrono::steady_clock;
+  bool SendAttempt(const ByteString& request);
+  // Waits while replies are owed, until OwedReplies::WaitUntil(atLeast).
+  void SettleLine(Clock::duration atLeast = {});
+
   xcom::TCustomComm& port_;
   const std::string portName_;
-  const LinkTiming timing_;
-  const std::atomic<bool>& stop_;
+  LinkTiming timing_;
+  const std::atomic<bool>* stop_;
   Reporter& reporter_;
+  OwedReplies owed_;
   ReplyAwaiter reader_;
+  bool putsBackAfterStop_ = false;  // IgnoreStop was called
 };
 
 // "exception 02 (illegal data address)" and so on.

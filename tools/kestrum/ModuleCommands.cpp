@@ -34,6 +34,8 @@ ExitCode CodeOf(const Exchange& exchange) {
       return ExitCode::Failed;
     case Exchange::Status::NoReply:
       return ExitCode::NoReply;
+    case Exchange::Status::DeviceLost:
+      return ExitCode::DeviceLost;
     case Exchange::Status::Interrupted:
       break;
   }
@@ -94,11 +96,24 @@ Result ModuleCommands::SwitchRelay(int relay, bool on) {
   return result;
 }
 
+void ModuleCommands::EnterControlMode() {
+  if (!master_.Stopped()) master_.SendAndLetSettle(ModeFrame(kControlMode));
+}
+
 Result ModuleCommands::SendMode(int mode) {
   Result result;
   result.command = "mode";
   result.step = mode == kControlMode ? "mode control" : "mode data-centre";
-  if (!master_.Send(ModeFrame(mode))) {
+  if (master_.Stopped()) {
+    result.error = "interrupted";
+    result.code = ExitCode::Interrupted;
+    return result;
+  }
+  if (master_.Send(ModeFrame(mode))) return result;
+  if (master_.DeviceLost()) {
+    result.error = "device lost";
+    result.code = ExitCode::DeviceLost;
+  } else {
     result.error = "the mode frame could not be sent within the time-out";
     result.code = ExitCode::NoReply;
   }

@@ -18,6 +18,12 @@ class ModuleCommands {
   Result ReadAll();      // DI1, DI2, DO1, DO2
   Result SwitchRelay(int relay, bool on);
   Result SendMode(int mode);
+  // Sends the control-mode frame and lets the module take it in; nothing to report: a module
+  // that is not there shows in the exchange that follows.
+  void EnterControlMode();
+  // See ModbusMaster::IgnoreStop.
+  void IgnoreStop() { master_.IgnoreStop(); }
+  bool Stopped() const { return master_.Stopped(); }
 
  private:
   Result ReadBlock(std::uint16_t firstRegister, const char* firstName, const char* secondName);

@@ -1,5 +1,6 @@
 #include "PortRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -37,16 +38,21 @@ ExitCode Watch(const Invocation& run, ModuleCommands& module, const std::atomic<
     result.command = "watch";
     worst = Worst(worst, result.code);
     report(result);
+    if (result.code == ExitCode::DeviceLost) break;
   }
   return worst;
 }
 
 ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const std::atomic<bool>& stop,
-                    const std::function<void(Result)>& report) {
+                    const std::function<void(Result)>& report,
+                    const std::function<void(const std::string&)>& say) {
   const auto single = [&report](Result result) {
-    if (result.code != ExitCode::Interrupted) report(result);
+    report(result);  // an interrupted one too: its JSON line says so
     return result.code;
   };
+  // The module answers nothing in data-centre mode: it is put into control mode first, as the
+  // window's open does (a module already in it takes no notice).
+  if (run.command != Command::Mode) module.EnterControlMode();
   switch (run.command) {
     case Command::Read:
       return single(module.ReadAll());
@@ -57,9 +63,28 @@ ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const std::at
     case Command::Watch:
       return Watch(run, module, stop, report);
     case Command::Check:
-      return RunEndOfLineCheck(module, run.expectedInputs, report);
+      return RunEndOfLineCheck(module, run.expectedInputs, report, say);
   }
   return ExitCode::Usage;
+}
+
+// The result that stands for the whole command on a port where it could not run: the line a
+// script expects for it (for check its verdict), with the error.
+Result FailedCommand(const Invocation& run, std::string error, ExitCode code) {
+  static const char* const kNames[] = {"read", "relay", "watch", "mode", "check"};
+  Result result;
+  result.command = kNames[static_cast<int>(run.command)];
+  if (run.command == Command::Relay)
+    result.step = "relay " + std::to_string(run.relay) + (run.relayOn ? " on" : " off");
+  if (run.command == Command::Mode)
+    result.step = run.mode == 0 ? "mode control" : "mode data-centre";
+  if (run.command == Command::Check) {
+    result.step = "check";
+    result.pass = false;
+  }
+  result.error = std::move(error);
+  result.code = code;
+  return result;
 }
 
 }  // namespace
@@ -68,7 +93,7 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
                    const std::atomic<bool>& stop) {
   auto opened = OpenPort(run, portName);
   if (auto* why = std::get_if<std::string>(&opened)) {
-    reporter.Message(portName, *why);
+    reporter.Report(portName, run.address, FailedCommand(run, *why, ExitCode::CannotOpen));
     return ExitCode::CannotOpen;
   }
   auto& port = *std::get<std::unique_ptr<xcom::TXComm>>(opened);
@@ -76,17 +101,25 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
   timing.timeout = std::chrono::milliseconds(run.timeoutMs);
   timing.retries = run.retries;
   timing.silence = SilenceFor(run.baud.rate, BitsPerCharacter(run));
+  timing.character = std::chrono::microseconds(1000000ull * BitsPerCharacter(run) /
+                                               std::max<std::uint32_t>(run.baud.rate, 1));
   try {
     ModbusMaster master(port, portName, timing, stop, reporter);
     ModuleCommands module(master, run.address);
-    const ExitCode code = RunCommand(run, module, stop, [&](const Result& result) {
-      reporter.Report(portName, run.address, result);
-    });
+    const ExitCode code = RunCommand(
+        run, module, stop,
+        [&](const Result& result) { reporter.Report(portName, run.address, result); },
+        [&](const std::string& text) { reporter.Message(portName, text); });
+    master.SettleBeforeClose();  // a late reply must not answer the next program's request
+    if (reporter.OutputFailed()) return ExitCode::OutputFailed;
     return stop && run.command != Command::Watch ? ExitCode::Interrupted : code;
   } catch (const std::exception& error) {
     // The device failed under a transfer (an adapter pulled out, for one).
-    reporter.Message(portName, error.what());
-    return ExitCode::NoReply;
+    const ExitCode code = port.DeviceLost() ? ExitCode::DeviceLost : ExitCode::NoReply;
+    reporter.Report(
+        portName, run.address,
+        FailedCommand(run, code == ExitCode::DeviceLost ? "device lost" : error.what(), code));
+    return code;
   }
 }
 

@@ -3,20 +3,36 @@
 #include <algorithm>
 
 #include "OpenFailure.h"
+#include "PermissionRemedy.h"
 
 using namespace modbus;  // the protocol layer
 
 namespace kestrum {
 namespace {
 
-// Why the last open on this thread failed, as the component tells it.
-std::string OpenFailureText() {
-  const xcom::OpenFailureInfo failure = xcom::LastOpenFailure();
+// Which advice: hints::PermissionRemedyFor, shared with the window.
+std::string PermissionText(const xcom::OpenFailureInfo& failure) {
+  switch (hints::PermissionRemedyFor(failure)) {
+    case hints::PermissionRemedy::JoinDialoutGroup:
+      return "permission denied (the user may need to be in the dialout group: sudo usermod "
+             "-aG dialout USER, then log in again)";
+    case hints::PermissionRemedy::AskTheOwner:
+      return "permission denied: the device belongs to another user (" + failure.deviceOwner +
+             "), only that user or an administrator can open it";
+    case hints::PermissionRemedy::RunAsPermittedUser:
+      break;
+  }
+  return "permission denied (run kestrum as a user who may open the device)";
+}
+
+}  // namespace
+
+std::string OpenFailureText(const xcom::OpenFailureInfo& failure) {
   switch (failure.reason) {
     case xcom::OpenFailure::NoSuchDevice:
       return "no such device (check the name, and that the adapter is plugged in)";
     case xcom::OpenFailure::PermissionDenied:
-      return "permission denied (the user may need to be in the dialout group)";
+      return PermissionText(failure);
     case xcom::OpenFailure::Busy:
       return "busy: another program has it open";
     case xcom::OpenFailure::NotSerialDevice:
@@ -30,6 +46,8 @@ std::string OpenFailureText() {
   }
   return "the device did not open";
 }
+
+namespace {
 
 void ApplySettings(xcom::TXComm& port, const Invocation& run, const std::string& name) {
   // Events are delivered on the port's own monitor thread: there is no UI thread to serve them.
@@ -59,7 +77,7 @@ std::variant<std::unique_ptr<xcom::TXComm>, std::string> OpenPort(const Invocati
   auto port = std::make_unique<xcom::TXComm>();
   try {
     ApplySettings(*port, run, name);
-    if (!port->OpenDevice()) return "cannot open: " + OpenFailureText();
+    if (!port->OpenDevice()) return "cannot open: " + OpenFailureText(port->OpenFailureReason());
   } catch (const std::exception& error) {
     // The device opened but refused a setting (or the name was refused before it opened).
     return std::string("cannot open: ") + error.what();

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "CommandLine.h"
+#include "OpenFailure.h"
 #include "XComDrv.h"
 
 namespace kestrum {
@@ -14,6 +15,9 @@ namespace kestrum {
 // The open port, or why it could not be opened (in words, for standard error).
 std::variant<std::unique_ptr<xcom::TXComm>, std::string> OpenPort(const Invocation& run,
                                                                   const std::string& name);
+
+// Why an open failed, in words for standard error, with what to do about it.
+std::string OpenFailureText(const xcom::OpenFailureInfo& failure);
 
 // Start, data, parity and stop bits of one character.
 unsigned BitsPerCharacter(const Invocation& run);

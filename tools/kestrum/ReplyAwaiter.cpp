@@ -62,7 +62,7 @@ std::chrono::microseconds SilenceFor(std::uint32_t baud, unsigned bitsPerCharact
 
 ReplyAwaiter::ReplyAwaiter(xcom::TCustomComm& port, std::chrono::microseconds silence,
                            const std::atomic<bool>& stop, BlockSink onReceived)
-    : port_(port), silence_(silence), stop_(stop), onReceived_(std::move(onReceived)) {}
+    : port_(port), silence_(silence), stop_(&stop), onReceived_(std::move(onReceived)) {}
 
 ByteString ReplyAwaiter::Take(std::chrono::microseconds wait) {
   std::uint8_t first = 0;
@@ -80,28 +80,43 @@ void ReplyAwaiter::Discard() {
     if (onReceived_) onReceived_(stale);
 }
 
+bool ReplyAwaiter::AwaitAnyReply(Clock::time_point until) {
+  ByteString received;
+  for (;;) {
+    for (const RtuPiece& piece : SplitRtuBlock(received, {}))
+      if (piece.kind == RtuPiece::Kind::Reply) return true;
+    const auto left = std::chrono::duration_cast<microseconds>(until - Clock::now());
+    if (left.count() <= 0 || *stop_ || port_.DeviceLost()) return false;
+    const ByteString more = Take(std::min<microseconds>(left, kStopPoll));
+    received.insert(received.end(), more.begin(), more.end());
+  }
+}
+
 ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   ByteString received;
   for (;;) {
     const ReplyScan scan = ScanForReply(received, request);
     if (scan.outcome == ReplyScan::Outcome::Complete) return {ReplyWait::Status::Reply, scan.reply};
-    // A reply with a bad CRC, or one too mangled to be recognised, unlike a few stray bytes, an
-    // echo or another slave's frame.
-    const bool corrupt =
-        scan.outcome == ReplyScan::Outcome::Corrupt || scan.unframed >= kShortestReply;
+    // A frame with a bad CRC, or bytes as many as a reply that frame nothing (a reply too
+    // mangled to be recognised, or noise): unlike a few stray bytes, an echo or another slave's
+    // frame, they end the attempt at the silence after them. Only the first is a CRC error.
+    const ReplyWait::Status spoilt = scan.outcome == ReplyScan::Outcome::Corrupt
+                                         ? ReplyWait::Status::Corrupt
+                                     : scan.unframed >= kShortestReply ? ReplyWait::Status::Noise
+                                                                       : ReplyWait::Status::Timeout;
     const auto left = std::chrono::duration_cast<microseconds>(deadline - Clock::now());
-    if (left.count() <= 0)
-      return {corrupt ? ReplyWait::Status::Corrupt : ReplyWait::Status::Timeout, {}};
+    if (left.count() <= 0) return {spoilt, {}};
     // Bytes that hold no reply end at the first silence; a frame under way may pause longer.
     const bool ending = !received.empty() && scan.outcome != ReplyScan::Outcome::Incomplete;
     const auto wait = std::min<microseconds>(left, ending ? silence_ : microseconds(kStopPoll));
     const ByteString more = Take(wait);
-    if (stop_) return {ReplyWait::Status::Interrupted, {}};
+    if (*stop_) return {ReplyWait::Status::Interrupted, {}};
+    if (port_.DeviceLost()) return {ReplyWait::Status::DeviceLost, {}};
     if (!more.empty()) {
       received.insert(received.end(), more.begin(), more.end());
     } else if (ending) {
-      if (corrupt) return {ReplyWait::Status::Corrupt, {}};
+      if (spoilt != ReplyWait::Status::Timeout) return {spoilt, {}};
       received.clear();
     }
   }

@@ -33,12 +33,15 @@ ReplyScan ScanForReply(const ByteString& received, const ByteString& request);
 std::chrono::microseconds SilenceFor(std::uint32_t baud, unsigned bitsPerCharacter);
 
 struct ReplyWait {
-  enum class Status { Reply, Corrupt, Timeout, Interrupted };
+  // Corrupt: a frame whose CRC failed; Noise: bytes as many as a reply that frame nothing.
+  enum class Status { Reply, Corrupt, Noise, Timeout, Interrupted, DeviceLost };
   Status status = Status::Timeout;
   ByteString frame;  // Reply: the reply
 };
 
 class ReplyAwaiter {
+  static inline const std::atomic<bool> kNeverStopped{false};
+
  public:
   using BlockSink = std::function<void(const ByteString&)>;
   // `onReceived` sees every block as it arrives (the verbose trace). `stop` is polled at least
@@ -48,9 +51,14 @@ class ReplyAwaiter {
 
   // Waits up to `timeout` for the reply to `request` (address and function taken from it).
   ReplyWait Await(const ByteString& request, std::chrono::milliseconds timeout);
+  // Waits until `until` for a whole valid reply frame from any slave, and drops it with the
+  // bytes around it. False when none came (or Ctrl-C). Used to let late replies arrive and go.
+  bool AwaitAnyReply(std::chrono::steady_clock::time_point until);
   // Takes whatever is queued, so that a late reply to an earlier attempt is not taken for the
   // next one.
   void Discard();
+  // From now on waits as if nothing had been stopped: for what must be done after a stop.
+  void IgnoreStop() { stop_ = &kNeverStopped; }
 
  private:
   // Waits up to `wait` for the first byte, then takes every byte queued.
@@ -58,7 +66,7 @@ class ReplyAwaiter {
 
   xcom::TCustomComm& port_;
   const std::chrono::microseconds silence_;
-  const std::atomic<bool>& stop_;
+  const std::atomic<bool>* stop_;
   BlockSink onReceived_;
 };
 

@@ -1,7 +1,9 @@
 #include "Reporter.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <ostream>
 
@@ -12,19 +14,47 @@ using namespace modbus;  // the protocol layer
 namespace kestrum {
 namespace {
 
+// The length of the well-formed UTF-8 sequence at text[at], or 0 where there is none (a stray
+// continuation byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF).
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  // The second byte's range narrows for the leads whose short forms would be invalid.
+  const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  return length;
+}
+
+// A JSON string of `text`. Device names are bytes, not always UTF-8: a byte that begins no
+// well-formed sequence is given as the code point of the same number (\u00XX), so that the line
+// stays valid JSON and still names the port.
 std::string JsonString(const std::string& text) {
   std::string quoted = "\"";
-  for (const char c : text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const char c = text[at];
+    const std::size_t length = Utf8SequenceAt(text, at);
     if (c == '"' || c == '\\') {
       quoted += '\\';
       quoted += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
+    } else if (length == 0 || static_cast<unsigned char>(c) < 0x20) {
       char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
       quoted += escaped;
     } else {
-      quoted += c;
+      quoted.append(text, at, length);
+      at += length;
+      continue;
     }
+    ++at;
   }
   return quoted + '"';
 }
@@ -98,14 +128,28 @@ std::string Reporter::PlainLine(const std::string& port, const Result& result) c
   return line;
 }
 
+void Reporter::WriteResultLine(const std::string& line) {
+  const bool closed = !out_;  // standard output was not open at the start
+  errno = 0;
+  out_ << line << std::endl;
+  if (out_) return;
+  const int why = closed ? EBADF : errno;
+  outputFailed_ = true;
+  if (stopOnFailure_) *stopOnFailure_ = true;
+  if (why != EPIPE)
+    err_ << "kestrum: cannot write the results: "
+         << (why != 0 ? std::strerror(why) : "the output failed") << std::endl;
+}
+
 void Reporter::Report(const std::string& port, std::uint8_t address, const Result& result) {
   std::lock_guard lock(mutex_);
+  if (outputFailed_) return;  // the run is ending because of it: nothing more to say
   if (!result.error.empty()) err_ << "kestrum: " << port << ": " << result.error << std::endl;
   if (style_.quiet) return;
   if (style_.json)
-    out_ << JsonLine(port, address, result) << std::endl;
+    WriteResultLine(JsonLine(port, address, result));
   else if (result.error.empty() || result.pass)
-    out_ << PlainLine(port, result) << std::endl;
+    WriteResultLine(PlainLine(port, result));
 }
 
 void Reporter::Message(const std::string& port, const std::string& text) {

@@ -3,6 +3,7 @@
 // verbose frame trace on standard error. Several port threads share one reporter; each line
 // is written whole.
 
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
 #include <mutex>
@@ -32,13 +33,22 @@ class Reporter {
   void Frame(const std::string& port, bool sent, const ByteString& bytes);
   bool Verbose() const { return style_.verbose; }
 
+  // A result that cannot be written ends the run: `stop` is raised for every port. A full disk
+  // is said on standard error once; a reader that went away (a closed pipe) ends it quietly.
+  void StopOnOutputFailure(std::atomic<bool>* stop) { stopOnFailure_ = stop; }
+  bool OutputFailed() const { return outputFailed_; }
+
  private:
   std::string PlainLine(const std::string& port, const Result& result) const;
+  // Writes one result line; on failure tells why once and raises the stop.
+  void WriteResultLine(const std::string& line);
 
   std::ostream& out_;
   std::ostream& err_;
   const ReportStyle style_;
   std::mutex mutex_;
+  std::atomic<bool>* stopOnFailure_ = nullptr;
+  std::atomic<bool> outputFailed_{false};
 };
 
 // The result as one JSON object (no newline).

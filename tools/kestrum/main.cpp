@@ -6,8 +6,10 @@
 #include "PortRun.h"
 #include "ProjectVersion.h"
 #include "Reporter.h"
+#include "StandardDescriptors.h"
 
 int main(int argc, char** argv) {
+  kestrum::HoldStandardDescriptors();
   using kestrum::ParsedCommandLine;
   const ParsedCommandLine parsed =
       kestrum::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -27,6 +29,7 @@ int main(int argc, char** argv) {
   const kestrum::Invocation& run = parsed.invocation;
   kestrum::Reporter reporter(std::cout, std::cerr,
                              {run.json, run.quiet, run.verbose, run.ports.size() > 1});
-  const auto& stop = kestrum::InstallInterruptHandlers();
+  auto& stop = kestrum::InstallInterruptHandlers();
+  reporter.StopOnOutputFailure(&stop);
   return static_cast<int>(kestrum::RunOnAllPorts(run, reporter, stop));
 }

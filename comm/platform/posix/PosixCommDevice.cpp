@@ -2,18 +2,20 @@
 // terminal) driven through termios, standing in for the Windows communications calls.
 //
 // What each call does here:
-// - Opening: the path is first checked without opening it (SerialLineCheck.h: a character
-//   device of the tty class, not the process's own terminal, not a pseudo-terminal master).
-//   Then O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, and the opened device must be the one
-//   checked and a terminal. The device is taken with flock(LOCK_EX | LOCK_NB): a second open by
-//   this component or any program that takes flock (the simulated module does) fails, and the
-//   kernel drops the lock when the process ends, however it ends. flock is advisory: a program
-//   that does not take it can still open the device. On a real serial line TIOCEXCL is set as
-//   well, which keeps out other programs of ordinary users (the flag goes with the device's last
-//   close); root can open a terminal whatever its exclusive flag says. A pseudo-terminal gets no
-//   TIOCEXCL: its flag would outlive this process while the other end lives, and lock out the
-//   next open. The line is put in raw mode at once, so that it never echoes or edits what
-//   arrives; closing gives it back the settings it had before (LineRestore.h).
+// - Opening: the name is followed once, with O_PATH (which opens no device), and that node is
+//   checked (SerialLineCheck.h: a character device of the tty class, not the process's own
+//   terminal, not a pseudo-terminal master). Then the same node is opened through
+//   /proc/self/fd/N with O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, and the opened device must
+//   be the one checked and a terminal: a link switched meanwhile cannot get anything else opened.
+//   The device is taken with flock(LOCK_EX | LOCK_NB): a second open by this component or any
+//   program that takes flock (the simulated module does) fails, and the kernel drops the lock when
+//   the process ends, however it ends. flock is advisory: a program that does not take it can still
+//   open the device. On a real serial line TIOCEXCL is set as well, which keeps out other programs
+//   of ordinary users (the flag goes with the device's last close); root can open a terminal
+//   whatever its exclusive flag says. A pseudo-terminal gets no TIOCEXCL: its flag would outlive
+//   this process while the other end lives, and lock out the next open. The line is put in raw mode
+//   at once, so that it never echoes or edits what arrives; closing gives it back the settings it
+//   had before (LineRestore.h).
 // - A pseudo-terminal passes bytes on unchanged and always reports 8 data bits without parity,
 //   whatever it is given: there the block's ByteSize and Parity are accepted as they are and
 //   answered from the block. Every other driver must take the character format as asked.
@@ -812,13 +814,16 @@ std::unique_ptr<CommDevice> RefusedPermission(const struct stat& info, int error
   return nullptr;
 }
 
-// Opens the checked path, and makes sure it is still the device that was checked.
-UniqueFd OpenChecked(const std::string& path, const struct stat& checked) {
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+// Opens the checked node through its O_PATH descriptor: /proc/self/fd/N leads to the inode the
+// descriptor holds, not to whatever the name leads to by now. Then makes sure it is that device
+// and a terminal.
+UniqueFd OpenChecked(const UniqueFd& node, const struct stat& checked) {
+  const std::string held = "/proc/self/fd/" + std::to_string(node.Get());
+  UniqueFd fd(::open(held.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return fd;
   struct stat info;
   if (::fstat(fd.Get(), &info) != 0 || !S_ISCHR(info.st_mode) || info.st_rdev != checked.st_rdev ||
-      !::isatty(fd.Get())) {
+      info.st_ino != checked.st_ino || info.st_dev != checked.st_dev || !::isatty(fd.Get())) {
     errno = ENOTTY;
     return UniqueFd();
   }
@@ -833,9 +838,16 @@ std::unique_ptr<CommDevice> OpenPlatformDevice(const std::string& name) {
   if (name.empty()) return Refused(OpenFailure::NoSuchDevice, ENOENT);
   if (name.find('\0') != std::string::npos) return Refused(OpenFailure::NoSuchDevice, EINVAL);
   const std::string path = DevicePathForName(name);
-  const SerialLineVerdict verdict = CheckSerialLine(path);
+  // The name is followed once, to a descriptor that opens no device (O_PATH); the checks and
+  // the open both take that node, so a link switched between them changes nothing.
+  const UniqueFd node(::open(path.c_str(), O_PATH | O_CLOEXEC));
+  if (!node.Valid()) {
+    const int error = errno;
+    return Refused(OpenFailureOf(error), error);
+  }
+  const SerialLineVerdict verdict = CheckSerialLineAt(node.Get());
   if (verdict.reason != OpenFailure::None) return RefusedBeforeOpening(verdict);
-  UniqueFd fd = OpenChecked(path, verdict.info);
+  UniqueFd fd = OpenChecked(node, verdict.info);
   if (!fd.Valid()) {
     const int error = errno;
     if (error == ENOTTY) return Refused(OpenFailure::NotSerialDevice, error);

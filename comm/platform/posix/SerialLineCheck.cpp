@@ -82,10 +82,12 @@ bool IsOwnTerminal(dev_t device) {
   return false;
 }
 
-SerialLineVerdict CheckSerialLine(const std::string& path) {
-  SerialLineVerdict verdict;
-  if (::stat(path.c_str(), &verdict.info) != 0) {
-    verdict.systemError = errno;
+namespace {
+
+// The verdict on what stat or fstat found, or on its error.
+SerialLineVerdict VerdictOn(SerialLineVerdict verdict, int statError) {
+  if (statError != 0) {
+    verdict.systemError = statError;
     verdict.reason = OpenFailure::Other;  // the caller tells which from the errno
     return verdict;
   }
@@ -99,6 +101,20 @@ SerialLineVerdict CheckSerialLine(const std::string& path) {
     verdict.systemError = ENOTTY;
   }
   return verdict;
+}
+
+}  // namespace
+
+SerialLineVerdict CheckSerialLine(const std::string& path) {
+  SerialLineVerdict verdict;
+  const int error = ::stat(path.c_str(), &verdict.info) != 0 ? errno : 0;
+  return VerdictOn(verdict, error);
+}
+
+SerialLineVerdict CheckSerialLineAt(int node) {
+  SerialLineVerdict verdict;
+  const int error = ::fstat(node, &verdict.info) != 0 ? errno : 0;
+  return VerdictOn(verdict, error);
 }
 
 }  // namespace xcom

@@ -30,6 +30,9 @@ struct SerialLineVerdict {
 };
 
 SerialLineVerdict CheckSerialLine(const std::string& path);
+// The same for the node a descriptor holds: one opened with O_PATH, which opens no device, so
+// that what is checked is what is opened afterwards, whatever the name leads to meanwhile.
+SerialLineVerdict CheckSerialLineAt(int node);
 
 // The parts of the verdict, for the device numbers they take.
 bool IsPseudoTerminalSlave(dev_t device);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -127,6 +128,36 @@ TEST(PosixOpenFailure, OnlySerialLinesAreOpenedAndOthersNotEvenTouched) {
        {std::string("/dev/ptmx"), std::string("ptmx"), std::string("/dev/pts/ptmx"), ptmxLink,
         "/proc/self/fd/" + std::to_string(pty.MasterFd()), std::string("/dev/tty")})
     EXPECT_EQ(FailureOf(name).reason, OpenFailure::NotSerialDevice) << name;
+}
+
+// A link switched back and forth between a pseudo-terminal and a /dev/zero node while it is
+// opened: what is opened is what was checked, so the node is never opened, however the switch
+// falls between the check and the open.
+TEST(PosixOpenFailure, ALinkSwitchedDuringTheOpenGetsNothingUncheckedOpened) {
+  ScratchDir dir;
+  const std::string zero = dir.Path() + "/zero", link = dir.Path() + "/link";
+  if (::mknod(zero.c_str(), S_IFCHR | 0666, makedev(1, 5)) != 0)
+    GTEST_SKIP() << "device nodes cannot be made here";
+  ptytest::PtyPair pty;
+  ASSERT_EQ(::symlink(zero.c_str(), link.c_str()), 0);
+  OpenWatch watch(zero);
+  std::jthread switcher([&](std::stop_token stop) {
+    const std::string next = dir.Path() + "/next";
+    for (bool toPty = true; !stop.stop_requested(); toPty = !toPty) {
+      (void)!::symlink(toPty ? pty.SlavePath().c_str() : zero.c_str(), next.c_str());
+      (void)!::rename(next.c_str(), link.c_str());  // replaces the link in one step
+    }
+  });
+  int opened = 0;
+  bool zeroOpened = false;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!zeroOpened && std::chrono::steady_clock::now() < end) {
+    if (OpenPlatformDevice(link)) ++opened;
+    zeroOpened = watch.Opened();
+  }
+  switcher.request_stop();
+  EXPECT_FALSE(zeroOpened) << "the node was opened after " << opened << " opens of the pty";
+  EXPECT_GT(opened, 0);  // the pseudo-terminal did open through the same link
 }
 
 TEST(PosixOpenFailure, TheProcesssOwnTerminalIsRefusedUnderAnyName) {
