@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "CommDevice.h"
+#include "OpenFailureNote.h"
 #include "PlatformDevice.h"
 #include "Synchronizer.h"
 #include "XAsync.h"
@@ -438,6 +440,10 @@ void TCustomComm::ForbidInsideDelivery() const {
 void TCustomComm::StopMonitor() {
   eventThread_.reset();
   monitorState_ = msNotRunning;
+}
+
+bool TCustomComm::DeviceLost() const {
+  return device_ != nullptr && device_->DeviceLost();
 }
 
 bool TCustomComm::OpenDevice() {

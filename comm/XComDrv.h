@@ -35,15 +35,17 @@
 #include <vector>
 
 #include "ByteString.h"
-#include "CommDevice.h"
 #include "OpenFailure.h"
 #include "XComErr.h"
+#include "XComStructs.h"
 #include "XComTypes.h"
 
 namespace xcom {
 
 class TCustomComm;
 class TCommEventThread;
+// The open device, as the device layer implements it; its contract is not part of the API.
+class CommDevice;
 
 // Whether the monitor thread still delivers the open port's events, and if not, why. Its end is
 // not reported to the user; a caller that cares asks.
@@ -206,7 +208,7 @@ class TCustomComm {
   bool Opened() const { return device_ != nullptr; }
   // True once the open device has reported that it is gone (adapter pulled, line hung up):
   // the port stays open, and transfers end at once, until it is closed.
-  bool DeviceLost() const { return device_ != nullptr && device_->DeviceLost(); }
+  bool DeviceLost() const;
   // Whether the monitor still delivers events while the port is open (see TMonitorState).
   TMonitorState MonitorState() const { return monitorState_.load(); }
   // Why the last OpenDevice of this port answered false (reason None after a successful one).
