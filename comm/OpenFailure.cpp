@@ -1,4 +1,4 @@
-#include "OpenFailure.h"
+#include "OpenFailureNote.h"
 
 #include <utility>
 

@@ -33,8 +33,4 @@ OpenFailureInfo LastOpenFailure();
 // The system's own message for the failure's system error, untrimmed; empty when it has none.
 std::string OpenFailureSystemText(const OpenFailureInfo& failure);
 
-// For the platform layers: records the outcome of the open under way on this thread.
-void NoteOpenFailure(OpenFailure reason, int systemError = 0);
-void NoteOpenFailure(OpenFailureInfo failure);
-
 }  // namespace xcom

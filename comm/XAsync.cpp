@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "CommDevice.h"
+
 namespace xcom {
 
 static_assert(sizeof(DCB) == 28, "the control block must keep the Windows layout");

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 
-#include "CommDevice.h"
+#include "XComStructs.h"
 
 namespace xcom {
+
+class CommDevice;
 
 // All 28 bytes zero, DCBlength = 28.
 void InitDCB(DCB& dcb);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "CommDevice.h"
+#include "OpenFailureNote.h"
 #include "PlatformDevice.h"
 #include "Synchronizer.h"
 #include "XAsync.h"
@@ -114,8 +116,19 @@ class TCommEventThread {
  private:
   void Execute() {
     CommDevice& device = *Comm->Device();
+    Comm->monitorState_ = DeliverUntilEnd(device);
+    device.HandBackReads();
+    device.SetCommMask(0);
+    finished_ = true;
+    Synchronizer::Instance().Notify();
+  }
+
+  // Delivers event sets until the port stops the monitor or delivery cannot go on; answers
+  // the state the port then shows.
+  TMonitorState DeliverUntilEnd(CommDevice& device) {
     try {
-      while (device.WaitCommEvent(StopEvent, EventMask) == WaitOutcome::Events) {
+      WaitOutcome outcome;
+      while ((outcome = device.WaitCommEvent(StopEvent, EventMask)) == WaitOutcome::Events) {
         if (Comm->Synchronize()) {
           // The thread that runs the delivery may itself wait in a read handed to this one.
           device.HandBackReads();
@@ -124,13 +137,12 @@ class TCommEventThread {
           DeliverEvents();
         }
       }
+      return outcome == WaitOutcome::Stopped ? msNotRunning : msWaitFailed;
     } catch (...) {
-      // An exception that escaped a handler ends the monitor; it is not reported.
+      // Not reported to the user: the port stays usable for transfers, and MonitorState tells
+      // a caller that asks that events no longer come.
+      return msHandlerRaised;
     }
-    device.HandBackReads();
-    device.SetCommMask(0);
-    finished_ = true;
-    Synchronizer::Instance().Notify();
   }
 
   void DeliverEvents() {
@@ -427,6 +439,11 @@ void TCustomComm::ForbidInsideDelivery() const {
 
 void TCustomComm::StopMonitor() {
   eventThread_.reset();
+  monitorState_ = msNotRunning;
+}
+
+bool TCustomComm::DeviceLost() const {
+  return device_ != nullptr && device_->DeviceLost();
 }
 
 bool TCustomComm::OpenDevice() {
@@ -441,10 +458,11 @@ bool TCustomComm::OpenDevice() {
     return false;
   }
   openFailure_ = OpenFailureInfo{};
+  monitorState_ = msRunning;
   eventThread_ = std::make_unique<TCommEventThread>(*this);
   if (const int error = eventThread_->StartError(); error != 0) {
     // Out of descriptors or handles: the device cannot be watched, so it is not kept open.
-    eventThread_.reset();
+    StopMonitor();
     device_.reset();
     openFailure_ = OpenFailureInfo{OpenFailure::Other, error, {}, {}};
     return false;

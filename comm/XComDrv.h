@@ -6,6 +6,25 @@
 // Properties follow one rule: a setter stores a value only when it differs and, while the port
 // is open, re-applies the affected group of device settings at once; a device-backed getter
 // answers from the device while the port is open.
+//
+// How each call fails (EDeviceError codes in XComErr.h):
+// - Raises: OpenDevice on an open port (2), and when applying the settings is refused (3, 6, 7;
+//   the port then stays open with its monitor running and the settings applied up to the
+//   refused step); CloseDevice on a closed port (1) or from inside this port's own delivery
+//   (11); QueueCount on a closed port (1); UpdateDCB, UpdateBuffers, UpdateTimeouts when the
+//   device refuses (3, 6, 7), and so every setter that re-applies while open; SendData and
+//   SendString on a closed port (1) or with dlSend locked (4); ReadData and ReadString on a
+//   closed port (1), with dlRead locked (5) or when the device read fails (10, with the system
+//   error); ReadOverlapped (10). An OnSend or OnRead handler's exception leaves the transfer.
+// - Answers false with a reason: OpenDevice alone, when the device cannot be opened or watched;
+//   OpenFailureReason() says why. SendString's false (not every byte left in time) and
+//   ReadString's false (nothing read) carry no reason; SendData and ReadData answer the count
+//   moved, QueueCount answers 0 when the device cannot say.
+// - Sets DeviceLost: only the open device, when a read, write, wait or line query reports it
+//   gone (adapter pulled, line hung up). The port stays open until CloseDevice; transfers then
+//   end at once with what they moved, and the monitor ends (MonitorState msWaitFailed).
+// - Never raises: the getters (an open device that cannot be read answers the held value),
+//   Opened, DeviceLost, OpenFailureReason, MonitorState, and closing by destruction.
 
 #include <atomic>
 #include <cstdint>
@@ -16,15 +35,26 @@
 #include <vector>
 
 #include "ByteString.h"
-#include "CommDevice.h"
 #include "OpenFailure.h"
 #include "XComErr.h"
+#include "XComStructs.h"
 #include "XComTypes.h"
 
 namespace xcom {
 
 class TCustomComm;
 class TCommEventThread;
+// The open device, as the device layer implements it; its contract is not part of the API.
+class CommDevice;
+
+// Whether the monitor thread still delivers the open port's events, and if not, why. Its end is
+// not reported to the user; a caller that cares asks.
+enum TMonitorState : std::int32_t {
+  msNotRunning,     // the port is closed
+  msRunning,        // events are delivered
+  msWaitFailed,     // the device's wait failed (a lost device, an error of the system)
+  msHandlerRaised,  // an OnData, OnCommEvent or client handler raised; no more events come
+};
 
 // Character format.
 class TCommDataControl {
@@ -178,7 +208,9 @@ class TCustomComm {
   bool Opened() const { return device_ != nullptr; }
   // True once the open device has reported that it is gone (adapter pulled, line hung up):
   // the port stays open, and transfers end at once, until it is closed.
-  bool DeviceLost() const { return device_ != nullptr && device_->DeviceLost(); }
+  bool DeviceLost() const;
+  // Whether the monitor still delivers events while the port is open (see TMonitorState).
+  TMonitorState MonitorState() const { return monitorState_.load(); }
   // Why the last OpenDevice of this port answered false (reason None after a successful one).
   const OpenFailureInfo& OpenFailureReason() const { return openFailure_; }
   // 0: bytes waiting in the input queue, 1: bytes waiting in the output queue, else 0.
@@ -302,6 +334,7 @@ class TCustomComm {
   TNotifyEvent onSend_;
 
   std::unique_ptr<TCommEventThread> eventThread_;
+  std::atomic<TMonitorState> monitorState_{msNotRunning};
   TDeviceLocks fLocks_;
   std::vector<TCommClient*> clients_;
   std::atomic<bool> destroying_{false};

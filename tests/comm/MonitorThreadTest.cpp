@@ -182,6 +182,31 @@ TEST(Monitor, AFailedWaitEndsTheMonitor) {
   f.port.CloseDevice();
 }
 
+// The end of delivery is not reported to the user, yet a caller can tell it and its cause.
+TEST(Monitor, TheMonitorStateSaysWhetherAndWhyDeliveryEnded) {
+  struct Case {
+    const char* name;
+    bool handlerRaises;
+    std::uint32_t injected;  // 0xFFFFFFFF: the double's failed wait
+    TMonitorState after;
+  };
+  for (const Case& c : {Case{"handler raised, in the main thread", true, deChar, msHandlerRaised},
+                        Case{"wait failed", false, 0xFFFFFFFF, msWaitFailed}}) {
+    SCOPED_TRACE(c.name);
+    MonitoredPort f;
+    if (c.handlerRaises)
+      f.port.SetOnData([](TCustomComm*, std::uint32_t) { throw std::runtime_error("handler"); });
+    EXPECT_EQ(f.port.MonitorState(), msNotRunning);
+    ASSERT_TRUE(f.port.OpenDevice());
+    EXPECT_EQ(f.port.MonitorState(), msRunning);
+    f.Inject(c.injected == 0xFFFFFFFF ? c.injected : TDeviceEvents{deChar}.Bits());
+    EXPECT_TRUE(ServeUntil([&] { return f.port.MonitorState() == c.after; }));
+    EXPECT_TRUE(f.port.Opened());
+    f.port.CloseDevice();
+    EXPECT_EQ(f.port.MonitorState(), msNotRunning);
+  }
+}
+
 TEST(Monitor, ClosingFromInsideAHandlerIsRefusedAsADeviceErrorAndDoesNotHang) {
   MonitoredPort f;
   std::atomic<bool> refused = false;

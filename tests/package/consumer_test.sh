@@ -14,6 +14,17 @@ cmake --install "$build" --component xcom --prefix "$work/prefix" >"$work/instal
 echo "installed:"
 (cd "$work/prefix" && find . -type f | sort | sed 's|^\./|  |')
 
+# The installed headers are the API: each compiles on its own from the prefix alone, and the
+# backend contract (the device, its stop signal, the noting of open failures) is not among them.
+for private in CommDevice.h StopSignal.h OpenFailureNote.h; do
+  [[ ! -e "$work/prefix/include/xcom/$private" ]] || { echo "backend header installed: $private"; exit 1; }
+done
+for header in "$work/prefix/include/xcom/"*.h; do
+  echo "#include \"$(basename "$header")\"" |
+    "$compiler" -std=c++20 -fsyntax-only -x c++ -I"$work/prefix/include/xcom" - ||
+    { echo "installed header does not compile alone: $(basename "$header")"; exit 1; }
+done
+
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$here/consumer" -B "$work/build" -DCMAKE_BUILD_TYPE=Release \

@@ -67,11 +67,6 @@ UniqueFd ClaimLinkName(const std::string& link) {
 
 }  // namespace
 
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 void ConfigureLine(int fd, const LineSettings& line) {
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) ThrowErrno("tcgetattr");

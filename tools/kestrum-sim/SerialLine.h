@@ -5,41 +5,18 @@
 #include <string>
 
 #include "LineSettings.h"
+#include "UniqueFd.h"
 
 namespace kestrum_sim {
 
-// Owns one file descriptor.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
+using xcom::UniqueFd;
 
 // Raw mode (no echo, no line editing, no translation, no flow control), the baud rate and the
 // character format. Throws std::system_error when the device refuses.
 void ConfigureLine(int fd, const LineSettings& line);
 
-// Sets a baud rate termios has no constant for (Linux termios2). Returns false on failure.
+// Sets a baud rate termios has no constant for (the component's termios2 routine). Returns
+// false on failure.
 bool SetArbitraryBaud(int fd, unsigned baud);
 
 // Opens an existing serial device for the module, after checking (before opening) that it is a

@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "OpenFailure.h"
+#include "OpenFailureNote.h"
 #include "PlatformDevice.h"
 #include "UniqueHandle.h"
 #include "WinTypes.h"

@@ -81,7 +81,7 @@
 #include "LineEvents.h"
 #include "LineRestore.h"
 #include "LineSettings.h"
-#include "OpenFailure.h"
+#include "OpenFailureNote.h"
 #include "PlatformDevice.h"
 #include "ReadTimeouts.h"
 #include "SerialLineCheck.h"

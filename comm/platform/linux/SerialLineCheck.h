@@ -17,7 +17,7 @@
 
 #include <string>
 
-#include "OpenFailure.h"
+#include "OpenFailureNote.h"
 
 namespace xcom {
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "LineSettings.h"
+#include "LineSpeed.h"
 
 namespace xcom {
 
@@ -53,6 +54,14 @@ std::uint32_t SpeedCodeFor(std::uint32_t baud) {
   return BOTHER;
 }
 
+// The speed code (or BOTHER) in the output speed field, nothing in the input field: input runs
+// at the output rate.
+void PutSpeed(termios2& t, std::uint32_t baud) {
+  t.c_cflag = (t.c_cflag & ~kSpeedBits) | SpeedCodeFor(baud);
+  t.c_ispeed = baud;
+  t.c_ospeed = baud;
+}
+
 // Within 3 %: what two UARTs still understand each other at.
 bool CloseEnough(std::uint32_t asked, std::uint32_t got) {
   const std::uint64_t difference = asked > got ? asked - got : got - asked;
@@ -80,14 +89,11 @@ bool WriteLineSettings(int fd, const LineSettings& line, bool checkFormat) {
   termios2 t = previous;
   t.c_iflag = line.iflag;
   t.c_oflag = line.oflag;
-  // The speed code (or BOTHER) in the output speed field, nothing in the input field: input
-  // runs at the output rate.
-  t.c_cflag = (line.cflag & ~kSpeedBits) | SpeedCodeFor(line.baud);
+  t.c_cflag = line.cflag;
   t.c_lflag = line.lflag;
   t.c_line = line.discipline;
   std::memcpy(t.c_cc, line.cc.data(), kLineControlChars);
-  t.c_ispeed = line.baud;
-  t.c_ospeed = line.baud;
+  PutSpeed(t, line.baud);
   if (!SetTermios2(fd, t)) return false;
   // A driver adjusts what its hardware cannot do (a UART without 5-bit characters or mark and
   // space parity, a rate its divisor cannot reach) and reports what it really set.
@@ -98,6 +104,13 @@ bool WriteLineSettings(int fd, const LineSettings& line, bool checkFormat) {
   SetTermios2(fd, previous);
   errno = EINVAL;
   return false;
+}
+
+bool SetLineSpeed(int fd, std::uint32_t baud) {
+  termios2 t;
+  if (!GetTermios2(fd, t)) return false;
+  PutSpeed(t, baud);
+  return SetTermios2(fd, t);
 }
 
 }  // namespace xcom
