@@ -2,13 +2,13 @@
 // reply among the bytes received, and its JSON lines.
 #include <gtest/gtest.h>
 
-#include "CommandLine.h"
 #include "LineSettingText.h"
 #include "ModbusCrc.h"
 #include "OwedReplies.h"
 #include "PortSettings.h"
 #include "ReplyAwaiter.h"
 #include "Reporter.h"
+#include "kestrum/CommandLine.h"
 
 using namespace modbus;  // the protocol layer
 

@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "kestrum-sim/CommandLine.h"
 
 #include <algorithm>
 #include <charconv>
