@@ -21,8 +21,7 @@ DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs) {
   DecodedResponse result;
   const std::size_t n = block.size();
   if (n < 9 || block[1] != 0x03) return result;
-  const ByteString crc = ModbusCrc16(ByteString(block.begin(), block.end() - 2));
-  if (crc[0] != block[n - 2] || crc[1] != block[n - 1]) {
+  if (!HasValidCrc(block)) {
     result.outcome = DecodedResponse::Outcome::CrcError;
     result.errorLine = kCrcErrorLine;
     return result;
