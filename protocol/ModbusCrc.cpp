@@ -21,7 +21,7 @@ ByteString WithCrc(ByteString frame) {
   return frame;
 }
 
-bool HasValidCrc(const ByteString& frame) {
+bool HasValidCrc(std::span<const std::uint8_t> frame) {
   if (frame.size() < 2) return false;
   const std::size_t n = frame.size();
   const std::uint16_t crc = ModbusCrc16Value(frame.data(), n - 2);

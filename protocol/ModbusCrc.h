@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "ByteString.h"
 
@@ -33,7 +34,8 @@ std::uint16_t ModbusCrc16Value(const std::uint8_t* data, std::size_t size);
 // `frame` with its CRC appended.
 ByteString WithCrc(ByteString frame);
 
-// True when the last two bytes of `frame` are the CRC of the bytes before them.
-bool HasValidCrc(const ByteString& frame);
+// True when the last two bytes of `frame` are the CRC of the bytes before them. Works in place
+// on any span, so the framers check a frame inside their buffers without copying it out.
+bool HasValidCrc(std::span<const std::uint8_t> frame);
 
 }  // namespace modbus

@@ -11,30 +11,15 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-bool IsReadFunction(std::uint8_t base) {
-  return base >= 0x01 && base <= 0x04;
-}
-
-bool IsWriteFunction(std::uint8_t base) {
-  return base == 0x05 || base == 0x06 || base == 0x0F || base == 0x10;
-}
-
 bool StartsWith(Bytes bytes, const ByteString& prefix) {
   return !prefix.empty() && bytes.size() >= prefix.size() &&
          std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
-bool CrcHolds(Bytes frame) {
-  if (frame.size() < 2) return false;
-  const std::size_t n = frame.size();
-  const std::uint16_t crc = ModbusCrc16Value(frame.data(), n - 2);
-  return frame[n - 2] == (crc & 0xFF) && frame[n - 1] == (crc >> 8);
-}
-
 // Length of a whole reply with a valid CRC at the start of `rest`, 0 when there is none.
 std::size_t ValidReplyAt(Bytes rest) {
   const std::optional<std::size_t> length = ExpectedReplyLength(rest);
-  if (!length || *length > rest.size() || !CrcHolds(rest.first(*length))) return 0;
+  if (!length || *length > rest.size() || !HasValidCrc(rest.first(*length))) return 0;
   return *length;
 }
 
@@ -95,20 +80,6 @@ std::string Numbered(const char* what, std::uint8_t code) {
 }
 
 }  // namespace
-
-bool IsKnownReplyFunction(std::uint8_t function) {
-  const auto base = static_cast<std::uint8_t>(function & ~kExceptionFlag);
-  return IsReadFunction(base) || IsWriteFunction(base);
-}
-
-std::optional<std::size_t> ExpectedReplyLength(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < 2 || !IsKnownReplyFunction(bytes[1])) return std::nullopt;
-  const std::uint8_t function = bytes[1];
-  if (IsExceptionFunction(function)) return 5;
-  if (IsWriteFunction(function)) return 8;
-  if (bytes.size() < 3) return std::nullopt;
-  return 5 + static_cast<std::size_t>(bytes[2]);
-}
 
 std::vector<RtuPiece> SplitRtuBlock(std::span<const std::uint8_t> block,
                                     std::span<const ByteString> sentFrames) {

@@ -1,7 +1,7 @@
 #pragma once
 // Modbus RTU reply framing, for anything that sends requests and reads what comes back:
-//  - the length of a reply frame from its first bytes (ExpectedReplyLength), so a reader knows
-//    when a frame is whole;
+//  - the length of a reply frame from its first bytes (ExpectedReplyLength, RtuFrameLength.h),
+//    so a reader knows when a frame is whole;
 //  - cutting a received block into frames (SplitRtuBlock): replies, the echo of the sender's own
 //    requests (a 2-wire RS-485 adapter hears itself), damaged frames and stray bytes;
 //  - function and exception codes in words.
@@ -11,40 +11,20 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "ByteString.h"
+#include "RtuFrameLength.h"
 
 namespace modbus {
-
-// A reply's function code has this bit set when the slave refuses the request (exception reply:
-// address, function | 0x80, exception code, CRC).
-inline constexpr std::uint8_t kExceptionFlag = 0x80;
 
 // Modbus exception codes.
 inline constexpr std::uint8_t kIllegalFunction = 0x01;
 inline constexpr std::uint8_t kIllegalDataAddress = 0x02;
 inline constexpr std::uint8_t kIllegalDataValue = 0x03;
 inline constexpr std::uint8_t kSlaveDeviceFailure = 0x04;
-
-// True for the function codes whose replies this framing knows, with or without the exception
-// bit: 01, 02, 03, 04 (reads: address, function, byte count, data, CRC) and 05, 06, 0F, 10
-// (writes: 8 bytes).
-bool IsKnownReplyFunction(std::uint8_t function);
-
-inline bool IsExceptionFunction(std::uint8_t function) {
-  return (function & kExceptionFlag) != 0;
-}
-
-// Length, CRC included, of the reply frame that starts at bytes[0] (the address byte):
-//   01, 02, 03, 04 -> 5 + byte count (bytes[2]);  05, 06, 0F, 10 -> 8;  exception -> 5.
-// nullopt while too few bytes are there to tell (fewer than 2, or fewer than 3 for a read), and
-// for a function code whose reply is not known: check IsKnownReplyFunction(bytes[1]) to tell
-// "wait for more" from "this is no reply frame".
-std::optional<std::size_t> ExpectedReplyLength(std::span<const std::uint8_t> bytes);
 
 // One piece of a received block, in the order the bytes came.
 struct RtuPiece {

@@ -5,16 +5,9 @@
 #include <cstdint>
 
 #include "ByteString.h"
+#include "ModuleModel.h"
 
 namespace modbus {
-
-// Holding registers of the module.
-inline constexpr std::uint16_t kInputBlockRegister = 0x0010;   // DI0, DI1
-inline constexpr std::uint16_t kOutputBlockRegister = 0x0014;  // relay 1, relay 2
-inline constexpr std::uint8_t kRelay1Register = 0x14;
-inline constexpr std::uint8_t kRelay2Register = 0x15;
-inline constexpr std::uint8_t kRelay3Register = 0x16;
-inline constexpr std::uint8_t kRelay4Register = 0x17;
 
 // Read Holding Registers (03) of `count` registers from `start`, CRC appended. The address byte
 // is the low 8 bits of `slaveAddress` (no range check: 300 gives 2C, -1 gives FF).

@@ -5,6 +5,7 @@
 
 #include "HexText.h"
 #include "ModbusCrc.h"
+#include "ModuleModel.h"
 #include "ReplyFraming.h"
 
 namespace modbus {
@@ -21,8 +22,7 @@ DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs) {
   DecodedResponse result;
   const std::size_t n = block.size();
   if (n < 9 || block[1] != 0x03) return result;
-  const ByteString crc = ModbusCrc16(ByteString(block.begin(), block.end() - 2));
-  if (crc[0] != block[n - 2] || crc[1] != block[n - 1]) {
+  if (!HasValidCrc(block)) {
     result.outcome = DecodedResponse::Outcome::CrcError;
     result.errorLine = kCrcErrorLine;
     return result;
@@ -30,9 +30,10 @@ DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs) {
   result.outcome = DecodedResponse::Outcome::Decoded;
   const char* label = readingOutputs ? "DO%d=" : "DI%d=";
   const int firstRow = readingOutputs ? kRowDO0 : kRowDI0;
+  const RegisterPair registers = RegisterPairOf(block);
   for (int k = 1; k <= 2; ++k) {
-    // Channel k is the low byte of register k: byte 2k + 3 counted from 1.
-    const std::string value = BytesToHexText({block[static_cast<std::size_t>(2 * k + 2)]});
+    const std::uint16_t whole = k == 1 ? registers.first : registers.second;
+    const std::string value = BytesToHexText({LowByte(whole)});
     char prefix[8];
     std::snprintf(prefix, sizeof prefix, label, k);
     result.channels.push_back({prefix + value, firstRow + k - 1, value});

@@ -2,13 +2,13 @@
 // reply among the bytes received, and its JSON lines.
 #include <gtest/gtest.h>
 
-#include "CommandLine.h"
 #include "LineSettingText.h"
 #include "ModbusCrc.h"
 #include "OwedReplies.h"
 #include "PortSettings.h"
 #include "ReplyAwaiter.h"
 #include "Reporter.h"
+#include "kestrum/CommandLine.h"
 
 using namespace modbus;  // the protocol layer
 
@@ -117,6 +117,7 @@ TEST(ReplyScan, FindsTheReplyBehindStrayBytesAndEchoesAndKnowsWhenOneIsUnderWay)
 TEST(ReplyScan, SilenceIsThreeAndAHalfCharacters) {
   EXPECT_EQ(SilenceFor(9600, 10).count(), 3645);
   EXPECT_EQ(SilenceFor(1200, 11).count(), 32083);
+  EXPECT_EQ(SilenceFor(19200, 10).count(), 1822);   // the last rate that counts characters
   EXPECT_EQ(SilenceFor(115200, 10).count(), 1750);  // the fixed value at high rates
 }
 

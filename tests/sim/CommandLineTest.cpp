@@ -1,7 +1,7 @@
 // The program's options and the commands typed while it runs.
 #include <gtest/gtest.h>
 
-#include "CommandLine.h"
+#include "kestrum-sim/CommandLine.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "kestrum-sim/CommandLine.h"
 
 #include <algorithm>
 #include <charconv>
@@ -64,10 +64,12 @@ std::string StateText(const Simulator& simulator) {
       << (state.mode == DeviceMode::Control ? "control mode" : "data-centre mode") << "\n";
   out << "inputs:";
   for (int i = 0; i < kInputCount; ++i)
-    out << "  0x" << Hex4(kFirstInputRegister + i) << " DI" << i + 1 << "=" << state.inputs[i];
+    out << "  0x" << Hex4(modbus::kInputBlockRegister + i) << " DI" << i + 1 << "="
+        << state.inputs[i];
   out << "\nrelays:";
   for (int i = 0; i < kRelayCount; ++i)
-    out << "  0x" << Hex4(kFirstRelayRegister + i) << " relay" << i + 1 << "=" << state.relays[i];
+    out << "  0x" << Hex4(modbus::kOutputBlockRegister + i) << " relay" << i + 1 << "="
+        << state.relays[i];
   out << "\nreceived " << c.bytesReceived << " bytes: " << c.requests << " requests ("
       << c.otherAddress << " for another address, " << c.broadcasts << " broadcasts), "
       << c.modeFrames << " mode frames (" << c.badModeFrames << " bad), " << c.discardedBlocks

@@ -2,10 +2,13 @@
 
 #include <charconv>
 
+#include "CharacterBits.h"
+
 namespace kestrum_sim {
 
 int LineSettings::BitsPerCharacter() const {
-  return 1 + dataBits + (parity == Parity::None ? 0 : 1) + stopBits;
+  return static_cast<int>(xcom::BitsPerCharacter(
+      static_cast<unsigned>(dataBits), parity != Parity::None, static_cast<unsigned>(stopBits)));
 }
 
 std::string LineSettings::FormatText() const {

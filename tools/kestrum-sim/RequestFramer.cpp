@@ -1,8 +1,11 @@
 #include "RequestFramer.h"
 
 #include <algorithm>
+#include <span>
 
 #include "ModbusCrc.h"
+#include "RtuFrameLength.h"
+#include "RtuSilence.h"
 #include "SimulatedModule.h"
 
 using namespace modbus;  // the protocol layer
@@ -10,14 +13,9 @@ using namespace modbus;  // the protocol layer
 namespace kestrum_sim {
 
 std::chrono::microseconds SilenceFor(const LineSettings& line) {
-  using std::chrono::microseconds;
   if (line.baud == 0) return kMinimumSilence;
-  // Above 19200 baud Modbus fixes the inter-frame silence at 1750 microseconds.
-  const microseconds t35 =
-      line.baud > 19200
-          ? microseconds(1750)
-          : microseconds((35'000'000ULL * line.BitsPerCharacter() + 10ULL * line.baud - 1) /
-                         (10ULL * line.baud));
+  const auto t35 = std::chrono::ceil<std::chrono::microseconds>(
+      InterFrameSilence(line.baud, static_cast<unsigned>(line.BitsPerCharacter())));
   return std::max(t35, kMinimumSilence);
 }
 
@@ -60,36 +58,11 @@ std::size_t RequestFramer::KnownFrameAt(std::size_t at, FramerEvent::Kind& kind)
     kind = FramerEvent::Kind::ModeFrame;
     return rest >= kModeFrameSize ? kModeFrameSize : 0;
   }
-  if (rest < 2) return 0;
-  std::size_t length = 0;
-  switch (p[1]) {
-    case 0x01:  // read coils, discrete inputs, holding and input registers,
-    case 0x02:  // write single coil and single register: fixed 8 bytes
-    case 0x03:
-    case 0x04:
-    case 0x05:
-    case 0x06:
-      length = 8;
-      break;
-    case 0x0F:  // write multiple coils and registers: byte count in byte 7
-    case 0x10:
-      if (rest < 7) return 0;
-      length = 9u + p[6];
-      break;
-    case 0x16:  // mask write register
-      length = 10;
-      break;
-    case 0x17:  // read/write multiple registers: byte count in byte 11
-      if (rest < 11) return 0;
-      length = 13u + p[10];
-      break;
-    default:
-      return 0;  // unknown length: only a silence can end it
-  }
-  if (rest < length || ModbusCrc16Value(p, length - 2) != (p[length - 2] | p[length - 1] << 8))
-    return 0;
+  const std::optional<std::size_t> length = ExpectedRequestLength({p, rest});
+  // Unknown length (an unknown function): only a silence can end it.
+  if (!length || rest < *length || !HasValidCrc({p, *length})) return 0;
   kind = FramerEvent::Kind::Request;
-  return length;
+  return *length;
 }
 
 void RequestFramer::FlushDiscarded(std::vector<FramerEvent>& events) {
@@ -106,8 +79,7 @@ void RequestFramer::Scan(bool atSilence, std::vector<FramerEvent>& events) {
       std::size_t length = KnownFrameAt(at, kind);
       // At a silence, everything from here to the end may be one frame of unknown function.
       if (length == 0 && atSilence && buffer_.size() - at >= 4 &&
-          HasValidCrc(
-              ByteString(buffer_.begin() + static_cast<std::ptrdiff_t>(at), buffer_.end()))) {
+          HasValidCrc(std::span(buffer_).subspan(at))) {
         kind = FramerEvent::Kind::Request;
         length = buffer_.size() - at;
       }

@@ -59,13 +59,13 @@ std::uint16_t SimulatedModule::Relay(int relay) const {
 }
 
 bool SimulatedModule::IsRelay(std::uint16_t address) const {
-  return address >= kFirstRelayRegister && address < kFirstRelayRegister + kRelayCount;
+  return address >= kOutputBlockRegister && address < kOutputBlockRegister + kRelayCount;
 }
 
 std::optional<std::uint16_t> SimulatedModule::Register(std::uint16_t address) const {
-  if (address >= kFirstInputRegister && address < kFirstInputRegister + kInputCount)
-    return config_.inputs[address - kFirstInputRegister];
-  if (IsRelay(address)) return relays_[address - kFirstRelayRegister];
+  if (address >= kInputBlockRegister && address < kInputBlockRegister + kInputCount)
+    return config_.inputs[address - kInputBlockRegister];
+  if (IsRelay(address)) return relays_[address - kOutputBlockRegister];
   return std::nullopt;
 }
 
@@ -137,9 +137,9 @@ Handled SimulatedModule::WriteSingle(const ByteString& frame, bool broadcast) {
   if (value > 1)
     return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "relay value " + std::to_string(value) + " refused");
-  relays_[reg - kFirstRelayRegister] = value;
+  relays_[reg - kOutputBlockRegister] = value;
   std::string note =
-      "relay " + std::to_string(reg - kFirstRelayRegister + 1) + (value ? " on" : " off");
+      "relay " + std::to_string(reg - kOutputBlockRegister + 1) + (value ? " on" : " off");
   if (broadcast) return {Outcome::Broadcast, {}, note + " (broadcast, no answer)"};
   // The reply to function 06 is the request itself.
   return {Outcome::Answered, frame, std::move(note)};
@@ -168,7 +168,7 @@ Handled SimulatedModule::WriteMultiple(const ByteString& frame, bool broadcast) 
   }
   std::string note;
   for (unsigned i = 0; i < count; ++i) {
-    const unsigned relay = start + i - kFirstRelayRegister;
+    const unsigned relay = start + i - kOutputBlockRegister;
     relays_[relay] = Word(frame, 7 + 2 * i);
     if (!note.empty()) note += ", ";
     note += "relay " + std::to_string(relay + 1) + (relays_[relay] ? " on" : " off");

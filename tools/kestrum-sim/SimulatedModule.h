@@ -2,10 +2,9 @@
 // The simulated KESTRUM module itself: its register map and what it answers to one request.
 // Pure and single-threaded: no clock, no I/O. The Simulator guards it with its own mutex.
 //
-// Register map (16-bit holding registers):
-//   0x0010, 0x0011   digital inputs DI1 and DI2 (read only; set by the person running the module)
-//   0x0014 .. 0x0017 relays 1 to 4 (read/write; 0 = off, 1 = on; any other value is refused)
-// 0x0012 and 0x0013 do not exist: a range that touches them is refused like any range outside.
+// Register map: ModuleModel.h. The inputs are set by the person running the module; a relay
+// value other than 0 or 1 is refused. 0x0012 and 0x0013 do not exist: a range that touches them
+// is refused like any range outside.
 //
 // Functions: 03 Read Holding Registers, 06 Write Single Register, 16 Write Multiple Registers.
 //   - a range outside the map, or a write that touches an input register: exception 02
@@ -25,14 +24,14 @@
 #include <vector>
 
 #include "ByteString.h"
+#include "ModuleModel.h"
 
 namespace kestrum_sim {
 
 inline constexpr std::uint8_t kDefaultAddress = 100;
-inline constexpr std::uint16_t kFirstInputRegister = 0x0010;
-inline constexpr std::uint16_t kFirstRelayRegister = 0x0014;
-inline constexpr int kInputCount = 2;
-inline constexpr int kRelayCount = 4;
+// The register map is the protocol layer's (ModuleModel.h).
+using modbus::kInputCount;
+using modbus::kRelayCount;
 
 enum class DeviceMode { Control = 0, DataCentre = 1 };
 

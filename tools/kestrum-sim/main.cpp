@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
 #include "ProjectVersion.h"
 #include "SerialLine.h"
 #include "Simulator.h"
 #include "StderrQueue.h"
+#include "kestrum-sim/CommandLine.h"
 
 namespace {
 

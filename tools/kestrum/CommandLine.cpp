@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "kestrum/CommandLine.h"
 
 #include <charconv>
 #include <stdexcept>

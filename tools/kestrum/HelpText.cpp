@@ -1,5 +1,5 @@
 // The text of kestrum --help. docs/man/kestrum.1 says the same at more length.
-#include "CommandLine.h"
+#include "kestrum/CommandLine.h"
 
 namespace kestrum {
 

@@ -3,16 +3,13 @@
 #include <algorithm>
 
 #include "HexText.h"
+#include "ModuleModel.h"
 #include "RequestFrames.h"
 
 using namespace modbus;  // the protocol layer
 
 namespace kestrum {
 namespace {
-
-unsigned Register(const ByteString& reply, std::size_t at) {
-  return static_cast<unsigned>(reply[at] << 8 | reply[at + 1]);
-}
 
 // A result that carries the exchange's outcome: its round trip, its error and exit code.
 Result ResultOf(const Exchange& exchange) {
@@ -52,8 +49,10 @@ Result ModuleCommands::ReadBlock(std::uint16_t firstRegister, const char* firstN
     result.code = ExitCode::Failed;
     return result;
   }
-  result.values = {{firstName, Register(exchange.reply, 3)},
-                   {secondName, Register(exchange.reply, 5)}};
+  // kestrum reports each register whole (the window shows its low byte): a script sees every
+  // value the module holds.
+  const RegisterPair registers = RegisterPairOf(exchange.reply);
+  result.values = {{firstName, registers.first}, {secondName, registers.second}};
   return result;
 }
 

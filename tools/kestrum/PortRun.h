@@ -6,9 +6,9 @@
 #include <atomic>
 #include <string>
 
-#include "CommandLine.h"
 #include "ExitCode.h"
 #include "Reporter.h"
+#include "kestrum/CommandLine.h"
 
 namespace kestrum {
 

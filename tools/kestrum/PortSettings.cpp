@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "CharacterBits.h"
 #include "OpenFailure.h"
 #include "PermissionRemedy.h"
 
@@ -68,8 +69,9 @@ void ApplySettings(xcom::TXComm& port, const Invocation& run, const std::string&
 }  // namespace
 
 unsigned BitsPerCharacter(const Invocation& run) {
-  return 1u + static_cast<unsigned>(run.dataBits) + (run.parity == FormatParity::None ? 0u : 1u) +
-         static_cast<unsigned>(run.stopBits);
+  return xcom::BitsPerCharacter(static_cast<unsigned>(run.dataBits),
+                                run.parity != FormatParity::None,
+                                static_cast<unsigned>(run.stopBits));
 }
 
 std::variant<std::unique_ptr<xcom::TXComm>, std::string> OpenPort(const Invocation& run,

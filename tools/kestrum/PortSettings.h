@@ -6,9 +6,9 @@
 #include <string>
 #include <variant>
 
-#include "CommandLine.h"
 #include "OpenFailure.h"
 #include "XComDrv.h"
+#include "kestrum/CommandLine.h"
 
 namespace kestrum {
 

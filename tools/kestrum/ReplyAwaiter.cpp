@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "ReplyFraming.h"
+#include "RtuSilence.h"
 
 using namespace modbus;  // the protocol layer
 
@@ -56,7 +57,7 @@ ReplyScan ScanForReply(const ByteString& received, const ByteString& request) {
 
 std::chrono::microseconds SilenceFor(std::uint32_t baud, unsigned bitsPerCharacter) {
   const auto exact =
-      microseconds(std::uint64_t{35} * bitsPerCharacter * 100000 / std::max(baud, 1u));
+      std::chrono::floor<microseconds>(InterFrameSilence(std::max(baud, 1u), bitsPerCharacter));
   return std::max(exact, microseconds(1750));
 }
 

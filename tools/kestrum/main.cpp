@@ -1,12 +1,12 @@
 // kestrum: the KESTRUM module on the command line.
 #include <iostream>
 
-#include "CommandLine.h"
 #include "Interrupt.h"
 #include "PortRun.h"
 #include "ProjectVersion.h"
 #include "Reporter.h"
 #include "StandardDescriptors.h"
+#include "kestrum/CommandLine.h"
 
 int main(int argc, char** argv) {
   kestrum::HoldStandardDescriptors();

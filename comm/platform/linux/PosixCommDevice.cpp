@@ -75,6 +75,7 @@
 #include <thread>
 #include <vector>
 
+#include "CharacterBits.h"
 #include "DeviceName.h"
 #include "HandedRead.h"
 #include "HeldInput.h"
@@ -444,8 +445,8 @@ class PosixCommDevice final : public CommDevice {
       if (std::uint32_t(outgoing) < size) return;
       excess = std::uint32_t(outgoing) - size + 1;
       bitsPerSecond = dcb_.BaudRate != 0 ? dcb_.BaudRate : 9600;
-      bitsPerChar = 2u + dcb_.ByteSize + (dcb_.Parity != NOPARITY ? 1u : 0u) +
-                    (dcb_.StopBits == TWOSTOPBITS ? 1u : 0u);
+      bitsPerChar = BitsPerCharacter(dcb_.ByteSize, dcb_.Parity != NOPARITY,
+                                     dcb_.StopBits == TWOSTOPBITS ? 2u : 1u);
     }
     const std::uint64_t needMs = std::uint64_t(excess) * bitsPerChar * 1000 / bitsPerSecond + 1;
     const int left = MsUntil(deadline);

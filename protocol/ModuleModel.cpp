@@ -1,0 +1,17 @@
+#include "ModuleModel.h"
+
+namespace modbus {
+
+namespace {
+
+std::uint16_t RegisterAt(std::span<const std::uint8_t> reply, std::size_t at) {
+  return static_cast<std::uint16_t>(reply[at] << 8 | reply[at + 1]);
+}
+
+}  // namespace
+
+RegisterPair RegisterPairOf(std::span<const std::uint8_t> reply) {
+  return {RegisterAt(reply, 3), RegisterAt(reply, 5)};
+}
+
+}  // namespace modbus
