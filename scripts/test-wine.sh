@@ -15,7 +15,7 @@
 # Exits non-zero when a test failed, a program crashed or hung, or the build failed.
 #
 # Without a cached Qt for Windows, RTUTEST_SKIP_WINDOWS_QT=1 leaves the window out (and says
-# so) instead of building Qt, which takes about half an hour on two cores.
+# so) instead of building Qt, which took 46 minutes here on two shared cores.
 #
 # Usage: scripts/test-wine.sh [gtest filter]
 set -euo pipefail
