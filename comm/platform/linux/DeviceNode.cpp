@@ -36,9 +36,13 @@ std::string UsbAdapterOf(dev_t device) {
   for (fs::path at = fs::canonical(link, error); !error && at.has_relative_path();
        at = at.parent_path()) {
     if (!fs::exists(at / "idVendor", error)) continue;
+    // Built by appends: GCC 12 at -O3 misreads a chain of `+` on temporaries (-Wrestrict).
     const std::string serial = FirstLineOf(at / "serial");
-    return FirstLineOf(at / "idVendor") + ":" + FirstLineOf(at / "idProduct") +
-           (serial.empty() ? "@" + at.filename().string() : ":" + serial);
+    std::string adapter = FirstLineOf(at / "idVendor");
+    adapter.append(":").append(FirstLineOf(at / "idProduct"));
+    adapter.append(serial.empty() ? "@" : ":")
+        .append(serial.empty() ? at.filename().string() : serial);
+    return adapter;
   }
   return std::string();
 }

@@ -72,6 +72,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -368,11 +370,6 @@ class PosixCommDevice final : public CommDevice {
   // While the monitor waits here, it takes reads handed over (ReadWhenArrived); once it is
   // stopped or the wait failed, it gives them back.
   WaitOutcome WaitCommEvent(StopSignal& stop, std::uint32_t& eventMask) override {
-    {
-      std::lock_guard lock(mutex_);
-      monitorTakesReads_ = true;
-      monitorThread_ = std::this_thread::get_id();
-    }
     const WaitOutcome outcome = WaitForEvents(stop, eventMask);
     if (outcome != WaitOutcome::Events) HandBackReads();
     return outcome;
@@ -456,60 +453,75 @@ class PosixCommDevice final : public CommDevice {
   bool DeviceLost() const override { return lost_; }
 
  private:
+  // The lock is taken twice a wake, once before the wait and once after it: a reader polling
+  // the queue count beside a busy line meets it as seldom as can be.
   WaitOutcome WaitForEvents(StopSignal& stop, std::uint32_t& eventMask) {
     eventMask = 0;
-    const int stopFd = static_cast<int>(stop.NativeHandle());
     if (!WatchStopSignal(stop)) return WaitOutcome::Failed;
     for (;;) {
       // The stop signal is level-triggered in the set: once set, every wait returns it at once.
       if (lost_) return stop.IsSet() ? WaitOutcome::Stopped : WaitOutcome::Failed;
-      int timeout = -1;
-      {
-        std::lock_guard lock(mutex_);
-        if (maskSignalled_) {  // a SetCommMask that came after the previous wait had ended
-          DrainEventFd(maskChanged_.Get());
-          maskSignalled_ = false;
-        }
-        waitPending_ = true;
-        if ((mask_ & kLineEvents) != 0 && (countersSupported_ || linesSupported_))
-          timeout = kLineSampleMs;
-      }
+      const int timeout = BeginWait();
       epoll_event ready[4];
       const int n = ::epoll_wait(epoll_.Get(), ready, 4, timeout);
       const int waitError = errno;
-      {
-        std::lock_guard lock(mutex_);
-        waitPending_ = false;
-      }
-      if (n < 0 && waitError != EINTR) return WaitOutcome::Failed;
-      for (int i = 0; i < n; ++i)
-        if (ready[i].data.fd == stopFd) return WaitOutcome::Stopped;  // it wins over events
+      bool handedReadOver = false;
+      const std::optional<WaitOutcome> outcome =
+          EndWait(std::span(ready, std::size_t(std::max(n, 0))), n < 0 && waitError != EINTR,
+                  static_cast<int>(stop.NativeHandle()), eventMask, handedReadOver);
+      // Woken after the lock is free, the reader need not wait for it at once.
+      if (handedReadOver) handedOver_.notify_all();
+      if (outcome) return *outcome;
+    }
+  }
 
-      std::uint32_t found = 0;
-      bool maskChanged = false;
-      for (int i = 0; i < n; ++i) {
-        if (ready[i].data.fd == maskChanged_.Get()) {
-          maskChanged = true;
-        } else if (ready[i].data.fd == fd_.Get()) {
-          if ((ready[i].events & (EPOLLHUP | EPOLLERR)) != 0) {
-            lost_ = true;
-            return WaitOutcome::Failed;
-          }
-          if ((ready[i].events & EPOLLIN) != 0) {
-            found |= EV_RXCHAR | TakeArrivals();
-            if (lost_) return WaitOutcome::Failed;
-          }
+  // Before a wait: the monitor takes handed reads from now on, a mask change that came after
+  // the previous wait is forgotten, and line events need a sampling period. Answers the wait's
+  // time-out (-1: none).
+  int BeginWait() {
+    std::lock_guard lock(mutex_);
+    monitorTakesReads_ = true;
+    monitorThread_ = std::this_thread::get_id();
+    if (maskSignalled_) {
+      DrainEventFd(maskChanged_.Get());
+      maskSignalled_ = false;
+    }
+    waitPending_ = true;
+    return (mask_ & kLineEvents) != 0 && (countersSupported_ || linesSupported_) ? kLineSampleMs
+                                                                                 : -1;
+  }
+
+  // After a wait: what its ready descriptors mean. Answers nothing when the wait found no
+  // event the mask lets through (wait again).
+  std::optional<WaitOutcome> EndWait(std::span<const epoll_event> ready, bool waitFailed,
+                                     int stopFd, std::uint32_t& eventMask, bool& handedReadOver) {
+    std::lock_guard lock(mutex_);
+    waitPending_ = false;
+    if (waitFailed) return WaitOutcome::Failed;
+    for (const epoll_event& e : ready)
+      if (e.data.fd == stopFd) return WaitOutcome::Stopped;  // it wins over events
+    std::uint32_t found = 0;
+    bool maskChanged = false;
+    for (const epoll_event& e : ready) {
+      if (e.data.fd == maskChanged_.Get()) {
+        maskChanged = true;
+      } else if (e.data.fd == fd_.Get()) {
+        if ((e.events & (EPOLLHUP | EPOLLERR)) != 0) {
+          lost_ = true;
+          return WaitOutcome::Failed;
+        }
+        if ((e.events & EPOLLIN) != 0) {
+          found |= EV_RXCHAR | TakeArrivalsLocked(handedReadOver);
+          if (lost_) return WaitOutcome::Failed;
         }
       }
-      std::lock_guard lock(mutex_);
-      if ((countersSupported_ || linesSupported_) && ((mask_ & kLineEvents) != 0 || found != 0))
-        found |= LineEventsLocked();
-      found &= mask_;
-      if (found != 0 || maskChanged) {
-        eventMask = found;
-        return WaitOutcome::Events;
-      }
     }
+    if ((countersSupported_ || linesSupported_) && ((mask_ & kLineEvents) != 0 || found != 0))
+      found |= LineEventsLocked();
+    found &= mask_;
+    if (found == 0 && !maskChanged) return std::nullopt;
+    eventMask = found;
+    return WaitOutcome::Events;
   }
 
   // A failed device call: notes a device that is gone, keeps errno, answers false.
@@ -540,7 +552,7 @@ class PosixCommDevice final : public CommDevice {
   std::uint32_t TakeLocked(std::uint8_t* buffer, std::uint32_t count, std::uint32_t before) {
     std::uint32_t got = held_.Take(buffer, count);
     while (got < count) {
-      const ssize_t n = ::read(fd_.Get(), buffer + got, count - got);
+      const ssize_t n = ReadFromDriver(buffer + got, count - got);
       if (n > 0) {
         // One read takes all the driver holds: a short one leaves nothing to ask for again.
         got += static_cast<std::uint32_t>(n);
@@ -556,6 +568,22 @@ class PosixCommDevice final : public CommDevice {
       return kReadFailed;
     }
     return got;
+  }
+
+  // One driver read for a reader that wants `count` bytes. A small request takes as much as
+  // one driver read brings (the driver hands out at most a page at a time) and holds what the
+  // caller did not ask for: a caller reading a few bytes at a time then costs one system call
+  // per page rather than one per call. Answers as read() does.
+  ssize_t ReadFromDriver(std::uint8_t* buffer, std::uint32_t count) {
+    std::uint8_t page[4096];
+    const std::size_t want = std::min<std::size_t>(sizeof page, std::size_t(count) + held_.Room());
+    if (count >= want) return ::read(fd_.Get(), buffer, count);
+    const ssize_t n = ::read(fd_.Get(), page, want);
+    if (n <= 0) return n;
+    const std::size_t mine = std::min<std::size_t>(std::size_t(n), count);
+    std::memcpy(buffer, page, mine);
+    held_.Append(page + mine, std::size_t(n) - mine);
+    return static_cast<ssize_t>(mine);
   }
 
   // Waits until the driver has input, the monitor moved some into the held buffer, or a
@@ -579,11 +607,10 @@ class PosixCommDevice final : public CommDevice {
 
   // The monitor, at an arrival: moves new bytes into the read handed over, if any, and the
   // rest into the held buffer, and answers the events they make (deFlag, deIn80Full).
-  std::uint32_t TakeArrivals() {
-    std::unique_lock lock(mutex_);
+  // `handedReadOver` is set when the read handed over is complete: its caller is to be woken.
+  std::uint32_t TakeArrivalsLocked(bool& handedReadOver) {
     std::uint32_t events = 0;
     bool moved = false;
-    bool handedReadOver = false;
     for (;;) {
       std::uint8_t chunk[4096];
       const bool direct = handed_ != nullptr && handed_->Room() > 0;
@@ -618,9 +645,6 @@ class PosixCommDevice final : public CommDevice {
     if (held_.Room() == 0 && ::ioctl(fd_.Get(), FIONREAD, &queued) == 0 && queued > 0)
       total += std::uint32_t(queued);
     if (held_.ReachedMark80(total)) events |= EV_RX80FULL;
-    lock.unlock();
-    // Woken after the lock is free, the caller need not wait for it at once.
-    if (handedReadOver) handedOver_.notify_all();
     return events;
   }
 
