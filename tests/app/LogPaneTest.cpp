@@ -19,6 +19,7 @@
 #include "AppTestSupport.h"
 #include "Appearance.h"
 #include "LogPane.h"
+#include "LogTimeStamp.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define RTUTEST_SANITIZED 1

@@ -18,6 +18,7 @@
 using namespace modbus;  // the protocol layer
 #include "ModbusCrc.h"
 #include "PtyPair.h"
+#include "ResponseText.h"
 
 using namespace xcom;
 using kestrum_sim::Simulator;
@@ -76,7 +77,7 @@ class PortTest : public WindowTestCase {
     QVERIFY(w.XMODEM1.Opened());
     QCOMPARE(w.StatusPanels[1]->text(),
              module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
-    QCOMPARE(w.DeviceMode, 0);
+    QCOMPARE(w.session.DeviceMode, 0);
     QCOMPARE(LogTail(w, 0), QStringList{kModeZero});
     // A second click closes and reopens: one more mode frame.
     w.Button1->click();
@@ -113,7 +114,7 @@ class PortTest : public WindowTestCase {
       QSKIP("this system's pseudo-terminals take 7E2");
     QCOMPARE(w.StatusPanels[1]->text(), module.Path() + QStringLiteral("打开失败"));
     QVERIFY(w.XMODEM1.Opened());  // the command does not close it
-    QCOMPARE(w.DeviceMode, -1);
+    QCOMPARE(w.session.DeviceMode, -1);
     QVERIFY(LogLines(w).isEmpty());  // no mode frame
     QVERIFY(boxes.texts.isEmpty());
     // The next click closes it first and opens it again.
@@ -155,7 +156,7 @@ class PortTest : public WindowTestCase {
     QCOMPARE(Cell(w, 4), QStringLiteral("00 "));
     QCOMPARE(Cell(w, 5), QStringLiteral("01 "));
     QCOMPARE(Cell(w, 0), QStringLiteral("DIN通道状态"));
-    QVERIFY(w.ReadingOutputs);
+    QVERIFY(w.session.ReadingOutputs);
     QVERIFY(boxes.texts.isEmpty());
     // Closing (a failed reopen) keeps the cells.
     OpenPort(w, kMissingDevice);
@@ -177,7 +178,7 @@ class PortTest : public WindowTestCase {
     QCOMPARE(sends(), QStringList{kSent + "64 10 00 14 00 01 02 00 01 F3 D6 "});
     w.Edit2->setText(QStringLiteral("中文"));
     Guarded([&] { w.Button11Click(w.Button11); });
-    QCOMPARE(w.DeviceMode, 1);
+    QCOMPARE(w.session.DeviceMode, 1);
     Guarded([&] { w.Button11Click(w.Button11); });  // a second free text: no mode frame
     w.Edit2->clear();
     Guarded([&] { w.Button11Click(w.Button11); });  // empty text: a line with nothing after
@@ -207,7 +208,7 @@ class PortTest : public WindowTestCase {
     const int first = OpenOn(module.Path());
     w.edmodaddr->setText(QStringLiteral("300"));
     w.Button2->click();
-    QCOMPARE(w.SlaveAddress, 300);
+    QCOMPARE(w.session.SlaveAddress, 300);
     w.BitBtn1->click();
     QTest::qWait(300);
     QCOMPARE(LogTail(w, first),
