@@ -163,45 +163,6 @@ class PortTest : public WindowTestCase {
     QCOMPARE(Cell(w, 1), QStringLiteral("01 "));
   }
 
-  void relayCommandsAndTheModeFramesAroundTheFreeText() {
-    SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window_;
-    ErrorBoxRecorder boxes;
-    const int first = OpenOn(module.Path());
-    const auto sends = [&] {
-      QStringList sent;
-      for (const QString& line : LogTail(w, first))
-        if (line.startsWith(kSent)) sent << line;
-      return sent;
-    };
-    w.Button3->click();  // right after the open: the relay frame only
-    QCOMPARE(sends(), QStringList{kSent + "64 10 00 14 00 01 02 00 01 F3 D6 "});
-    w.Edit2->setText(QStringLiteral("中文"));
-    Guarded([&] { w.Button11Click(w.Button11); });
-    QCOMPARE(w.session.DeviceMode, 1);
-    Guarded([&] { w.Button11Click(w.Button11); });  // a second free text: no mode frame
-    w.Edit2->clear();
-    Guarded([&] { w.Button11Click(w.Button11); });  // empty text: a line with nothing after
-    QElapsedTimer clock;
-    clock.start();
-    w.Button4->click();  // back to control mode first, then 500 ms, then the relay frame
-    QVERIFY(clock.elapsed() >= 200 + 500 + 200);
-    QCOMPARE(sends(), (QStringList{kSent + "64 10 00 14 00 01 02 00 01 F3 D6 ", kModeOne,
-                                   kSent + "D6 D0 CE C4 ", kSent + "D6 D0 CE C4 ", kSent, kModeZero,
-                                   kSent + "64 10 00 14 00 01 02 00 00 32 16 "}));
-    // The hidden relay 3 and 4 commands send without waiting.
-    clock.restart();
-    Guarded([&] { w.Button9Click(w.Button9); });
-    Guarded([&] { w.Button8Click(w.Button8); });
-    QVERIFY(clock.elapsed() < 600);  // with the relay 1 and 2 waits it would take 800 ms
-    QCOMPARE(sends().mid(7), (QStringList{kSent + "64 10 00 17 00 01 02 00 01 F3 E5 ",
-                                          kSent + "64 10 00 16 00 01 02 00 00 33 F4 "}));
-    QVERIFY(module.Sim().WaitFor([](auto& c) { return c.freeTextBlocks >= 1; },
-                                 std::chrono::seconds(3)));
-    QTRY_COMPARE(module.Sim().State().relays[3], std::uint16_t(1));
-    QVERIFY(boxes.texts.isEmpty());
-  }
-
   void framesCarryTheLowByteOfTheSlaveAddress() {
     SimulatedModuleOnPty module;
     TfrmRTUTest& w = *window_;
