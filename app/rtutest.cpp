@@ -19,6 +19,7 @@
 #include "ErrorReport.h"
 #include "LineWatch.h"
 #include "LogPane.h"
+#include "LogPaneAccessible.h"
 #include "LogSaving.h"
 #include "OpenFailureHint.h"
 #include "PortCompletion.h"
@@ -91,6 +92,7 @@ QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList
 // Window creation
 
 TfrmRTUTest::TfrmRTUTest() : session(XMODEM1, *this, UiThreadWaits()) {
+  InstallLogPaneAccessibility();
   CreateControls();
   lineWatch = new TLineWatch(
       session, *StatusPanels[0], *StatusPanels[1], [this] { return PortTexts(); }, this);
