@@ -128,11 +128,3 @@ TSessionWaits& UiThreadWaits() {
   static TUiThreadWaits waits;
   return waits;
 }
-
-void Sleep(int milliseconds) {
-  WaitMilliseconds(milliseconds);
-}
-
-void ProcessMessages() {
-  PumpPendingEvents();
-}

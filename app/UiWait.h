@@ -23,7 +23,3 @@ bool InsideCommandWait();
 
 // The session's waits on the UI thread: the two above.
 TSessionWaits& UiThreadWaits();
-
-// The design's names for them.
-void Sleep(int milliseconds);
-void ProcessMessages();

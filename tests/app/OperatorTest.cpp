@@ -423,12 +423,12 @@ class OperatorTest : public QObject {
     widget.update();
     QElapsedTimer clock;
     clock.start();
-    Sleep(300);
+    UiThreadWaits().Sleep(300);
     const qint64 slept = clock.elapsed();
     QVERIFY2(slept >= 300 && slept < 400, qPrintable(QString::number(slept)));
     QCOMPARE(ticks, 0);
     QVERIFY(widget.paints > paintsBefore);
-    ProcessMessages();
+    UiThreadWaits().ProcessMessages();
     QCOMPARE(ticks, 1);  // missed ticks are not queued up
     QVERIFY(!InsideCommandWait());
   }
