@@ -22,7 +22,7 @@ TLineWatch::TLineWatch(TRtuSession& session, QLabel& statePanel, QLabel& setting
 }
 
 void TLineWatch::OpenSucceeded() {
-  // Only the watch's own click is a reopen: the operator may click again inside its waits.
+  // Only the watch's own open is a reopen: the operator may click again inside its waits.
   state_ = std::exchange(reopening_, false) ? TLineState::Reopened : TLineState::Open;
   watchingForReturn_ = false;
   openTexts_ = textsNow_();
