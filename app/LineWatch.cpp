@@ -1,62 +1,66 @@
 #include "LineWatch.h"
 
-#include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <utility>
 
+#include "DeviceSettingsText.h"
 #include "ErrorReport.h"
 #include "OpenFailureHint.h"
-#include "UiWait.h"
-#include "rtutest.h"
+#include "RtuSession.h"
 
-TLineWatch::TLineWatch(TfrmRTUTest& form) : QObject(&form), form_(form) {
-  Show(LineStateText(LineState::Closed), QString());
+TLineWatch::TLineWatch(TRtuSession& session, QLabel& statePanel, QLabel& settingsPanel,
+                       std::function<TPortTexts()> textsNow, QObject* parent)
+    : QObject(parent),
+      session_(session),
+      statePanel_(statePanel),
+      settingsPanel_(settingsPanel),
+      textsNow_(std::move(textsNow)) {
+  Show(LineStateText(TLineState::Closed), QString());
   timer_.setInterval(kCheckEveryMs);
   connect(&timer_, &QTimer::timeout, this, [this] { Check(); });
   timer_.start();
 }
 
 void TLineWatch::OpenSucceeded() {
-  // Only the watch's own click is a reopen: the operator may click again inside its waits.
-  state_ = std::exchange(reopening_, false) ? LineState::Reopened : LineState::Open;
+  // Only the watch's own open is a reopen: the operator may click again inside its waits.
+  state_ = std::exchange(reopening_, false) ? TLineState::Reopened : TLineState::Open;
   watchingForReturn_ = false;
-  openTexts_ = TextsNow();
+  openTexts_ = textsNow_();
   // Asked now, not when the loss is seen: by then a pseudo-terminal's node has gone with its
   // other end, and the name may already lead to a new device.
-  openedNode_ = xcom::FindDeviceNode(form_.XMODEM1.DeviceName());
+  openedNode_ = xcom::FindDeviceNode(session_.Port().DeviceName());
   Show(LineStateText(state_), QString());
-  form_.StatusPanels[1]->setToolTip(HintAsToolTip(ReadBackSettingsText(form_.XMODEM1)));
+  settingsPanel_.setToolTip(HintAsToolTip(ReadBackSettingsText(session_.Port())));
 }
 
 void TLineWatch::OpenFailed(const QString& shortText, const QString& why) {
   watchingForReturn_ = false;
   if (std::exchange(reopening_, false)) {  // it came back but would not open: give up, "lost"
-    Show(LineStateText(LineState::Lost), why);
+    Show(LineStateText(TLineState::Lost), why);
     return;
   }
-  state_ = LineState::Closed;
+  state_ = TLineState::Closed;
   Show(shortText, why);
 }
 
 void TLineWatch::Check() {
-  if ((state_ == LineState::Open || state_ == LineState::Reopened) && form_.XMODEM1.DeviceLost())
+  if ((state_ == TLineState::Open || state_ == TLineState::Reopened) &&
+      session_.Port().DeviceLost())
     NoticeLoss();
   // Closing and reopening wait for the idle loop: in the middle of a command (a read-all's
   // pumps) the port must stay as the command found it.
-  if (state_ != LineState::Lost || InsideCommandWait()) return;
+  if (state_ != TLineState::Lost || session_.InsideCommandWait()) return;
   LetGoOfLostDevice();
   WatchForReturn();
 }
 
 void TLineWatch::NoticeLoss() {
-  state_ = LineState::Lost;
-  deviceName_ = form_.XMODEM1.DeviceName();
+  state_ = TLineState::Lost;
+  deviceName_ = session_.Port().DeviceName();
   seenGone_ = false;
   checksOnTheSameNode_ = 0;
   watchingForReturn_ = true;
-  Show(LineStateText(LineState::Lost),
+  Show(LineStateText(TLineState::Lost),
        QStringLiteral("串口 %1 的设备已断开（拔出或挂断）。").arg(openTexts_.port) +
            (!openedNode_ || openedNode_->NameStaysWithTheDevice()
                 ? QStringLiteral("它以同一名称回来时，将以同样的设置自动重新打开。")
@@ -64,7 +68,7 @@ void TLineWatch::NoticeLoss() {
 }
 
 void TLineWatch::LetGoOfLostDevice() {
-  if (form_.XMODEM1.Opened()) Guarded([this] { form_.XMODEM1.CloseDevice(); });
+  if (session_.Port().Opened()) Guarded([this] { session_.LetGoOfPort(); });
 }
 
 void TLineWatch::WatchForReturn() {
@@ -88,19 +92,20 @@ void TLineWatch::WatchForReturn() {
   if (!now.node->NameStaysWithTheDevice()) return;
   if (openedNode_ && !ShowIfAnotherDevice(*now.node)) return;
   // The operator has typed other texts: the reopen would not be the same click.
-  if (TextsNow() != openTexts_) return;
+  if (textsNow_() != openTexts_) return;
+  // As the operator's click would: an error the open does not report itself goes to the box.
   reopening_ = true;
-  form_.Button1->click();
+  Guarded([this] { session_.OpenPort(openTexts_); });
   reopening_ = false;
 }
 
 bool TLineWatch::ShowIfAnotherDevice(const xcom::DeviceNode& now) {
   const QString port = openTexts_.port;
   if (!now.SameOwnersAs(*openedNode_))
-    Show(LineStateText(LineState::Lost),
+    Show(LineStateText(TLineState::Lost),
          QStringLiteral("串口 %1 现在属于另一个用户，不会自动重新打开。").arg(port));
   else if (!now.SameAdapterAs(*openedNode_))
-    Show(LineStateText(LineState::Lost),
+    Show(LineStateText(TLineState::Lost),
          QStringLiteral("串口 %1 现在是另一个设备，不会自动重新打开。").arg(port));
   else
     return true;
@@ -115,10 +120,6 @@ void TLineWatch::AddStandingNote(const QString& sentence) {
 void TLineWatch::Show(const QString& text, const QString& why) {
   shownText_ = text;
   shownWhy_ = why;
-  form_.StatusPanels[0]->setText(text);
-  form_.StatusPanels[0]->setToolTip(HintAsToolTip(why) + HintAsToolTip(standingNote_));
-}
-
-TLineWatch::TOpenTexts TLineWatch::TextsNow() const {
-  return {form_.Edit1->text(), form_.ComboBox1->currentText(), form_.ComboBox6->currentText()};
+  statePanel_.setText(text);
+  statePanel_.setToolTip(HintAsToolTip(why) + HintAsToolTip(standingNote_));
 }

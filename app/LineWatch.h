@@ -14,23 +14,29 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "DeviceNode.h"
 #include "LineState.h"
+#include "PortTexts.h"
 
-class TfrmRTUTest;
+class QLabel;
+class TRtuSession;
 
 class TLineWatch : public QObject {
  public:
-  explicit TLineWatch(TfrmRTUTest& form);
+  // `statePanel` and `settingsPanel` are status-bar panels 0 and 1; `textsNow` gives the port,
+  // rate and format texts as they stand, which a reopen must still match.
+  TLineWatch(TRtuSession& session, QLabel& statePanel, QLabel& settingsPanel,
+             std::function<TPortTexts()> textsNow, QObject* parent);
 
   // The open-port command reports its outcome here (`why`: the full sentence).
   void OpenSucceeded();
   void OpenFailed(const QString& shortText, const QString& why);
 
-  LineState State() const { return state_; }
+  TLineState State() const { return state_; }
 
   // A remark that stays in panel 0's tooltip, under the state's own sentence, whatever the
   // state becomes (a log file that cannot be written).
@@ -39,11 +45,6 @@ class TLineWatch : public QObject {
   static constexpr int kCheckEveryMs = 200;
 
  private:
-  struct TOpenTexts {
-    QString port, baud, format;
-    bool operator==(const TOpenTexts&) const = default;
-  };
-
   void Check();
   void NoticeLoss();
   void LetGoOfLostDevice();
@@ -52,16 +53,18 @@ class TLineWatch : public QObject {
   // then.
   bool ShowIfAnotherDevice(const xcom::DeviceNode& now);
   void Show(const QString& text, const QString& why);
-  TOpenTexts TextsNow() const;
 
-  TfrmRTUTest& form_;
+  TRtuSession& session_;
+  QLabel& statePanel_;
+  QLabel& settingsPanel_;
+  std::function<TPortTexts()> textsNow_;
   QTimer timer_;
-  LineState state_ = LineState::Closed;
+  TLineState state_ = TLineState::Closed;
   bool reopening_ = false;
   QString shownText_, shownWhy_, standingNote_;
   // While lost: what was open, and what has been seen of its name since.
   bool watchingForReturn_ = false;
-  TOpenTexts openTexts_;
+  TPortTexts openTexts_;
   std::string deviceName_;
   std::optional<xcom::DeviceNode> openedNode_;  // what the name led to when it was opened
   bool seenGone_ = false;

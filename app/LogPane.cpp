@@ -14,8 +14,6 @@
 #include <QTextLayout>
 #include <algorithm>
 
-#include "LogPaneAccessible.h"
-
 namespace {
 
 constexpr qreal kMargin = 4;  // around the text, as in a plain text edit
@@ -38,7 +36,6 @@ bool IsTypedText(const QKeyEvent* e) {
 // The pane
 
 TLogPane::TLogPane(QWidget* parent) : QAbstractScrollArea(parent) {
-  InstallLogPaneAccessibility();
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setFocusPolicy(Qt::StrongFocus);
@@ -69,7 +66,7 @@ void TLogPane::AppendLine(const QString& line) {
   if (anchorAtEnd) anchor_ = newEnd;
   if (caretAtEnd) caret_ = newEnd;
   NotifyLineCount(before);
-  NotifyLogTextInserted(this, end, wasEmpty ? line : QLatin1Char('\n') + line);
+  if (textInserted_) textInserted_(this, end, wasEmpty ? line : QLatin1Char('\n') + line);
   // While the view follows the end, or the old last line is on screen, the new line shows.
   if (following_ || before - 1 <= lastPaintedLine_) viewport()->update();
 }

@@ -41,6 +41,11 @@ class TLogPane : public QAbstractScrollArea {
   explicit TLogPane(QWidget* parent = nullptr);
   ~TLogPane() override;
 
+  // Told of every text appended, for assistive technology (InstallLogPaneAccessibility sets
+  // it, once per process); the pane itself knows nothing of who listens.
+  using TTextInserted = void (*)(TLogPane* pane, TTextPos from, const QString& text);
+  static void setTextInsertedHook(TTextInserted hook) { textInserted_ = hook; }
+
   // Appends one line (text with line breaks in it becomes several lines).
   void AppendLine(const QString& line);
 
@@ -146,6 +151,7 @@ class TLogPane : public QAbstractScrollArea {
   void CopyToSelectionClipboard();
 
   TLogLineStore store_;
+  static inline TTextInserted textInserted_ = nullptr;
   TTextPos caret_;
   TTextPos anchor_;
   qreal desiredX_ = -1;  // kept over consecutive up/down moves

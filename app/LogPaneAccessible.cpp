@@ -153,6 +153,7 @@ QAccessibleInterface* LogPaneAccessibleFactory(const QString& key, QObject* obje
 void InstallLogPaneAccessibility() {
   static const bool installed = [] {
     QAccessible::installFactory(&LogPaneAccessibleFactory);
+    TLogPane::setTextInsertedHook(&NotifyLogTextInserted);
     return true;
   }();
   (void)installed;

@@ -7,7 +7,8 @@
 
 #include "LogPane.h"
 
-// Makes Qt answer every TLogPane with the text interface (once per process).
+// Makes Qt answer every TLogPane with the text interface, and tells a listening screen reader
+// of every text a pane appends (once per process, before the first pane is shown).
 void InstallLogPaneAccessibility();
 
 // The offset of a place in the text, and the place at an offset (clamped to the text).

@@ -3,52 +3,57 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QWidget>
 #include <cstdio>
 #include <memory>
 
-#include "LineWatch.h"
 #include "LogFile.h"
 #include "LogPane.h"
-#include "rtutest.h"
 
 namespace {
 
-void AskAndSave(TfrmRTUTest& window) {
+QStringList LinesOf(const TLogPane& pane) {
+  QStringList lines;
+  for (qsizetype i = 0; i < pane.lineCount(); ++i) lines << pane.lineText(i);
+  return lines;
+}
+
+void AskAndSave(QWidget& window, const TLogPane& pane) {
   const QString path =
       QFileDialog::getSaveFileName(&window, QStringLiteral("保存日志"), DefaultSavedLogPath(),
                                    QStringLiteral("日志 (*.log);;文本 (*.txt);;所有文件 (*)"));
-  if (!path.isEmpty()) SaveLogPane(window, path);
+  if (!path.isEmpty()) SaveLogText(window, LinesOf(pane), path);
 }
 
 }  // namespace
 
-void InstallLogSaving(TfrmRTUTest& window) {
-  QObject::connect(window.Memo1, &TLogPane::saveRequested, &window,
-                   [&window] { AskAndSave(window); });
+void InstallLogSaving(QWidget& window, const TLogPane& pane) {
+  QObject::connect(&pane, &TLogPane::saveRequested, &window,
+                   [&window, &pane] { AskAndSave(window, pane); });
   auto* shortcut = new QShortcut(QKeySequence::Save, &window);
   shortcut->setContext(Qt::WindowShortcut);
-  QObject::connect(shortcut, &QShortcut::activated, &window, [&window] { AskAndSave(window); });
+  QObject::connect(shortcut, &QShortcut::activated, &window,
+                   [&window, &pane] { AskAndSave(window, pane); });
 }
 
-bool SaveLogPane(TfrmRTUTest& window, const QString& path) {
-  QStringList lines;
-  for (qsizetype i = 0; i < window.Memo1->lineCount(); ++i) lines << window.Memo1->lineText(i);
+bool SaveLogText(QWidget& parent, const QStringList& lines, const QString& path) {
   QString error;
   if (SaveLogLines(path, lines, error)) return true;
-  QMessageBox::warning(&window, QStringLiteral("保存日志"),
+  QMessageBox::warning(&parent, QStringLiteral("保存日志"),
                        QStringLiteral("无法保存日志到 “%1”：%2").arg(path, error));
   return false;
 }
 
-void KeepLogFile(TfrmRTUTest& window, const QString& path) {
-  const auto report = [&window](const QString& sentence) {
+std::function<void(const QString&)> LogFileAppender(
+    const QString& path, const std::function<void(const QString&)>& addNote) {
+  const auto report = [addNote](const QString& sentence) {
     std::fprintf(stderr, "rtutest: %s\n", sentence.toLocal8Bit().constData());
-    window.lineWatch->AddStandingNote(sentence);
+    addNote(sentence);
   };
   if (const QString refusal = LogFileRefusal(path); !refusal.isEmpty()) {
     report(refusal);
-    return;
+    return {};
   }
   auto file = std::make_shared<TLogFile>(path, report);
-  window.onLogLine = [file](const QString& line) { file->Append(line); };
+  return [file](const QString& line) { file->Append(line); };
 }

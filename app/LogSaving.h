@@ -3,14 +3,19 @@
 // to a file the operator picks; --log-file appends every line as it is shown.
 
 #include <QString>
+#include <QStringList>
+#include <functional>
 
-class TfrmRTUTest;
+class QWidget;
+class TLogPane;
 
-void InstallLogSaving(TfrmRTUTest& window);
+// The pane's save request and Ctrl+S in `window` ask for a file and save the pane's lines.
+void InstallLogSaving(QWidget& window, const TLogPane& pane);
 
-// Saves the log pane's lines to `path`; an error is shown in a message box. True when saved.
-bool SaveLogPane(TfrmRTUTest& window, const QString& path);
+// Saves `lines` to `path`; an error is shown in a message box over `parent`. True when saved.
+bool SaveLogText(QWidget& parent, const QStringList& lines, const QString& path);
 
-// Appends every later log line to `path`. A file that cannot be written is reported once, on
-// standard error and in panel 0's tooltip.
-void KeepLogFile(TfrmRTUTest& window, const QString& path);
+// What appends each later log line to `path`, or nothing when the file is refused. A file that
+// cannot be written is reported once, on standard error and to `addNote`.
+std::function<void(const QString&)> LogFileAppender(
+    const QString& path, const std::function<void(const QString&)>& addNote);

@@ -82,3 +82,21 @@ QString OpenErrorHint(const QString& deviceName, bool deviceOpen, const std::str
 QString HintAsToolTip(const QString& hint) {
   return hint.isEmpty() ? QString() : Qt::convertFromPlainText(hint, Qt::WhiteSpaceNormal);
 }
+
+QString OpenFailureShortText(const xcom::OpenFailureInfo& failure, bool settingRefused) {
+  if (settingRefused) return QStringLiteral("设置被拒绝");
+  switch (failure.reason) {
+    case xcom::OpenFailure::NoSuchDevice:
+      return QStringLiteral("没有这个设备");
+    case xcom::OpenFailure::PermissionDenied:
+      return QStringLiteral("权限不足");
+    case xcom::OpenFailure::Busy:
+      return QStringLiteral("串口忙");
+    case xcom::OpenFailure::NotSerialDevice:
+      return QStringLiteral("不是串口");
+    case xcom::OpenFailure::Other:
+    case xcom::OpenFailure::None:
+      break;
+  }
+  return QStringLiteral("打开失败");
+}

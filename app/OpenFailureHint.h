@@ -15,6 +15,10 @@ QString OpenFailureHint(const QString& deviceName, const xcom::OpenFailureInfo& 
 // that had just opened (`deviceOpen`), or before it was opened.
 QString OpenErrorHint(const QString& deviceName, bool deviceOpen, const std::string& message);
 
+// The reason an open failed, in a few characters for panel 0 (the full sentence goes into its
+// tooltip). `settingRefused`: the device opened but did not take the settings.
+QString OpenFailureShortText(const xcom::OpenFailureInfo& failure, bool settingRefused);
+
 // The hint as a tooltip: escaped, so that no text typed by the operator is ever read as markup
 // (a device name such as "<img src=...>" must not make the tooltip load a file).
 QString HintAsToolTip(const QString& hint);

@@ -5,7 +5,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "LogSaving.h"
 #include "rtutest.h"
 
 namespace {
@@ -20,7 +19,7 @@ void ApplyStartOptions(TfrmRTUTest& window, const TProgramOptions& options) {
   if (options.port) window.Edit1->setText(FromArgument(*options.port));
   if (options.baud) window.ComboBox1->setEditText(FromArgument(*options.baud));
   if (options.format) window.ComboBox6->setEditText(FromArgument(*options.format));
-  if (options.logFile) KeepLogFile(window, FromArgument(*options.logFile));
+  if (options.logFile) window.KeepLogFile(FromArgument(*options.logFile));
   if (options.address) {
     window.edmodaddr->setText(FromArgument(*options.address));
     window.Button2->click();

@@ -112,3 +112,19 @@ void PumpPendingEvents() {
 bool InsideCommandWait() {
   return waitDepth > 0;
 }
+
+namespace {
+
+class TUiThreadWaits final : public TSessionWaits {
+ public:
+  void Sleep(int milliseconds) override { WaitMilliseconds(milliseconds); }
+  void ProcessMessages() override { PumpPendingEvents(); }
+  bool InsideWait() const override { return InsideCommandWait(); }
+};
+
+}  // namespace
+
+TSessionWaits& UiThreadWaits() {
+  static TUiThreadWaits waits;
+  return waits;
+}

@@ -13,8 +13,13 @@
 // Both note that a command is waiting, so that work which must not run in the middle of a
 // command (closing a lost device, reopening one) can wait for the idle loop.
 
+#include "SessionWaits.h"
+
 void WaitMilliseconds(int milliseconds);
 void PumpPendingEvents();
 
 // True while a WaitMilliseconds or PumpPendingEvents is on the stack.
 bool InsideCommandWait();
+
+// The session's waits on the UI thread: the two above.
+TSessionWaits& UiThreadWaits();

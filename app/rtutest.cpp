@@ -3,74 +3,33 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCompleter>
-#include <QCoreApplication>
-#include <QDateTime>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
-#include <QPainter>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
+#include <utility>
 
 #include "AlignLayout.h"
 #include "Appearance.h"
 #include "ErrorReport.h"
-#include "GbkText.h"
-#include "HexText.h"
-#include "LineSettingText.h"
 #include "LineWatch.h"
 #include "LogPane.h"
+#include "LogPaneAccessible.h"
 #include "LogSaving.h"
 #include "OpenFailureHint.h"
 #include "PortCompletion.h"
-#include "RequestFrames.h"
-#include "ResponseDecoder.h"
-#include "SlaveAddress.h"
 #include "UiWait.h"
 
 using namespace modbus;  // the protocol layer
 
 using namespace xcom;
 
-TfrmRTUTest* frmRTUTest = nullptr;
-
 namespace {
-
-// Hands every cell the status list paints to the window's custom-draw handler first.
-class TListDrawDelegate : public QStyledItemDelegate {
- public:
-  TListDrawDelegate(TfrmRTUTest* form, QTableWidget* list)
-      : QStyledItemDelegate(list), form_(form), list_(list) {}
-
-  void paint(QPainter* painter, const QStyleOptionViewItem& option,
-             const QModelIndex& index) const override {
-    QStyleOptionViewItem styled(option);
-    TListCanvas canvas{styled.font, styled.palette.color(QPalette::Text), QColor(Qt::white)};
-    const bool selected = option.state.testFlag(QStyle::State_Selected);
-    bool defaultDraw = true;
-    form_->ListView1AdvancedCustomDrawItem(list_, index.row(), selected,
-                                           TCustomDrawStage::cdPrePaint, defaultDraw, canvas);
-    if (defaultDraw) {
-      styled.font = canvas.font;
-      styled.palette.setColor(QPalette::Text, canvas.fontColor);
-      painter->fillRect(styled.rect, canvas.brushColor);
-      QStyledItemDelegate::paint(painter, styled, index);
-    }
-    bool afterDraw = true;
-    form_->ListView1AdvancedCustomDrawItem(list_, index.row(), selected,
-                                           TCustomDrawStage::cdPostPaint, afterDraw, canvas);
-  }
-
- private:
-  TfrmRTUTest* form_;
-  QTableWidget* list_;
-};
 
 QFrame* NewPanel(QWidget* parent, const char* name) {
   auto* panel = new QFrame(parent);
@@ -130,62 +89,16 @@ QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Waiting on the UI thread
-
-// The length of every sleep and the places where ticks and clicks run are the module's timing;
-// the window still repaints and answers the window system while a sleep lasts (UiWait.h).
-void Sleep(int milliseconds) {
-  WaitMilliseconds(milliseconds);
-}
-
-void ProcessMessages() {
-  PumpPendingEvents();
-}
-
-QString LongTimeFormatWithoutZone(const QLocale& locale) {
-  QString format = locale.timeFormat(QLocale::LongFormat);
-  bool quoted = false;  // text in single quotes is literal
-  for (qsizetype i = 0; i < format.size(); ++i) {
-    if (format[i] == QLatin1Char('\'')) quoted = !quoted;
-    if (quoted || format[i] != QLatin1Char('t')) continue;
-    qsizetype begin = i;
-    qsizetype end = i;
-    while (end < format.size() && format[end] == QLatin1Char('t')) ++end;
-    // The zone may stand in brackets ("[t]"), and is set off from the rest by one blank.
-    const auto around = [&](char open, char close) {
-      return begin > 0 && end < format.size() && format[begin - 1] == QLatin1Char(open) &&
-             format[end] == QLatin1Char(close);
-    };
-    if (around('[', ']') || around('(', ')')) --begin, ++end;
-    if (begin > 0 && format[begin - 1] == QLatin1Char(' '))
-      --begin;
-    else if (end < format.size() && format[end] == QLatin1Char(' '))
-      ++end;
-    format.remove(begin, end - begin);
-    i = begin - 1;
-  }
-  return format;
-}
-
-QString LogTimeStamp(const QLocale& locale, const QDateTime& at) {
-  return locale.toString(at.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-         locale.toString(at.time(), LongTimeFormatWithoutZone(locale));
-}
-
-QString LogTimeStamp() {
-  return LogTimeStamp(QLocale::system(), QDateTime::currentDateTime());
-}
-
-// ---------------------------------------------------------------------------------------------
 // Window creation
 
-TfrmRTUTest::TfrmRTUTest() {
-  frmRTUTest = this;
+TfrmRTUTest::TfrmRTUTest() : session(XMODEM1, *this, UiThreadWaits()) {
+  InstallLogPaneAccessibility();
   CreateControls();
-  lineWatch = new TLineWatch(*this);
+  lineWatch = new TLineWatch(
+      session, *StatusPanels[0], *StatusPanels[1], [this] { return PortTexts(); }, this);
   ConfigurePort();
   BindEvents();
-  InstallLogSaving(*this);
+  InstallLogSaving(*this, *Memo1);
   InstallPortCompletion(Edit1);
   FormCreate(this);
 }
@@ -194,7 +107,6 @@ TfrmRTUTest::~TfrmRTUTest() {
   // The timers stop with the window; XMODEM1 (a member) closes an open port on its way out.
   Timer1->stop();
   Timer2->stop();
-  if (frmRTUTest == this) frmRTUTest = nullptr;
 }
 
 void TfrmRTUTest::CreateControls() {
@@ -306,7 +218,11 @@ void TfrmRTUTest::CreateStatusList() {
   ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListView1->setWordWrap(false);
   ListView1->setTabKeyNavigation(false);  // Tab leaves the list instead of walking its cells
-  ListView1->setItemDelegate(new TListDrawDelegate(this, ListView1));
+  ListView1->setItemDelegate(new TListDrawDelegate(
+      ListView1, [this](QTableWidget* list, int row, bool selected, TCustomDrawStage stage,
+                        bool& defaultDraw, TListCanvas& canvas) {
+        ListView1AdvancedCustomDrawItem(list, row, selected, stage, defaultDraw, canvas);
+      }));
   {
     QPalette palette = ListView1->palette();
     palette.setColor(QPalette::Base, Qt::white);
@@ -453,8 +369,8 @@ void TfrmRTUTest::BindEvents() {
 }
 
 void TfrmRTUTest::FormCreate(QObject*) {
-  DeviceMode = -1;
-  SlaveAddress = 100;
+  session.DeviceMode = -1;
+  session.SlaveAddress = 100;
   // The six status-list rows: a header row, DI0, DI1, a header row, DO0, DO1.
   const auto addRow = [this](const QString& name, int subItems) {
     const int row = ListView1->rowCount();
@@ -483,6 +399,16 @@ void TfrmRTUTest::AppendLogLine(const QString& line) {
   if (onLogLine) onLogLine(line);
 }
 
+void TfrmRTUTest::KeepLogFile(const QString& path) {
+  if (auto append = LogFileAppender(
+          path, [this](const QString& sentence) { lineWatch->AddStandingNote(sentence); }))
+    onLogLine = std::move(append);
+}
+
+TPortTexts TfrmRTUTest::PortTexts() const {
+  return {Edit1->text(), ComboBox1->currentText(), ComboBox6->currentText()};
+}
+
 void TfrmRTUTest::ShowChannelValue(int row, const QString& text) {
   if (row < 0 || row >= ListView1->rowCount()) return;
   if (QTableWidgetItem* cell = ListView1->item(row, 1)) cell->setText(text);
@@ -498,178 +424,71 @@ void TfrmRTUTest::ListView1AdvancedCustomDrawItem(QTableWidget* Sender, int Item
 }
 
 // ---------------------------------------------------------------------------------------------
-// Send path, mode switches, decoder
+// The open-port command's outcome: panel 1 keeps its short text, its tooltip tells why an open
+// failed; panel 0 is the line watch's.
 
-void SendAndLog(const ByteString& frame) {
-  TXComm& port = frmRTUTest->XMODEM1;
-  // What is waiting now came before this frame left: it answers what was sent before.
-  const std::size_t queuedBefore = port.Opened() ? port.QueueCount(0) : 0;
-  const bool whole = port.SendString(frame);
-  frmRTUTest->replyReader.Sent(frame, whole, queuedBefore);
-  // A short write is logged all the same, and says so.
-  frmRTUTest->AppendLogLine(LogTimeStamp() + QStringLiteral(" 发送：") +
-                            QString::fromStdString(BytesToHexText(frame)) +
-                            (whole ? QString() : QStringLiteral("（未完整发出）")));
+void TfrmRTUTest::ReportOpened(const TPortTexts& texts) {
+  StatusPanels[1]->setText(texts.port + QStringLiteral("打开成功,BaudRate=") + texts.baud +
+                           QStringLiteral(",参数=") + texts.format);
+  lineWatch->OpenSucceeded();  // panel 1's tooltip: what the device runs at
 }
 
-namespace {
-
-void SwitchToMode(int mode) {
-  if (frmRTUTest->DeviceMode == mode) return;
-  frmRTUTest->DeviceMode = mode;
-  SendAndLog(ModeFrame(mode));
-  Sleep(500);
-  ProcessMessages();
-}
-
-}  // namespace
-
-void SwitchToControlMode() {
-  SwitchToMode(kControlMode);
-}
-
-void SwitchToDataCenterMode() {
-  SwitchToMode(kDataCenterMode);
-}
-
-void ShowDecodedResponse(const DecodedResponse& decoded) {
-  if (!decoded.errorLine.empty())
-    frmRTUTest->AppendLogLine(QString::fromStdString(decoded.errorLine));
-  for (const ChannelValue& channel : decoded.channels) {
-    frmRTUTest->AppendLogLine(QString::fromStdString(channel.logLine));
-    frmRTUTest->ShowChannelValue(channel.row, QString::fromStdString(channel.cellText));
-  }
+void TfrmRTUTest::ReportOpenFailure(const QString& port, const QString& why,
+                                    const QString& shortWhy) {
+  StatusPanels[1]->setText(port + QStringLiteral("打开失败"));
+  StatusPanels[1]->setToolTip(HintAsToolTip(why));
+  lineWatch->OpenFailed(shortWhy, why);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Commands
+// Commands: the session does the work
 
 void TfrmRTUTest::Button1Click(QObject*) {
-  DeviceMode = -1;
-  // Closing stands outside the guard below: its failure goes to the error report.
-  if (XMODEM1.Opened()) XMODEM1.CloseDevice();
-  replyReader.Reset();  // nothing sent before an open waits for a reply after it
-  // The panel keeps its short text; its tooltip tells why the open failed. Panel 0 shows the
-  // reason in a few characters.
-  const auto showFailure = [this](const QString& why, const QString& shortWhy) {
-    StatusPanels[1]->setText(Edit1->text() + QStringLiteral("打开失败"));
-    StatusPanels[1]->setToolTip(HintAsToolTip(why));
-    lineWatch->OpenFailed(shortWhy, why);
-  };
-  try {
-    XMODEM1.SetDeviceName(Edit1->text().toStdString());
-    XMODEM1.SetBaudRate(br9600);
-    if (const auto choice = BaudRateFromText(ComboBox1->currentText().toStdString())) {
-      XMODEM1.SetBaudRate(choice->custom ? brCustom : BaudRateMemberOf(choice->rate));
-      if (choice->custom) XMODEM1.SetBaudValue(choice->rate);
-    }
-    // Character format: the first three characters, each on its own; a missing one, like any
-    // other character, leaves its setting as it was. Characters, not UTF-16 units: an emoji or
-    // another character beyond the BMP counts as one.
-    const CharacterFormat format =
-        CharacterFormatFromText(ComboBox6->currentText().left(6).toStdU32String());
-    if (format.dataBits) XMODEM1.DataControl().SetDataBits(*format.dataBits == 7 ? db7 : db8);
-    if (format.parity)
-      XMODEM1.DataControl().SetParity(*format.parity == FormatParity::None   ? paNone
-                                      : *format.parity == FormatParity::Even ? paEven
-                                                                             : paOdd);
-    if (format.stopBits) XMODEM1.DataControl().SetStopBits(*format.stopBits == 2 ? sb2 : sb1);
-
-    XMODEM1.OpenDevice();
-    if (XMODEM1.Opened()) {
-      StatusPanels[1]->setText(Edit1->text() + QStringLiteral("打开成功,BaudRate=") +
-                               ComboBox1->currentText() + QStringLiteral(",参数=") +
-                               ComboBox6->currentText());
-      lineWatch->OpenSucceeded();  // panel 1's tooltip: what the device runs at
-      SwitchToControlMode();
-    } else {
-      const OpenFailureInfo failure = XMODEM1.OpenFailureReason();
-      showFailure(OpenFailureHint(Edit1->text(), failure), OpenFailureShortText(failure, false));
-    }
-  } catch (const std::exception& error) {
-    showFailure(OpenErrorHint(Edit1->text(), XMODEM1.Opened(), error.what()),
-                OpenFailureShortText(LastOpenFailure(), XMODEM1.Opened()));
-  } catch (...) {
-    showFailure(OpenErrorHint(Edit1->text(), XMODEM1.Opened(), "Unknown error"),
-                OpenFailureShortText(LastOpenFailure(), XMODEM1.Opened()));
-  }
+  session.OpenPort(PortTexts());
 }
 
 void TfrmRTUTest::Button2Click(QObject*) {
-  if (const auto address = SlaveAddressFromText(edmodaddr->text().toStdString()))
-    SlaveAddress = *address;
+  session.SetSlaveAddress(edmodaddr->text());
 }
 
 void TfrmRTUTest::BitBtn1Click(QObject*) {
-  ReadingOutputs = false;
-  Sleep(200);
-  SendAndLog(ReadInputBlockRequest(SlaveAddress));
-  Sleep(200);
-  for (int i = 0; i < 10; ++i) {
-    Sleep(5);
-    ProcessMessages();  // the receive poll takes the input block's reply in here
-  }
-  ReadingOutputs = true;
-  Sleep(200);
-  SendAndLog(ReadOutputBlockRequest(SlaveAddress));
-  Sleep(200);
-}
-
-void TfrmRTUTest::RelayCommand(std::uint8_t relayRegister, bool on, bool waitAround) {
-  if (waitAround) Sleep(200);
-  SwitchToControlMode();
-  SendAndLog(RelayRequest(SlaveAddress, relayRegister, on));
-  if (waitAround) Sleep(200);
+  session.ReadAll();
 }
 
 void TfrmRTUTest::Button3Click(QObject*) {
-  RelayCommand(kRelay1Register, true, true);
+  session.SwitchRelay(kRelay1Register, true, true);
 }
 void TfrmRTUTest::Button4Click(QObject*) {
-  RelayCommand(kRelay1Register, false, true);
+  session.SwitchRelay(kRelay1Register, false, true);
 }
 void TfrmRTUTest::Button5Click(QObject*) {
-  RelayCommand(kRelay2Register, true, true);
+  session.SwitchRelay(kRelay2Register, true, true);
 }
 void TfrmRTUTest::Button6Click(QObject*) {
-  RelayCommand(kRelay2Register, false, true);
+  session.SwitchRelay(kRelay2Register, false, true);
 }
 void TfrmRTUTest::Button7Click(QObject*) {
-  RelayCommand(kRelay3Register, true, false);
+  session.SwitchRelay(kRelay3Register, true, false);
 }
 void TfrmRTUTest::Button8Click(QObject*) {
-  RelayCommand(kRelay3Register, false, false);
+  session.SwitchRelay(kRelay3Register, false, false);
 }
 void TfrmRTUTest::Button9Click(QObject*) {
-  RelayCommand(kRelay4Register, true, false);
+  session.SwitchRelay(kRelay4Register, true, false);
 }
 void TfrmRTUTest::Button10Click(QObject*) {
-  RelayCommand(kRelay4Register, false, false);
+  session.SwitchRelay(kRelay4Register, false, false);
 }
 
 void TfrmRTUTest::Button11Click(QObject*) {
-  SwitchToDataCenterMode();
-  SendAndLog(GbkBytesOf(Edit2->text().toStdString()));
+  session.SendFreeText(Edit2->text());
 }
 
 // ---------------------------------------------------------------------------------------------
 // Receive poll, auto-read, data event
 
 void TfrmRTUTest::Timer1Timer(QObject*) {
-  if (!XMODEM1.Opened()) return;
-  ByteString block;
-  if (XMODEM1.ReadString(block)) {
-    Sleep(60);  // bytes still on their way join this block
-    ByteString rest;
-    XMODEM1.ReadString(rest);
-    block.insert(block.end(), rest.begin(), rest.end());
-  }
-  const ReplyReader::Result received =
-      replyReader.Read(block, static_cast<std::uint8_t>(SlaveAddress), ReadingOutputs);
-  if (received.logged)
-    AppendLogLine(LogTimeStamp() + QStringLiteral(" 接收：") +
-                  QString::fromStdString(BytesToHexText(block)));
-  for (const DecodedResponse& decoded : received.shown) ShowDecodedResponse(decoded);
+  session.Poll();
 }
 
 void TfrmRTUTest::Timer2Timer(QObject* Sender) {

@@ -4,22 +4,22 @@
 // XMODEM1 and the two timers: Timer1 (100 ms) is the receive poll, Timer2 (1000 ms) the
 // auto-read.
 //
-// The commands wait as the module expects: the UI thread sleeps, then processes the pending
-// events, so the receive poll runs inside the read-all's pumps. The bytes received after a frame
-// left, and before the next one did, answer that frame (ReplyReader).
+// The handlers keep the design's names and forward to the session (RtuSession.h), which holds
+// the port's protocol state and the command sequences with their waits; the form shows what
+// the session reports.
 
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 
-#include "ByteString.h"
-#include "ReplyReader.h"
+#include "ListDrawDelegate.h"
+#include "PortTexts.h"
+#include "RtuSession.h"
+#include "SessionView.h"
 #include "SyncBridge.h"
 #include "XComDrv.h"
 
 class QCheckBox;
-class QDateTime;
-class QLocale;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -32,16 +32,7 @@ class QTimer;
 class TLogPane;
 class TLineWatch;
 
-// What the status list's custom draw may change for a row: the drawing font (with its colour)
-// and the background.
-struct TListCanvas {
-  QFont font;
-  QColor fontColor;
-  QColor brushColor;
-};
-enum class TCustomDrawStage { cdPrePaint, cdPostPaint };
-
-class TfrmRTUTest : public QWidget {
+class TfrmRTUTest : public QWidget, public TSessionView {
  public:
   TfrmRTUTest();
   ~TfrmRTUTest() override;
@@ -70,22 +61,23 @@ class TfrmRTUTest : public QWidget {
                                        TListCanvas& Canvas);
 
   // Sets the "数据" column of status-list row `row` (0..5).
-  void ShowChannelValue(int row, const QString& text);
+  void ShowChannelValue(int row, const QString& text) override;
   // Appends one whole line at the end of the log pane.
   void AppendLogLine(const QString& line);
+  void LogLine(const QString& line) override { AppendLogLine(line); }
   // Called with every line appended (the log file of --log-file).
   std::function<void(const QString&)> onLogLine;
-
-  // Protocol state.
-  std::int32_t SlaveAddress = 100;
-  std::int32_t DeviceMode = -1;  // -1 not yet set, 0 control mode, 1 data-centre mode
-  bool ReadingOutputs = false;
-  // The requests still waiting for a reply, and what each received block means.
-  modbus::ReplyReader replyReader;
+  // Appends every later log line to `path` (--log-file); a file that cannot be written is
+  // reported on standard error and in panel 0's tooltip.
+  void KeepLogFile(const QString& path);
+  // The port, baud-rate and format texts as they stand.
+  TPortTexts PortTexts() const;
 
   // The port component and the controls, named as designed.
   TSyncBridge syncBridge;  // outlives XMODEM1: its deliveries run on this thread
   xcom::TXComm XMODEM1;
+  // The port, the protocol state and the commands; the handlers forward to it.
+  TRtuSession session;
 
   QFrame* Panel1;
   QGroupBox* GroupBox3;
@@ -139,27 +131,6 @@ class TfrmRTUTest : public QWidget {
   void CreateTimers();
   void ConfigurePort();
   void BindEvents();
-  void RelayCommand(std::uint8_t relayRegister, bool on, bool waitAround);
+  void ReportOpened(const TPortTexts& texts) override;
+  void ReportOpenFailure(const QString& port, const QString& why, const QString& shortWhy) override;
 };
-
-// The single window instance while it exists.
-extern TfrmRTUTest* frmRTUTest;
-
-// The send path and the response decoder; they reach the port, the log pane and the status
-// list through frmRTUTest.
-void SendAndLog(const ByteString& frame);
-void SwitchToControlMode();
-void SwitchToDataCenterMode();
-void ShowDecodedResponse(const modbus::DecodedResponse& decoded);
-
-// "<short date> <long time>" in the system's formats, the head of every traffic line. The long
-// time is shown without a time-zone designator, in the locale's order and separators.
-QString LogTimeStamp();
-QString LogTimeStamp(const QLocale& locale, const QDateTime& at);
-// The locale's long time format with its zone designator ('t', with its brackets and blank)
-// taken out.
-QString LongTimeFormatWithoutZone(const QLocale& locale);
-
-// The UI thread's two ways of waiting: sleep (nothing runs), and process every pending event.
-void Sleep(int milliseconds);
-void ProcessMessages();

@@ -84,8 +84,11 @@ void ReplyReader::ReadWindow(const Window& window, std::span<const std::uint8_t>
   if (HoldsWholeFrame(pieces)) reading.result.logged = true;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     if (StartsDamagedReadReply(pieces, i) &&
-        !Reported(reading.result, DecodedResponse::Outcome::CrcError))
-      reading.result.shown.push_back({DecodedResponse::Outcome::CrcError, kCrcErrorLine, {}});
+        !Reported(reading.result, DecodedResponse::Outcome::CrcError)) {
+      DecodedResponse damaged;
+      damaged.outcome = DecodedResponse::Outcome::CrcError;
+      reading.result.shown.push_back(damaged);
+    }
     if (pieces[i].kind != RtuPiece::Kind::Reply) continue;
     DecodedResponse shown = ReadReply(window, pieces[i].bytes, reading);
     if (shown.outcome != DecodedResponse::Outcome::Ignored) reading.result.shown.push_back(shown);

@@ -37,7 +37,7 @@ class ReplyReader {
   // Reads the next received block. After a frame that is no request (a mode frame, free text,
   // nothing since the open), a read reply of `slaveAddress` is read as the read phase
   // `readingOutputs` says. Blocks are logged when they hold a byte above 0x20 or a whole frame.
-  // One "CRC校验失败！" line stands for a block with a damaged read reply.
+  // One CrcError stands for a block with a damaged read reply.
   Result Read(const ByteString& block, std::uint8_t slaveAddress, bool readingOutputs);
 
  private:

@@ -1,11 +1,12 @@
 #pragma once
 // What the receive poll does with a block of received bytes, and the decoding of the module's
-// read replies into log lines and status-list cells. The window only puts the results on screen.
+// read replies into typed values. How the values are worded and where they show is the
+// window's business.
 
-#include <string>
-#include <vector>
+#include <cstdint>
 
 #include "ByteString.h"
+#include "ModuleModel.h"
 
 namespace modbus {
 
@@ -16,44 +17,30 @@ bool IsLoggedBlock(const ByteString& block);
 // A block is handed to the decoder when it is longer than 8 bytes (a relay reply has 8).
 bool IsDecodedBlock(const ByteString& block);
 
-// The status-list rows the decoder writes: DI0, DI1 (input block) and DO0, DO1 (output block).
-inline constexpr int kRowDI0 = 1;
-inline constexpr int kRowDI1 = 2;
-inline constexpr int kRowDO0 = 4;
-inline constexpr int kRowDO1 = 5;
-
-// One decoded channel: its log line ("DI1=01 "), the row of the status list and the cell text
-// ("01 ").
-struct ChannelValue {
-  std::string logLine;
-  int row = 0;
-  std::string cellText;
-  bool operator==(const ChannelValue&) const = default;
-};
+// Which two registers a read reply holds: the inputs DI1, DI2 or the relays 1, 2.
+enum class ReadBlock { Inputs, Outputs };
 
 struct DecodedResponse {
   enum class Outcome {
     Ignored,   // function code is not 03: nothing is logged, nothing changes
-    CrcError,  // errorLine is logged, nothing changes
-    Decoded,   // channels, in order: log line 1, cell 1, log line 2, cell 2
-    Refused,   // an exception reply: errorLine names the function and the exception
+    CrcError,  // the reply is damaged: nothing changes
+    Decoded,   // `block` and `registers` hold the values
+    Refused,   // an exception reply: `function` and `exceptionCode` name it
   };
   Outcome outcome = Outcome::Ignored;
-  std::string errorLine;
-  std::vector<ChannelValue> channels;
+  ReadBlock block = ReadBlock::Inputs;
+  RegisterPair registers;          // whole, as the module sent them
+  std::uint8_t function = 0;       // the function refused, without the exception flag
+  std::uint8_t exceptionCode = 0;  // why it was refused
+  bool operator==(const DecodedResponse&) const = default;
 };
-
-// The line logged for a reply whose CRC does not match.
-inline constexpr const char* kCrcErrorLine = "CRC校验失败！";
 
 // Decodes a reply to a two-register read. Which block it belongs to is not in the reply: it
 // is the read phase `readingOutputs` at the moment of decoding. The reply must hold at least
 // 9 bytes (the caller's rule); a shorter one is ignored.
 DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs);
 
-// The line logged for an exception reply (address, function | 0x80, code, CRC), naming the
-// function and the exception in words:
-// "异常应答：功能码10 (write multiple registers)，异常码02 (illegal data address)".
+// An exception reply (address, function | 0x80, code, CRC): the function and the code.
 DecodedResponse DecodeExceptionReply(const ByteString& frame);
 
 }  // namespace modbus

@@ -26,6 +26,7 @@
 #include "BenchWindow.h"
 #include "ErrorReport.h"
 #include "LogPane.h"
+#include "LogTimeStamp.h"
 #include "TestSupport.h"
 #include "rtutest.h"
 

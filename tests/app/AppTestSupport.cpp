@@ -9,6 +9,7 @@
 #include <QTableWidget>
 
 #include "LogPane.h"
+#include "LogTimeStamp.h"
 
 SimulatedModuleOnPty::SimulatedModuleOnPty(const kestrum_sim::Simulator::Options& options)
     : pty_(options.line), sim_(options) {

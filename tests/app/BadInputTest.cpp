@@ -239,7 +239,7 @@ class BadInputTest : public WindowTestCase {
     QCOMPARE(w.StatusPanels[1]->textFormat(), Qt::PlainText);  // never read as markup
     const QString tip = ToolTipText(w.StatusPanels[1]);
     QVERIFY2(tip.contains(why), qPrintable(tip));
-    QCOMPARE(w.DeviceMode, -1);
+    QCOMPARE(w.session.DeviceMode, -1);
     QVERIFY(LogLines(w).isEmpty());
     QVERIFY(boxes.texts.isEmpty());
     for (int row : {1, 2, 4, 5}) QVERIFY(Cell(w, row).isEmpty());
@@ -486,11 +486,11 @@ class BadInputTest : public WindowTestCase {
     ErrorBoxRecorder boxes;
     w.edmodaddr->setText(QStringLiteral("77"));
     w.Button2->click();
-    QCOMPARE(w.SlaveAddress, 77);
+    QCOMPARE(w.session.SlaveAddress, 77);
     w.edmodaddr->setText(text);
-    QCOMPARE(w.SlaveAddress, 77);  // typing alone changes nothing
+    QCOMPARE(w.session.SlaveAddress, 77);  // typing alone changes nothing
     w.Button2->click();
-    QCOMPARE(qlonglong(w.SlaveAddress), address);
+    QCOMPARE(qlonglong(w.session.SlaveAddress), address);
     QCOMPARE(w.edmodaddr->text(), text);  // the box keeps what was typed
     QVERIFY(LogLines(w).isEmpty());       // nothing logged, nothing sent
     QVERIFY(boxes.texts.isEmpty());

@@ -19,6 +19,8 @@
 #include "AppTestSupport.h"
 #include "Appearance.h"
 #include "LogPane.h"
+#include "LogPaneAccessible.h"
+#include "LogTimeStamp.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define RTUTEST_SANITIZED 1
@@ -80,6 +82,7 @@ class LogPaneTest : public QObject {
     host_->setFont(WindowFont());
     auto* layout = new QVBoxLayout(host_.get());
     layout->setContentsMargins(0, 0, 0, 0);
+    InstallLogPaneAccessibility();  // as the window does
     pane_ = new TLogPane(host_.get());
     layout->addWidget(pane_);
     host_->resize(width, height);

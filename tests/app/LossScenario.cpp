@@ -188,7 +188,7 @@ ReplugTimes RunReplug(TfrmRTUTest& window, std::unique_ptr<ProcessModule>& modul
                       std::array<std::uint16_t, 2> back) {
   ReplugTimes times;
   module->Pull();
-  if (!WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000)) {
+  if (!WaitUntil([&] { return window.lineWatch->State() == TLineState::Lost; }, 3000)) {
     times.failure = QStringLiteral("the loss was not noticed");
     return times;
   }
@@ -203,7 +203,7 @@ ReplugTimes RunReplug(TfrmRTUTest& window, std::unique_ptr<ProcessModule>& modul
   QObject watcher;
   QObject::connect(window.Memo1, &TLogPane::lineCountChanged, &watcher, [&] {
     if (times.reopenedMs < 0 && sinceReturn.isValid() &&
-        window.lineWatch->State() == LineState::Reopened)
+        window.lineWatch->State() == TLineState::Reopened)
       times.reopenedMs = sinceReturn.elapsed();
   });
   QObject::connect(window.ListView1, &QTableWidget::itemChanged, &watcher, [&] {

@@ -80,7 +80,7 @@ class OperatorTest : public QObject {
     QCOMPARE(window.ComboBox1->currentText(), QStringLiteral("19200"));
     QCOMPARE(window.ComboBox6->currentText(), QStringLiteral("8E1"));
     QCOMPARE(window.edmodaddr->text(), QStringLiteral("0x20"));
-    QCOMPARE(window.SlaveAddress, 32);                  // applied, as "确定" would
+    QCOMPARE(window.session.SlaveAddress, 32);          // applied, as "确定" would
     QVERIFY(window.StatusPanels[1]->text().isEmpty());  // not opened before it is shown
     window.show();
     ScheduleStartActions(window, options);
@@ -129,7 +129,7 @@ class OperatorTest : public QObject {
     QElapsedTimer clock;
     module.Pull();
     clock.start();
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == TLineState::Lost; }, 3000));
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(Panel(window, 0), QStringLiteral("设备已断开"));
     QVERIFY(WaitUntil([&] { return !window.XMODEM1.Opened(); }, 2000));
@@ -178,7 +178,7 @@ class OperatorTest : public QObject {
     QTemporaryDir folder;
     TfrmRTUTest window;
     const QString kept = folder.filePath(QStringLiteral("kept.log"));
-    KeepLogFile(window, kept);
+    window.KeepLogFile(kept);
     window.AppendLogLine(QStringLiteral("第一行 DI1=01"));
     QFile reader(kept);
     QVERIFY(reader.open(QIODevice::ReadOnly));
@@ -187,7 +187,7 @@ class OperatorTest : public QObject {
     QCOMPARE(reader.readAll(), QByteArray("second\n"));
 
     const QString saved = folder.filePath(QStringLiteral("saved.log"));
-    QVERIFY(SaveLogPane(window, saved));
+    QVERIFY(SaveLogText(window, window.Memo1->toPlainText().split(QLatin1Char('\n')), saved));
     QFile savedFile(saved);
     QVERIFY(savedFile.open(QIODevice::ReadOnly));
     QCOMPARE(savedFile.readAll(), QStringLiteral("第一行 DI1=01\nsecond\n").toUtf8());
@@ -205,7 +205,7 @@ class OperatorTest : public QObject {
                   [&](const QString& why) { reports += why.contains("磁盘已满"); });
     full.Append(QStringLiteral("a"));  // a full disk says so, not "Unknown error"
     QCOMPARE(reports, 2);
-    KeepLogFile(window, folder.filePath(QStringLiteral("no-such-folder/y.log")));
+    window.KeepLogFile(folder.filePath(QStringLiteral("no-such-folder/y.log")));
     window.AppendLogLine(QStringLiteral("the window goes on"));
     QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("无法写入日志文件")));
     OpenPort(window, kMissingDevice);  // the report outlasts a change of the line's state
@@ -230,7 +230,7 @@ class OperatorTest : public QObject {
     QVERIFY(QFile::link(second.Path(), next));
     QCOMPARE(::rename(next.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
     first.Pull();
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Reopened; }, 3000));
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == TLineState::Reopened; }, 3000));
   }
 
   // A log file never holds the window up nor ends it: a FIFO nobody reads or whose reader
@@ -258,7 +258,7 @@ class OperatorTest : public QObject {
     const int readerFd =
         reader ? ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK) : -1;
     TfrmRTUTest window;
-    KeepLogFile(window, path);
+    window.KeepLogFile(path);
     window.AppendLogLine(QStringLiteral("first"));
     char got[8] = {};
     QVERIFY(readerFd < 0 || (::read(readerFd, got, sizeof got) == 6 && ::close(readerFd) == 0));
@@ -308,7 +308,7 @@ class OperatorTest : public QObject {
     OpenPort(window, link);
     QTimer operatorClick;  // runs only where the reopen pumps, after its mode frame
     QObject::connect(&operatorClick, &QTimer::timeout, [&] {
-      if (window.lineWatch->State() != LineState::Reopened || !InsideCommandWait()) return;
+      if (window.lineWatch->State() != TLineState::Reopened || !InsideCommandWait()) return;
       operatorClick.stop();
       if (how == "operator fails") window.Edit1->setText(kMissingDevice);
       window.Button1->click();
@@ -318,7 +318,7 @@ class OperatorTest : public QObject {
       first.CloseMaster();
     else if (::ioctl(first.SlaveFd(), TIOCVHANGUP) != 0)
       QSKIP("this system refuses a hang-up (no CAP_SYS_ADMIN)");
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == TLineState::Lost; }, 3000));
     if (how == "zero first")
       QVERIFY(pointLink("/dev/zero") && !WaitUntil([] { return false; }, 600));
     if (how == "other user") QCOMPARE(::chown(second.SlavePath().c_str(), 4242, 4242), 0);
@@ -340,7 +340,7 @@ class OperatorTest : public QObject {
     OpenPort(window, link);
     QCOMPARE(Panel(window, 0), QStringLiteral("已打开"));
     first->Pull();
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == LineState::Lost; }, 3000));
+    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == TLineState::Lost; }, 3000));
     QVERIFY(
         window.StatusPanels[0]->toolTip().contains(QStringLiteral("将以同样的设置自动重新打开")));
     OpenPort(window, kMissingDevice);
@@ -423,12 +423,12 @@ class OperatorTest : public QObject {
     widget.update();
     QElapsedTimer clock;
     clock.start();
-    Sleep(300);
+    UiThreadWaits().Sleep(300);
     const qint64 slept = clock.elapsed();
     QVERIFY2(slept >= 300 && slept < 400, qPrintable(QString::number(slept)));
     QCOMPARE(ticks, 0);
     QVERIFY(widget.paints > paintsBefore);
-    ProcessMessages();
+    UiThreadWaits().ProcessMessages();
     QCOMPARE(ticks, 1);  // missed ticks are not queued up
     QVERIFY(!InsideCommandWait());
   }
@@ -441,7 +441,7 @@ class OperatorTest : public QObject {
     QCOMPARE(window.Edit1->text(), QStringLiteral("COM1"));
     QCOMPARE(window.ComboBox1->currentText(), QStringLiteral("9600"));
     QCOMPARE(window.ComboBox6->currentText(), QStringLiteral("8N1"));
-    QCOMPARE(window.SlaveAddress, 100);
+    QCOMPARE(window.session.SlaveAddress, 100);
     QVERIFY(window.StatusPanels[1]->text().isEmpty());
   }
 };

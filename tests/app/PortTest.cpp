@@ -18,6 +18,7 @@
 using namespace modbus;  // the protocol layer
 #include "ModbusCrc.h"
 #include "PtyPair.h"
+#include "ResponseText.h"
 
 using namespace xcom;
 using kestrum_sim::Simulator;
@@ -76,7 +77,7 @@ class PortTest : public WindowTestCase {
     QVERIFY(w.XMODEM1.Opened());
     QCOMPARE(w.StatusPanels[1]->text(),
              module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
-    QCOMPARE(w.DeviceMode, 0);
+    QCOMPARE(w.session.DeviceMode, 0);
     QCOMPARE(LogTail(w, 0), QStringList{kModeZero});
     // A second click closes and reopens: one more mode frame.
     w.Button1->click();
@@ -113,7 +114,7 @@ class PortTest : public WindowTestCase {
       QSKIP("this system's pseudo-terminals take 7E2");
     QCOMPARE(w.StatusPanels[1]->text(), module.Path() + QStringLiteral("打开失败"));
     QVERIFY(w.XMODEM1.Opened());  // the command does not close it
-    QCOMPARE(w.DeviceMode, -1);
+    QCOMPARE(w.session.DeviceMode, -1);
     QVERIFY(LogLines(w).isEmpty());  // no mode frame
     QVERIFY(boxes.texts.isEmpty());
     // The next click closes it first and opens it again.
@@ -155,50 +156,11 @@ class PortTest : public WindowTestCase {
     QCOMPARE(Cell(w, 4), QStringLiteral("00 "));
     QCOMPARE(Cell(w, 5), QStringLiteral("01 "));
     QCOMPARE(Cell(w, 0), QStringLiteral("DIN通道状态"));
-    QVERIFY(w.ReadingOutputs);
+    QVERIFY(w.session.ReadingOutputs);
     QVERIFY(boxes.texts.isEmpty());
     // Closing (a failed reopen) keeps the cells.
     OpenPort(w, kMissingDevice);
     QCOMPARE(Cell(w, 1), QStringLiteral("01 "));
-  }
-
-  void relayCommandsAndTheModeFramesAroundTheFreeText() {
-    SimulatedModuleOnPty module;
-    TfrmRTUTest& w = *window_;
-    ErrorBoxRecorder boxes;
-    const int first = OpenOn(module.Path());
-    const auto sends = [&] {
-      QStringList sent;
-      for (const QString& line : LogTail(w, first))
-        if (line.startsWith(kSent)) sent << line;
-      return sent;
-    };
-    w.Button3->click();  // right after the open: the relay frame only
-    QCOMPARE(sends(), QStringList{kSent + "64 10 00 14 00 01 02 00 01 F3 D6 "});
-    w.Edit2->setText(QStringLiteral("中文"));
-    Guarded([&] { w.Button11Click(w.Button11); });
-    QCOMPARE(w.DeviceMode, 1);
-    Guarded([&] { w.Button11Click(w.Button11); });  // a second free text: no mode frame
-    w.Edit2->clear();
-    Guarded([&] { w.Button11Click(w.Button11); });  // empty text: a line with nothing after
-    QElapsedTimer clock;
-    clock.start();
-    w.Button4->click();  // back to control mode first, then 500 ms, then the relay frame
-    QVERIFY(clock.elapsed() >= 200 + 500 + 200);
-    QCOMPARE(sends(), (QStringList{kSent + "64 10 00 14 00 01 02 00 01 F3 D6 ", kModeOne,
-                                   kSent + "D6 D0 CE C4 ", kSent + "D6 D0 CE C4 ", kSent, kModeZero,
-                                   kSent + "64 10 00 14 00 01 02 00 00 32 16 "}));
-    // The hidden relay 3 and 4 commands send without waiting.
-    clock.restart();
-    Guarded([&] { w.Button9Click(w.Button9); });
-    Guarded([&] { w.Button8Click(w.Button8); });
-    QVERIFY(clock.elapsed() < 600);  // with the relay 1 and 2 waits it would take 800 ms
-    QCOMPARE(sends().mid(7), (QStringList{kSent + "64 10 00 17 00 01 02 00 01 F3 E5 ",
-                                          kSent + "64 10 00 16 00 01 02 00 00 33 F4 "}));
-    QVERIFY(module.Sim().WaitFor([](auto& c) { return c.freeTextBlocks >= 1; },
-                                 std::chrono::seconds(3)));
-    QTRY_COMPARE(module.Sim().State().relays[3], std::uint16_t(1));
-    QVERIFY(boxes.texts.isEmpty());
   }
 
   void framesCarryTheLowByteOfTheSlaveAddress() {
@@ -207,7 +169,7 @@ class PortTest : public WindowTestCase {
     const int first = OpenOn(module.Path());
     w.edmodaddr->setText(QStringLiteral("300"));
     w.Button2->click();
-    QCOMPARE(w.SlaveAddress, 300);
+    QCOMPARE(w.session.SlaveAddress, 300);
     w.BitBtn1->click();
     QTest::qWait(300);
     QCOMPARE(LogTail(w, first),

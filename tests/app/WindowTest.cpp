@@ -17,6 +17,7 @@
 #include "AppTestSupport.h"
 #include "Appearance.h"
 #include "LogPane.h"
+#include "LogTimeStamp.h"
 
 using namespace xcom;
 
@@ -26,7 +27,6 @@ class WindowTest : public WindowTestCase {
  private slots:
   void freshStartShowsTheDesignedValues() {
     TfrmRTUTest& w = *window_;
-    QCOMPARE(frmRTUTest, &w);
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTRUM RTU串口测试 V1.2"));
     QCOMPARE(w.size(), QSize(635, 628));
     QCOMPARE(w.Edit1->text(), QStringLiteral("COM1"));
@@ -54,9 +54,9 @@ class WindowTest : public WindowTestCase {
     QVERIFY(w.StatusPanels[1]->text().isEmpty());
     QCOMPARE(w.StatusPanels[0]->width(), 100);
     QCOMPARE(w.StatusPanels[1]->width(), 200);
-    QCOMPARE(w.SlaveAddress, 100);
-    QCOMPARE(w.DeviceMode, -1);
-    QVERIFY(!w.ReadingOutputs);
+    QCOMPARE(w.session.SlaveAddress, 100);
+    QCOMPARE(w.session.DeviceMode, -1);
+    QVERIFY(!w.session.ReadingOutputs);
 
     // The six rows: two header rows with their texts, four channel rows with empty data.
     QCOMPARE(w.ListView1->rowCount(), 6);
@@ -258,11 +258,11 @@ class WindowTest : public WindowTestCase {
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("Device not opened.")});
     QCOMPARE(boxes.titles, QStringList{QStringLiteral("app_window_tests")});
     QVERIFY(w.Memo1->toPlainText().isEmpty());  // no send line for a frame not sent
-    QVERIFY(!w.ReadingOutputs);
+    QVERIFY(!w.session.ReadingOutputs);
     // A relay command switches the mode first: the state changes before the failing send.
     w.Button3->click();
     QCOMPARE(boxes.texts.size(), 2);
-    QCOMPARE(w.DeviceMode, 0);
+    QCOMPARE(w.session.DeviceMode, 0);
     QVERIFY(w.Memo1->toPlainText().isEmpty());
     QVERIFY(!TErrorReport::BoxOpen());
   }
@@ -305,7 +305,7 @@ class WindowTest : public WindowTestCase {
     OpenPort(w, kMissingDevice);
     QCOMPARE(w.StatusPanels[1]->text(), kMissingDevice + QStringLiteral("打开失败"));
     QVERIFY(!w.XMODEM1.Opened());
-    QCOMPARE(w.DeviceMode, -1);
+    QCOMPARE(w.session.DeviceMode, -1);
     QVERIFY(w.Memo1->toPlainText().isEmpty());
     QVERIFY(boxes.texts.isEmpty());
     QCOMPARE(w.XMODEM1.DeviceName(), kMissingDevice.toStdString());

@@ -77,26 +77,26 @@ TEST(ReceivedBlock, DecodedOnlyWhenLongerThanEightBytes) {
   EXPECT_TRUE(IsDecodedBlock(ByteString(9, 0x20)));
 }
 
-TEST(DecodeResponse, InputBlockGivesDiLinesAndRowsOneAndTwo) {
+TEST(DecodeResponse, InputBlockGivesTheTwoInputs) {
   const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), false);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
-  EXPECT_EQ(r.channels, (std::vector<ChannelValue>{{"DI1=01 ", 1, "01 "}, {"DI2=00 ", 2, "00 "}}));
+  EXPECT_EQ(r.block, ReadBlock::Inputs);
+  EXPECT_EQ(r.registers, (RegisterPair{1, 0}));
 }
 
-TEST(DecodeResponse, TheSameReplyWhileReadingOutputsGoesToRowsFourAndFive) {
+TEST(DecodeResponse, TheSameReplyWhileReadingOutputsGivesTheRelays) {
   const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), true);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
-  EXPECT_EQ(r.channels, (std::vector<ChannelValue>{{"DO1=01 ", 4, "01 "}, {"DO2=00 ", 5, "00 "}}));
+  EXPECT_EQ(r.block, ReadBlock::Outputs);
+  EXPECT_EQ(r.registers, (RegisterPair{1, 0}));
   const DecodedResponse out = DecodeResponse(Hex("64 03 04 00 00 00 01 0E F5 "), true);
-  EXPECT_EQ(out.channels,
-            (std::vector<ChannelValue>{{"DO1=00 ", 4, "00 "}, {"DO2=01 ", 5, "01 "}}));
+  EXPECT_EQ(out.registers, (RegisterPair{0, 1}));
 }
 
 TEST(DecodeResponse, BadCrcGivesOneErrorLineAndNoChannel) {
   const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F6 "), false);
   EXPECT_EQ(r.outcome, Outcome::CrcError);
-  EXPECT_EQ(r.errorLine, "CRC校验失败！");
-  EXPECT_TRUE(r.channels.empty());
+  EXPECT_EQ(r.registers, RegisterPair{});  // no value shows
   // The CRC bytes are compared in wire order: swapped bytes are an error too.
   EXPECT_EQ(DecodeResponse(Hex("64 03 04 00 01 00 00 F5 9E "), false).outcome, Outcome::CrcError);
 }
@@ -106,16 +106,14 @@ TEST(DecodeResponse, TwoRepliesJoinedInOneBlockFailTheCrc) {
   ASSERT_EQ(joined.size(), 18u);
   const DecodedResponse r = DecodeResponse(joined, true);
   EXPECT_EQ(r.outcome, Outcome::CrcError);
-  EXPECT_TRUE(r.channels.empty());
+  EXPECT_EQ(r.registers, RegisterPair{});  // no value shows
 }
 
 TEST(DecodeResponse, OtherFunctionCodesAreIgnoredWhateverTheirCrc) {
   for (const char* block : {"64 10 00 14 00 01 02 00 01 ", "64 83 02 C0 F1 00 00 00 00 ",
                             "00 64 03 04 00 01 00 00 9E F5 "}) {
     const DecodedResponse r = DecodeResponse(Hex(block), false);
-    EXPECT_EQ(r.outcome, Outcome::Ignored) << block;
-    EXPECT_TRUE(r.errorLine.empty());
-    EXPECT_TRUE(r.channels.empty());
+    EXPECT_EQ(r, DecodedResponse{}) << block;
   }
 }
 
@@ -125,22 +123,23 @@ TEST(DecodeResponse, LongerRepliesStillShowBytesFiveAndSeven) {
   ASSERT_EQ(reply.size(), 13u);
   const DecodedResponse r = DecodeResponse(reply, false);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
-  EXPECT_EQ(r.channels[0].cellText, "01 ");
-  EXPECT_EQ(r.channels[1].cellText, "00 ");
+  EXPECT_EQ(r.registers, (RegisterPair{1, 0}));
 }
 
-TEST(DecodeResponse, OnlyTheLowByteOfARegisterShowsAndNeitherAddressNorCountIsChecked) {
+TEST(DecodeResponse, RegistersComeWholeAndNeitherAddressNorCountIsChecked) {
   const DecodedResponse r = DecodeResponse(Hex("64 03 04 01 02 00 00 6F 09 "), false);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
-  EXPECT_EQ(r.channels[0].logLine, "DI1=02 ");
+  EXPECT_EQ(r.registers.first, 0x0102);
   const DecodedResponse other = DecodeResponse(WithCrc(Hex("07 03 06 00 FF 00 E0 ")), false);
   ASSERT_EQ(other.outcome, Outcome::Decoded);
-  EXPECT_EQ(other.channels[0].cellText, "FF ");
-  EXPECT_EQ(other.channels[1].cellText, "E0 ");
+  EXPECT_EQ(other.registers, (RegisterPair{0xFF, 0xE0}));
 }
 
 TEST(DecodeExceptionReply, OnlyAnExceptionFunctionIsARefusal) {
-  EXPECT_EQ(DecodeExceptionReply(Hex("64 90 02 ")).outcome, Outcome::Refused);
+  const DecodedResponse refused = DecodeExceptionReply(Hex("64 90 02 "));
+  EXPECT_EQ(refused.outcome, Outcome::Refused);
+  EXPECT_EQ(refused.function, 0x10);
+  EXPECT_EQ(refused.exceptionCode, 2);
   EXPECT_EQ(DecodeExceptionReply(Hex("64 03 04 00 01 00 00 9E F5 ")).outcome, Outcome::Ignored);
 }
 

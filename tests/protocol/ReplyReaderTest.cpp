@@ -14,17 +14,17 @@ namespace {
 using Outcome = DecodedResponse::Outcome;
 const ByteString kReply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
 
-// The status rows a block writes, in order.
-std::vector<int> RowsShown(const ReplyReader::Result& result) {
-  std::vector<int> rows;
+// The register blocks a block shows, in order.
+std::vector<ReadBlock> BlocksShown(const ReplyReader::Result& result) {
+  std::vector<ReadBlock> blocks;
   for (const DecodedResponse& shown : result.shown)
-    for (const ChannelValue& channel : shown.channels) rows.push_back(channel.row);
-  return rows;
+    if (shown.outcome == Outcome::Decoded) blocks.push_back(shown.block);
+  return blocks;
 }
 
 TEST(ReplyReader, BytesAnswerTheFrameThatLeftLastBeforeThem) {
   ReplyReader reader;
-  const std::vector<int> inputs{kRowDI0, kRowDI1}, outputs{kRowDO0, kRowDO1};
+  const std::vector<ReadBlock> inputs{ReadBlock::Inputs}, outputs{ReadBlock::Outputs};
   reader.Sent(ReadInputBlockRequest(100), true, 0);
   // Five bytes of the inputs' reply were waiting when the output request left; the rest came
   // after it, then the outputs' reply.
@@ -32,16 +32,16 @@ TEST(ReplyReader, BytesAnswerTheFrameThatLeftLastBeforeThem) {
   EXPECT_TRUE(reader.Read(ByteString(kReply.begin(), kReply.begin() + 7), 100, true).shown.empty());
   ByteString rest(kReply.begin() + 7, kReply.end());
   rest.insert(rest.end(), kReply.begin(), kReply.end());
-  EXPECT_EQ(RowsShown(reader.Read(rest, 100, false)), outputs);
+  EXPECT_EQ(BlocksShown(reader.Read(rest, 100, false)), outputs);
   // Nothing waits after an open, nor after a mode frame or a broadcast: the read phase decides,
   // for the addressed slave only.
   reader.Reset();
-  EXPECT_EQ(RowsShown(reader.Read(kReply, 100, false)), inputs);
+  EXPECT_EQ(BlocksShown(reader.Read(kReply, 100, false)), inputs);
   reader.Sent(ReadOutputBlockRequest(100), true, 0);
   reader.Sent(ModeFrame(0), true, 0);
   EXPECT_TRUE(reader.Read(kReply, 101, false).shown.empty());
   reader.Sent(ReadInputBlockRequest(0), true, 0);
-  EXPECT_EQ(RowsShown(reader.Read(WithCrc({0x00, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00}), 0, true)),
+  EXPECT_EQ(BlocksShown(reader.Read(WithCrc({0x00, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00}), 0, true)),
             outputs);
 }
 
@@ -49,7 +49,7 @@ TEST(ReplyReader, AReplyAnswersOnlyARequestOfItsSlaveAndFunction) {
   ReplyReader reader;
   reader.Sent(RelayRequest(100, kRelay1Register, true), true, 0);
   reader.Sent(ReadInputBlockRequest(100), true, 0);
-  EXPECT_EQ(RowsShown(reader.Read(kReply, 100, true)), (std::vector<int>{kRowDI0, kRowDI1}));
+  EXPECT_EQ(BlocksShown(reader.Read(kReply, 100, true)), std::vector{ReadBlock::Inputs});
   const ByteString refused = WithCrc({0x64, 0x90, 0x04});
   EXPECT_EQ(reader.Read(refused, 100, false).shown.size(), 0u);  // not the function asked
   reader.Sent(RelayRequest(1, kRelay1Register, true), true, 0);
@@ -57,8 +57,8 @@ TEST(ReplyReader, AReplyAnswersOnlyARequestOfItsSlaveAndFunction) {
   const ReplyReader::Result result = reader.Read(WithCrc({0x01, 0x90, 0x04}), 1, false);
   ASSERT_EQ(result.shown.size(), 1u);
   EXPECT_EQ(result.shown[0].outcome, Outcome::Refused);
-  EXPECT_EQ(result.shown[0].errorLine,
-            "异常应答：功能码10 (write multiple registers)，异常码04 (slave device failure)");
+  EXPECT_EQ(result.shown[0].function, 0x10);
+  EXPECT_EQ(result.shown[0].exceptionCode, 4);
 }
 
 TEST(ReplyReader, OneCrcLinePerBlockBesideTheGoodReplies) {
@@ -70,7 +70,7 @@ TEST(ReplyReader, OneCrcLinePerBlockBesideTheGoodReplies) {
   block.insert(block.end(), kReply.begin(), kReply.end());
   const ReplyReader::Result result = reader.Read(block, 100, false);
   ASSERT_EQ(result.shown.size(), 2u);
-  EXPECT_EQ(result.shown[0].errorLine, kCrcErrorLine);
+  EXPECT_EQ(result.shown[0].outcome, Outcome::CrcError);
   EXPECT_EQ(result.shown[1].outcome, Outcome::Decoded);
   // A read reply whose byte count was hit reaches past the block: still a CRC failure.
   ByteString longer = kReply;

@@ -1,0 +1,148 @@
+// The command sequences without a window: a session on the simulated module's line, its waits
+// and what it shows recorded; and how the window words a decoded reply.
+#include <QTest>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "AppTestSupport.h"
+#include "ResponseText.h"
+#include "RtuSession.h"
+
+using namespace modbus;
+
+namespace {
+
+const QString kSent = QStringLiteral(" 发送：");
+const QString kModeZero = kSent + QStringLiteral("AA 55 00 05 E0 50 00 01 35 ");
+const QString kModeOne = kSent + QStringLiteral("AA 55 00 05 E0 50 01 01 36 ");
+
+class TRecordedView final : public TSessionView {
+ public:
+  QStringList lines;  // traffic lines without their time stamps
+  std::map<int, QString> cells;
+  QString openReport;
+
+  void LogLine(const QString& line) override {
+    const QString traffic = TrafficPart(line);
+    lines << (traffic.isEmpty() ? line : traffic);
+  }
+  void ShowChannelValue(int row, const QString& text) override { cells[row] = text; }
+  void ReportOpened(const TPortTexts& texts) override { openReport = texts.port; }
+  void ReportOpenFailure(const QString&, const QString& why, const QString&) override {
+    openReport = why;
+  }
+};
+
+// Sleeps as long as asked (the module answers meanwhile), and runs `duringPump` inside each
+// pump, as the event loop runs the receive poll's tick there.
+class TRecordedWaits final : public TSessionWaits {
+ public:
+  QStringList steps;
+  std::function<void()> duringPump;
+
+  void Sleep(int milliseconds) override {
+    steps << QStringLiteral("sleep %1").arg(milliseconds);
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+  void ProcessMessages() override {
+    steps << QStringLiteral("pump");
+    ++depth_;
+    if (duringPump) duringPump();
+    --depth_;
+  }
+  bool InsideWait() const override { return depth_ > 0; }
+
+ private:
+  int depth_ = 0;
+};
+
+}  // namespace
+
+class SessionTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void relayCommandsAndTheModeFramesAroundTheFreeText() {
+    SimulatedModuleOnPty module;
+    xcom::TXComm port;
+    TRecordedView view;
+    TRecordedWaits waits;
+    TRtuSession session(port, view, waits);
+    session.OpenPort({module.Path(), QStringLiteral("9600"), QStringLiteral("8N1")});
+    QCOMPARE(view.openReport, module.Path());
+    QCOMPARE(view.lines, QStringList{kModeZero});
+    QCOMPARE(waits.steps, (QStringList{"sleep 500", "pump"}));
+    const auto sendsSince = [&](qsizetype first) {
+      QStringList sent;
+      for (const QString& line : view.lines.mid(first))
+        if (line.startsWith(kSent)) sent << line;
+      return sent;
+    };
+    waits.steps.clear();
+    session.SwitchRelay(kRelay1Register, true, true);  // control mode already: the frame only
+    QCOMPARE(sendsSince(1), QStringList{kSent + "64 10 00 14 00 01 02 00 01 F3 D6 "});
+    QCOMPARE(waits.steps, (QStringList{"sleep 200", "sleep 200"}));
+    session.SendFreeText(QStringLiteral("中文"));
+    QCOMPARE(session.DeviceMode, 1);
+    session.SendFreeText(QStringLiteral("中文"));  // a second free text: no mode frame
+    session.SendFreeText(QString());               // empty text: a line with nothing after
+    waits.steps.clear();
+    session.SwitchRelay(kRelay1Register, false, true);  // back to control mode first
+    QCOMPARE(waits.steps, (QStringList{"sleep 200", "sleep 500", "pump", "sleep 200"}));
+    QCOMPARE(sendsSince(1), (QStringList{kSent + "64 10 00 14 00 01 02 00 01 F3 D6 ", kModeOne,
+                                         kSent + "D6 D0 CE C4 ", kSent + "D6 D0 CE C4 ", kSent,
+                                         kModeZero, kSent + "64 10 00 14 00 01 02 00 00 32 16 "}));
+    // The hidden relay 3 and 4 commands send without waiting.
+    waits.steps.clear();
+    session.SwitchRelay(kRelay4Register, true, false);
+    session.SwitchRelay(kRelay3Register, false, false);
+    QVERIFY(waits.steps.isEmpty());
+    QCOMPARE(sendsSince(1).mid(7), (QStringList{kSent + "64 10 00 17 00 01 02 00 01 F3 E5 ",
+                                                kSent + "64 10 00 16 00 01 02 00 00 33 F4 "}));
+    QVERIFY(module.Sim().WaitFor([](auto& c) { return c.freeTextBlocks >= 1; },
+                                 std::chrono::seconds(3)));
+    QTRY_COMPARE(module.Sim().State().relays[3], std::uint16_t(1));
+  }
+
+  // The window's wording of each outcome: the log counts channels from 1, the list from 0, and
+  // a cell shows a register's low byte.
+  void decodedRepliesAreWordedAsTheWindowShowsThem() {
+    using Outcome = DecodedResponse::Outcome;
+    DecodedResponse inputs;
+    inputs.outcome = Outcome::Decoded;
+    inputs.registers = {0x0102, 0x0000};
+    DecodedResponse outputs = inputs;
+    outputs.block = ReadBlock::Outputs;
+    outputs.registers = {0x0000, 0x00E1};
+    DecodedResponse damaged;
+    damaged.outcome = Outcome::CrcError;
+    DecodedResponse refused;
+    refused.outcome = Outcome::Refused;
+    refused.function = 0x10;
+    refused.exceptionCode = 0x02;
+    const struct {
+      DecodedResponse decoded;
+      QString errorLine;
+      std::vector<TChannelText> channels;
+    } cases[] = {
+        {inputs, {}, {{"DI1=02 ", kRowDI0, "02 "}, {"DI2=00 ", kRowDI1, "00 "}}},
+        {outputs, {}, {{"DO1=00 ", kRowDO0, "00 "}, {"DO2=E1 ", kRowDO1, "E1 "}}},
+        {damaged, QStringLiteral("CRC校验失败！"), {}},
+        {refused,
+         QStringLiteral(
+             "异常应答：功能码10 (write multiple registers)，异常码02 (illegal data address)"),
+         {}},
+        {DecodedResponse{}, {}, {}},
+    };
+    for (const auto& c : cases) {
+      const TResponseText text = ResponseText(c.decoded);
+      QCOMPARE(text.errorLine, c.errorLine);
+      QVERIFY(text.channels == c.channels);
+    }
+  }
+};
+
+RTUTEST_QTEST_MAIN(SessionTest)
+#include "SessionTest.moc"
