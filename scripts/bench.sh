@@ -22,7 +22,9 @@ section() { echo; echo "=== $*"; }
 bench_comm() {
   section "serial component (bench_comm)"
   cmake --build "$build" --target bench_comm >/dev/null
-  "$build/bin/bench_comm"
+  "$build/bin/bench_comm" --runs 9
+  # A caller that reads a small block at a time (a Modbus master reads frames of a few bytes).
+  "$build/bin/bench_comm" --runs 9 --chunk 4096 --only throughput
 }
 
 # kestrum against the simulated module on ptys: the read-all round trip (median of 1000), 1, 4

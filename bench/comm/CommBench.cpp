@@ -7,6 +7,7 @@
 // It measures; it passes no judgement beyond printing each goal next to its figure.
 //
 // Usage: bench_comm [--mib N] [--seconds S] [--cycles C] [--runs R] [--chunk BYTES]
+//                   [--only throughput|monitor|open]
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -50,6 +51,7 @@ struct Options {
   int seconds = 10;
   int cycles = 200;
   int runs = 5;
+  std::string only;  // one section by name; empty: all
 };
 
 double Seconds(Clock::duration d) {
@@ -430,6 +432,7 @@ Options ParseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string key = argv[i];
+    if (key == "--only") o.only = argv[i + 1];
     const int value = std::max(1, std::atoi(argv[i + 1]));
     if (key == "--mib") o.mib = std::size_t(value);
     if (key == "--seconds") o.seconds = value;
@@ -449,8 +452,11 @@ int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   std::printf("Serial port component benchmark (pseudo-terminals, %u cores)\n",
               std::thread::hardware_concurrency());
-  BenchThroughput(options);
-  BenchMonitor(options);
-  BenchOpenClose(options);
+  const auto wanted = [&](const char* name) {
+    return options.only.empty() || options.only == name;
+  };
+  if (wanted("throughput")) BenchThroughput(options);
+  if (wanted("monitor")) BenchMonitor(options);
+  if (wanted("open")) BenchOpenClose(options);
   return 0;
 }
