@@ -9,6 +9,8 @@
 // Usage: bench_comm [--mib N] [--seconds S] [--cycles C] [--runs R] [--chunk BYTES]
 //                   [--only throughput|monitor|open]
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -69,6 +71,19 @@ double ThreadCpu() {
   timespec ts{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
   return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// Where the threads run: the pty peer on one core, the port under test (its caller and the
+// threads it starts, which inherit the caller's core) on another. Left to the scheduler, the two
+// sides land on one core in some runs and apart in others, and the CPU of a run swings by half.
+constexpr int kPeerCpu = 0;
+constexpr int kPortCpu = 1;
+void PinToCpu(int cpu) {
+  if (std::thread::hardware_concurrency() < 2) return;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  pthread_setaffinity_np(pthread_self(), sizeof set, &set);
 }
 
 Bytes Pattern(std::size_t size) {
@@ -198,6 +213,7 @@ TransferResult Transfer(PortUnderTest& port, Direction direction, const Bytes& d
   const double cpuStart = ProcessCpu();
   const auto start = Clock::now();
   std::thread peer([&] {
+    PinToCpu(kPeerCpu);
     const double cpu0 = ThreadCpu();
     if (direction == Direction::PortToPeer) {
       std::size_t done = 0;
@@ -276,8 +292,9 @@ void BenchThroughput(const Options& o) {
   std::printf(
       "    (TXComm: SendData/ReadData in %zu KiB calls, queues 8192/8192, events on the\n"
       "     monitor thread; QSerialPort: write + waitForBytesWritten, waitForReadyRead +\n"
-      "     read; CPU = the whole process minus the pty peer thread)\n",
-      kChunk / 1024);
+      "     read; CPU = the whole process minus the pty peer thread; the peer on core %d,\n"
+      "     the port on core %d)\n",
+      kChunk / 1024, kPeerCpu, kPortCpu);
   std::vector<std::function<std::unique_ptr<PortUnderTest>()>> makers{
       [] { return std::make_unique<ComponentPort>(); }};
 #ifdef RTUTEST_HAVE_QSERIALPORT
@@ -450,6 +467,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);  // QSerialPort's notifiers want an application object
 #endif
   const Options options = ParseOptions(argc, argv);
+  PinToCpu(kPortCpu);
   std::printf("Serial port component benchmark (pseudo-terminals, %u cores)\n",
               std::thread::hardware_concurrency());
   const auto wanted = [&](const char* name) {
