@@ -1,0 +1,165 @@
+// The terminal device's events: the monitor's wait, what an arrival of bytes makes (deChar,
+// deFlag, deIn80Full) and the reads callers hand to the monitor meanwhile.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "DeviceGone.h"
+#include "LineEvents.h"
+#include "TerminalDevice.h"
+
+namespace xcom {
+
+namespace {
+constexpr int kLineSampleMs = 50;
+}  // namespace
+
+// While the monitor waits here, it takes reads handed over (ReadWhenArrived); once it is
+// stopped or the wait failed, it gives them back.
+WaitOutcome TerminalDevice::WaitCommEvent(StopSignal& stop, std::uint32_t& eventMask) {
+  {
+    std::lock_guard lock(mutex_);
+    monitorTakesReads_ = true;
+    monitorThread_ = std::this_thread::get_id();
+  }
+  const WaitOutcome outcome = WaitForEvents(stop, eventMask);
+  if (outcome != WaitOutcome::Events) HandBackReads();
+  return outcome;
+}
+
+std::uint32_t TerminalDevice::ReadWhenArrived(std::uint8_t* buffer, std::uint32_t count,
+                                              std::uint32_t milliseconds, bool endAtFirstBytes) {
+  std::unique_lock lock(mutex_);
+  if (lost_ || !monitorTakesReads_ || handed_ != nullptr ||
+      monitorThread_ == std::this_thread::get_id())
+    return kNotHandedOver;
+  // The queued bytes are taken at once: the monitor has already seen them arrive, and
+  // bytes left in the driver beside a full held buffer raise no new edge.
+  const std::uint32_t ready = TakeLocked(buffer, count, 0);
+  if (ready == kReadFailed) return kNotHandedOver;  // the caller's own read meets the failure
+  HandedRead read(buffer, count, endAtFirstBytes);
+  read.Placed(ready);
+  if (read.Over() || milliseconds == 0) return read.Got();
+  handed_ = &read;
+  handedOver_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                       [&read] { return read.Over(); });
+  handed_ = nullptr;
+  return read.Got();
+}
+
+void TerminalDevice::HandBackReads() {
+  std::lock_guard lock(mutex_);
+  monitorTakesReads_ = false;
+  EndHandedReadLocked();
+}
+
+WaitOutcome TerminalDevice::WaitForEvents(StopSignal& stop, std::uint32_t& eventMask) {
+  eventMask = 0;
+  if (!waits_.events->Watch(stop)) return WaitOutcome::Failed;
+  for (;;) {
+    // The stop signal is level-triggered in the wait: once set, every wait returns it at once.
+    if (lost_) return stop.IsSet() ? WaitOutcome::Stopped : WaitOutcome::Failed;
+    ReadyEvents ready;
+    const bool waited = waits_.events->Wait(NextWaitTimeoutMs(), ready);
+    {
+      std::lock_guard lock(mutex_);
+      waitPending_ = false;
+    }
+    if (!waited) return WaitOutcome::Failed;
+    if (ready.stop) return WaitOutcome::Stopped;  // it wins over events
+    const std::optional<std::uint32_t> found = EventsFound(ready);
+    if (!found) return WaitOutcome::Failed;
+    if (*found != 0 || ready.maskChanged) {
+      eventMask = *found;
+      return WaitOutcome::Events;
+    }
+  }
+}
+
+// Marks a wait as pending (from here on SetCommMask ends it) and answers how long it may last:
+// without end, or the line-sampling step while the mask asks for line events.
+int TerminalDevice::NextWaitTimeoutMs() {
+  std::lock_guard lock(mutex_);
+  if (maskSignalled_) {  // a SetCommMask that came after the previous wait had ended
+    waits_.maskChanged->Drain();
+    maskSignalled_ = false;
+  }
+  waitPending_ = true;
+  return (mask_ & kLineEvents) != 0 && lines_.Watchable() ? kLineSampleMs : -1;
+}
+
+// The masked events of one wait's outcome; nothing when the device went away.
+std::optional<std::uint32_t> TerminalDevice::EventsFound(const ReadyEvents& ready) {
+  if (ready.hangUp) {
+    lost_ = true;
+    return std::nullopt;
+  }
+  std::uint32_t found = 0;
+  if (ready.input) {
+    found |= EV_RXCHAR | TakeArrivals();
+    if (lost_) return std::nullopt;
+  }
+  std::lock_guard lock(mutex_);
+  if (lines_.Watchable() && ((mask_ & kLineEvents) != 0 || found != 0))
+    found |= lines_.EventsSinceLastLook();
+  return found & mask_;
+}
+
+// The monitor, at an arrival: moves new bytes into the read handed over, if any, and the
+// rest into the held buffer, and answers the events they make (deFlag, deIn80Full).
+std::uint32_t TerminalDevice::TakeArrivals() {
+  std::unique_lock lock(mutex_);
+  std::uint32_t events = 0;
+  bool moved = false;
+  bool handedReadOver = false;
+  for (;;) {
+    std::uint8_t chunk[4096];
+    const bool direct = handed_ != nullptr && handed_->Room() > 0;
+    std::uint8_t* const into = direct ? handed_->Next() : chunk;
+    const std::size_t want =
+        direct ? handed_->Room() : std::min<std::size_t>(sizeof chunk, held_.Room());
+    if (want == 0) break;
+    const ssize_t n = ::read(fd_.Get(), into, want);
+    if (n > 0) {
+      if (std::memchr(into, static_cast<unsigned char>(dcb_.EvtChar), std::size_t(n)))
+        events |= EV_RXFLAG;
+      if (direct) {
+        handed_->Placed(std::uint32_t(n));
+        handedReadOver = handed_->Over();
+      } else {
+        held_.Append(chunk, std::size_t(n));
+        moved = true;
+      }
+      if (std::size_t(n) < want) break;  // a short read: the driver has nothing more now
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    const int error = n == 0 ? EIO : errno;
+    if (IsDeviceGoneError(error)) lost_ = true;
+    break;
+  }
+  if (moved && readersWaiting_ > 0) waits_.inputMoved->Signal();
+  // Below the limit the driver was emptied just now; only a full buffer leaves bytes there.
+  std::uint64_t total = held_.Count();
+  int queued = 0;
+  if (held_.Room() == 0 && ::ioctl(fd_.Get(), FIONREAD, &queued) == 0 && queued > 0)
+    total += std::uint32_t(queued);
+  if (held_.ReachedMark80(total)) events |= EV_RX80FULL;
+  lock.unlock();
+  // Woken after the lock is free, the caller need not wait for it at once.
+  if (handedReadOver) handedOver_.notify_all();
+  return events;
+}
+
+// Ends the read handed over, if any, with what it holds, and wakes its caller.
+void TerminalDevice::EndHandedReadLocked() {
+  if (handed_ == nullptr || handed_->Over()) return;
+  handed_->End();
+  handedOver_.notify_all();
+}
+
+}  // namespace xcom
