@@ -62,6 +62,16 @@ TEST(RequestFrames, ModeFramesEndInTheirByteSum) {
   EXPECT_EQ(BytesToHexText(ModeFrame(kDataCenterMode)), "AA 55 00 05 E0 50 01 01 36 ");
 }
 
+TEST(ModuleModel, TypedReadsTakeEachRegisterWholeAndRelaysMapToTheirRegistersOnly) {
+  const ByteString reply = {0x64, 0x03, 0x04, 0x01, 0x02, 0x00, 0xFF, 0x00, 0x00};
+  EXPECT_EQ(InputsOf(reply), (Inputs{0x0102, 0x00FF}));
+  EXPECT_EQ(RelaysOf(reply), (Relays{0x0102, 0x00FF}));
+  for (int relay = 1; relay <= kRelayCount; ++relay)
+    EXPECT_EQ(RelayOfRegister(RelayRegister(relay)), relay);
+  for (const std::uint16_t reg : {0x0013, 0x0018, 0x0010, 0x1014})
+    EXPECT_EQ(RelayOfRegister(reg), 0) << reg;
+}
+
 TEST(ReceivedBlock, LoggedOnlyWithAByteAbove0x20) {
   EXPECT_FALSE(IsLoggedBlock({}));
   EXPECT_FALSE(IsLoggedBlock({0x00, 0x20, 0x0D, 0x0A, 0x20}));
