@@ -16,23 +16,21 @@ class IcountCounters final : public DriverCounters {
   IcountCounters(int fd, const serial_icounter_struct& now)
       : fd_(fd), eventsSeen_(now), errorsSeen_(now) {}
 
-  std::uint32_t EventsSinceLastLook() override {
-    serial_icounter_struct now{};
-    if (::ioctl(fd_, TIOCGICOUNT, &now) != 0) return 0;
-    const std::uint32_t events = EventsFromCounters(eventsSeen_, now);
-    eventsSeen_ = now;
-    return events;
-  }
-
-  std::uint32_t ErrorsSinceLastLook() override {
-    serial_icounter_struct now{};
-    if (::ioctl(fd_, TIOCGICOUNT, &now) != 0) return 0;
-    const std::uint32_t errors = ErrorsFromCounters(errorsSeen_, now);
-    errorsSeen_ = now;
-    return errors;
-  }
+  std::uint32_t EventsSinceLastLook() override { return Since(eventsSeen_, EventsFromCounters); }
+  std::uint32_t ErrorsSinceLastLook() override { return Since(errorsSeen_, ErrorsFromCounters); }
 
  private:
+  using Rule = std::uint32_t (*)(const serial_icounter_struct&, const serial_icounter_struct&);
+
+  // What `rule` finds between `seen` and the counters now; `seen` then holds now.
+  std::uint32_t Since(serial_icounter_struct& seen, Rule rule) {
+    serial_icounter_struct now{};
+    if (::ioctl(fd_, TIOCGICOUNT, &now) != 0) return 0;
+    const std::uint32_t found = rule(seen, now);
+    seen = now;
+    return found;
+  }
+
   int fd_;
   serial_icounter_struct eventsSeen_;
   serial_icounter_struct errorsSeen_;

@@ -122,7 +122,14 @@ class TerminalDevice final : public CommDevice {
   WaitOutcome WaitForEvents(StopSignal& stop, std::uint32_t& eventMask);
   int NextWaitTimeoutMs();
   std::optional<std::uint32_t> EventsFound(const ReadyEvents& ready);
+  struct Arrivals {
+    std::uint32_t events = 0;     // deFlag
+    bool held = false;            // bytes went into the held buffer
+    bool handedReadOver = false;  // the handed read is full
+  };
   std::uint32_t TakeArrivals();
+  void MoveArrivalsLocked(Arrivals& arrivals);
+  std::uint32_t Mark80EventLocked();
   void EndHandedReadLocked();
 
   const UniqueFd fd_;

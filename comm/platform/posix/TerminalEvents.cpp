@@ -112,47 +112,56 @@ std::optional<std::uint32_t> TerminalDevice::EventsFound(const ReadyEvents& read
 // rest into the held buffer, and answers the events they make (deFlag, deIn80Full).
 std::uint32_t TerminalDevice::TakeArrivals() {
   std::unique_lock lock(mutex_);
-  std::uint32_t events = 0;
-  bool moved = false;
-  bool handedReadOver = false;
+  Arrivals arrivals;
+  MoveArrivalsLocked(arrivals);
+  if (arrivals.held && readersWaiting_ > 0) waits_.inputMoved->Signal();
+  const std::uint32_t events = arrivals.events | Mark80EventLocked();
+  lock.unlock();
+  // Woken after the lock is free, the caller need not wait for it at once.
+  if (arrivals.handedReadOver) handedOver_.notify_all();
+  return events;
+}
+
+// Reads what the driver holds, into the handed read while it has room, else into the held
+// buffer while it has room; the rest stays in the driver.
+void TerminalDevice::MoveArrivalsLocked(Arrivals& arrivals) {
   for (;;) {
     std::uint8_t chunk[4096];
     const bool direct = handed_ != nullptr && handed_->Room() > 0;
     std::uint8_t* const into = direct ? handed_->Next() : chunk;
     const std::size_t want =
         direct ? handed_->Room() : std::min<std::size_t>(sizeof chunk, held_.Room());
-    if (want == 0) break;
+    if (want == 0) return;
     const ssize_t n = ::read(fd_.Get(), into, want);
     if (n > 0) {
       if (std::memchr(into, static_cast<unsigned char>(dcb_.EvtChar), std::size_t(n)))
-        events |= EV_RXFLAG;
+        arrivals.events |= EV_RXFLAG;
       if (direct) {
         handed_->Placed(std::uint32_t(n));
-        handedReadOver = handed_->Over();
+        arrivals.handedReadOver = handed_->Over();
       } else {
         held_.Append(chunk, std::size_t(n));
-        moved = true;
+        arrivals.held = true;
       }
-      if (std::size_t(n) < want) break;  // a short read: the driver has nothing more now
+      if (std::size_t(n) < want) return;  // a short read: the driver has nothing more now
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) break;
+    if (n < 0 && errno == EAGAIN) return;
     const int error = n == 0 ? EIO : errno;
     if (IsDeviceGoneError(error)) lost_ = true;
-    break;
+    return;
   }
-  if (moved && readersWaiting_ > 0) waits_.inputMoved->Signal();
+}
+
+// deIn80Full when the queued input (held and driver) has just reached the mark.
+std::uint32_t TerminalDevice::Mark80EventLocked() {
   // Below the limit the driver was emptied just now; only a full buffer leaves bytes there.
   std::uint64_t total = held_.Count();
   int queued = 0;
   if (held_.Room() == 0 && ::ioctl(fd_.Get(), FIONREAD, &queued) == 0 && queued > 0)
     total += std::uint32_t(queued);
-  if (held_.ReachedMark80(total)) events |= EV_RX80FULL;
-  lock.unlock();
-  // Woken after the lock is free, the caller need not wait for it at once.
-  if (handedReadOver) handedOver_.notify_all();
-  return events;
+  return held_.ReachedMark80(total) ? EV_RX80FULL : 0;
 }
 
 // Ends the read handed over, if any, with what it holds, and wakes its caller.
