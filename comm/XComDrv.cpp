@@ -156,6 +156,7 @@ class TCommEventThread {
     Comm->HandleDeviceEvents(TDeviceEvents::FromBits(EventMask & 0xFFFF));
   }
 
+  // The design names the first three fields; the others follow the rule for private members.
   StopSignal StopEvent;
   std::uint32_t EventMask = 0;
   TCustomComm* Comm;
@@ -448,7 +449,7 @@ bool TCustomComm::DeviceLost() const {
 
 bool TCustomComm::OpenDevice() {
   if (Opened()) RaiseDeviceError(DeviceError::DeviceAlreadyOpened);
-  fLocks_ = TDeviceLocks{};
+  FLocks = TDeviceLocks{};
   NoteOpenFailure(OpenFailure::None);
   device_ = opener_ ? opener_(deviceName_) : nullptr;
   if (!Opened()) {
@@ -489,22 +490,22 @@ std::uint32_t TCustomComm::QueueCount(int selector) {
 
 void TCustomComm::BuildDCB(DCB& dcb) const {
   InitDCB(dcb);
-  std::uint32_t flags = dcb_Binary;
-  if (dtrSettings_.Contains(fsDSROut)) flags |= dcb_OutxDsrFlow;
-  if (dtrSettings_.Contains(fsDTREnabled)) flags |= dcb_DtrControlEnable;
-  if (dtrSettings_.Contains(fsDTRHandshake)) flags |= dcb_DtrControlHandshake;
-  if (rtsSettings_.Contains(fsCTSOut)) flags |= dcb_OutxCtsFlow;
-  if (rtsSettings_.Contains(fsRTSEnabled)) flags |= dcb_RtsControlEnable;
-  if (rtsSettings_.Contains(fsRTSHandshake)) flags |= dcb_RtsControlHandshake;
-  if (xonXoffSettings_.Contains(fsInX)) flags |= dcb_InX;
-  if (xonXoffSettings_.Contains(fsOutX)) flags |= dcb_OutX;
-  if (options_.Contains(coParityCheck)) flags |= dcb_ParityCheck;
-  if (options_.Contains(coDSRSensitivity)) flags |= dcb_DsrSensitivity;
-  if (options_.Contains(coErrorChar)) flags |= dcb_ErrorChar;
-  if (options_.Contains(coDiscardNull)) flags |= dcb_NullStrip;
-  if (options_.Contains(coAbortOnError)) flags |= dcb_AbortOnError;
-  if (options_.Contains(coTXContinueOnXOff)) flags |= dcb_TXContinueOnXoff;
-  if (options_.Contains(coLeaveDTROpen)) flags |= dcb_DtrControlEnable;
+  std::uint32_t flags = kDcbBinary;
+  if (dtrSettings_.Contains(fsDSROut)) flags |= kDcbOutxDsrFlow;
+  if (dtrSettings_.Contains(fsDTREnabled)) flags |= kDcbDtrControlEnable;
+  if (dtrSettings_.Contains(fsDTRHandshake)) flags |= kDcbDtrControlHandshake;
+  if (rtsSettings_.Contains(fsCTSOut)) flags |= kDcbOutxCtsFlow;
+  if (rtsSettings_.Contains(fsRTSEnabled)) flags |= kDcbRtsControlEnable;
+  if (rtsSettings_.Contains(fsRTSHandshake)) flags |= kDcbRtsControlHandshake;
+  if (xonXoffSettings_.Contains(fsInX)) flags |= kDcbInX;
+  if (xonXoffSettings_.Contains(fsOutX)) flags |= kDcbOutX;
+  if (options_.Contains(coParityCheck)) flags |= kDcbParityCheck;
+  if (options_.Contains(coDSRSensitivity)) flags |= kDcbDsrSensitivity;
+  if (options_.Contains(coErrorChar)) flags |= kDcbErrorChar;
+  if (options_.Contains(coDiscardNull)) flags |= kDcbNullStrip;
+  if (options_.Contains(coAbortOnError)) flags |= kDcbAbortOnError;
+  if (options_.Contains(coTXContinueOnXOff)) flags |= kDcbTXContinueOnXoff;
+  if (options_.Contains(coLeaveDTROpen)) flags |= kDcbDtrControlEnable;
   SetDCBFlags(dcb, flags);
   dcb.BaudRate = baudValue_;
   dcb.XonLim = static_cast<WORD>(buffers_.inputSize_ / 4);
@@ -554,7 +555,7 @@ TBaudRate TCustomComm::BaudRate() {
   if (!Opened() || baudRate_ == brCustom) return baudRate_;
   const std::uint32_t rate = BaudValue();
   for (int member = br110; member < brCustom; ++member)
-    if (BaudRates[member] == rate) return static_cast<TBaudRate>(member);
+    if (kBaudRates[member] == rate) return static_cast<TBaudRate>(member);
   return brCustom;
 }
 
@@ -563,7 +564,7 @@ void TCustomComm::SetBaudRate(TBaudRate value) {
   baudRate_ = value;
   if (value == brCustom) return;
   // A value outside the enumeration is stored unexamined; it has no table rate.
-  if (value >= br110 && value < brCustom) baudValue_ = BaudRates[value];
+  if (value >= br110 && value < brCustom) baudValue_ = kBaudRates[value];
   if (Opened()) UpdateDCB();
 }
 
@@ -608,21 +609,21 @@ void TCustomComm::UpdateHandshake() {
 
 TCustomComm::THandshake TCustomComm::HandshakeFromFlags(std::uint32_t flags) const {
   THandshake now;
-  if (flags & dcb_DtrControlHandshake) now.dtr.Include(fsDTRHandshake);
-  if (flags & dcb_DtrControlEnable) now.dtr.Include(fsDTREnabled);
-  if (flags & dcb_OutxDsrFlow) now.dtr.Include(fsDSROut);
-  if (flags & dcb_RtsControlHandshake) now.rts.Include(fsRTSHandshake);
-  if (flags & dcb_RtsControlEnable) now.rts.Include(fsRTSEnabled);
-  if (flags & dcb_OutxCtsFlow) now.rts.Include(fsCTSOut);
-  if (flags & dcb_OutX) now.xonXoff.Include(fsOutX);
-  if (flags & dcb_InX) now.xonXoff.Include(fsInX);
+  if (flags & kDcbDtrControlHandshake) now.dtr.Include(fsDTRHandshake);
+  if (flags & kDcbDtrControlEnable) now.dtr.Include(fsDTREnabled);
+  if (flags & kDcbOutxDsrFlow) now.dtr.Include(fsDSROut);
+  if (flags & kDcbRtsControlHandshake) now.rts.Include(fsRTSHandshake);
+  if (flags & kDcbRtsControlEnable) now.rts.Include(fsRTSEnabled);
+  if (flags & kDcbOutxCtsFlow) now.rts.Include(fsCTSOut);
+  if (flags & kDcbOutX) now.xonXoff.Include(fsOutX);
+  if (flags & kDcbInX) now.xonXoff.Include(fsInX);
   if (options_.Contains(coLeaveDTROpen)) now.options.Include(coLeaveDTROpen);
-  if (flags & dcb_ParityCheck) now.options.Include(coParityCheck);
-  if (flags & dcb_DsrSensitivity) now.options.Include(coDSRSensitivity);
-  if (flags & dcb_ErrorChar) now.options.Include(coErrorChar);
-  if (flags & dcb_NullStrip) now.options.Include(coDiscardNull);
-  if (flags & dcb_AbortOnError) now.options.Include(coAbortOnError);
-  if (flags & dcb_TXContinueOnXoff) now.options.Include(coTXContinueOnXOff);
+  if (flags & kDcbParityCheck) now.options.Include(coParityCheck);
+  if (flags & kDcbDsrSensitivity) now.options.Include(coDSRSensitivity);
+  if (flags & kDcbErrorChar) now.options.Include(coErrorChar);
+  if (flags & kDcbNullStrip) now.options.Include(coDiscardNull);
+  if (flags & kDcbAbortOnError) now.options.Include(coAbortOnError);
+  if (flags & kDcbTXContinueOnXoff) now.options.Include(coTXContinueOnXOff);
   return now;
 }
 
@@ -698,7 +699,7 @@ void TCustomComm::SetOptions(TCommOptions value) {
 TDeviceLocks TCustomComm::DeviceLocks() const {
   const TDeviceLocks full{dlSend, dlRead};
   if (!Opened()) return full;
-  TDeviceLocks locks = fLocks_;
+  TDeviceLocks locks = FLocks;
   for (const TCommClient* client : clients_) {
     if (locks == full) break;
     locks = locks + client->Locks;
@@ -729,7 +730,7 @@ std::uint32_t TCustomComm::SendData(const void* buffer, std::uint32_t count,
         sent += written;
         remaining -= written;
         position += written;
-        ScopedLock lock(fLocks_, dlSend);
+        ScopedLock lock(FLocks, dlSend);
         if (onSend_) onSend_(this);
         continue;
       }
@@ -793,7 +794,7 @@ std::uint32_t TCustomComm::ReadData(void* buffer, std::uint32_t count, std::uint
     got += n;
     remaining -= n;
     position += n;
-    ScopedLock lock(fLocks_, dlRead);
+    ScopedLock lock(FLocks, dlRead);
     if (onRead_) onRead_(this);
   }
   return got;

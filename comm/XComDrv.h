@@ -335,7 +335,7 @@ class TCustomComm {
 
   std::unique_ptr<TCommEventThread> eventThread_;
   std::atomic<TMonitorState> monitorState_{msNotRunning};
-  TDeviceLocks fLocks_;
+  TDeviceLocks FLocks;
   std::vector<TCommClient*> clients_;
   std::atomic<bool> destroying_{false};
   // The thread running an event delivery of this port, if any: closing from inside a

@@ -10,7 +10,7 @@ DeviceErrorMessages& ErrorMessages() {
 }
 
 const std::string& ErrorMessage(DeviceError code) {
-  for (const DeviceErrorEntry& entry : DeviceErrorTable)
+  for (const DeviceErrorEntry& entry : kDeviceErrors)
     if (entry.code == code) return ErrorMessages().*entry.message;
   static const std::string none;
   return none;

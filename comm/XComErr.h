@@ -30,7 +30,7 @@ class EDeviceError : public Exception {
 
 // The component's message texts. They are fetched at the moment of a raise, so a program may
 // replace any of them (for a translation) through ErrorMessages().
-// DeviceErrorTable below pairs each with its code.
+// kDeviceErrors below pairs each with its code.
 struct DeviceErrorMessages {
   std::string DeviceNotOpened = "Device not opened.";
   std::string DeviceAlreadyOpened = "Device is allready opened.";
@@ -63,7 +63,7 @@ struct DeviceErrorEntry {
   DeviceError code;
   std::string DeviceErrorMessages::*message;
 };
-inline constexpr DeviceErrorEntry DeviceErrorTable[] = {
+inline constexpr DeviceErrorEntry kDeviceErrors[] = {
     {DeviceError::DeviceNotOpened, &DeviceErrorMessages::DeviceNotOpened},
     {DeviceError::DeviceAlreadyOpened, &DeviceErrorMessages::DeviceAlreadyOpened},
     {DeviceError::UpdateDCBFailed, &DeviceErrorMessages::UpdateDCBFailed},

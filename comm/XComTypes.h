@@ -78,14 +78,14 @@ using TCommEvent = std::function<void(TCustomComm* Sender, TDeviceEvents Events)
 using TDataEvent = std::function<void(TCustomComm* Sender, std::uint32_t Received)>;
 
 // Rates of the TBaudRate members, indexed by member number (brCustom has none).
-inline constexpr std::uint32_t BaudRates[15] = {110,   300,   600,    1200,   2400,
-                                                4800,  9600,  14400,  19200,  38400,
-                                                56000, 57600, 115200, 128000, 256000};
+inline constexpr std::uint32_t kBaudRates[15] = {110,   300,   600,    1200,   2400,
+                                                 4800,  9600,  14400,  19200,  38400,
+                                                 56000, 57600, 115200, 128000, 256000};
 
 // The member whose rate is `rate`; brCustom when no member has it.
 constexpr TBaudRate BaudRateMemberOf(std::uint32_t rate) {
   for (std::int32_t member = br110; member < brCustom; ++member)
-    if (BaudRates[member] == rate) return static_cast<TBaudRate>(member);
+    if (kBaudRates[member] == rate) return static_cast<TBaudRate>(member);
   return brCustom;
 }
 

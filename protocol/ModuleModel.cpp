@@ -14,4 +14,14 @@ RegisterPair RegisterPairOf(std::span<const std::uint8_t> reply) {
   return {RegisterAt(reply, 3), RegisterAt(reply, 5)};
 }
 
+Inputs InputsOf(std::span<const std::uint8_t> reply) {
+  const RegisterPair registers = RegisterPairOf(reply);
+  return {registers.first, registers.second};
+}
+
+Relays RelaysOf(std::span<const std::uint8_t> reply) {
+  const RegisterPair registers = RegisterPairOf(reply);
+  return {registers.first, registers.second};
+}
+
 }  // namespace modbus

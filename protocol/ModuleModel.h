@@ -32,6 +32,32 @@ struct RegisterPair {
 };
 RegisterPair RegisterPairOf(std::span<const std::uint8_t> reply);
 
+// The module's two reads, typed: what a read of the input block (0x0010-0x0011) and of the
+// first two relays (0x0014-0x0015) gives, each register whole. `reply` as for RegisterPairOf.
+struct Inputs {
+  std::uint16_t di1 = 0;
+  std::uint16_t di2 = 0;
+  bool operator==(const Inputs&) const = default;
+};
+struct Relays {
+  std::uint16_t do1 = 0;
+  std::uint16_t do2 = 0;
+  bool operator==(const Relays&) const = default;
+};
+Inputs InputsOf(std::span<const std::uint8_t> reply);
+Relays RelaysOf(std::span<const std::uint8_t> reply);
+
+// The register of relay 1 to kRelayCount, and back (0 for a register that is no relay's).
+inline constexpr std::uint8_t RelayRegister(int relay) {
+  return static_cast<std::uint8_t>(kOutputBlockRegister + relay - 1);
+}
+inline constexpr int RelayOfRegister(std::uint16_t reg) {
+  return reg >= kOutputBlockRegister && reg < kOutputBlockRegister + kRelayCount
+             ? reg - kOutputBlockRegister + 1
+             : 0;
+}
+static_assert(RelayRegister(2) == kRelay2Register && RelayOfRegister(kRelay4Register) == 4);
+
 // The low byte of a register: what the window shows of a channel.
 inline std::uint8_t LowByte(std::uint16_t value) {
   return static_cast<std::uint8_t>(value & 0xFF);

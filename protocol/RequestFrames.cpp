@@ -39,11 +39,23 @@ ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, b
 }
 
 ByteString ModeFrame(int mode) {
-  ByteString frame{0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, static_cast<std::uint8_t>(mode), 0x01};
-  unsigned sum = 0;
-  for (const std::uint8_t byte : frame) sum += byte;
-  frame.push_back(static_cast<std::uint8_t>(sum & 0xFF));
+  ByteString frame(kModeFrameHead.begin(), kModeFrameHead.end());
+  frame.push_back(static_cast<std::uint8_t>(mode));
+  frame.push_back(0x01);
+  frame.push_back(ModeFrameChecksum(frame));
   return frame;
+}
+
+std::uint8_t ModeFrameChecksum(std::span<const std::uint8_t> frame) {
+  unsigned sum = 0;
+  for (std::size_t i = 0; i + 1 < kModeFrameSize && i < frame.size(); ++i) sum += frame[i];
+  return static_cast<std::uint8_t>(sum & 0xFF);
+}
+
+bool IsModeFrameHead(const std::uint8_t* data, std::size_t size) {
+  for (std::size_t i = 0; i < size && i < kModeFrameHeadSize; ++i)
+    if (data[i] != kModeFrameHead[i]) return false;
+  return true;
 }
 
 }  // namespace modbus

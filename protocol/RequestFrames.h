@@ -2,7 +2,10 @@
 // The frames the tool sends to the I/O module: Modbus RTU requests (built with the slave
 // address of the moment and closed with their CRC) and the two fixed mode frames.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "ByteString.h"
 #include "ModuleModel.h"
@@ -22,10 +25,19 @@ ByteString ReadOutputBlockRequest(std::int32_t slaveAddress);
 // or 0 (off), CRC appended: 11 bytes.
 ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on);
 
-// The module's mode numbers and their fixed 9-byte frames (no address, no CRC-16; the last
-// byte is the low 8 bits of the sum of the eight before it).
+// The module's mode numbers and their fixed 9-byte frames AA 55 00 05 E0 50 0m 01 cs (no
+// address, no CRC-16; the last byte is the low 8 bits of the sum of the eight before it).
 inline constexpr int kControlMode = 0;
 inline constexpr int kDataCenterMode = 1;
+inline constexpr std::size_t kModeFrameSize = 9;
+inline constexpr std::size_t kModeFrameHeadSize = 6;
+inline constexpr std::array<std::uint8_t, kModeFrameHeadSize> kModeFrameHead = {0xAA, 0x55, 0x00,
+                                                                                0x05, 0xE0, 0x50};
 ByteString ModeFrame(int mode);
+// The checksum byte of a mode frame whose first eight bytes are `frame`'s.
+std::uint8_t ModeFrameChecksum(std::span<const std::uint8_t> frame);
+// True when the `size` bytes at `data` agree with the start of the mode frame's fixed head (a
+// frame that may still be arriving counts as long as what came agrees).
+bool IsModeFrameHead(const std::uint8_t* data, std::size_t size);
 
 }  // namespace modbus

@@ -11,7 +11,7 @@
 #include "ModuleCommands.h"
 #include "PortRun.h"
 #include "PortSettings.h"
-#include "SerialLine.h"
+#include "PseudoTerminal.h"
 #include "Simulator.h"
 
 namespace {

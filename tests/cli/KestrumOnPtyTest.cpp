@@ -16,7 +16,7 @@
 #include "ModbusCrc.h"
 #include "PortRun.h"
 #include "PortSettings.h"
-#include "SerialLine.h"
+#include "PseudoTerminal.h"
 #include "Simulator.h"
 
 using namespace modbus;  // the protocol layer

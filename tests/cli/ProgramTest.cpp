@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "SerialLine.h"
+#include "PseudoTerminal.h"
 #include "Simulator.h"
 #include "XComDrv.h"
 

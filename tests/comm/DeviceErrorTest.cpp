@@ -51,11 +51,11 @@ TEST(DeviceError, MessagesCanBeReplaced) {
 
 TEST(DeviceError, EveryCodeHasItsOwnMessageAndEightAndNineNone) {
   const int codes[] = {1, 2, 3, 4, 5, 6, 7, 10, 11};
-  ASSERT_EQ(std::size(DeviceErrorTable), std::size(codes));
+  ASSERT_EQ(std::size(kDeviceErrors), std::size(codes));
   for (std::size_t i = 0; i < std::size(codes); ++i) {
-    EXPECT_EQ(static_cast<int>(DeviceErrorTable[i].code), codes[i]);
+    EXPECT_EQ(static_cast<int>(kDeviceErrors[i].code), codes[i]);
     for (std::size_t j = 0; j < i; ++j)
-      EXPECT_NE(DeviceErrorTable[i].message, DeviceErrorTable[j].message) << codes[i];
+      EXPECT_NE(kDeviceErrors[i].message, kDeviceErrors[j].message) << codes[i];
   }
   EXPECT_EQ(ErrorMessage(DeviceError::ReadLocked),
             "Device locked. Cannot perform read operations.");

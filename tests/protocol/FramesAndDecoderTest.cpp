@@ -60,6 +60,28 @@ TEST(RequestFrames, TheEightRelayFramesForAddress100) {
 TEST(RequestFrames, ModeFramesEndInTheirByteSum) {
   EXPECT_EQ(BytesToHexText(ModeFrame(kControlMode)), "AA 55 00 05 E0 50 00 01 35 ");
   EXPECT_EQ(BytesToHexText(ModeFrame(kDataCenterMode)), "AA 55 00 05 E0 50 01 01 36 ");
+  EXPECT_EQ(ModeFrameChecksum(ModeFrame(kDataCenterMode)), 0x36) << "the checksum byte not summed";
+}
+
+// A frame still arriving counts as a mode frame's head as long as what came agrees; nothing past
+// the bytes given is looked at.
+TEST(RequestFrames, ModeFrameHeadIsJudgedOnTheBytesGivenOnly) {
+  const std::uint8_t bytes[] = {0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x07};
+  for (std::size_t size = 0; size <= std::size(bytes); ++size)
+    EXPECT_TRUE(IsModeFrameHead(bytes, size)) << size;
+  const std::uint8_t stray[] = {0xAA, 0x00};
+  EXPECT_TRUE(IsModeFrameHead(stray, 1));
+  EXPECT_FALSE(IsModeFrameHead(stray, 2));
+}
+
+TEST(ModuleModel, TypedReadsTakeEachRegisterWholeAndRelaysMapToTheirRegistersOnly) {
+  const ByteString reply = {0x64, 0x03, 0x04, 0x01, 0x02, 0x00, 0xFF, 0x00, 0x00};
+  EXPECT_EQ(InputsOf(reply), (Inputs{0x0102, 0x00FF}));
+  EXPECT_EQ(RelaysOf(reply), (Relays{0x0102, 0x00FF}));
+  for (int relay = 1; relay <= kRelayCount; ++relay)
+    EXPECT_EQ(RelayOfRegister(RelayRegister(relay)), relay);
+  for (const std::uint16_t reg : {0x0013, 0x0018, 0x0010, 0x1014})
+    EXPECT_EQ(RelayOfRegister(reg), 0) << reg;
 }
 
 TEST(ReceivedBlock, LoggedOnlyWithAByteAbove0x20) {

@@ -25,8 +25,8 @@
 #include "ByteString.h"
 #include "HexText.h"
 #include "ModbusCrc.h"
+#include "PseudoTerminal.h"
 #include "PtyPair.h"
-#include "SerialLine.h"
 #include "Simulator.h"
 
 namespace simtest {

@@ -29,7 +29,7 @@ DCB MainWindowBlock() {
   DCB dcb;
   InitDCB(dcb);
   dcb.BaudRate = 9600;
-  SetDCBFlags(dcb, dcb_Binary);
+  SetDCBFlags(dcb, kDcbBinary);
   dcb.XonLim = 512;
   dcb.XoffLim = 512;
   dcb.ByteSize = 8;
@@ -179,7 +179,7 @@ TEST_F(Win32Device, RateStopBitsAndFlowControlReachTheLine) {
   DCB back;
   ASSERT_TRUE(GetDCB(*device, back));
   EXPECT_EQ(back.BaudRate, 19200u);
-  EXPECT_EQ(DCBFlags(back) & (dcb_OutX | dcb_InX), dcb_OutX | dcb_InX);
+  EXPECT_EQ(DCBFlags(back) & (kDcbOutX | kDcbInX), kDcbOutX | kDcbInX);
 }
 
 TEST_F(Win32Device, ImpossibleCharacterFormatIsRefused) {

@@ -1,6 +1,6 @@
 // Rates without a B constant go through the serial component's one termios2 routine.
+#include "LineSetup.h"
 #include "LineSpeed.h"
-#include "SerialLine.h"
 
 namespace kestrum_sim {
 

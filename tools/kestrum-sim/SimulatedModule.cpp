@@ -14,7 +14,6 @@ constexpr std::uint8_t kWriteSingle = 0x06;
 constexpr std::uint8_t kWriteMultiple = 0x10;
 constexpr std::uint16_t kMaxReadCount = 125;   // Modbus limit for function 03
 constexpr std::uint16_t kMaxWriteCount = 123;  // Modbus limit for function 16
-constexpr std::uint8_t kModeHead[kModeFrameHeadSize] = {0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50};
 
 std::uint16_t Word(const ByteString& frame, std::size_t at) {
   return static_cast<std::uint16_t>(frame[at] << 8 | frame[at + 1]);
@@ -36,12 +35,6 @@ std::string RangeText(std::uint16_t start, unsigned count) {
 
 }  // namespace
 
-bool IsModeFrameHead(const std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size && i < kModeFrameHeadSize; ++i)
-    if (data[i] != kModeHead[i]) return false;
-  return true;
-}
-
 SimulatedModule::SimulatedModule(const ModuleConfig& config) : config_(config) {}
 
 bool SimulatedModule::SetInput(int channel, std::uint16_t value) {
@@ -59,13 +52,13 @@ std::uint16_t SimulatedModule::Relay(int relay) const {
 }
 
 bool SimulatedModule::IsRelay(std::uint16_t address) const {
-  return address >= kOutputBlockRegister && address < kOutputBlockRegister + kRelayCount;
+  return RelayOfRegister(address) != 0;
 }
 
 std::optional<std::uint16_t> SimulatedModule::Register(std::uint16_t address) const {
   if (address >= kInputBlockRegister && address < kInputBlockRegister + kInputCount)
     return config_.inputs[address - kInputBlockRegister];
-  if (IsRelay(address)) return relays_[address - kOutputBlockRegister];
+  if (IsRelay(address)) return Relay(RelayOfRegister(address));
   return std::nullopt;
 }
 
@@ -137,9 +130,9 @@ Handled SimulatedModule::WriteSingle(const ByteString& frame, bool broadcast) {
   if (value > 1)
     return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "relay value " + std::to_string(value) + " refused");
-  relays_[reg - kOutputBlockRegister] = value;
-  std::string note =
-      "relay " + std::to_string(reg - kOutputBlockRegister + 1) + (value ? " on" : " off");
+  const int relay = RelayOfRegister(reg);
+  relays_[relay - 1] = value;
+  std::string note = "relay " + std::to_string(relay) + (value ? " on" : " off");
   if (broadcast) return {Outcome::Broadcast, {}, note + " (broadcast, no answer)"};
   // The reply to function 06 is the request itself.
   return {Outcome::Answered, frame, std::move(note)};
@@ -183,13 +176,12 @@ Handled SimulatedModule::WriteMultiple(const ByteString& frame, bool broadcast) 
 Handled SimulatedModule::HandleModeFrame(const ByteString& frame) {
   if (frame.size() != kModeFrameSize || !IsModeFrameHead(frame.data(), frame.size()))
     return {Outcome::ModeBadChecksum, {}, "malformed mode frame ignored"};
-  unsigned sum = 0;
-  for (std::size_t i = 0; i + 1 < kModeFrameSize; ++i) sum += frame[i];
-  if ((sum & 0xFF) != frame[8])
+  const std::uint8_t checksum = ModeFrameChecksum(frame);
+  if (checksum != frame[8])
     return {Outcome::ModeBadChecksum,
             {},
             "mode frame with bad checksum " + ByteToHex(frame[8]) + " (expected " +
-                ByteToHex(sum & 0xFF) + ") ignored"};
+                ByteToHex(checksum) + ") ignored"};
   if (frame[6] > 1 || frame[7] != 0x01)
     return {Outcome::ModeUnknown,
             {},

@@ -25,6 +25,7 @@
 
 #include "ByteString.h"
 #include "ModuleModel.h"
+#include "RequestFrames.h"
 
 namespace kestrum_sim {
 
@@ -75,10 +76,10 @@ struct Handled {
   std::string note;  // one line for the log: what the module did
 };
 
-// True when `frame` starts with the fixed head of a mode frame, AA 55 00 05 E0 50.
-bool IsModeFrameHead(const std::uint8_t* data, std::size_t size);
-inline constexpr std::size_t kModeFrameSize = 9;
-inline constexpr std::size_t kModeFrameHeadSize = 6;
+// The mode frame is the protocol layer's (RequestFrames.h).
+using modbus::IsModeFrameHead;
+using modbus::kModeFrameHeadSize;
+using modbus::kModeFrameSize;
 
 class SimulatedModule {
  public:

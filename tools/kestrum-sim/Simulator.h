@@ -5,7 +5,7 @@
 //
 //   kestrum_sim::Simulator::Options options;        // address 100, inputs 0,0, 9600 8N1
 //   options.module.inputs = {1, 0};
-//   kestrum_sim::PseudoTerminal pty(options.line);  // openpty, slave raw (SerialLine.h)
+//   kestrum_sim::PseudoTerminal pty(options.line);  // openpty, slave raw (PseudoTerminal.h)
 //   kestrum_sim::Simulator sim(options);
 //   sim.Start(pty.MasterFd());                      // or any other descriptor of a line
 //   ... the code under test opens pty.SlavePath() and talks to the module ...
@@ -15,7 +15,7 @@
 //
 // The descriptor is borrowed: it must stay open until Stop() returns, and Start() switches it
 // to non-blocking mode. Start() does not touch the line's termios settings; for a pty pair make
-// the slave raw first (PseudoTerminal and ConfigureLine in SerialLine.h do this). Every public
+// the slave raw first (PseudoTerminal.h and ConfigureLine in LineSetup.h do this). Every public
 // member may be called from any thread at any time; the log sink is called on the line thread,
 // and the log lines of an event are delivered before the counters show that event.
 
@@ -30,8 +30,8 @@
 
 #include "FaultInjector.h"
 #include "LineSettings.h"
+#include "PseudoTerminal.h"
 #include "RequestFramer.h"
-#include "SerialLine.h"
 #include "SimulatedModule.h"
 
 namespace kestrum_sim {

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "ProjectVersion.h"
-#include "SerialLine.h"
+#include "PseudoTerminal.h"
+#include "SerialDevice.h"
 #include "Simulator.h"
 #include "StderrQueue.h"
 #include "kestrum-sim/CommandLine.h"

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "Commands.h"
 #include "DeviceNode.h"
 #include "SlaveAddress.h"
 
@@ -97,22 +98,18 @@ bool IsValueOption(const std::string& name) {
   return false;
 }
 
-Command CommandNamed(const std::string& word) {
-  if (word == "read") return Command::Read;
-  if (word == "relay") return Command::Relay;
-  if (word == "watch") return Command::Watch;
-  if (word == "mode") return Command::Mode;
-  if (word == "check") return Command::Check;
-  throw UsageError("unknown command '" + word + "' (read, relay, watch, mode, check)");
+const CommandEntry& CommandNamed(const std::string& word) {
+  const CommandEntry* entry = EntryNamed(word);
+  if (entry == nullptr) throw UsageError("unknown command '" + word + "' (" + CommandWords() + ")");
+  return *entry;
 }
 
 // The command word and its positional arguments.
 void ApplyCommand(Invocation& run, const std::vector<std::string>& words) {
-  if (words.empty()) throw UsageError("no command given (read, relay, watch, mode, check)");
-  run.command = CommandNamed(words[0]);
-  const std::size_t wanted = run.command == Command::Relay  ? 3
-                             : run.command == Command::Mode ? 2
-                                                            : 1;
+  if (words.empty()) throw UsageError("no command given (" + CommandWords() + ")");
+  const CommandEntry& entry = CommandNamed(words[0]);
+  run.command = entry.command;
+  const std::size_t wanted = 1 + entry.argumentCount;
   if (words.size() != wanted)
     throw UsageError(words.size() < wanted ? "'" + words[0] + "' needs more arguments"
                                            : "unexpected argument '" + words[wanted] + "'");

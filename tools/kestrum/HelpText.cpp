@@ -1,22 +1,25 @@
 // The text of kestrum --help. docs/man/kestrum.1 says the same at more length.
+#include "Commands.h"
 #include "kestrum/CommandLine.h"
 
 namespace kestrum {
+namespace {
+
+std::string CommandList() {
+  std::string list;
+  for (const CommandEntry& entry : Commands()) list += entry.help;
+  return list;
+}
+
+}  // namespace
 
 std::string HelpText() {
   return R"(Usage: kestrum [options] COMMAND [arguments]
 Reads and switches a KESTRUM remote I/O module over Modbus RTU, for scripts and production lines.
 
 Commands:
-  read                        read DI1, DI2, DO1, DO2 of the module
-  relay N on|off              switch relay N (1 or 2), confirmed by the module's echo
-  watch [--interval MS] [--count N]
-                              read repeatedly (default every 2000 ms, until interrupted)
-  mode control|data-centre    send the mode frame
-  check [--expect-di A,B]     end-of-line test: read the inputs (and compare with A,B), switch
-                              both relays off, then each relay on, read back, off, read back;
-                              PASS or FAIL per step
-
+)" + CommandList() +
+         R"(
 Options:
   -p, --port NAME      serial device: COMn, a path, or a name under /dev; repeat the option
                        to run the command on several ports at once (each device once)

@@ -21,6 +21,19 @@ Result ResultOf(const Exchange& exchange) {
   return result;
 }
 
+// A read's result without its values: the exchange's outcome, and a reply that is no reply of
+// two registers refused.
+Result ReadResultOf(const Exchange& exchange) {
+  Result result = ResultOf(exchange);
+  result.command = "read";
+  if (exchange.status != Exchange::Status::Reply) return result;
+  if (exchange.reply.size() != 9 || exchange.reply[2] != 4) {
+    result.error = "unexpected reply " + BytesToHexText(exchange.reply);
+    result.code = ExitCode::Failed;
+  }
+  return result;
+}
+
 }  // namespace
 
 ExitCode CodeOf(const Exchange& exchange) {
@@ -39,32 +52,23 @@ ExitCode CodeOf(const Exchange& exchange) {
   return ExitCode::Interrupted;
 }
 
-Result ModuleCommands::ReadBlock(std::uint16_t firstRegister, const char* firstName,
-                                 const char* secondName) {
-  const Exchange exchange = master_.Transact(ReadRegistersRequest(address_, firstRegister, 2));
-  Result result = ResultOf(exchange);
-  if (exchange.status != Exchange::Status::Reply) return result;
-  if (exchange.reply.size() != 9 || exchange.reply[2] != 4) {
-    result.error = "unexpected reply " + BytesToHexText(exchange.reply);
-    result.code = ExitCode::Failed;
-    return result;
-  }
-  // kestrum reports each register whole (the window shows its low byte): a script sees every
-  // value the module holds.
-  const RegisterPair registers = RegisterPairOf(exchange.reply);
-  result.values = {{firstName, registers.first}, {secondName, registers.second}};
-  return result;
-}
-
+// kestrum reports each register whole (the window shows its low byte): a script sees every
+// value the module holds.
 Result ModuleCommands::ReadInputs() {
-  Result result = ReadBlock(kInputBlockRegister, "DI1", "DI2");
-  result.command = "read";
+  const Exchange exchange = master_.Transact(ReadInputBlockRequest(address_));
+  Result result = ReadResultOf(exchange);
+  if (result.code != ExitCode::Success) return result;
+  const Inputs inputs = InputsOf(exchange.reply);
+  result.values = {{"DI1", inputs.di1}, {"DI2", inputs.di2}};
   return result;
 }
 
 Result ModuleCommands::ReadOutputs() {
-  Result result = ReadBlock(kOutputBlockRegister, "DO1", "DO2");
-  result.command = "read";
+  const Exchange exchange = master_.Transact(ReadOutputBlockRequest(address_));
+  Result result = ReadResultOf(exchange);
+  if (result.code != ExitCode::Success) return result;
+  const Relays relays = RelaysOf(exchange.reply);
+  result.values = {{"DO1", relays.do1}, {"DO2", relays.do2}};
   return result;
 }
 
@@ -79,8 +83,7 @@ Result ModuleCommands::ReadAll() {
 }
 
 Result ModuleCommands::SwitchRelay(int relay, bool on) {
-  const std::uint8_t relayRegister = relay == 1 ? kRelay1Register : kRelay2Register;
-  const ByteString request = RelayRequest(address_, relayRegister, on);
+  const ByteString request = RelayRequest(address_, RelayRegister(relay), on);
   const Exchange exchange = master_.Transact(request);
   Result result = ResultOf(exchange);
   result.command = "relay";

@@ -26,8 +26,6 @@ class ModuleCommands {
   bool Stopped() const { return master_.Stopped(); }
 
  private:
-  Result ReadBlock(std::uint16_t firstRegister, const char* firstName, const char* secondName);
-
   ModbusMaster& master_;
   const std::uint8_t address_;
 };

@@ -5,83 +5,28 @@
 #include <thread>
 #include <vector>
 
-#include "EndOfLineCheck.h"
+#include "Commands.h"
 #include "ModuleCommands.h"
 #include "PortSettings.h"
 
 namespace kestrum {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Sleeps until `until`, or less when `stop` is set. False when stopped.
-bool SleepUnless(const std::atomic<bool>& stop, Clock::time_point until) {
-  while (!stop) {
-    const auto left = until - Clock::now();
-    if (left <= Clock::duration::zero()) return true;
-    std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(20)));
-  }
-  return false;
-}
-
-// Reads every interval until the count is reached or Ctrl-C. A watch ended by Ctrl-C ends as
-// it was meant to: its code is that of its reads.
-ExitCode Watch(const Invocation& run, ModuleCommands& module, const std::atomic<bool>& stop,
-               const std::function<void(Result)>& report) {
-  ExitCode worst = ExitCode::Success;
-  auto next = Clock::now();
-  for (unsigned done = 0; !run.count || done < *run.count; ++done) {
-    if (done > 0 && !SleepUnless(stop, next)) break;
-    next += std::chrono::milliseconds(run.intervalMs);
-    Result result = module.ReadAll();
-    if (result.code == ExitCode::Interrupted) break;
-    result.command = "watch";
-    worst = Worst(worst, result.code);
-    report(result);
-    if (result.code == ExitCode::DeviceLost) break;
-  }
-  return worst;
-}
-
-ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const std::atomic<bool>& stop,
-                    const std::function<void(Result)>& report,
-                    const std::function<void(const std::string&)>& say) {
-  const auto single = [&report](Result result) {
-    report(result);  // an interrupted one too: its JSON line says so
-    return result.code;
-  };
+ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
   // The module answers nothing in data-centre mode: it is put into control mode first, as the
   // window's open does (a module already in it takes no notice).
   if (run.command != Command::Mode) module.EnterControlMode();
-  switch (run.command) {
-    case Command::Read:
-      return single(module.ReadAll());
-    case Command::Relay:
-      return single(module.SwitchRelay(run.relay, run.relayOn));
-    case Command::Mode:
-      return single(module.SendMode(run.mode));
-    case Command::Watch:
-      return Watch(run, module, stop, report);
-    case Command::Check:
-      return RunEndOfLineCheck(module, run.expectedInputs, report, say);
-  }
-  return ExitCode::Usage;
+  return EntryOf(run.command).runOn(run, module, context);
 }
 
 // The result that stands for the whole command on a port where it could not run: the line a
 // script expects for it (for check its verdict), with the error.
 Result FailedCommand(const Invocation& run, std::string error, ExitCode code) {
-  static const char* const kNames[] = {"read", "relay", "watch", "mode", "check"};
+  const CommandEntry& entry = EntryOf(run.command);
   Result result;
-  result.command = kNames[static_cast<int>(run.command)];
-  if (run.command == Command::Relay)
-    result.step = "relay " + std::to_string(run.relay) + (run.relayOn ? " on" : " off");
-  if (run.command == Command::Mode)
-    result.step = run.mode == 0 ? "mode control" : "mode data-centre";
-  if (run.command == Command::Check) {
-    result.step = "check";
-    result.pass = false;
-  }
+  result.command = entry.word;
+  if (entry.step != nullptr) result.step = entry.step(run);
+  if (entry.verdict) result.pass = false;
   result.error = std::move(error);
   result.code = code;
   return result;
@@ -106,10 +51,10 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
   try {
     ModbusMaster master(port, portName, timing, stop, reporter);
     ModuleCommands module(master, run.address);
-    const ExitCode code = RunCommand(
-        run, module, stop,
-        [&](const Result& result) { reporter.Report(portName, run.address, result); },
-        [&](const std::string& text) { reporter.Message(portName, text); });
+    const CommandContext context{
+        stop, [&](const Result& result) { reporter.Report(portName, run.address, result); },
+        [&](const std::string& text) { reporter.Message(portName, text); }};
+    const ExitCode code = RunCommand(run, module, context);
     master.SettleBeforeClose();  // a late reply must not answer the next program's request
     if (reporter.OutputFailed()) return ExitCode::OutputFailed;
     return stop && run.command != Command::Watch ? ExitCode::Interrupted : code;

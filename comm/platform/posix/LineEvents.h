@@ -1,10 +1,8 @@
 #pragma once
-// What the driver's modem lines and counters say about the line between two looks at them:
-// the comm events (deCTS, deDSR, deRLSD, deRing, deBreak, deError) and ClearCommError's error
-// word. The samples are TIOCGICOUNT counters and TIOCMGET line bits; a pseudo-terminal has
-// neither, so these rules are tested here on made-up samples.
-
-#include <linux/serial.h>
+// The comm event and error bits a terminal's lines give, and what its modem lines say between two
+// looks at them (TIOCMGET line bits; a pseudo-terminal has none, so the rule is tested here on
+// made-up samples). The driver's counters, where a backend has them, give the same bits
+// (DriverCounters.h).
 
 #include <cstdint>
 
@@ -20,16 +18,8 @@ inline constexpr std::uint32_t kLineEvents =
 inline constexpr std::uint32_t CE_RXOVER = 0x0001, CE_OVERRUN = 0x0002, CE_RXPARITY = 0x0004,
                                CE_FRAME = 0x0008, CE_BREAK = 0x0010;
 
-// Events from two counter samples: a line whose change counter moved, a break, a line error.
-std::uint32_t EventsFromCounters(const serial_icounter_struct& was,
-                                 const serial_icounter_struct& now);
-
 // Events from two TIOCMGET samples, for drivers without counters: CTS, DSR and carrier when
 // they changed either way, ring only when it came on.
 std::uint32_t EventsFromModemLines(int was, int now);
-
-// The error word from two counter samples: which of the error counters moved.
-std::uint32_t ErrorsFromCounters(const serial_icounter_struct& was,
-                                 const serial_icounter_struct& now);
 
 }  // namespace xcom

@@ -2,7 +2,7 @@
 // Gives a terminal device back the settings it had before this process changed them: when the
 // device is closed, and, for a device still open then, when the process ends through exit() (a
 // GUI toolkit exits that way when its display goes away). A process killed outright cannot do
-// it; its lock on the device ends with it all the same (see PosixCommDevice).
+// it; its lock on the device ends with it all the same (see TerminalOpen.h).
 
 #include "LineSettings.h"
 

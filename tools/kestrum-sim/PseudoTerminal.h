@@ -1,6 +1,5 @@
 #pragma once
-// The simulated module's end of the line: a pseudo-terminal it creates, or a serial device
-// that exists already (a USB-RS485 adapter, one side of a socat pair), set up with termios.
+// The simulated module's own line: a pseudo-terminal it creates, with an optional link to it.
 
 #include <string>
 
@@ -10,20 +9,6 @@
 namespace kestrum_sim {
 
 using xcom::UniqueFd;
-
-// Raw mode (no echo, no line editing, no translation, no flow control), the baud rate and the
-// character format. Throws std::system_error when the device refuses.
-void ConfigureLine(int fd, const LineSettings& line);
-
-// Sets a baud rate termios has no constant for (the component's termios2 routine). Returns
-// false on failure.
-bool SetArbitraryBaud(int fd, unsigned baud);
-
-// Opens an existing serial device for the module, after checking (before opening) that it is a
-// serial line by the tool's rule, takes an exclusive flock on it (a second program that honours
-// the lock cannot open it too) and configures it.
-// Throws std::system_error with the device path in the message.
-UniqueFd OpenSerialDevice(const std::string& path, const LineSettings& line);
 
 // A pseudo-terminal for the module. The module works on the master; the tool opens the slave
 // path. The object keeps a descriptor of the slave open too, so the master does not see a

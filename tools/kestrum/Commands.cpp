@@ -1,0 +1,124 @@
+#include "Commands.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <thread>
+
+#include "EndOfLineCheck.h"
+#include "ModuleCommands.h"
+
+namespace kestrum {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Sleeps until `until`, or less when `stop` is set. False when stopped.
+bool SleepUnless(const std::atomic<bool>& stop, Clock::time_point until) {
+  while (!stop) {
+    const auto left = until - Clock::now();
+    if (left <= Clock::duration::zero()) return true;
+    std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(20)));
+  }
+  return false;
+}
+
+// A command of one result, an interrupted one too: its JSON line says so.
+ExitCode Single(const CommandContext& context, const Result& result) {
+  context.report(result);
+  return result.code;
+}
+
+ExitCode RunRead(const Invocation&, ModuleCommands& module, const CommandContext& context) {
+  return Single(context, module.ReadAll());
+}
+
+ExitCode RunRelay(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
+  return Single(context, module.SwitchRelay(run.relay, run.relayOn));
+}
+
+ExitCode RunMode(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
+  return Single(context, module.SendMode(run.mode));
+}
+
+// Reads every interval until the count is reached or Ctrl-C. A watch ended by Ctrl-C ends as
+// it was meant to: its code is that of its reads.
+ExitCode RunWatch(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
+  ExitCode worst = ExitCode::Success;
+  auto next = Clock::now();
+  for (unsigned done = 0; !run.count || done < *run.count; ++done) {
+    if (done > 0 && !SleepUnless(context.stop, next)) break;
+    next += std::chrono::milliseconds(run.intervalMs);
+    Result result = module.ReadAll();
+    if (result.code == ExitCode::Interrupted) break;
+    result.command = "watch";
+    worst = Worst(worst, result.code);
+    context.report(result);
+    if (result.code == ExitCode::DeviceLost) break;
+  }
+  return worst;
+}
+
+ExitCode RunCheck(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
+  return RunEndOfLineCheck(module, run.expectedInputs, context.report, context.say);
+}
+
+std::string RelayStep(const Invocation& run) {
+  return "relay " + std::to_string(run.relay) + (run.relayOn ? " on" : " off");
+}
+
+std::string ModeStep(const Invocation& run) {
+  return run.mode == 0 ? "mode control" : "mode data-centre";
+}
+
+std::string CheckStep(const Invocation&) {
+  return "check";
+}
+
+const std::array<CommandEntry, 5> kCommands = {{
+    {Command::Read, "read", 0,
+     "  read                        read DI1, DI2, DO1, DO2 of the module\n", nullptr, false,
+     RunRead},
+    {Command::Relay, "relay", 2,
+     "  relay N on|off              switch relay N (1 or 2), confirmed by the module's echo\n",
+     RelayStep, false, RunRelay},
+    {Command::Watch, "watch", 0,
+     "  watch [--interval MS] [--count N]\n"
+     "                              read repeatedly (default every 2000 ms, until interrupted)\n",
+     nullptr, false, RunWatch},
+    {Command::Mode, "mode", 1, "  mode control|data-centre    send the mode frame\n", ModeStep,
+     false, RunMode},
+    {Command::Check, "check", 0,
+     "  check [--expect-di A,B]     end-of-line test: read the inputs (and compare with A,B), "
+     "switch\n"
+     "                              both relays off, then each relay on, read back, off, read "
+     "back;\n"
+     "                              PASS or FAIL per step\n",
+     CheckStep, true, RunCheck},
+}};
+
+}  // namespace
+
+std::span<const CommandEntry> Commands() {
+  return kCommands;
+}
+
+const CommandEntry& EntryOf(Command command) {
+  return *std::find_if(kCommands.begin(), kCommands.end(),
+                       [command](const CommandEntry& entry) { return entry.command == command; });
+}
+
+const CommandEntry* EntryNamed(const std::string& word) {
+  for (const CommandEntry& entry : kCommands)
+    if (word == entry.word) return &entry;
+  return nullptr;
+}
+
+std::string CommandWords() {
+  std::string words;
+  for (const CommandEntry& entry : kCommands)
+    words += (words.empty() ? "" : ", ") + std::string(entry.word);
+  return words;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,46 @@
+#pragma once
+// kestrum's commands, one entry each: the word, how many arguments follow it, its lines of
+// --help, the step its result line names, and how it runs on an open port. A new command of the
+// module is a member of Command, an entry here and its exchange in ModuleCommands.
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "ExitCode.h"
+#include "Result.h"
+#include "kestrum/CommandLine.h"
+
+namespace kestrum {
+
+class ModuleCommands;
+
+// What a command run on one port reports to, and what stops it.
+struct CommandContext {
+  const std::atomic<bool>& stop;
+  std::function<void(Result)> report;
+  std::function<void(const std::string&)> say;  // standard error
+};
+
+struct CommandEntry {
+  Command command;
+  const char* word;
+  std::size_t argumentCount;  // the words after it (CommandLine.cpp takes them)
+  const char* help;           // its lines of the command list of --help
+  // The step its result line names ("relay 1 on"); none when null.
+  std::string (*step)(const Invocation& run);
+  bool verdict;  // its line says pass or fail
+  // Runs it, reporting each result; the exit code.
+  ExitCode (*runOn)(const Invocation& run, ModuleCommands& module, const CommandContext& context);
+};
+
+std::span<const CommandEntry> Commands();
+const CommandEntry& EntryOf(Command command);
+// Null for a word that names no command.
+const CommandEntry* EntryNamed(const std::string& word);
+// "read, relay, ...": the words for a usage message.
+std::string CommandWords();
+
+}  // namespace kestrum
