@@ -74,7 +74,7 @@ void TRtuSession::SetSlaveAddress(const QString& text) {
 // ---------------------------------------------------------------------------------------------
 // Send path and mode switches
 
-void TRtuSession::SendAndLog(const ByteString& frame) {
+void TRtuSession::SendAndLog(const xcom::ByteString& frame) {
   // What is waiting now came before this frame left: it answers what was sent before.
   const std::size_t queuedBefore = port_.Opened() ? port_.QueueCount(0) : 0;
   const bool whole = port_.SendString(frame);
@@ -136,10 +136,10 @@ void TRtuSession::SendFreeText(const QString& text) {
 
 void TRtuSession::Poll() {
   if (!port_.Opened()) return;
-  ByteString block;
+  xcom::ByteString block;
   if (port_.ReadString(block)) {
     waits_.Sleep(60);  // bytes still on their way join this block
-    ByteString rest;
+    xcom::ByteString rest;
     port_.ReadString(rest);
     block.insert(block.end(), rest.begin(), rest.end());
   }

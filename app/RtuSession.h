@@ -57,7 +57,7 @@ class TRtuSession {
   // The receive poll: what the port holds, logged, and what it answers shown.
   void Poll();
 
-  void SendAndLog(const ByteString& frame);
+  void SendAndLog(const xcom::ByteString& frame);
   void SwitchToControlMode();
   void SwitchToDataCenterMode();
 

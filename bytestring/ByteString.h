@@ -7,9 +7,13 @@
 #include <string_view>
 #include <vector>
 
+namespace xcom {
+
 using ByteString = std::vector<std::uint8_t>;
 
 // Bytes of a text, taken one char per byte (no conversion).
 inline ByteString BytesOf(std::string_view text) {
   return ByteString(text.begin(), text.end());
 }
+
+}  // namespace xcom

@@ -20,7 +20,7 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-void CheckBlock(const ByteString& block, bool readingOutputs) {
+void CheckBlock(const xcom::ByteString& block, bool readingOutputs) {
   bool printable = false;
   for (std::uint8_t b : block) printable = printable || b > 0x20;
   Check(IsLoggedBlock(block) == printable);
@@ -44,9 +44,9 @@ void CheckBlock(const ByteString& block, bool readingOutputs) {
 }
 
 // The pieces of a block give back the block, and every reply is whole with a valid CRC.
-void CheckFraming(const ByteString& block) {
-  const ByteString request = ReadInputBlockRequest(100);
-  ByteString joined;
+void CheckFraming(const xcom::ByteString& block) {
+  const xcom::ByteString request = ReadInputBlockRequest(100);
+  xcom::ByteString joined;
   for (const RtuPiece& piece : SplitRtuBlock(block, {&request, 1})) {
     Check(!piece.bytes.empty());
     joined.insert(joined.end(), piece.bytes.begin(), piece.bytes.end());
@@ -63,13 +63,13 @@ void CheckFraming(const ByteString& block) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const ByteString block(data, data + size);
+  const xcom::ByteString block(data, data + size);
   CheckBlock(block, false);
   CheckBlock(block, true);
   CheckFraming(block);
   // The same bytes with a correct CRC appended reach the decoding branch as well.
   if (size >= 7) {
-    const ByteString framed = WithCrc(block);
+    const xcom::ByteString framed = WithCrc(block);
     CheckBlock(framed, false);
     CheckBlock(framed, true);
     CheckFraming(framed);

@@ -37,8 +37,8 @@ std::size_t Utf8SequenceLength(unsigned char lead) {
 
 }  // namespace
 
-ByteString GbkBytesOf(std::string_view utf8) {
-  ByteString out;
+xcom::ByteString GbkBytesOf(std::string_view utf8) {
+  xcom::ByteString out;
   if (utf8.empty()) return out;
   Converter converter("GBK", "UTF-8");
   std::vector<char> chunk(4 * utf8.size() + 16);

@@ -9,6 +9,6 @@ namespace modbus {
 
 // Converts UTF-8 text to GBK. A character GBK cannot hold, and a malformed UTF-8 sequence,
 // becomes one '?'. Nothing is added (no terminator).
-ByteString GbkBytesOf(std::string_view utf8);
+xcom::ByteString GbkBytesOf(std::string_view utf8);
 
 }  // namespace modbus

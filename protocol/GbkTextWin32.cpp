@@ -58,7 +58,7 @@ bool DecodeUtf8(const unsigned char* s, std::size_t length, std::uint32_t& codeP
 }
 
 // Appends the code page 936 bytes of one character, or '?' when it has none.
-void AppendGbk(ByteString& out, std::uint32_t codePoint) {
+void AppendGbk(xcom::ByteString& out, std::uint32_t codePoint) {
   wchar_t units[2];
   int count = 1;
   if (codePoint >= 0x10000) {
@@ -81,8 +81,8 @@ void AppendGbk(ByteString& out, std::uint32_t codePoint) {
 
 }  // namespace
 
-ByteString GbkBytesOf(std::string_view utf8) {
-  ByteString out;
+xcom::ByteString GbkBytesOf(std::string_view utf8) {
+  xcom::ByteString out;
   const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
   const std::size_t size = utf8.size();
   std::size_t i = 0;

@@ -11,7 +11,7 @@ std::string ByteToHex(unsigned value) {
   return std::string{kHexDigits[value / 16], kHexDigits[value % 16]};
 }
 
-std::string BytesToHexText(const ByteString& data) {
+std::string BytesToHexText(const xcom::ByteString& data) {
   std::string text;
   text.reserve(data.size() * 3);
   for (const std::uint8_t byte : data) {

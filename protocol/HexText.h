@@ -11,6 +11,6 @@ namespace modbus {
 std::string ByteToHex(unsigned value);
 
 // Two digits and one space per byte: {01, 03, 0A} gives "01 03 0A ".
-std::string BytesToHexText(const ByteString& data);
+std::string BytesToHexText(const xcom::ByteString& data);
 
 }  // namespace modbus

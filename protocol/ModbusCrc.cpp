@@ -10,13 +10,14 @@ std::uint16_t ModbusCrc16Value(const std::uint8_t* data, std::size_t size) {
   return crc;
 }
 
-ByteString ModbusCrc16(const ByteString& data) {
+xcom::ByteString ModbusCrc16(const xcom::ByteString& data) {
   const std::uint16_t crc = ModbusCrc16Value(data.data(), data.size());
-  return ByteString{static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)};
+  return xcom::ByteString{static_cast<std::uint8_t>(crc & 0xFF),
+                          static_cast<std::uint8_t>(crc >> 8)};
 }
 
-ByteString WithCrc(ByteString frame) {
-  const ByteString crc = ModbusCrc16(frame);
+xcom::ByteString WithCrc(xcom::ByteString frame) {
+  const xcom::ByteString crc = ModbusCrc16(frame);
   frame.insert(frame.end(), crc.begin(), crc.end());
   return frame;
 }

@@ -26,13 +26,13 @@ constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
 inline constexpr std::array<std::uint16_t, 256> CrcTable = detail::MakeCrcTable();
 
 // CRC of `data` as two bytes in wire order: low byte first, then high byte.
-ByteString ModbusCrc16(const ByteString& data);
+xcom::ByteString ModbusCrc16(const xcom::ByteString& data);
 
 // The same CRC as a number, for callers that work on raw buffers.
 std::uint16_t ModbusCrc16Value(const std::uint8_t* data, std::size_t size);
 
 // `frame` with its CRC appended.
-ByteString WithCrc(ByteString frame);
+xcom::ByteString WithCrc(xcom::ByteString frame);
 
 // True when the last two bytes of `frame` are the CRC of the bytes before them. Works in place
 // on any span, so the framers check a frame inside their buffers without copying it out.

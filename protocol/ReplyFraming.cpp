@@ -11,7 +11,7 @@ namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-bool StartsWith(Bytes bytes, const ByteString& prefix) {
+bool StartsWith(Bytes bytes, const xcom::ByteString& prefix) {
   return !prefix.empty() && bytes.size() >= prefix.size() &&
          std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
@@ -24,8 +24,8 @@ std::size_t ValidReplyAt(Bytes rest) {
 }
 
 // Length of the echo of a sent frame at the start of `rest`, 0 when there is none.
-std::size_t EchoAt(Bytes rest, std::span<const ByteString> sentFrames) {
-  for (const ByteString& sent : sentFrames) {
+std::size_t EchoAt(Bytes rest, std::span<const xcom::ByteString> sentFrames) {
+  for (const xcom::ByteString& sent : sentFrames) {
     if (!StartsWith(rest, sent)) continue;
     // A copy of a request that is also its own reply is an echo only when the reply follows.
     const bool answersItself = ValidReplyAt(sent) == sent.size();
@@ -35,8 +35,8 @@ std::size_t EchoAt(Bytes rest, std::span<const ByteString> sentFrames) {
 }
 
 // Whether `tail` (the last bytes of the block) can be the start of a frame still coming.
-bool IsCutOff(Bytes tail, std::span<const ByteString> sentFrames) {
-  for (const ByteString& sent : sentFrames)
+bool IsCutOff(Bytes tail, std::span<const xcom::ByteString> sentFrames) {
+  for (const xcom::ByteString& sent : sentFrames)
     if (tail.size() < sent.size() && std::equal(tail.begin(), tail.end(), sent.begin()))
       return true;
   const std::optional<std::size_t> length = ExpectedReplyLength(tail);
@@ -49,12 +49,12 @@ void AddPiece(std::vector<RtuPiece>& pieces, RtuPiece::Kind kind, Bytes bytes) {
     pieces.back().bytes.insert(pieces.back().bytes.end(), bytes.begin(), bytes.end());
     return;
   }
-  pieces.push_back({kind, ByteString(bytes.begin(), bytes.end())});
+  pieces.push_back({kind, xcom::ByteString(bytes.begin(), bytes.end())});
 }
 
 // Sorts the bytes between two frames (or between a frame and the end of the block).
 void AddUnframed(std::vector<RtuPiece>& pieces, Bytes run, bool atBlockEnd,
-                 std::span<const ByteString> sentFrames) {
+                 std::span<const xcom::ByteString> sentFrames) {
   std::size_t at = 0;
   while (at < run.size()) {
     const Bytes rest = run.subspan(at);
@@ -82,7 +82,7 @@ std::string Numbered(const char* what, std::uint8_t code) {
 }  // namespace
 
 std::vector<RtuPiece> SplitRtuBlock(std::span<const std::uint8_t> block,
-                                    std::span<const ByteString> sentFrames) {
+                                    std::span<const xcom::ByteString> sentFrames) {
   std::vector<RtuPiece> pieces;
   std::size_t runStart = 0;
   std::size_t at = 0;

@@ -36,7 +36,7 @@ struct RtuPiece {
     Noise,    // bytes that begin no frame (consecutive ones form one piece)
   };
   Kind kind = Kind::Noise;
-  ByteString bytes;
+  xcom::ByteString bytes;
   bool operator==(const RtuPiece&) const = default;
 };
 
@@ -47,7 +47,7 @@ struct RtuPiece {
 // register is answered with a copy of the request) counts as an echo only when a second copy
 // follows it, so the reply of a line without echo is not lost.
 std::vector<RtuPiece> SplitRtuBlock(std::span<const std::uint8_t> block,
-                                    std::span<const ByteString> sentFrames);
+                                    std::span<const xcom::ByteString> sentFrames);
 
 // True when the pieces hold at least one whole frame: a Reply or an Echo.
 bool HoldsWholeFrame(const std::vector<RtuPiece>& pieces);

@@ -11,13 +11,13 @@ namespace modbus {
 
 namespace {
 
-bool IsRequest(const ByteString& frame) {
+bool IsRequest(const xcom::ByteString& frame) {
   // Broadcasts (address 0) get no reply.
   return frame.size() >= 4 && frame[0] != 0 && IsKnownReplyFunction(frame[1]) &&
          !IsExceptionFunction(frame[1]) && HasValidCrc(frame);
 }
 
-std::uint16_t StartRegister(const ByteString& request) {
+std::uint16_t StartRegister(const xcom::ByteString& request) {
   return static_cast<std::uint16_t>(request[2] << 8 | request[3]);
 }
 
@@ -30,7 +30,7 @@ bool IsWholeFrame(const RtuPiece& piece) {
 // shorter ones are never decoded). The address is not examined: a bit flipped there damages
 // the reply of the slave asked as much as any other.
 bool StartsDamagedReadReply(const std::vector<RtuPiece>& pieces, std::size_t at) {
-  const ByteString& head = pieces[at].bytes;
+  const xcom::ByteString& head = pieces[at].bytes;
   if (IsWholeFrame(pieces[at]) || pieces[at].kind == RtuPiece::Kind::Noise || head.size() < 2 ||
       head[1] != 0x03)
     return false;
@@ -47,8 +47,8 @@ bool Reported(const ReplyReader::Result& result, DecodedResponse::Outcome outcom
 
 }  // namespace
 
-void ReplyReader::Sent(const ByteString& frame, bool whole, std::size_t queuedBefore) {
-  Window window{frame, whole && IsRequest(frame) ? frame : ByteString{},
+void ReplyReader::Sent(const xcom::ByteString& frame, bool whole, std::size_t queuedBefore) {
+  Window window{frame, whole && IsRequest(frame) ? frame : xcom::ByteString{},
                 std::max(received_ + queuedBefore, windows_.back().firstByte)};
   windows_.push_back(std::move(window));
 }
@@ -58,7 +58,7 @@ void ReplyReader::Reset() {
   received_ = 0;
 }
 
-ReplyReader::Result ReplyReader::Read(const ByteString& block, std::uint8_t slaveAddress,
+ReplyReader::Result ReplyReader::Read(const xcom::ByteString& block, std::uint8_t slaveAddress,
                                       bool readingOutputs) {
   Result result;
   result.logged = IsLoggedBlock(block);
@@ -95,9 +95,9 @@ void ReplyReader::ReadWindow(const Window& window, std::span<const std::uint8_t>
   }
 }
 
-DecodedResponse ReplyReader::ReadReply(const Window& window, const ByteString& reply,
+DecodedResponse ReplyReader::ReadReply(const Window& window, const xcom::ByteString& reply,
                                        const Reading& reading) const {
-  const ByteString& request = window.request;
+  const xcom::ByteString& request = window.request;
   if (request.empty()) {
     if (reply[0] != reading.slaveAddress) return {};
     if (IsExceptionFunction(reply[1])) return DecodeExceptionReply(reply);

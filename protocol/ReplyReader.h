@@ -24,7 +24,7 @@ class ReplyReader {
  public:
   // Every frame sent; `whole` tells whether it left whole. `queuedBefore` is the number of
   // received bytes that were waiting to be read when it left.
-  void Sent(const ByteString& frame, bool whole, std::size_t queuedBefore);
+  void Sent(const xcom::ByteString& frame, bool whole, std::size_t queuedBefore);
 
   // The port was opened: nothing sent before waits, nothing received before is still to come.
   void Reset();
@@ -38,13 +38,13 @@ class ReplyReader {
   // nothing since the open), a read reply of `slaveAddress` is read as the read phase
   // `readingOutputs` says. Blocks are logged when they hold a byte above 0x20 or a whole frame.
   // One CrcError stands for a block with a damaged read reply.
-  Result Read(const ByteString& block, std::uint8_t slaveAddress, bool readingOutputs);
+  Result Read(const xcom::ByteString& block, std::uint8_t slaveAddress, bool readingOutputs);
 
  private:
   // The bytes received after one frame left and before the next did.
   struct Window {
-    ByteString frame;    // for its echo
-    ByteString request;  // empty unless the frame is a request that left whole
+    xcom::ByteString frame;    // for its echo
+    xcom::ByteString request;  // empty unless the frame is a request that left whole
     std::uint64_t firstByte = 0;
   };
   struct Reading {
@@ -54,7 +54,7 @@ class ReplyReader {
   };
   void ReadWindow(const Window& window, std::span<const std::uint8_t> bytes,
                   const Reading& reading);
-  DecodedResponse ReadReply(const Window& window, const ByteString& reply,
+  DecodedResponse ReadReply(const Window& window, const xcom::ByteString& reply,
                             const Reading& reading) const;
 
   std::deque<Window> windows_{Window{}};

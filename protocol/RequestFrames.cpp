@@ -19,27 +19,27 @@ std::uint8_t Low(std::uint16_t value) {
 
 }  // namespace
 
-ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t start,
-                                std::uint16_t count) {
+xcom::ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t start,
+                                      std::uint16_t count) {
   return WithCrc(
       {AddressByte(slaveAddress), 0x03, High(start), Low(start), High(count), Low(count)});
 }
 
-ByteString ReadInputBlockRequest(std::int32_t slaveAddress) {
+xcom::ByteString ReadInputBlockRequest(std::int32_t slaveAddress) {
   return ReadRegistersRequest(slaveAddress, kInputBlockRegister, 2);
 }
 
-ByteString ReadOutputBlockRequest(std::int32_t slaveAddress) {
+xcom::ByteString ReadOutputBlockRequest(std::int32_t slaveAddress) {
   return ReadRegistersRequest(slaveAddress, kOutputBlockRegister, 2);
 }
 
-ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on) {
+xcom::ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on) {
   return WithCrc({AddressByte(slaveAddress), 0x10, 0x00, relayRegister, 0x00, 0x01, 0x02, 0x00,
                   static_cast<std::uint8_t>(on ? 0x01 : 0x00)});
 }
 
-ByteString ModeFrame(int mode) {
-  ByteString frame(kModeFrameHead.begin(), kModeFrameHead.end());
+xcom::ByteString ModeFrame(int mode) {
+  xcom::ByteString frame(kModeFrameHead.begin(), kModeFrameHead.end());
   frame.push_back(static_cast<std::uint8_t>(mode));
   frame.push_back(0x01);
   frame.push_back(ModeFrameChecksum(frame));

@@ -14,16 +14,16 @@ namespace modbus {
 
 // Read Holding Registers (03) of `count` registers from `start`, CRC appended. The address byte
 // is the low 8 bits of `slaveAddress` (no range check: 300 gives 2C, -1 gives FF).
-ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t start,
-                                std::uint16_t count);
+xcom::ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t start,
+                                      std::uint16_t count);
 
 // The two reads of the read-all command: registers 0x0010-0x0011 and 0x0014-0x0015.
-ByteString ReadInputBlockRequest(std::int32_t slaveAddress);
-ByteString ReadOutputBlockRequest(std::int32_t slaveAddress);
+xcom::ByteString ReadInputBlockRequest(std::int32_t slaveAddress);
+xcom::ByteString ReadOutputBlockRequest(std::int32_t slaveAddress);
 
 // Write Multiple Registers (16) of the single register `relayRegister` with the value 1 (on)
 // or 0 (off), CRC appended: 11 bytes.
-ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on);
+xcom::ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on);
 
 // The module's mode numbers and their fixed 9-byte frames AA 55 00 05 E0 50 0m 01 cs (no
 // address, no CRC-16; the last byte is the low 8 bits of the sum of the eight before it).
@@ -33,7 +33,7 @@ inline constexpr std::size_t kModeFrameSize = 9;
 inline constexpr std::size_t kModeFrameHeadSize = 6;
 inline constexpr std::array<std::uint8_t, kModeFrameHeadSize> kModeFrameHead = {0xAA, 0x55, 0x00,
                                                                                 0x05, 0xE0, 0x50};
-ByteString ModeFrame(int mode);
+xcom::ByteString ModeFrame(int mode);
 // The checksum byte of a mode frame whose first eight bytes are `frame`'s.
 std::uint8_t ModeFrameChecksum(std::span<const std::uint8_t> frame);
 // True when the `size` bytes at `data` agree with the start of the mode frame's fixed head (a

@@ -8,15 +8,15 @@
 
 namespace modbus {
 
-bool IsLoggedBlock(const ByteString& block) {
+bool IsLoggedBlock(const xcom::ByteString& block) {
   return std::any_of(block.begin(), block.end(), [](std::uint8_t byte) { return byte > 0x20; });
 }
 
-bool IsDecodedBlock(const ByteString& block) {
+bool IsDecodedBlock(const xcom::ByteString& block) {
   return block.size() > 8;
 }
 
-DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs) {
+DecodedResponse DecodeResponse(const xcom::ByteString& block, bool readingOutputs) {
   DecodedResponse result;
   if (block.size() < 9 || block[1] != 0x03) return result;
   if (!HasValidCrc(block)) {
@@ -29,7 +29,7 @@ DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs) {
   return result;
 }
 
-DecodedResponse DecodeExceptionReply(const ByteString& frame) {
+DecodedResponse DecodeExceptionReply(const xcom::ByteString& frame) {
   DecodedResponse result;
   if (frame.size() < 3 || !IsExceptionFunction(frame[1])) return result;
   result.outcome = DecodedResponse::Outcome::Refused;

@@ -12,10 +12,10 @@ namespace modbus {
 
 // A block is logged when it holds at least one byte above 0x20 (it is not empty once the
 // leading and trailing bytes of 0x20 or below are trimmed). The log shows the whole block.
-bool IsLoggedBlock(const ByteString& block);
+bool IsLoggedBlock(const xcom::ByteString& block);
 
 // A block is handed to the decoder when it is longer than 8 bytes (a relay reply has 8).
-bool IsDecodedBlock(const ByteString& block);
+bool IsDecodedBlock(const xcom::ByteString& block);
 
 // Which two registers a read reply holds: the inputs DI1, DI2 or the relays 1, 2.
 enum class ReadBlock { Inputs, Outputs };
@@ -38,9 +38,9 @@ struct DecodedResponse {
 // Decodes a reply to a two-register read. Which block it belongs to is not in the reply: it
 // is the read phase `readingOutputs` at the moment of decoding. The reply must hold at least
 // 9 bytes (the caller's rule); a shorter one is ignored.
-DecodedResponse DecodeResponse(const ByteString& block, bool readingOutputs);
+DecodedResponse DecodeResponse(const xcom::ByteString& block, bool readingOutputs);
 
 // An exception reply (address, function | 0x80, code, CRC): the function and the code.
-DecodedResponse DecodeExceptionReply(const ByteString& frame);
+DecodedResponse DecodeExceptionReply(const xcom::ByteString& frame);
 
 }  // namespace modbus

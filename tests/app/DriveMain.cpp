@@ -80,10 +80,10 @@ int Loss(const QStringList& args) {
 }
 
 // The bytes of a received log line (" 接收：64 03 ..."), or nothing for any other line.
-std::optional<ByteString> ReceivedBytes(const QString& line) {
+std::optional<xcom::ByteString> ReceivedBytes(const QString& line) {
   const qsizetype at = line.indexOf(QStringLiteral(" 接收："));
   if (at < 0) return std::nullopt;
-  ByteString bytes;
+  xcom::ByteString bytes;
   for (const QString& hex : line.mid(at + 4).split(QLatin1Char(' '), Qt::SkipEmptyParts))
     bytes.push_back(static_cast<std::uint8_t>(hex.toUInt(nullptr, 16)));
   return bytes;
@@ -161,7 +161,7 @@ LogTally TallyLog(const TLogPane& log, qsizetype firstLine) {
     if (line == crcLine) ++tally.crcLines;
     if (line.startsWith(QStringLiteral("DI")) || line.startsWith(QStringLiteral("DO")))
       ++tally.decodedValues;
-    const std::optional<ByteString> block = ReceivedBytes(line);
+    const std::optional<xcom::ByteString> block = ReceivedBytes(line);
     if (!block) continue;
     ++tally.received;
     if (block->size() <= 8) continue;

@@ -88,9 +88,9 @@ TEST(KestrumCommandLine, RefusesWhatTheWindowWouldQuietlyReplace) {
 
 TEST(ReplyScan, FindsTheReplyBehindStrayBytesAndEchoesAndKnowsWhenOneIsUnderWay) {
   using Outcome = ReplyScan::Outcome;
-  const ByteString request = WithCrc({0x64, 0x03, 0x00, 0x10, 0x00, 0x02});
-  const ByteString reply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
-  ByteString late = reply;
+  const xcom::ByteString request = WithCrc({0x64, 0x03, 0x00, 0x10, 0x00, 0x02});
+  const xcom::ByteString reply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
+  xcom::ByteString late = reply;
   for (const std::uint8_t stray : {0x64, 0x17, 0x64})  // the address byte in the junk, too
     late.insert(late.begin(), stray);
   late.insert(late.begin(), request.begin(), request.end());  // the adapter's echo first
@@ -98,19 +98,19 @@ TEST(ReplyScan, FindsTheReplyBehindStrayBytesAndEchoesAndKnowsWhenOneIsUnderWay)
   EXPECT_EQ(found.outcome, Outcome::Complete);
   EXPECT_EQ(found.reply, reply);
   EXPECT_EQ(found.unframed, 3u);
-  EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.begin() + 1), request).outcome,
+  EXPECT_EQ(ScanForReply(xcom::ByteString(reply.begin(), reply.begin() + 1), request).outcome,
             Outcome::Incomplete);
-  EXPECT_EQ(ScanForReply(ByteString(reply.begin(), reply.end() - 1), request).outcome,
+  EXPECT_EQ(ScanForReply(xcom::ByteString(reply.begin(), reply.end() - 1), request).outcome,
             Outcome::Incomplete);
   EXPECT_EQ(ScanForReply(request, request).outcome, Outcome::None);  // only the echo so far
-  ByteString flipped = reply;
+  xcom::ByteString flipped = reply;
   flipped[4] ^= 0x10;
   EXPECT_EQ(ScanForReply(flipped, request).outcome, Outcome::Corrupt);
-  const ByteString otherSlave = WithCrc({0x65, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
+  const xcom::ByteString otherSlave = WithCrc({0x65, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
   EXPECT_EQ(ScanForReply(otherSlave, request).outcome, Outcome::None);
-  const ByteString exception = WithCrc({0x64, 0x83, 0x02});
+  const xcom::ByteString exception = WithCrc({0x64, 0x83, 0x02});
   EXPECT_EQ(ScanForReply(exception, request).reply, exception);
-  const ByteString echo = WithCrc({0x64, 0x10, 0x00, 0x14, 0x00, 0x01});  // a relay write's
+  const xcom::ByteString echo = WithCrc({0x64, 0x10, 0x00, 0x14, 0x00, 0x01});  // a relay write's
   EXPECT_EQ(ScanForReply(echo, request).outcome, Outcome::None);
 }
 

@@ -170,8 +170,8 @@ class LateModule {
  public:
   explicit LateModule(std::chrono::milliseconds delay)
       : peer_([this, delay](std::stop_token stop) {
-          std::vector<std::pair<Clock::time_point, ByteString>> due;
-          ByteString heard;
+          std::vector<std::pair<Clock::time_point, xcom::ByteString>> due;
+          xcom::ByteString heard;
           for (std::uint8_t byte; !stop.stop_requested(); std::this_thread::sleep_for(1ms)) {
             while (::read(pty_.MasterFd(), &byte, 1) == 1)
               if (byte == 0x64 || !heard.empty()) heard.push_back(byte);  // not the mode frame
@@ -293,7 +293,8 @@ TEST(KestrumOnPty, AnExceptionReplyIsNamedAndEndsInExitOne) {
         std::this_thread::sleep_for(1ms);
     }
     const std::uint8_t* request = bytes + kModeFrame;
-    const ByteString reply = WithCrc({request[0], static_cast<std::uint8_t>(request[1] | 0x80), 2});
+    const xcom::ByteString reply =
+        WithCrc({request[0], static_cast<std::uint8_t>(request[1] | 0x80), 2});
     if (got == sizeof bytes) (void)!::write(pty.MasterFd(), reply.data(), reply.size());
   });
   Outcome run = Kestrum({"-p", pty.SlavePath(), "--json", "read"});

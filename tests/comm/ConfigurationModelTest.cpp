@@ -75,7 +75,7 @@ TEST(QueueSizes, OnlyAChangedSizePurgesAnOpenPort) {
   const auto purges = f.state->purges.size();
   f.port.Buffers().SetInputSize(2048);
   EXPECT_EQ(f.state->purges.size(), purges);
-  f.Inject(0, ByteString{1, 2, 3});
+  f.Inject(0, xcom::ByteString{1, 2, 3});
   f.port.Buffers().SetInputSize(1024);
   EXPECT_EQ(f.state->purges.size(), purges + 1);
   EXPECT_EQ(f.state->purges.back(), 0x000Fu);

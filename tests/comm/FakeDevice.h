@@ -27,7 +27,7 @@ struct FakeDeviceState {
   std::vector<COMMTIMEOUTS> timeouts;
   std::vector<std::uint32_t> masks;
   std::vector<std::uint32_t> writeSizes;  // the size of every write attempt
-  ByteString written;
+  xcom::ByteString written;
   // What the device answers.
   bool refuseState = false;
   bool refuseSetup = false;
@@ -36,7 +36,7 @@ struct FakeDeviceState {
   std::uint32_t deviceBaud = 0;  // non-zero: GetCommState reports this rate
   std::uint32_t outQueue = 0;
   std::uint32_t acceptPerWrite = 0xFFFFFFFF;  // bytes taken per write (0: the line never drains)
-  ByteString input;
+  xcom::ByteString input;
   std::deque<std::uint32_t> events;
   bool lost = false;
   std::vector<std::uint32_t> drains;  // the time given to each drain before the close
@@ -165,7 +165,7 @@ struct FakePort {
     return std::make_unique<FakeDevice>(state);
   }};
 
-  void Inject(std::uint32_t events, const ByteString& bytes = {}) {
+  void Inject(std::uint32_t events, const xcom::ByteString& bytes = {}) {
     {
       std::lock_guard lock(state->mutex);
       state->input.insert(state->input.end(), bytes.begin(), bytes.end());

@@ -25,7 +25,7 @@ struct OpenPort : FakePort {
     port.SetDeviceName("dev");
     EXPECT_TRUE(port.OpenDevice());
   }
-  void SetInput(const ByteString& bytes) {
+  void SetInput(const xcom::ByteString& bytes) {
     std::lock_guard lock(state->mutex);
     state->input = bytes;
   }
@@ -63,9 +63,9 @@ TEST(Lifecycle, ClosedPortRaisesCode1) {
   FakePort f;
   EXPECT_EQ(CodeOf([&] { f.port.CloseDevice(); }), 1);
   EXPECT_EQ(CodeOf([&] { f.port.QueueCount(0); }), 1);
-  EXPECT_EQ(CodeOf([&] { f.port.SendString(BytesOf("x")); }), 1);
+  EXPECT_EQ(CodeOf([&] { f.port.SendString(xcom::BytesOf("x")); }), 1);
   EXPECT_EQ(CodeOf([&] { f.port.SendString({}); }), 1);
-  ByteString s;
+  xcom::ByteString s;
   EXPECT_EQ(CodeOf([&] { f.port.ReadString(s); }), 1);
   EXPECT_EQ(f.port.DeviceLocks(), (TDeviceLocks{dlSend, dlRead}));
 }
@@ -146,7 +146,7 @@ TEST(Transfer, CountZeroMovesNothingAndCallsNothing) {
 
 TEST(Transfer, SendStringWritesEveryByteIncludingZeros) {
   OpenPort f;
-  const ByteString frame{0x64, 0x00, 0x00, 0x10, 0xFF, 0x00};
+  const xcom::ByteString frame{0x64, 0x00, 0x00, 0x10, 0xFF, 0x00};
   EXPECT_TRUE(f.port.SendString(frame));
   EXPECT_EQ(f.state->written, frame);
 }
@@ -154,7 +154,7 @@ TEST(Transfer, SendStringWritesEveryByteIncludingZeros) {
 TEST(Transfer, SendIsBoundedByTheRoomLeftInTheOutputQueue) {
   OpenPort f;
   f.state->outQueue = 100;
-  ByteString big(3000, 0x55);
+  xcom::ByteString big(3000, 0x55);
   f.port.SendData(big.data(), 3000, 100);
   ASSERT_FALSE(f.state->writeSizes.empty());
   EXPECT_EQ(f.state->writeSizes.front(), 1948u);
@@ -163,7 +163,7 @@ TEST(Transfer, SendIsBoundedByTheRoomLeftInTheOutputQueue) {
 TEST(Transfer, OverfullOutputQueueMeansNoRoomNotAHugeWrite) {
   OpenPort f;
   f.state->outQueue = 5000;  // more than OutputSize (2048)
-  ByteString data(10, 1);
+  xcom::ByteString data(10, 1);
   EXPECT_EQ(f.port.SendData(data.data(), 10, 30), 0u);
   EXPECT_TRUE(f.state->writeSizes.empty());
 }
@@ -176,7 +176,7 @@ TEST(Transfer, SendThatNeverDrainsTimesOutWithDeOutEmptyAfterEveryAttempt) {
     if (e.Contains(deOutEmpty)) ++outEmpty;
   });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(f.port.SendString(BytesOf("never")));
+  EXPECT_FALSE(f.port.SendString(xcom::BytesOf("never")));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, std::chrono::milliseconds(500)) << "default OutputTimeout is 500 ms";
   EXPECT_EQ(static_cast<std::size_t>(outEmpty), f.state->writeSizes.size());
@@ -186,7 +186,7 @@ TEST(Transfer, SendThatNeverDrainsTimesOutWithDeOutEmptyAfterEveryAttempt) {
 TEST(Transfer, PartialSendReturnsTheCountWritten) {
   OpenPort f;
   f.state->acceptPerWrite = 3;
-  ByteString data(10, 7);
+  xcom::ByteString data(10, 7);
   int sends = 0;
   f.port.SetOnSend([&](TCustomComm*) {
     if (++sends == 2) f.state->acceptPerWrite = 0;
@@ -200,7 +200,7 @@ TEST(Transfer, LostDeviceEndsASendAtOnce) {
   f.state->acceptPerWrite = 0;
   f.state->lost = true;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(f.port.SendString(BytesOf("gone")));
+  EXPECT_FALSE(f.port.SendString(xcom::BytesOf("gone")));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
   EXPECT_EQ(f.state->writeSizes.size(), 1u);
 }
@@ -223,9 +223,9 @@ TEST(Transfer, ReadStringTakesOnlyWhatWasQueuedAtItsStart) {
     std::lock_guard lock(f.state->mutex);
     f.state->input.push_back(9);  // arrives during the call
   });
-  ByteString s;
+  xcom::ByteString s;
   EXPECT_TRUE(f.port.ReadString(s));
-  EXPECT_EQ(s, (ByteString{1, 0, 2}));
+  EXPECT_EQ(s, (xcom::ByteString{1, 0, 2}));
   EXPECT_EQ(reads, 1);
   EXPECT_EQ(f.port.QueueCount(0), 1u);
 }
@@ -234,7 +234,7 @@ TEST(Transfer, EmptyQueueReadStringAnswersFalseAtOnce) {
   OpenPort f;
   int reads = 0;
   f.port.SetOnRead([&](TCustomComm*) { ++reads; });
-  ByteString s{1, 2};
+  xcom::ByteString s{1, 2};
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(f.port.ReadString(s));
   EXPECT_TRUE(s.empty());
@@ -260,19 +260,19 @@ TEST(Locks, NestedTransfersInTheSameDirectionAreRefused) {
   int sends = 0;
   f.port.SetOnSend([&](TCustomComm* sender) {
     if (++sends > 1) return;  // later sends come from inside OnRead
-    sendCode = CodeOf([&] { sender->SendString(BytesOf("again")); });
-    ByteString s;
+    sendCode = CodeOf([&] { sender->SendString(xcom::BytesOf("again")); });
+    xcom::ByteString s;
     readInsideSend = (CodeOf([&] { sender->ReadString(s); }) == 0);
     EXPECT_EQ(sender->DeviceLocks(), (TDeviceLocks{dlSend}));
   });
   f.port.SetOnRead([&](TCustomComm* sender) {
-    ByteString s;
-    readCode = CodeOf([&] { sender->ReadString(s); });  // even with nothing queued
-    EXPECT_TRUE(sender->SendString(BytesOf("ok")));     // sending inside OnRead is allowed
+    xcom::ByteString s;
+    readCode = CodeOf([&] { sender->ReadString(s); });     // even with nothing queued
+    EXPECT_TRUE(sender->SendString(xcom::BytesOf("ok")));  // sending inside OnRead is allowed
   });
-  EXPECT_TRUE(f.port.SendString(BytesOf("x")));
+  EXPECT_TRUE(f.port.SendString(xcom::BytesOf("x")));
   f.SetInput({1});
-  ByteString s;
+  xcom::ByteString s;
   EXPECT_TRUE(f.port.ReadString(s));
   EXPECT_EQ(sendCode, 4);
   EXPECT_EQ(readCode, 5);
@@ -283,9 +283,9 @@ TEST(Locks, NestedTransfersInTheSameDirectionAreRefused) {
 TEST(Locks, AHandlerThatRaisesStillReleasesItsLock) {
   OpenPort f;
   f.port.SetOnSend([](TCustomComm*) { throw std::runtime_error("handler failed"); });
-  EXPECT_THROW(f.port.SendString(BytesOf("x")), std::runtime_error);
+  EXPECT_THROW(f.port.SendString(xcom::BytesOf("x")), std::runtime_error);
   EXPECT_TRUE(f.port.DeviceLocks().Empty());
-  EXPECT_EQ(f.state->written, BytesOf("x")) << "bytes already moved stay moved";
+  EXPECT_EQ(f.state->written, xcom::BytesOf("x")) << "bytes already moved stay moved";
 }
 
 TEST(Locks, LinkedClientLocksJoinThePorts) {
@@ -295,7 +295,7 @@ TEST(Locks, LinkedClientLocksJoinThePorts) {
   EXPECT_EQ(f.port.ClientCount(), 1);
   client.Locks = {dlRead};
   EXPECT_EQ(f.port.DeviceLocks(), (TDeviceLocks{dlRead}));
-  ByteString s;
+  xcom::ByteString s;
   EXPECT_EQ(CodeOf([&] { f.port.ReadString(s); }), 5);
   client.SetComm(nullptr);
   EXPECT_EQ(f.port.ClientCount(), 0);

@@ -50,7 +50,7 @@ struct MonitoredPort : FakePort {
 TEST(Monitor, CharsAndCtsGiveDataThenTheMonitoredPartOnly) {
   MonitoredPort f;
   ASSERT_TRUE(f.port.OpenDevice());
-  f.Inject(TDeviceEvents{deChar, deCTS}.Bits(), ByteString{1, 2, 3});
+  f.Inject(TDeviceEvents{deChar, deCTS}.Bits(), xcom::ByteString{1, 2, 3});
   ASSERT_TRUE(ServeUntil([&] { return f.recorder.Count() >= 2; }));
   EXPECT_EQ(f.recorder.calls, (std::vector<std::string>{"data 3", "event 1"}));
   EXPECT_EQ(f.recorder.threads[0], std::this_thread::get_id()) << "Synchronize runs it here";
@@ -69,7 +69,7 @@ TEST(Monitor, EmptyMonitorEventsStillDeliverData) {
   MonitoredPort f;
   f.port.SetMonitorEvents({});
   ASSERT_TRUE(f.port.OpenDevice());
-  f.Inject(TDeviceEvents{deChar}.Bits(), ByteString{9});
+  f.Inject(TDeviceEvents{deChar}.Bits(), xcom::ByteString{9});
   f.Inject(TDeviceEvents{deFlag}.Bits());
   ASSERT_TRUE(ServeUntil([&] { return f.recorder.Count() >= 2; }));
   EXPECT_EQ(f.recorder.calls, (std::vector<std::string>{"data 1", "data 1"}));
@@ -126,7 +126,7 @@ TEST(MonitorDeathTest, DestroyingThePortInsideItsOwnHandlerEndsTheProgramWithThe
 TEST(Monitor, OutEmptyComesFromEverySendAttemptInTheSendingThread) {
   MonitoredPort f;
   ASSERT_TRUE(f.port.OpenDevice());
-  EXPECT_TRUE(f.port.SendString(BytesOf("abc")));
+  EXPECT_TRUE(f.port.SendString(xcom::BytesOf("abc")));
   ASSERT_EQ(f.recorder.Count(), 1u);
   EXPECT_EQ(f.recorder.calls[0], "event 4");
   EXPECT_EQ(f.recorder.threads[0], std::this_thread::get_id());
@@ -135,7 +135,7 @@ TEST(Monitor, OutEmptyComesFromEverySendAttemptInTheSendingThread) {
 TEST(Monitor, ClosingWhileADeliveryWaitsCompletesItWithoutDeadlock) {
   MonitoredPort f;
   ASSERT_TRUE(f.port.OpenDevice());
-  f.Inject(TDeviceEvents{deChar}.Bits(), ByteString{1});
+  f.Inject(TDeviceEvents{deChar}.Bits(), xcom::ByteString{1});
   // Let the monitor queue its synchronised call, but do not serve it here.
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(f.recorder.Count(), 0u);
@@ -168,7 +168,7 @@ TEST(Monitor, AHandlerExceptionEndsTheMonitorButNotThePort) {
   f.Inject(TDeviceEvents{deChar}.Bits());
   EXPECT_FALSE(ServeUntil([&] { return calls > 1; }, 50ms));
   EXPECT_TRUE(f.port.Opened());
-  EXPECT_TRUE(f.port.SendString(BytesOf("still works")));
+  EXPECT_TRUE(f.port.SendString(xcom::BytesOf("still works")));
 }
 
 TEST(Monitor, AFailedWaitEndsTheMonitor) {
@@ -230,7 +230,7 @@ TEST(Monitor, ClosingInsideTheSendsOutEmptyDeliveryEndsTheSendAsAClosedPort) {
   f.port.SetOnCommEvent([](TCustomComm* sender, TDeviceEvents) { sender->CloseDevice(); });
   ASSERT_TRUE(f.port.OpenDevice());
   try {
-    f.port.SendString(BytesOf("abc"));
+    f.port.SendString(xcom::BytesOf("abc"));
     ADD_FAILURE() << "the send went on after its port was closed";
   } catch (const EDeviceError& e) {
     EXPECT_EQ(e.ErrorCode(), 1);
@@ -248,7 +248,7 @@ TEST(Monitor, ClosingAnotherPortInsideADeliveryServesThatPortsQueuedDelivery) {
   // whose close of B must be able to serve B's.
   a.Inject(TDeviceEvents{deChar}.Bits());
   std::this_thread::sleep_for(100ms);
-  b.Inject(TDeviceEvents{deChar}.Bits(), ByteString{7});
+  b.Inject(TDeviceEvents{deChar}.Bits(), xcom::ByteString{7});
   std::this_thread::sleep_for(100ms);
   std::atomic<bool> done = false;
   std::thread watchdog([&] {

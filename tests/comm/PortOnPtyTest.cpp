@@ -57,8 +57,8 @@ TEST(PortOnPty, OpenCloseReopen) {
   p.port.CloseDevice();
   EXPECT_FALSE(p.port.Opened());
   ASSERT_TRUE(p.port.OpenDevice());
-  EXPECT_TRUE(p.port.SendString(BytesOf("ok")));
-  EXPECT_EQ(p.pty.ReadMaster(2), BytesOf("ok"));
+  EXPECT_TRUE(p.port.SendString(xcom::BytesOf("ok")));
+  EXPECT_EQ(p.pty.ReadMaster(2), xcom::BytesOf("ok"));
 }
 
 TEST(PortOnPty, OpenIsExclusiveAcrossPortsAndProcesses) {
@@ -160,14 +160,14 @@ TEST(PortOnPty, RoundTripWithZeroBytesAndQueueCounts) {
   ASSERT_TRUE(p.port.OpenDevice());
   EXPECT_EQ(p.port.QueueCount(0), 0u);
   EXPECT_EQ(p.port.QueueCount(1), 0u);
-  const ByteString frame{0x64, 0x03, 0x00, 0x10, 0x00, 0x02, 0xCC, 0x3B};
+  const xcom::ByteString frame{0x64, 0x03, 0x00, 0x10, 0x00, 0x02, 0xCC, 0x3B};
   EXPECT_TRUE(p.port.SendString(frame));
   EXPECT_EQ(p.pty.ReadMaster(frame.size()), frame);
 
-  const ByteString reply{0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00, 0x9E, 0xF5};
+  const xcom::ByteString reply{0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00, 0x9E, 0xF5};
   ASSERT_TRUE(p.pty.WriteMaster(reply));
   ASSERT_TRUE(ServeUntil([&] { return p.port.QueueCount(0) == reply.size(); }));
-  ByteString got;
+  xcom::ByteString got;
   EXPECT_TRUE(p.port.ReadString(got));
   EXPECT_EQ(got, reply);
   EXPECT_FALSE(p.port.ReadString(got));
@@ -177,23 +177,23 @@ TEST(PortOnPty, RoundTripWithZeroBytesAndQueueCounts) {
 TEST(PortOnPty, ReadStringTakesOnlyWhatWasQueuedAtItsStart) {
   PtyPort p;
   ASSERT_TRUE(p.port.OpenDevice());
-  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("abc")));
+  ASSERT_TRUE(p.pty.WriteMaster(xcom::BytesOf("abc")));
   ASSERT_TRUE(ServeUntil([&] { return p.port.QueueCount(0) == 3; }));
-  p.port.SetOnRead([&](TCustomComm*) { p.pty.WriteMaster(BytesOf("de")); });
-  ByteString got;
+  p.port.SetOnRead([&](TCustomComm*) { p.pty.WriteMaster(xcom::BytesOf("de")); });
+  xcom::ByteString got;
   EXPECT_TRUE(p.port.ReadString(got));
-  EXPECT_EQ(got, BytesOf("abc"));
+  EXPECT_EQ(got, xcom::BytesOf("abc"));
   p.port.SetOnRead({});
   ASSERT_TRUE(ServeUntil([&] { return p.port.QueueCount(0) == 2; }));
   EXPECT_TRUE(p.port.ReadString(got));
-  EXPECT_EQ(got, BytesOf("de"));
+  EXPECT_EQ(got, xcom::BytesOf("de"));
 }
 
 TEST(PortOnPty, SendIntoAPeerThatNeverReadsTimesOutWithTheCountSoFar) {
   PtyPort p;
   p.port.Buffers().SetOutputTimeout(300);
   ASSERT_TRUE(p.port.OpenDevice());
-  ByteString big(4 << 20, 0xA5);
+  xcom::ByteString big(4 << 20, 0xA5);
   int outEmpty = 0;
   p.port.SetOnCommEvent([&](TCustomComm*, TDeviceEvents e) {
     if (e.Contains(deOutEmpty)) ++outEmpty;
@@ -220,14 +220,14 @@ TEST(PortOnPty, DataArrivalIsDeliveredOnceOnTheMainThread) {
     where = std::this_thread::get_id();
   });
   ASSERT_TRUE(p.port.OpenDevice());
-  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("12345")));
+  ASSERT_TRUE(p.pty.WriteMaster(xcom::BytesOf("12345")));
   ASSERT_TRUE(ServeUntil([&] { return calls > 0; }));
   // The bytes stay unread: no further deliveries for them.
   ServeUntil([] { return false; }, 300ms);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(last, 5u);
   EXPECT_EQ(where, std::this_thread::get_id());
-  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("6")));
+  ASSERT_TRUE(p.pty.WriteMaster(xcom::BytesOf("6")));
   ASSERT_TRUE(ServeUntil([&] { return calls == 2; }));
   EXPECT_EQ(last, 6u);
 }
@@ -242,27 +242,27 @@ TEST(PortOnPty, ReadDataBesideTheMonitorsDeliveries) {
   ASSERT_TRUE(p.port.OpenDevice());
   ptytest::PeerThread peer([&] {
     std::this_thread::sleep_for(30ms);
-    p.pty.WriteMaster(BytesOf("12345"));
+    p.pty.WriteMaster(xcom::BytesOf("12345"));
     std::this_thread::sleep_for(50ms);
-    p.pty.WriteMaster(BytesOf("67890"));
+    p.pty.WriteMaster(xcom::BytesOf("67890"));
   });
-  ByteString got(10, 0);
+  xcom::ByteString got(10, 0);
   const auto start = Clock::now();
   EXPECT_EQ(p.port.ReadData(got.data(), 10, 5000), 10u);
   EXPECT_LT(Clock::now() - start, 3000ms);
-  EXPECT_EQ(got, BytesOf("1234567890"));
+  EXPECT_EQ(got, xcom::BytesOf("1234567890"));
   peer.Join();
   EXPECT_TRUE(ServeUntil([&] { return calls > 0; }));
 
   p.port.SetSynchronize(false);
-  ByteString sent(256 * 1024);
+  xcom::ByteString sent(256 * 1024);
   for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i * 7 % 251);
   ptytest::PeerThread writer([&] {
     for (std::size_t at = 0, step = 1; at < sent.size(); at += step, step = step * 3 % 9001 + 1)
       p.pty.WriteMaster(
-          ByteString(sent.begin() + at, sent.begin() + std::min(at + step, sent.size())));
+          xcom::ByteString(sent.begin() + at, sent.begin() + std::min(at + step, sent.size())));
   });
-  ByteString stream(sent.size(), 0);
+  xcom::ByteString stream(sent.size(), 0);
   std::uint32_t total = 0;
   std::thread reader([&] {
     for (std::uint32_t n = 1; n > 0 && total < stream.size();) {
@@ -281,7 +281,7 @@ TEST(PortOnPty, UnreadBytesCostNoCpu) {
   std::atomic<int> calls = 0;
   p.port.SetOnData([&](TCustomComm*, std::uint32_t) { ++calls; });
   ASSERT_TRUE(p.port.OpenDevice());
-  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("left unread")));
+  ASSERT_TRUE(p.pty.WriteMaster(xcom::BytesOf("left unread")));
   ASSERT_TRUE(ServeUntil([&] { return calls > 0; }));
   const double before = CpuSeconds();
   std::this_thread::sleep_for(500ms);
@@ -302,7 +302,7 @@ TEST(PortOnPty, HangupEndsTheMonitorWithoutABusyLoop) {
   EXPECT_TRUE(p.port.Opened()) << "the port stays open until closed";
   // A send to the vanished line ends quickly instead of waiting out its time-out.
   const auto start = Clock::now();
-  p.port.SendString(BytesOf("anyone?"));
+  p.port.SendString(xcom::BytesOf("anyone?"));
   EXPECT_LT(Clock::now() - start, 2000ms);
   const auto closeStart = Clock::now();
   p.port.CloseDevice();
@@ -357,7 +357,7 @@ TEST(PortOnPty, ClosingWhileADeliveryWaitsForTheMainThread) {
   std::atomic<int> calls = 0;
   p.port.SetOnData([&](TCustomComm*, std::uint32_t) { ++calls; });
   ASSERT_TRUE(p.port.OpenDevice());
-  ASSERT_TRUE(p.pty.WriteMaster(BytesOf("x")));
+  ASSERT_TRUE(p.pty.WriteMaster(xcom::BytesOf("x")));
   std::this_thread::sleep_for(100ms);  // the monitor now waits for this thread
   p.port.CloseDevice();
   EXPECT_EQ(calls, 1);
@@ -369,7 +369,7 @@ TEST(PortOnPty, DestroyingAnOpenPortStopsEverything) {
     TXComm port;
     port.SetDeviceName(pty.SlavePath());
     ASSERT_TRUE(port.OpenDevice());
-    pty.WriteMaster(BytesOf("pending"));
+    pty.WriteMaster(xcom::BytesOf("pending"));
   }
   TXComm again;
   again.SetDeviceName(pty.SlavePath());
@@ -386,7 +386,7 @@ TEST(PortOnPty, ThousandOpenCloseCyclesWhileThePeerStreams) {
   PtyPair pty;
   std::atomic<bool> streaming = true;
   ptytest::PeerThread peer([&] {
-    const ByteString reply{0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00, 0x9E, 0xF5};
+    const xcom::ByteString reply{0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00, 0x9E, 0xF5};
     while (streaming) {
       // A reply the full master cannot take is simply not sent: the port must cope either way.
       [[maybe_unused]] const ssize_t sent = ::write(pty.MasterFd(), reply.data(), reply.size());
@@ -402,9 +402,9 @@ TEST(PortOnPty, ThousandOpenCloseCyclesWhileThePeerStreams) {
   for (int cycle = 0; cycle < 1000; ++cycle) {
     ASSERT_TRUE(port.OpenDevice()) << "cycle " << cycle;
     if (cycle % 3 == 0) Synchronizer::Instance().CheckSynchronize();
-    if (cycle % 5 == 0) port.SendString(BytesOf("ping"));
+    if (cycle % 5 == 0) port.SendString(xcom::BytesOf("ping"));
     if (cycle % 7 == 0) {
-      ByteString got;
+      xcom::ByteString got;
       port.ReadString(got);
     }
     port.CloseDevice();

@@ -19,22 +19,22 @@ TEST(CrcTable, MatchesTheReflectedPolynomialTable) {
 }
 
 TEST(ModbusCrc16, WorkedValuesInWireOrder) {
-  EXPECT_EQ(ModbusCrc16({}), (ByteString{0xFF, 0xFF}));
-  EXPECT_EQ(ModbusCrc16(BytesOf("123456789")), (ByteString{0x37, 0x4B}));
-  EXPECT_EQ(ModbusCrc16(Hex("64 03 00 10 00 02 ")), (ByteString{0xCC, 0x3B}));
-  EXPECT_EQ(ModbusCrc16(Hex("64 10 00 14 00 01 02 00 01 ")), (ByteString{0xF3, 0xD6}));
+  EXPECT_EQ(ModbusCrc16({}), (xcom::ByteString{0xFF, 0xFF}));
+  EXPECT_EQ(ModbusCrc16(xcom::BytesOf("123456789")), (xcom::ByteString{0x37, 0x4B}));
+  EXPECT_EQ(ModbusCrc16(Hex("64 03 00 10 00 02 ")), (xcom::ByteString{0xCC, 0x3B}));
+  EXPECT_EQ(ModbusCrc16(Hex("64 10 00 14 00 01 02 00 01 ")), (xcom::ByteString{0xF3, 0xD6}));
 }
 
 TEST(ModbusCrc16, ZeroBytesAndHighBytesTakePart) {
-  EXPECT_NE(ModbusCrc16(ByteString{0x00}), ModbusCrc16(ByteString{}));
-  EXPECT_NE(ModbusCrc16(ByteString{0x00, 0x00}), ModbusCrc16(ByteString{0x00}));
+  EXPECT_NE(ModbusCrc16(xcom::ByteString{0x00}), ModbusCrc16(xcom::ByteString{}));
+  EXPECT_NE(ModbusCrc16(xcom::ByteString{0x00, 0x00}), ModbusCrc16(xcom::ByteString{0x00}));
   // A byte >= 0x80 must index the table as unsigned; compare with a bitwise reference.
   for (unsigned b : {0x80u, 0xE0u, 0xFFu}) {
     std::uint16_t crc = 0xFFFF ^ b;
     for (int i = 0; i < 8; ++i) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    EXPECT_EQ(
-        ModbusCrc16(ByteString{static_cast<std::uint8_t>(b)}),
-        (ByteString{static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)}));
+    EXPECT_EQ(ModbusCrc16(xcom::ByteString{static_cast<std::uint8_t>(b)}),
+              (xcom::ByteString{static_cast<std::uint8_t>(crc & 0xFF),
+                                static_cast<std::uint8_t>(crc >> 8)}));
   }
 }
 
@@ -51,19 +51,19 @@ TEST(ModbusCrc16, EveryPrintedFrameChecksOut) {
       "64 03 04 00 00 00 01 0E F5 ",       "64 03 04 01 02 00 00 6F 09 ",
   };
   for (const char* text : frames) {
-    const ByteString frame = Hex(text);
+    const xcom::ByteString frame = Hex(text);
     EXPECT_TRUE(HasValidCrc(frame)) << text;
-    EXPECT_EQ(ModbusCrc16(frame), (ByteString{0x00, 0x00})) << text;
-    EXPECT_EQ(WithCrc(ByteString(frame.begin(), frame.end() - 2)), frame) << text;
+    EXPECT_EQ(ModbusCrc16(frame), (xcom::ByteString{0x00, 0x00})) << text;
+    EXPECT_EQ(WithCrc(xcom::ByteString(frame.begin(), frame.end() - 2)), frame) << text;
   }
 }
 
 TEST(ModbusCrc16, DetectsACorruptedByte) {
-  ByteString frame = Hex("64 03 04 00 01 00 00 9E F5 ");
+  xcom::ByteString frame = Hex("64 03 04 00 01 00 00 9E F5 ");
   frame[8] ^= 0x01;
   EXPECT_FALSE(HasValidCrc(frame));
-  EXPECT_FALSE(HasValidCrc(ByteString{0xFF}));
-  EXPECT_TRUE(HasValidCrc(ByteString{0xFF, 0xFF}));  // the CRC of nothing
+  EXPECT_FALSE(HasValidCrc(xcom::ByteString{0xFF}));
+  EXPECT_TRUE(HasValidCrc(xcom::ByteString{0xFF, 0xFF}));  // the CRC of nothing
 }
 
 TEST(HexText, ByteToHexIsTwoUppercaseDigits) {
@@ -75,9 +75,9 @@ TEST(HexText, ByteToHexIsTwoUppercaseDigits) {
 
 TEST(HexText, EveryByteGivesTwoDigitsAndASpace) {
   EXPECT_EQ(BytesToHexText({}), "");
-  EXPECT_EQ(BytesToHexText(ByteString{0xFF}), "FF ");
-  EXPECT_EQ(BytesToHexText(ByteString{0x01, 0x03, 0x0A}), "01 03 0A ");
-  EXPECT_EQ(BytesToHexText(ByteString{0x00, 0xE0, 0x00}), "00 E0 00 ");
+  EXPECT_EQ(BytesToHexText(xcom::ByteString{0xFF}), "FF ");
+  EXPECT_EQ(BytesToHexText(xcom::ByteString{0x01, 0x03, 0x0A}), "01 03 0A ");
+  EXPECT_EQ(BytesToHexText(xcom::ByteString{0x00, 0xE0, 0x00}), "00 E0 00 ");
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ TEST(RequestFrames, ModeFrameHeadIsJudgedOnTheBytesGivenOnly) {
 }
 
 TEST(ModuleModel, TypedReadsTakeEachRegisterWholeAndRelaysMapToTheirRegistersOnly) {
-  const ByteString reply = {0x64, 0x03, 0x04, 0x01, 0x02, 0x00, 0xFF, 0x00, 0x00};
+  const xcom::ByteString reply = {0x64, 0x03, 0x04, 0x01, 0x02, 0x00, 0xFF, 0x00, 0x00};
   EXPECT_EQ(InputsOf(reply), (Inputs{0x0102, 0x00FF}));
   EXPECT_EQ(RelaysOf(reply), (Relays{0x0102, 0x00FF}));
   for (int relay = 1; relay <= kRelayCount; ++relay)
@@ -95,8 +95,8 @@ TEST(ReceivedBlock, DecodedOnlyWhenLongerThanEightBytes) {
   EXPECT_FALSE(IsDecodedBlock(Hex("64 10 00 14 00 01 0C 3D ")));  // a relay reply
   EXPECT_TRUE(IsDecodedBlock(Hex("64 03 04 00 01 00 00 9E F5 ")));
   // Blank bytes are still decoded when there are enough of them.
-  EXPECT_FALSE(IsLoggedBlock(ByteString(9, 0x20)));
-  EXPECT_TRUE(IsDecodedBlock(ByteString(9, 0x20)));
+  EXPECT_FALSE(IsLoggedBlock(xcom::ByteString(9, 0x20)));
+  EXPECT_TRUE(IsDecodedBlock(xcom::ByteString(9, 0x20)));
 }
 
 TEST(DecodeResponse, InputBlockGivesTheTwoInputs) {
@@ -124,7 +124,7 @@ TEST(DecodeResponse, BadCrcGivesOneErrorLineAndNoChannel) {
 }
 
 TEST(DecodeResponse, TwoRepliesJoinedInOneBlockFailTheCrc) {
-  const ByteString joined = Hex("64 03 04 00 01 00 00 9E F5 64 03 04 00 00 00 01 0E F5 ");
+  const xcom::ByteString joined = Hex("64 03 04 00 01 00 00 9E F5 64 03 04 00 00 00 01 0E F5 ");
   ASSERT_EQ(joined.size(), 18u);
   const DecodedResponse r = DecodeResponse(joined, true);
   EXPECT_EQ(r.outcome, Outcome::CrcError);
@@ -141,7 +141,7 @@ TEST(DecodeResponse, OtherFunctionCodesAreIgnoredWhateverTheirCrc) {
 
 TEST(DecodeResponse, LongerRepliesStillShowBytesFiveAndSeven) {
   // Four registers: 0x0001, 0x0000, 0x1234, 0x5678; bytes 8 to 11 take part only in the CRC.
-  const ByteString reply = WithCrc(Hex("64 03 08 00 01 00 00 12 34 56 78 "));
+  const xcom::ByteString reply = WithCrc(Hex("64 03 08 00 01 00 00 12 34 56 78 "));
   ASSERT_EQ(reply.size(), 13u);
   const DecodedResponse r = DecodeResponse(reply, false);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
@@ -167,7 +167,7 @@ TEST(DecodeExceptionReply, OnlyAnExceptionFunctionIsARefusal) {
 
 TEST(DecodeResponse, ShortBlocksAreNeverReadPastTheirEnd) {
   for (std::size_t n = 0; n < 9; ++n)
-    EXPECT_EQ(DecodeResponse(ByteString(n, 0x03), false).outcome, Outcome::Ignored) << n;
+    EXPECT_EQ(DecodeResponse(xcom::ByteString(n, 0x03), false).outcome, Outcome::Ignored) << n;
 }
 
 TEST(SlaveAddressText, DecimalAndHexadecimalForms) {
@@ -228,21 +228,22 @@ TEST(WindowLineTexts, RatesAndFormatsAsTheRateAndFormatBoxesTakeThem) {
 }
 
 TEST(GbkText, AsciiAndChineseInTheGbkCodePage) {
-  EXPECT_EQ(GbkBytesOf(""), ByteString{});
-  EXPECT_EQ(GbkBytesOf("AT+1\r"), BytesOf("AT+1\r"));
+  EXPECT_EQ(GbkBytesOf(""), xcom::ByteString{});
+  EXPECT_EQ(GbkBytesOf("AT+1\r"), xcom::BytesOf("AT+1\r"));
   EXPECT_EQ(BytesToHexText(GbkBytesOf("中文")), "D6 D0 CE C4 ");
   EXPECT_EQ(BytesToHexText(GbkBytesOf("a继电器")), "61 BC CC B5 E7 C6 F7 ");
 }
 
 TEST(GbkText, CharactersOutsideGbkBecomeOneQuestionMarkEach) {
-  EXPECT_EQ(GbkBytesOf("x\xF0\x9F\x98\x80y"), BytesOf("x?y"));       // an emoji
-  EXPECT_EQ(GbkBytesOf("\xE0\xB8\x81\xE0\xB8\x82"), BytesOf("??"));  // two Thai letters
-  EXPECT_EQ(GbkBytesOf("a\xE4\xB8"), BytesOf("a?"));                 // cut-off sequence
-  EXPECT_EQ(GbkBytesOf("\xF0\x9F\x98\x80\x80"), BytesOf("??"));  // and a stray continuation byte
-  EXPECT_EQ(GbkBytesOf("\xEF\xBF\xBD"), BytesOf("?"));           // U+FFFD, lead byte EF
+  EXPECT_EQ(GbkBytesOf("x\xF0\x9F\x98\x80y"), xcom::BytesOf("x?y"));       // an emoji
+  EXPECT_EQ(GbkBytesOf("\xE0\xB8\x81\xE0\xB8\x82"), xcom::BytesOf("??"));  // two Thai letters
+  EXPECT_EQ(GbkBytesOf("a\xE4\xB8"), xcom::BytesOf("a?"));                 // cut-off sequence
+  EXPECT_EQ(GbkBytesOf("\xF0\x9F\x98\x80\x80"),
+            xcom::BytesOf("??"));                             // and a stray continuation byte
+  EXPECT_EQ(GbkBytesOf("\xEF\xBF\xBD"), xcom::BytesOf("?"));  // U+FFFD, lead byte EF
   EXPECT_EQ(GbkBytesOf("\xFF"
                        "b"),
-            BytesOf("?b"));  // not UTF-8 at all
+            xcom::BytesOf("?b"));  // not UTF-8 at all
 }
 
 }  // namespace

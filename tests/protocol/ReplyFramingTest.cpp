@@ -13,16 +13,16 @@ using namespace modbus;  // the protocol layer
 
 namespace {
 
-ByteString Hex(const std::string& text) {
-  ByteString bytes;
+xcom::ByteString Hex(const std::string& text) {
+  xcom::ByteString bytes;
   for (std::size_t i = 0; i + 1 < text.size(); i += 3)
     bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
   return bytes;
 }
 
 using Kind = RtuPiece::Kind;
-const ByteString kInputReply = Hex("64 03 04 00 01 00 00 9E F5 ");
-const ByteString kOutputReply = Hex("64 03 04 00 00 00 01 0E F5 ");
+const xcom::ByteString kInputReply = Hex("64 03 04 00 01 00 00 9E F5 ");
+const xcom::ByteString kOutputReply = Hex("64 03 04 00 00 00 01 0E F5 ");
 
 std::string Describe(const std::vector<RtuPiece>& pieces) {
   static const char* const names[] = {"Reply", "Echo", "Damaged", "Partial", "Noise"};
@@ -33,11 +33,11 @@ std::string Describe(const std::vector<RtuPiece>& pieces) {
   return text;
 }
 
-std::string Split(const ByteString& block, std::vector<ByteString> sent = {}) {
+std::string Split(const xcom::ByteString& block, std::vector<xcom::ByteString> sent = {}) {
   return Describe(SplitRtuBlock(block, sent));
 }
 
-ByteString Joined(ByteString a, const ByteString& b) {
+xcom::ByteString Joined(xcom::ByteString a, const xcom::ByteString& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
@@ -70,7 +70,7 @@ TEST(SplitBlock, ReplyAloneJoinedOrAfterStrayBytes) {
   EXPECT_EQ(Split(Joined(Hex("00 FF 64 03 "), kInputReply)),
             "Noise[00 FF 64 03 ]Reply[64 03 04 00 01 00 00 9E F5 ]");
   EXPECT_EQ(Split(Hex("01 10 00 15 00 01 10 0D ")), "Reply[01 10 00 15 00 01 10 0D ]");
-  const ByteString refusal = WithCrc(Hex("64 90 02 "));
+  const xcom::ByteString refusal = WithCrc(Hex("64 90 02 "));
   EXPECT_EQ(Split(Joined(refusal, Hex("20 "))),
             "Reply[" + BytesToHexText(refusal) + "]Partial[20 ]");
 }
@@ -84,20 +84,20 @@ TEST(SplitBlock, DamagedFrameAndFrameCutOffAtTheEnd) {
 }
 
 TEST(SplitBlock, EchoOfTheOwnRequestBeforeTheReply) {
-  const ByteString request = ReadInputBlockRequest(100);
+  const xcom::ByteString request = ReadInputBlockRequest(100);
   EXPECT_EQ(Split(Joined(request, kInputReply), {request}),
             "Echo[64 03 00 10 00 02 CC 3B ]Reply[64 03 04 00 01 00 00 9E F5 ]");
   // Without knowing the request its echo is no reply (its byte count would be 0).
   EXPECT_FALSE(HoldsWholeFrame(SplitRtuBlock(request, {})));
   // An echo cut short by the end of the block is not a damaged frame.
   EXPECT_EQ(Split(Hex("64 03 00 10 00 "), {request}), "Partial[64 03 00 10 00 ]");
-  const ByteString modeFrame = ModeFrame(kControlMode);
+  const xcom::ByteString modeFrame = ModeFrame(kControlMode);
   EXPECT_EQ(Split(modeFrame, {request, modeFrame}), "Echo[AA 55 00 05 E0 50 00 01 35 ]");
 }
 
 TEST(SplitBlock, RequestThatIsItsOwnReplyIsAnEchoOnlyWhenRepeated) {
   // Write single register: the reply is a copy of the request.
-  const ByteString write = WithCrc(Hex("01 06 00 15 00 01 "));
+  const xcom::ByteString write = WithCrc(Hex("01 06 00 15 00 01 "));
   EXPECT_EQ(Describe(SplitRtuBlock(write, {&write, 1})), "Reply[" + BytesToHexText(write) + "]");
   EXPECT_EQ(Describe(SplitRtuBlock(Joined(write, write), {&write, 1})),
             "Echo[" + BytesToHexText(write) + "]Reply[" + BytesToHexText(write) + "]");

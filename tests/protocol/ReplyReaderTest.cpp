@@ -12,7 +12,7 @@ using namespace modbus;  // the protocol layer
 namespace {
 
 using Outcome = DecodedResponse::Outcome;
-const ByteString kReply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
+const xcom::ByteString kReply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
 
 // The register blocks a block shows, in order.
 std::vector<ReadBlock> BlocksShown(const ReplyReader::Result& result) {
@@ -29,8 +29,9 @@ TEST(ReplyReader, BytesAnswerTheFrameThatLeftLastBeforeThem) {
   // Five bytes of the inputs' reply were waiting when the output request left; the rest came
   // after it, then the outputs' reply.
   reader.Sent(ReadOutputBlockRequest(100), true, 5);
-  EXPECT_TRUE(reader.Read(ByteString(kReply.begin(), kReply.begin() + 7), 100, true).shown.empty());
-  ByteString rest(kReply.begin() + 7, kReply.end());
+  EXPECT_TRUE(
+      reader.Read(xcom::ByteString(kReply.begin(), kReply.begin() + 7), 100, true).shown.empty());
+  xcom::ByteString rest(kReply.begin() + 7, kReply.end());
   rest.insert(rest.end(), kReply.begin(), kReply.end());
   EXPECT_EQ(BlocksShown(reader.Read(rest, 100, false)), outputs);
   // Nothing waits after an open, nor after a mode frame or a broadcast: the read phase decides,
@@ -50,7 +51,7 @@ TEST(ReplyReader, AReplyAnswersOnlyARequestOfItsSlaveAndFunction) {
   reader.Sent(RelayRequest(100, kRelay1Register, true), true, 0);
   reader.Sent(ReadInputBlockRequest(100), true, 0);
   EXPECT_EQ(BlocksShown(reader.Read(kReply, 100, true)), std::vector{ReadBlock::Inputs});
-  const ByteString refused = WithCrc({0x64, 0x90, 0x04});
+  const xcom::ByteString refused = WithCrc({0x64, 0x90, 0x04});
   EXPECT_EQ(reader.Read(refused, 100, false).shown.size(), 0u);  // not the function asked
   reader.Sent(RelayRequest(1, kRelay1Register, true), true, 0);
   EXPECT_EQ(reader.Read(refused, 1, false).shown.size(), 0u);  // not the slave asked
@@ -63,9 +64,9 @@ TEST(ReplyReader, AReplyAnswersOnlyARequestOfItsSlaveAndFunction) {
 
 TEST(ReplyReader, OneCrcLinePerBlockBesideTheGoodReplies) {
   ReplyReader reader;
-  ByteString damaged = kReply;
+  xcom::ByteString damaged = kReply;
   damaged[8] ^= 0x01;
-  ByteString block = damaged;
+  xcom::ByteString block = damaged;
   block.insert(block.end(), damaged.begin(), damaged.end());
   block.insert(block.end(), kReply.begin(), kReply.end());
   const ReplyReader::Result result = reader.Read(block, 100, false);
@@ -73,30 +74,30 @@ TEST(ReplyReader, OneCrcLinePerBlockBesideTheGoodReplies) {
   EXPECT_EQ(result.shown[0].outcome, Outcome::CrcError);
   EXPECT_EQ(result.shown[1].outcome, Outcome::Decoded);
   // A read reply whose byte count was hit reaches past the block: still a CRC failure.
-  ByteString longer = kReply;
+  xcom::ByteString longer = kReply;
   longer[2] = 0x05;
   EXPECT_EQ(reader.Read(longer, 100, false).shown.at(0).outcome, Outcome::CrcError);
   // A whole frame is logged even when none of its bytes is above 0x20; blank noise is not.
   EXPECT_TRUE(reader.Read(WithCrc({0x01, 0x10, 0x00, 0x15, 0x00, 0x01}), 1, false).logged);
-  EXPECT_FALSE(reader.Read(ByteString(12, 0x20), 1, false).logged);
+  EXPECT_FALSE(reader.Read(xcom::ByteString(12, 0x20), 1, false).logged);
   // The first part of a reply split across two polls is no failure.
   EXPECT_TRUE(
-      reader.Read(ByteString(kReply.begin(), kReply.begin() + 5), 100, false).shown.empty());
+      reader.Read(xcom::ByteString(kReply.begin(), kReply.begin() + 5), 100, false).shown.empty());
 }
 
 // Only a damaged read reply long enough to be decoded logs the CRC line, whatever request
 // waits (its address may be the damaged byte): not nine bytes of a write, an exception head,
 // another read function, a relay reply with a bit flipped or a cut-off echo.
 TEST(ReplyReader, TheCrcLineIsForADamagedReadReplyOnly) {
-  const ByteString relayOn = RelayRequest(100, kRelay1Register, true);
-  const auto flipped = [](ByteString frame) { return frame[4] ^= 0x01, frame; };
-  const std::pair<ByteString, ByteString> sentAndReceived[] = {
+  const xcom::ByteString relayOn = RelayRequest(100, kRelay1Register, true);
+  const auto flipped = [](xcom::ByteString frame) { return frame[4] ^= 0x01, frame; };
+  const std::pair<xcom::ByteString, xcom::ByteString> sentAndReceived[] = {
       {ReadInputBlockRequest(100), flipped(kReply)},  // the one case with a CRC line
       {{}, {0x64, 0x10, 0x00, 0x14, 0x00, 0x01, 0x02, 0x00, 0x01}},
       {{}, {0x64, 0x83, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}},
       {{}, {0x64, 0x04, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}},
       {relayOn, flipped(WithCrc({0x64, 0x10, 0x00, 0x14, 0x00, 0x01}))},
-      {relayOn, ByteString(relayOn.begin(), relayOn.begin() + 9)}};
+      {relayOn, xcom::ByteString(relayOn.begin(), relayOn.begin() + 9)}};
   for (const auto& [sent, received] : sentAndReceived) {
     ReplyReader reader;
     if (!sent.empty()) reader.Sent(sent, true, 0);

@@ -18,16 +18,16 @@ using kestrum_sim::FaultOptions;
 using kestrum_sim::FaultPlan;
 using std::chrono::milliseconds;
 
-const ByteString kReply = simtest::TwoRegisterReply(100, 1, 0);
+const xcom::ByteString kReply = simtest::TwoRegisterReply(100, 1, 0);
 
-ByteString Joined(const FaultPlan& plan) {
-  ByteString all;
+xcom::ByteString Joined(const FaultPlan& plan) {
+  xcom::ByteString all;
   for (const auto& chunk : plan.chunks)
     all.insert(all.end(), chunk.bytes.begin(), chunk.bytes.end());
   return all;
 }
 
-int BitsDifferent(const ByteString& a, const ByteString& b) {
+int BitsDifferent(const xcom::ByteString& a, const xcom::ByteString& b) {
   int bits = 0;
   for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
     bits += std::popcount(static_cast<unsigned>(a[i] ^ b[i]));
@@ -70,7 +70,7 @@ TEST(Faults, CorruptionFlipsExactlyOneBit) {
   std::set<std::size_t> bytesHit;
   for (int i = 0; i < 200; ++i) {
     const FaultPlan plan = faults.Plan(kReply);
-    const ByteString sent = Joined(plan);
+    const xcom::ByteString sent = Joined(plan);
     ASSERT_EQ(sent.size(), kReply.size());
     EXPECT_TRUE(plan.corrupted);
     EXPECT_EQ(BitsDifferent(sent, kReply), 1);
@@ -88,11 +88,11 @@ TEST(Faults, JunkComesBeforeTheIntactReply) {
   FaultInjector faults(options);
   for (int i = 0; i < 100; ++i) {
     const FaultPlan plan = faults.Plan(kReply);
-    const ByteString sent = Joined(plan);
+    const xcom::ByteString sent = Joined(plan);
     ASSERT_GE(plan.junkBytes, 1u);
     ASSERT_LE(plan.junkBytes, 4u);
     ASSERT_EQ(sent.size(), kReply.size() + plan.junkBytes);
-    EXPECT_EQ(ByteString(sent.end() - static_cast<std::ptrdiff_t>(kReply.size()), sent.end()),
+    EXPECT_EQ(xcom::ByteString(sent.end() - static_cast<std::ptrdiff_t>(kReply.size()), sent.end()),
               kReply);
   }
 }

@@ -16,19 +16,19 @@ using Kind = FramerEvent::Kind;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-const ByteString kReadInputs = simtest::ReadRequest(100, 0x10, 2);
-const ByteString kReadOutputs = simtest::ReadRequest(100, 0x14, 2);
-const ByteString kRelayOn = simtest::RelayRequest(100, 0x14, 1);
-const ByteString kModeZero = {0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x00, 0x01, 0x35};
+const xcom::ByteString kReadInputs = simtest::ReadRequest(100, 0x10, 2);
+const xcom::ByteString kReadOutputs = simtest::ReadRequest(100, 0x14, 2);
+const xcom::ByteString kRelayOn = simtest::RelayRequest(100, 0x14, 1);
+const xcom::ByteString kModeZero = {0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x00, 0x01, 0x35};
 
-ByteString Join(std::initializer_list<ByteString> parts) {
-  ByteString all;
+xcom::ByteString Join(std::initializer_list<xcom::ByteString> parts) {
+  xcom::ByteString all;
   for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
 }
-ByteString Slice(const ByteString& bytes, std::size_t from, std::size_t to) {
-  return ByteString(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(to));
+xcom::ByteString Slice(const xcom::ByteString& bytes, std::size_t from, std::size_t to) {
+  return xcom::ByteString(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                          bytes.begin() + static_cast<std::ptrdiff_t>(to));
 }
 
 class Framer : public ::testing::Test {
@@ -52,7 +52,7 @@ TEST(FramerSilence, ThreeAndAHalfCharactersAtTheLineSettingsWithAFloor) {
 }
 
 TEST_F(Framer, CompleteRequestsAreReadyAtTheirExpectedLengthWithoutWaiting) {
-  for (const ByteString& frame : {kReadInputs, kRelayOn, kModeZero}) {
+  for (const xcom::ByteString& frame : {kReadInputs, kRelayOn, kModeZero}) {
     SCOPED_TRACE(simtest::Hex(frame));
     const auto events = framer.Feed(frame, At(microseconds(0)));
     ASSERT_EQ(events.size(), 1u);
@@ -102,10 +102,10 @@ TEST_F(Framer, SilenceNoticedOnlyWhenTheNextBytesArriveStillEndsTheOldFrame) {
 
 TEST_F(Framer, GarbageBeforeAValidFrameIsSkippedWithoutLosingTheFrame) {
   // Stray bytes that look like the start of frames of known length, and noise.
-  for (const ByteString& garbage :
-       {ByteString{0xFF}, ByteString{0x00, 0x00}, ByteString{0x64, 0x10},
-        ByteString{0x64, 0x03, 0x00}, ByteString{0xAA, 0x55},
-        ByteString{0x01, 0x10, 0, 0, 0, 0, 0xF0}, Slice(kRelayOn, 0, 10)}) {
+  for (const xcom::ByteString& garbage :
+       {xcom::ByteString{0xFF}, xcom::ByteString{0x00, 0x00}, xcom::ByteString{0x64, 0x10},
+        xcom::ByteString{0x64, 0x03, 0x00}, xcom::ByteString{0xAA, 0x55},
+        xcom::ByteString{0x01, 0x10, 0, 0, 0, 0, 0xF0}, Slice(kRelayOn, 0, 10)}) {
     SCOPED_TRACE(simtest::Hex(garbage));
     RequestFramer fresh(SilenceFor(LineSettings{}));
     const auto events = fresh.Feed(Join({garbage, kReadInputs}), At(microseconds(0)));
@@ -116,7 +116,7 @@ TEST_F(Framer, GarbageBeforeAValidFrameIsSkippedWithoutLosingTheFrame) {
 }
 
 TEST_F(Framer, RequestWithABadCrcIsDiscardedAndTheNextOneStillFound) {
-  ByteString corrupt = kReadInputs;
+  xcom::ByteString corrupt = kReadInputs;
   corrupt[7] ^= 0x01;
   const auto events = framer.Feed(Join({corrupt, kReadOutputs}), At(microseconds(0)));
   ASSERT_EQ(events.size(), 2u);
@@ -135,7 +135,7 @@ TEST_F(Framer, JoinedRequestsAreCutApartInOrder) {
 }
 
 TEST_F(Framer, FrameOfUnknownFunctionEndsAtTheSilence) {
-  const ByteString unknown = WithCrc({0x64, 0x41, 0x01, 0x02, 0x03});
+  const xcom::ByteString unknown = WithCrc({0x64, 0x41, 0x01, 0x02, 0x03});
   EXPECT_TRUE(framer.Feed(unknown, At(microseconds(0))).empty());
   const auto events = framer.Poll(At(milliseconds(4)));
   ASSERT_EQ(events.size(), 1u);
@@ -143,7 +143,7 @@ TEST_F(Framer, FrameOfUnknownFunctionEndsAtTheSilence) {
 }
 
 TEST_F(Framer, ModeFrameIsTakenWhateverItsCheckSum) {
-  ByteString bad = kModeZero;
+  xcom::ByteString bad = kModeZero;
   bad[8] = 0x99;
   const auto events = framer.Feed(bad, At(microseconds(0)));
   ASSERT_EQ(events.size(), 1u);
@@ -151,7 +151,7 @@ TEST_F(Framer, ModeFrameIsTakenWhateverItsCheckSum) {
 }
 
 TEST_F(Framer, FreeTextIsReportedAsOneDiscardedBlockAtTheSilence) {
-  const ByteString text = BytesOf("hello, module\r\n");
+  const xcom::ByteString text = xcom::BytesOf("hello, module\r\n");
   EXPECT_TRUE(framer.Feed(text, At(microseconds(0))).empty());
   const auto events = framer.Poll(At(milliseconds(5)));
   ASSERT_EQ(events.size(), 1u);
@@ -162,7 +162,7 @@ TEST_F(Framer, EndlessNoiseWithoutSilenceKeepsMemoryBoundedAndAFrameIsStillFound
   std::size_t discarded = 0;
   // 0x41 is no function code of known length, so nothing ends the noise but its amount.
   for (int i = 0; i < 100; ++i) {
-    for (const auto& event : framer.Feed(ByteString(100, 0x41), At(microseconds(i * 100)))) {
+    for (const auto& event : framer.Feed(xcom::ByteString(100, 0x41), At(microseconds(i * 100)))) {
       EXPECT_EQ(event.kind, Kind::Discarded);
       discarded += event.bytes.size();
     }

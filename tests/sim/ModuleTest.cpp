@@ -14,8 +14,8 @@ using kestrum_sim::Outcome;
 using kestrum_sim::SimulatedModule;
 using simtest::Hex;
 
-ByteString Bytes(std::initializer_list<int> values) {
-  ByteString bytes;
+xcom::ByteString Bytes(std::initializer_list<int> values) {
+  xcom::ByteString bytes;
   for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
   return bytes;
 }
@@ -37,7 +37,7 @@ TEST(ModuleAnswers, ReadInputBlockGivesTheDocumentedReplyByteForByte) {
 TEST(ModuleAnswers, RelayFramesOfTheToolSwitchRelaysAndAreEchoedInEightBytes) {
   // The eight relay frames exactly as the tool sends them with address 100.
   struct Case {
-    ByteString frame;
+    xcom::ByteString frame;
     int relay;
     std::uint16_t value;
   };
@@ -57,7 +57,8 @@ TEST(ModuleAnswers, RelayFramesOfTheToolSwitchRelaysAndAreEchoedInEightBytes) {
     const auto handled = module.HandleRequest(c.frame);
     ASSERT_EQ(handled.outcome, Outcome::Answered);
     // Standard reply: address, 10, start register, register count, CRC.
-    EXPECT_EQ(Hex(handled.reply), Hex(WithCrc(ByteString(c.frame.begin(), c.frame.begin() + 6))));
+    EXPECT_EQ(Hex(handled.reply),
+              Hex(WithCrc(xcom::ByteString(c.frame.begin(), c.frame.begin() + 6))));
     EXPECT_EQ(handled.reply.size(), 8u);
     EXPECT_EQ(module.Relay(c.relay), c.value);
   }
@@ -86,7 +87,7 @@ TEST(ModuleAnswers, RegisterValuesAboveOneByteAreReadInFull) {
 
 TEST(ModuleAnswers, FunctionSixWritesOneRelayAndEchoesTheRequest) {
   SimulatedModule module;
-  const ByteString request = WithCrc(Bytes({0x64, 0x06, 0x00, 0x17, 0x00, 0x01}));
+  const xcom::ByteString request = WithCrc(Bytes({0x64, 0x06, 0x00, 0x17, 0x00, 0x01}));
   const auto handled = module.HandleRequest(request);
   EXPECT_EQ(handled.reply, request);
   EXPECT_EQ(module.Relay(4), 1);
@@ -105,7 +106,7 @@ TEST(ModuleAnswers, FunctionSixteenWritesSeveralRelaysAtOnce) {
 
 struct ExceptionCase {
   const char* what;
-  ByteString request;  // without CRC
+  xcom::ByteString request;  // without CRC
   int replyFunction;
   int code;
 };
@@ -156,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ModuleSilence, BadCrcForeignAddressAndShortFramesGetNoAnswer) {
   SimulatedModule module(WithInputs(1, 0));
-  ByteString badCrc = Bytes({0x64, 0x03, 0x00, 0x10, 0x00, 0x02, 0xCC, 0x3C});
+  xcom::ByteString badCrc = Bytes({0x64, 0x03, 0x00, 0x10, 0x00, 0x02, 0xCC, 0x3C});
   EXPECT_EQ(module.HandleRequest(badCrc).outcome, Outcome::BadCrc);
   EXPECT_TRUE(module.HandleRequest(badCrc).reply.empty());
   const auto foreign = module.HandleRequest(simtest::ReadRequest(1, 0x10, 2));
@@ -195,8 +196,8 @@ TEST(ModuleAddress, AnotherAddressIsAnsweredWithThatAddress) {
 
 TEST(ModuleModes, ModeFramesSwitchModesAndModbusStillWorksInBoth) {
   SimulatedModule module(WithInputs(1, 0));
-  const ByteString dataCentre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
-  const ByteString control = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x00, 0x01, 0x35});
+  const xcom::ByteString dataCentre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
+  const xcom::ByteString control = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x00, 0x01, 0x35});
   EXPECT_EQ(module.Mode(), DeviceMode::Control);
   auto handled = module.HandleModeFrame(dataCentre);
   EXPECT_EQ(handled.outcome, Outcome::ModeSwitched);
@@ -224,7 +225,7 @@ TEST(ModuleModes, EchoAndStrictDataCentreAreOptions) {
   config.modeReply = kestrum_sim::ModeReply::Echo;
   config.dataCentreModbus = kestrum_sim::DataCentreModbus::Ignore;
   SimulatedModule module(config);
-  const ByteString dataCentre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
+  const xcom::ByteString dataCentre = Bytes({0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36});
   EXPECT_EQ(module.HandleModeFrame(dataCentre).reply, dataCentre);
   const auto ignored = module.HandleRequest(simtest::RelayRequest(100, 0x14, 1));
   EXPECT_EQ(ignored.outcome, Outcome::IgnoredDataCentre);

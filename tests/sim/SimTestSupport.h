@@ -3,8 +3,8 @@
 //
 //   SimOnPty pty(options);                 // simulator on a pseudo-terminal master, started
 //   pty.Send(WithCrc({0x64, 0x03, 0x00, 0x10, 0x00, 0x02}));
-//   ByteString reply = pty.Read(9);       // waits up to 5 s for 9 bytes, returns what came
-//   ByteString more = pty.ReadQuiet();    // everything until the line stays quiet for 300 ms
+//   xcom::ByteString reply = pty.Read(9);       // waits up to 5 s for 9 bytes, returns what came
+//   xcom::ByteString more = pty.ReadQuiet();    // everything until the line stays quiet for 300 ms
 //
 // The test side opens the slave path like the tool does, in raw mode. Time-outs are generous
 // and only bound a wait: nothing asserts that something happened quickly.
@@ -48,28 +48,29 @@ inline kestrum_sim::UniqueFd OpenRaw(const std::string& path) {
 }
 
 // Writes every byte to a non-blocking descriptor; throws when it cannot within kWait.
-inline void WriteAll(int fd, const ByteString& bytes) {
+inline void WriteAll(int fd, const xcom::ByteString& bytes) {
   if (!ptytest::PtyPair::WriteAll(fd, bytes.data(), bytes.size(), int(kWait.count())))
     throw std::runtime_error("write timed out");
 }
 
 // Reads from a non-blocking descriptor until `count` bytes came or `timeout` passed.
-inline ByteString ReadCount(int fd, std::size_t count, std::chrono::milliseconds timeout = kWait) {
+inline xcom::ByteString ReadCount(int fd, std::size_t count,
+                                  std::chrono::milliseconds timeout = kWait) {
   return ptytest::PtyPair::ReadUpTo(fd, count, int(timeout.count()));
 }
 
 // Waits up to `timeout` for the first bytes and returns whatever is there at that moment.
-inline ByteString ReadSome(int fd, std::chrono::milliseconds timeout = kWait) {
+inline xcom::ByteString ReadSome(int fd, std::chrono::milliseconds timeout = kWait) {
   pollfd p{fd, POLLIN, 0};
   if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return {};
   std::uint8_t buffer[256];
   const ssize_t n = ::read(fd, buffer, sizeof buffer);
-  return n > 0 ? ByteString(buffer, buffer + n) : ByteString{};
+  return n > 0 ? xcom::ByteString(buffer, buffer + n) : xcom::ByteString{};
 }
 
 // Reads until the line stayed quiet for `quiet`.
-inline ByteString ReadQuiet(int fd, std::chrono::milliseconds quiet = 300ms) {
-  ByteString got;
+inline xcom::ByteString ReadQuiet(int fd, std::chrono::milliseconds quiet = 300ms) {
+  xcom::ByteString got;
   for (;;) {
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(quiet.count())) <= 0) return got;
@@ -80,7 +81,7 @@ inline ByteString ReadQuiet(int fd, std::chrono::milliseconds quiet = 300ms) {
   }
 }
 
-inline std::string Hex(const ByteString& bytes) {
+inline std::string Hex(const xcom::ByteString& bytes) {
   return modbus::BytesToHexText(bytes);
 }
 
@@ -102,18 +103,19 @@ inline ::testing::AssertionResult Counts(
 }
 
 // Request frames as the tool builds them.
-inline ByteString ReadRequest(std::uint8_t address, std::uint16_t start, std::uint16_t count) {
+inline xcom::ByteString ReadRequest(std::uint8_t address, std::uint16_t start,
+                                    std::uint16_t count) {
   return modbus::WithCrc({address, 0x03, static_cast<std::uint8_t>(start >> 8),
                           static_cast<std::uint8_t>(start & 0xFF),
                           static_cast<std::uint8_t>(count >> 8),
                           static_cast<std::uint8_t>(count & 0xFF)});
 }
-inline ByteString RelayRequest(std::uint8_t address, std::uint8_t reg, std::uint8_t value) {
+inline xcom::ByteString RelayRequest(std::uint8_t address, std::uint8_t reg, std::uint8_t value) {
   return modbus::WithCrc({address, 0x10, 0x00, reg, 0x00, 0x01, 0x02, 0x00, value});
 }
 // The standard reply to a two-register read.
-inline ByteString TwoRegisterReply(std::uint8_t address, std::uint16_t first,
-                                   std::uint16_t second) {
+inline xcom::ByteString TwoRegisterReply(std::uint8_t address, std::uint16_t first,
+                                         std::uint16_t second) {
   return modbus::WithCrc({address, 0x03, 0x04, static_cast<std::uint8_t>(first >> 8),
                           static_cast<std::uint8_t>(first & 0xFF),
                           static_cast<std::uint8_t>(second >> 8),
@@ -134,16 +136,16 @@ class SimOnPty {
   int Port() const { return port_.Get(); }
   const std::string& Path() const { return pty_.SlavePath(); }
 
-  void Send(const ByteString& bytes) { WriteAll(port_.Get(), bytes); }
-  ByteString Read(std::size_t count, std::chrono::milliseconds timeout = kWait) {
+  void Send(const xcom::ByteString& bytes) { WriteAll(port_.Get(), bytes); }
+  xcom::ByteString Read(std::size_t count, std::chrono::milliseconds timeout = kWait) {
     return ReadCount(port_.Get(), count, timeout);
   }
-  ByteString ReadSome() { return simtest::ReadSome(port_.Get()); }
-  ByteString ReadQuiet(std::chrono::milliseconds quiet = 300ms) {
+  xcom::ByteString ReadSome() { return simtest::ReadSome(port_.Get()); }
+  xcom::ByteString ReadQuiet(std::chrono::milliseconds quiet = 300ms) {
     return simtest::ReadQuiet(port_.Get(), quiet);
   }
   // Sends a request and returns the first `count` bytes that come back.
-  ByteString Transact(const ByteString& request, std::size_t count) {
+  xcom::ByteString Transact(const xcom::ByteString& request, std::size_t count) {
     Send(request);
     return Read(count);
   }

@@ -24,8 +24,8 @@ using simtest::SimOnPty;
 using simtest::TwoRegisterReply;
 using namespace std::chrono_literals;
 
-const ByteString kModeControl = {0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x00, 0x01, 0x35};
-const ByteString kModeDataCentre = {0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36};
+const xcom::ByteString kModeControl = {0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x00, 0x01, 0x35};
+const xcom::ByteString kModeDataCentre = {0xAA, 0x55, 0x00, 0x05, 0xE0, 0x50, 0x01, 0x01, 0x36};
 
 Simulator::Options Inputs(std::uint16_t di1, std::uint16_t di2) {
   Simulator::Options options;
@@ -33,8 +33,8 @@ Simulator::Options Inputs(std::uint16_t di1, std::uint16_t di2) {
   return options;
 }
 
-ByteString Concat(const ByteString& a, const ByteString& b) {
-  ByteString all = a;
+xcom::ByteString Concat(const xcom::ByteString& a, const xcom::ByteString& b) {
+  xcom::ByteString all = a;
   all.insert(all.end(), b.begin(), b.end());
   return all;
 }
@@ -67,9 +67,9 @@ TEST(SimulatorOnPty, EveryFrameOfTheToolGetsItsExactReply) {
   // The relay commands, each answered with the standard 8-byte reply.
   for (std::uint8_t reg : {0x14, 0x15, 0x16, 0x17}) {
     for (std::uint8_t value : {1, 0, 1}) {
-      const ByteString request = RelayRequest(100, reg, value);
+      const xcom::ByteString request = RelayRequest(100, reg, value);
       EXPECT_EQ(Hex(pty.Transact(request, 8)),
-                Hex(WithCrc(ByteString(request.begin(), request.begin() + 6))));
+                Hex(WithCrc(xcom::ByteString(request.begin(), request.begin() + 6))));
     }
   }
   EXPECT_EQ(Hex(pty.Transact(RelayRequest(100, 0x14, 0), 8)).substr(0, 17), "64 10 00 14 00 01");
@@ -94,7 +94,7 @@ TEST(SimulatorOnPty, ExceptionRepliesComeBackOnTheLine) {
 
 TEST(SimulatorOnPty, BadCrcForeignAddressAndBroadcastAreNotAnswered) {
   SimOnPty pty(Inputs(0, 1));
-  ByteString badCrc = ReadRequest(100, 0x10, 2);
+  xcom::ByteString badCrc = ReadRequest(100, 0x10, 2);
   badCrc.back() ^= 0x40;
   pty.Send(badCrc);
   pty.Send(ReadRequest(7, 0x10, 2));
@@ -113,10 +113,10 @@ TEST(SimulatorOnPty, RequestSplitAcrossWritesIsJoinedAndRequestsInOneWriteAreAll
   Simulator::Options options = Inputs(1, 1);
   options.silence = 1000ms;  // the gap below is far shorter, even on a loaded machine
   SimOnPty pty(options);
-  const ByteString request = ReadRequest(100, 0x10, 2);
-  pty.Send(ByteString(request.begin(), request.begin() + 3));
+  const xcom::ByteString request = ReadRequest(100, 0x10, 2);
+  pty.Send(xcom::ByteString(request.begin(), request.begin() + 3));
   std::this_thread::sleep_for(30ms);
-  pty.Send(ByteString(request.begin() + 3, request.end()));
+  pty.Send(xcom::ByteString(request.begin() + 3, request.end()));
   EXPECT_EQ(Hex(pty.Read(9)), Hex(TwoRegisterReply(100, 1, 1)));
 
   pty.Send(Concat(Concat(ReadRequest(100, 0x10, 2), RelayRequest(100, 0x17, 1)),
@@ -130,8 +130,8 @@ TEST(SimulatorOnPty, PartialFrameFollowedBySilenceIsDroppedAndGarbageSkipped) {
   Simulator::Options options = Inputs(1, 0);
   options.silence = 20ms;
   SimOnPty pty(options);
-  const ByteString request = ReadRequest(100, 0x10, 2);
-  pty.Send(ByteString(request.begin(), request.begin() + 5));
+  const xcom::ByteString request = ReadRequest(100, 0x10, 2);
+  pty.Send(xcom::ByteString(request.begin(), request.begin() + 5));
   ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.discardedBlocks == 1; }, 5s));
   // Stray bytes right before a frame, in the same write.
   pty.Send(Concat({0xFF, 0x64, 0x03}, request));
@@ -151,7 +151,7 @@ TEST(SimulatorOnPty, ModeFramesSwitchTheModeAnswerNothingAndModbusGoesOn) {
   EXPECT_EQ(pty.Sim().State().mode, DeviceMode::DataCentre);
   EXPECT_TRUE(log.Contains("switched to data-centre mode", LogEntry::Level::Event));
   // Free text in data-centre mode: reported in hex and as text.
-  pty.Send(BytesOf("AT+PING\r\n"));
+  pty.Send(xcom::BytesOf("AT+PING\r\n"));
   ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.freeTextBlocks == 1; }, 5s));
   EXPECT_TRUE(
       log.Contains("41 54 2B 50 49 4E 47 0D 0A  \"AT+PING\\r\\n\"", LogEntry::Level::Event));
@@ -160,7 +160,7 @@ TEST(SimulatorOnPty, ModeFramesSwitchTheModeAnswerNothingAndModbusGoesOn) {
   pty.Send(kModeControl);
   EXPECT_EQ(Hex(pty.Transact(ReadRequest(100, 0x10, 2), 9)), "64 03 04 00 01 00 00 9E F5 ");
   EXPECT_EQ(pty.Sim().State().mode, DeviceMode::Control);
-  ByteString bad = kModeDataCentre;
+  xcom::ByteString bad = kModeDataCentre;
   bad[8] = 0x37;
   pty.Send(bad);
   ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.badModeFrames == 1; }, 5s));
@@ -199,11 +199,11 @@ TEST(SimulatorFaults, SplitSendsTheReplyInTwoPartsWithAGap) {
   options.faults.split = 500ms;
   SimOnPty pty(options);
   pty.Send(ReadRequest(100, 0x10, 2));
-  const ByteString first = pty.ReadSome();  // the first part: the second is far off
+  const xcom::ByteString first = pty.ReadSome();  // the first part: the second is far off
   const auto firstAt = kestrum_sim::Clock::now();
   ASSERT_FALSE(first.empty());
   EXPECT_LT(first.size(), 9u);
-  const ByteString second = pty.Read(9 - first.size());
+  const xcom::ByteString second = pty.Read(9 - first.size());
   EXPECT_GE(kestrum_sim::Clock::now() - firstAt, 250ms);
   EXPECT_EQ(Hex(Concat(first, second)), "64 03 04 00 01 00 00 9E F5 ");
   EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.repliesSplit == 1u; }));
@@ -213,9 +213,9 @@ TEST(SimulatorFaults, CorruptFlipsOneBitOfTheReply) {
   Simulator::Options options = Inputs(1, 0);
   options.faults.corrupt = 1.0;
   SimOnPty pty(options);
-  const ByteString expected = TwoRegisterReply(100, 1, 0);
+  const xcom::ByteString expected = TwoRegisterReply(100, 1, 0);
   for (int i = 0; i < 5; ++i) {
-    const ByteString got = pty.Transact(ReadRequest(100, 0x10, 2), 9);
+    const xcom::ByteString got = pty.Transact(ReadRequest(100, 0x10, 2), 9);
     ASSERT_EQ(got.size(), 9u);
     int bits = 0;
     for (std::size_t b = 0; b < 9; ++b) bits += __builtin_popcount(got[b] ^ expected[b]);
@@ -243,10 +243,10 @@ TEST(SimulatorFaults, JunkPrecedesTheIntactReply) {
   SimOnPty pty(options);
   pty.Send(ReadRequest(100, 0x10, 2));
   ASSERT_TRUE(pty.Sim().WaitFor([](const Counters& c) { return c.repliesSent == 1; }, 5s));
-  const ByteString got = pty.ReadQuiet(200ms);
+  const xcom::ByteString got = pty.ReadQuiet(200ms);
   ASSERT_GE(got.size(), 10u);
   ASSERT_LE(got.size(), 13u);
-  EXPECT_EQ(Hex(ByteString(got.end() - 9, got.end())), "64 03 04 00 01 00 00 9E F5 ");
+  EXPECT_EQ(Hex(xcom::ByteString(got.end() - 9, got.end())), "64 03 04 00 01 00 00 9E F5 ");
   EXPECT_TRUE(simtest::Counts(pty.Sim(), [](const Counters& c) { return c.junkBursts == 1u; }));
 }
 

@@ -38,7 +38,7 @@ TEST(SimulatorThreads, InputsSetFromAnotherThreadWhileTheToolReadsAreAlwaysWhole
     }
   });
   for (int i = 0; i < 50; ++i) {
-    const ByteString reply = pty.Transact(ReadRequest(100, 0x10, 2), 9);
+    const xcom::ByteString reply = pty.Transact(ReadRequest(100, 0x10, 2), 9);
     ASSERT_EQ(reply.size(), 9u);
     EXPECT_TRUE(HasValidCrc(reply));
     EXPECT_LE(reply[4], 1);

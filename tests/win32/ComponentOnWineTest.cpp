@@ -164,8 +164,8 @@ TEST(PortListOnWine, OffersThePortsPresentInNumberOrder) {
 TEST_F(ComponentOnWine, TwoDigitPortOpensThroughTheSamePrefix) {
   port.SetDeviceName(kHighPort);
   ASSERT_TRUE(port.OpenDevice());
-  EXPECT_TRUE(port.SendString(BytesOf("12")));
-  EXPECT_EQ(peer.Read(kHighPort, 2, 2000ms), BytesOf("12"));
+  EXPECT_TRUE(port.SendString(xcom::BytesOf("12")));
+  EXPECT_EQ(peer.Read(kHighPort, 2, 2000ms), xcom::BytesOf("12"));
 }
 
 TEST_F(ComponentOnWine, OpeningAnOpenPortRaisesCode2AndKeepsTheDevice) {
@@ -177,8 +177,8 @@ TEST_F(ComponentOnWine, OpeningAnOpenPortRaisesCode2AndKeepsTheDevice) {
     EXPECT_EQ(e.ErrorCode(), 2);
     EXPECT_STREQ(e.what(), "Device is allready opened.");
   }
-  EXPECT_TRUE(port.SendString(BytesOf("still")));
-  EXPECT_EQ(peer.Read(kPort, 5, 2000ms), BytesOf("still"));
+  EXPECT_TRUE(port.SendString(xcom::BytesOf("still")));
+  EXPECT_EQ(peer.Read(kPort, 5, 2000ms), xcom::BytesOf("still"));
 }
 
 TEST_F(ComponentOnWine, RequestOutReplyInByteForByte) {
@@ -189,7 +189,7 @@ TEST_F(ComponentOnWine, RequestOutReplyInByteForByte) {
 
   const Bytes reply{0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
   Arrive(reply);
-  ByteString got;
+  xcom::ByteString got;
   EXPECT_TRUE(port.ReadString(got));
   EXPECT_EQ(got, reply);
   EXPECT_EQ(port.QueueCount(0), 0u);
@@ -199,7 +199,7 @@ TEST_F(ComponentOnWine, RequestOutReplyInByteForByte) {
 
 TEST_F(ComponentOnWine, ChangingTheInputSizeWhileOpenDiscardsWaitingBytes) {
   ASSERT_TRUE(port.OpenDevice());
-  Arrive(BytesOf("old!"));
+  Arrive(xcom::BytesOf("old!"));
   port.Buffers().SetInputSize(2048);  // the same size: nothing happens
   EXPECT_EQ(port.QueueCount(0), 4u);
   port.Buffers().SetInputSize(1024);
@@ -248,12 +248,12 @@ TEST_F(ComponentOnWine, DataArrivalIsDeliveredOnTheMainThread) {
     where = std::this_thread::get_id();
   });
   ASSERT_TRUE(port.OpenDevice());
-  peer.Write(kPort, BytesOf("12345"));
+  peer.Write(kPort, xcom::BytesOf("12345"));
   ASSERT_TRUE(ServeUntil([&] { return calls > 0; }));
   EXPECT_EQ(where, std::this_thread::get_id());
   EXPECT_EQ(last, 5u);
   // Reading the bytes ends the deliveries for them.
-  ByteString got;
+  xcom::ByteString got;
   EXPECT_TRUE(port.ReadString(got));
   ServeUntil([] { return false; }, 1000ms);  // a delivery already on its way is served first
   const int afterRead = calls;
@@ -265,7 +265,7 @@ TEST_F(ComponentOnWine, UnreadBytesAreDeliveredOnce) {
   std::atomic<int> calls{0};
   port.SetOnData([&](TCustomComm*, std::uint32_t) { ++calls; });
   ASSERT_TRUE(port.OpenDevice());
-  peer.Write(kPort, BytesOf("left unread"));
+  peer.Write(kPort, xcom::BytesOf("left unread"));
   ASSERT_TRUE(ServeUntil([&] { return calls > 0; }));
   ServeUntil([] { return false; }, 300ms);
   const int deliveries = calls;
@@ -278,7 +278,7 @@ TEST_F(ComponentOnWine, UnservedDeliveryCostsNoCpu) {
   std::atomic<int> calls{0};
   port.SetOnData([&](TCustomComm*, std::uint32_t) { ++calls; });
   ASSERT_TRUE(port.OpenDevice());
-  peer.Write(kPort, BytesOf("waiting"));
+  peer.Write(kPort, xcom::BytesOf("waiting"));
   ASSERT_TRUE(ServeUntil([&] { return calls > 0; }));
   // The main thread does not serve now: the monitor waits for it without spinning.
   const double before = CpuSeconds();
@@ -303,7 +303,7 @@ TEST_F(ComponentOnWine, MonitorThreadDeliversItselfWhenNotSynchronized) {
     commEvent = true;
   });
   ASSERT_TRUE(port.OpenDevice());
-  peer.Write(kPort, BytesOf("z"));
+  peer.Write(kPort, xcom::BytesOf("z"));
   ASSERT_TRUE(WaitUntil([&] { return calls > 0 && commEvent; }));
   EXPECT_TRUE(onMonitor);
   port.CloseDevice();
@@ -320,7 +320,7 @@ TEST_F(ComponentOnWine, HungUpLineEndsTransfersAndTheMonitorQuickly) {
   EXPECT_LT(CpuSeconds() - before, 0.3) << "the monitor must end, not spin";
   EXPECT_TRUE(port.Opened()) << "the port stays open until closed";
   const auto start = Clock::now();
-  EXPECT_FALSE(port.SendString(BytesOf("anyone?")));
+  EXPECT_FALSE(port.SendString(xcom::BytesOf("anyone?")));
   EXPECT_LT(MsSince(start), kWithoutWaitingMs) << "a send to a vanished line must not wait";
   const auto closeStart = Clock::now();
   port.CloseDevice();
@@ -333,7 +333,7 @@ TEST_F(ComponentOnWine, ClosingWhileADeliveryWaitsForTheMainThread) {
   std::atomic<bool> queued{false};
   Synchronizer::Instance().SetWakeHook([&] { queued = true; });
   ASSERT_TRUE(port.OpenDevice());
-  peer.Write(kPort, BytesOf("x"));
+  peer.Write(kPort, xcom::BytesOf("x"));
   const bool waiting = WaitUntil([&] { return queued.load(); });  // the monitor waits for us
   Synchronizer::Instance().SetWakeHook({});
   ASSERT_TRUE(waiting);
@@ -354,12 +354,12 @@ TEST_F(ComponentOnWine, ReopeningAndDestroyingAnOpenPortAreClean) {
     TXComm other;
     ConfigureAsMainWindow(other);
     ASSERT_TRUE(other.OpenDevice());
-    peer.Write(kPort, BytesOf("pending"));
+    peer.Write(kPort, xcom::BytesOf("pending"));
     ::Sleep(100);
   }
   ASSERT_TRUE(port.OpenDevice());
-  EXPECT_TRUE(port.SendString(BytesOf("ok")));
-  EXPECT_EQ(peer.Read(kPort, 2, 2000ms), BytesOf("ok"));
+  EXPECT_TRUE(port.SendString(xcom::BytesOf("ok")));
+  EXPECT_EQ(peer.Read(kPort, 2, 2000ms), xcom::BytesOf("ok"));
 }
 
 }  // namespace

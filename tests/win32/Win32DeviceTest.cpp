@@ -259,13 +259,13 @@ TEST_F(Win32Device, EveryByteValueTravelsBothWays) {
 }
 
 TEST_F(Win32Device, PurgeDiscardsWhatWaitsInTheInputQueue) {
-  Arrive(BytesOf("stale"));
+  Arrive(xcom::BytesOf("stale"));
   ASSERT_TRUE(device->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR));
   EXPECT_EQ(InputQueue(*device), 0u);
-  Arrive(BytesOf("ok"));
+  Arrive(xcom::BytesOf("ok"));
   Bytes got(2);
   EXPECT_EQ(device->ReadOverlapped(got.data(), 2), 2u);
-  EXPECT_EQ(got, BytesOf("ok"));
+  EXPECT_EQ(got, xcom::BytesOf("ok"));
 }
 
 // --- WriteFile with its 1000 ms wait and the cancelled remainder ----------------------------
@@ -288,7 +288,7 @@ TEST_F(Win32Device, StalledWriteEndsAfterItsSecondAndReportsWhatReallyLeft) {
   EXPECT_TRUE(std::equal(out.begin(), out.end(), big.begin()));
 
   // Nothing is left pending: the next write goes out whole and at once.
-  const Bytes next = BytesOf("next");
+  const Bytes next = xcom::BytesOf("next");
   EXPECT_EQ(device->WriteOverlapped(next.data(), 4), 4u);
   EXPECT_EQ(peer.Read(kPort, 4, 2000ms), next);
 }
@@ -316,7 +316,7 @@ TEST_F(Win32Device, ReadOnAHungUpLineRaisesCode10WithTheSystemText) {
 
 TEST_F(Win32Device, WriteOnAHungUpLineEndsAtOnce) {
   peer.Hangup(kPort);
-  const Bytes frame = BytesOf("frame");
+  const Bytes frame = xcom::BytesOf("frame");
   const auto start = Clock::now();
   EXPECT_EQ(device->WriteOverlapped(frame.data(), 5), 0u);
   EXPECT_LT(MsSince(start), 500.0) << "a refused write must not wait its 1000 ms";
@@ -331,7 +331,7 @@ TEST_F(Win32Device, EventWaitSleepsUntilBytesArrive) {
   EventWait wait(*device, stop);
   ::Sleep(300);
   EXPECT_FALSE(wait.Done()) << "the wait returned with nothing on the line";
-  peer.Write(kPort, BytesOf("\x01\x02\x03"));
+  peer.Write(kPort, xcom::BytesOf("\x01\x02\x03"));
   const bool finished = wait.Finish(5000ms);
   if (!finished) stop.Set();
   ASSERT_TRUE(finished) << "WaitCommEvent never reported the bytes";
@@ -356,7 +356,7 @@ TEST_F(Win32Device, StopSignalEndsAPendingWaitAndTheMaskEndsTheRest) {
   EXPECT_LT(MsSince(maskStart), 1500.0);
   // And the device can wait again afterwards.
   ASSERT_TRUE(device->SetCommMask(0x1FFB));
-  Arrive(BytesOf("x"));
+  Arrive(xcom::BytesOf("x"));
   StopSignal second;
   EventWait again(*device, second);
   const bool finished = again.Finish(5000ms);
@@ -367,7 +367,7 @@ TEST_F(Win32Device, StopSignalEndsAPendingWaitAndTheMaskEndsTheRest) {
 
 TEST_F(Win32Device, StopWinsOverEventsPendingAtTheSameTime) {
   ASSERT_TRUE(device->SetCommMask(0x1FFB));
-  Arrive(BytesOf("ab"));
+  Arrive(xcom::BytesOf("ab"));
   StopSignal stop;
   stop.Set();
   stop.WaitUntilSet();  // returns at once once set
@@ -404,7 +404,7 @@ TEST_F(Win32Device, EventWaitOnAHungUpLineFailsAtOnce) {
 
 TEST_F(Win32Device, UnreadBytesAreReportedOnce) {
   ASSERT_TRUE(device->SetCommMask(0x1FFB));
-  Arrive(BytesOf("abc"));
+  Arrive(xcom::BytesOf("abc"));
   StopSignal stop;
   {
     EventWait first(*device, stop);

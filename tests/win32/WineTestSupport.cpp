@@ -194,7 +194,7 @@ double MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-Bytes BytesOf(const std::string& text) {
+Bytes xcom::BytesOf(const std::string& text) {
   return Bytes(text.begin(), text.end());
 }
 

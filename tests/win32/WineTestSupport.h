@@ -19,7 +19,7 @@
 
 namespace wintest {
 
-using Bytes = ByteString;
+using Bytes = xcom::ByteString;
 
 // The serial lines the peer provides: "\\.\COM5" and "\\.\COM12" (a two-digit number).
 inline const char* const kPort = "COM5";

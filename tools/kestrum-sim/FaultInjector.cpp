@@ -17,14 +17,14 @@ bool FaultInjector::Chance(double probability) {
   return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
 }
 
-FaultPlan FaultInjector::Plan(const ByteString& reply) {
+FaultPlan FaultInjector::Plan(const xcom::ByteString& reply) {
   FaultPlan plan;
   if (reply.empty()) return plan;
   if (Chance(options_.drop)) {
     plan.dropped = true;
     return plan;
   }
-  ByteString bytes = reply;
+  xcom::ByteString bytes = reply;
   if (Chance(options_.corrupt)) {
     const std::size_t byte =
         std::uniform_int_distribution<std::size_t>(0, bytes.size() - 1)(random_);
@@ -34,7 +34,7 @@ FaultPlan FaultInjector::Plan(const ByteString& reply) {
   }
   if (Chance(options_.junk)) {
     const std::size_t count = std::uniform_int_distribution<std::size_t>(1, 4)(random_);
-    ByteString junk;
+    xcom::ByteString junk;
     for (std::size_t i = 0; i < count; ++i)
       junk.push_back(
           static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(random_)));
@@ -47,10 +47,10 @@ FaultPlan FaultInjector::Plan(const ByteString& reply) {
     const std::size_t cut =
         std::uniform_int_distribution<std::size_t>(1, bytes.size() - 1)(random_);
     plan.chunks.push_back(
-        {start, ByteString(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut))});
+        {start, xcom::ByteString(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut))});
     plan.chunks.push_back(
         {start + options_.split,
-         ByteString(bytes.begin() + static_cast<std::ptrdiff_t>(cut), bytes.end())});
+         xcom::ByteString(bytes.begin() + static_cast<std::ptrdiff_t>(cut), bytes.end())});
     plan.split = true;
   } else {
     plan.chunks.push_back({start, std::move(bytes)});

@@ -32,7 +32,7 @@ struct FaultOptions {
 // One piece of output: bytes to write once `after` has passed since the reply was made.
 struct TimedChunk {
   std::chrono::milliseconds after{0};
-  ByteString bytes;
+  xcom::ByteString bytes;
 };
 
 // What the injector did to one reply.
@@ -54,7 +54,7 @@ class FaultInjector {
   const FaultOptions& Options() const { return options_; }
 
   // Decides the fate of one reply.
-  FaultPlan Plan(const ByteString& reply);
+  FaultPlan Plan(const xcom::ByteString& reply);
 
  private:
   bool Chance(double probability);

@@ -88,7 +88,7 @@ void RequestFramer::Scan(bool atSilence, std::vector<FramerEvent>& events) {
       const auto end = begin + static_cast<std::ptrdiff_t>(length);
       discarded_.insert(discarded_.end(), buffer_.begin(), begin);
       FlushDiscarded(events);
-      events.push_back({kind, ByteString(begin, end)});
+      events.push_back({kind, xcom::ByteString(begin, end)});
       buffer_.erase(buffer_.begin(), end);
       found = true;
     }

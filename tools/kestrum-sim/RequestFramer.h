@@ -31,7 +31,7 @@ struct FramerEvent {
     Discarded,  // bytes that belong to no frame: garbage, or a partial frame cut by silence
   };
   Kind kind;
-  ByteString bytes;
+  xcom::ByteString bytes;
   bool operator==(const FramerEvent&) const = default;
 };
 
@@ -46,7 +46,7 @@ class RequestFramer {
   // Bytes received at `now`. If the line was silent long enough before them, what was buffered
   // is finished first. Returns every event completed by this call, in order.
   std::vector<FramerEvent> Feed(const std::uint8_t* data, std::size_t size, Clock::time_point now);
-  std::vector<FramerEvent> Feed(const ByteString& bytes, Clock::time_point now) {
+  std::vector<FramerEvent> Feed(const xcom::ByteString& bytes, Clock::time_point now) {
     return Feed(bytes.data(), bytes.size(), now);
   }
 
@@ -66,8 +66,8 @@ class RequestFramer {
   std::size_t KnownFrameAt(std::size_t at, FramerEvent::Kind& kind) const;
 
   std::chrono::microseconds silence_;
-  ByteString buffer_;
-  ByteString discarded_;
+  xcom::ByteString buffer_;
+  xcom::ByteString discarded_;
   Clock::time_point lastByte_{};
 };
 

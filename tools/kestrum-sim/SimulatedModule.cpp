@@ -15,11 +15,11 @@ constexpr std::uint8_t kWriteMultiple = 0x10;
 constexpr std::uint16_t kMaxReadCount = 125;   // Modbus limit for function 03
 constexpr std::uint16_t kMaxWriteCount = 123;  // Modbus limit for function 16
 
-std::uint16_t Word(const ByteString& frame, std::size_t at) {
+std::uint16_t Word(const xcom::ByteString& frame, std::size_t at) {
   return static_cast<std::uint16_t>(frame[at] << 8 | frame[at + 1]);
 }
 
-void PutWord(ByteString& out, std::uint16_t value) {
+void PutWord(xcom::ByteString& out, std::uint16_t value) {
   out.push_back(static_cast<std::uint8_t>(value >> 8));
   out.push_back(static_cast<std::uint8_t>(value & 0xFF));
 }
@@ -62,7 +62,7 @@ std::optional<std::uint16_t> SimulatedModule::Register(std::uint16_t address) co
   return std::nullopt;
 }
 
-Handled SimulatedModule::HandleRequest(const ByteString& frame) {
+Handled SimulatedModule::HandleRequest(const xcom::ByteString& frame) {
   if (frame.size() < 4) return {Outcome::TooShort, {}, "frame too short, ignored"};
   if (!HasValidCrc(frame)) return {Outcome::BadCrc, {}, "bad CRC, no answer"};
   const std::uint8_t address = frame[0];
@@ -90,11 +90,11 @@ Handled SimulatedModule::Exception(std::uint8_t function, ExceptionCode code, bo
   const auto codeValue = static_cast<std::uint8_t>(code);
   note += ": exception " + ByteToHex(codeValue);
   if (broadcast) return {Outcome::Broadcast, {}, note + " (broadcast, no answer)"};
-  ByteString reply{config_.address, static_cast<std::uint8_t>(function | 0x80), codeValue};
+  xcom::ByteString reply{config_.address, static_cast<std::uint8_t>(function | 0x80), codeValue};
   return {Outcome::Exception, WithCrc(std::move(reply)), std::move(note)};
 }
 
-Handled SimulatedModule::Read(const ByteString& frame, bool broadcast) {
+Handled SimulatedModule::Read(const xcom::ByteString& frame, bool broadcast) {
   if (frame.size() != 8)
     return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "read request of " + std::to_string(frame.size()) + " bytes");
@@ -103,7 +103,7 @@ Handled SimulatedModule::Read(const ByteString& frame, bool broadcast) {
   if (count == 0 || count > kMaxReadCount)
     return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "read of " + std::to_string(count) + " registers");
-  ByteString reply{config_.address, frame[1], static_cast<std::uint8_t>(count * 2)};
+  xcom::ByteString reply{config_.address, frame[1], static_cast<std::uint8_t>(count * 2)};
   for (unsigned i = 0; i < count; ++i) {
     const unsigned address = start + i;
     const auto value = address <= 0xFFFF ? Register(static_cast<std::uint16_t>(address))
@@ -118,7 +118,7 @@ Handled SimulatedModule::Read(const ByteString& frame, bool broadcast) {
   return {Outcome::Answered, WithCrc(std::move(reply)), "read " + RangeText(start, count)};
 }
 
-Handled SimulatedModule::WriteSingle(const ByteString& frame, bool broadcast) {
+Handled SimulatedModule::WriteSingle(const xcom::ByteString& frame, bool broadcast) {
   if (frame.size() != 8)
     return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "write request of " + std::to_string(frame.size()) + " bytes");
@@ -138,7 +138,7 @@ Handled SimulatedModule::WriteSingle(const ByteString& frame, bool broadcast) {
   return {Outcome::Answered, frame, std::move(note)};
 }
 
-Handled SimulatedModule::WriteMultiple(const ByteString& frame, bool broadcast) {
+Handled SimulatedModule::WriteMultiple(const xcom::ByteString& frame, bool broadcast) {
   if (frame.size() < 9 || frame.size() != 9u + frame[6])
     return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
                      "write request of " + std::to_string(frame.size()) + " bytes");
@@ -167,13 +167,13 @@ Handled SimulatedModule::WriteMultiple(const ByteString& frame, bool broadcast) 
     note += "relay " + std::to_string(relay + 1) + (relays_[relay] ? " on" : " off");
   }
   if (broadcast) return {Outcome::Broadcast, {}, note + " (broadcast, no answer)"};
-  ByteString reply{config_.address, frame[1]};
+  xcom::ByteString reply{config_.address, frame[1]};
   PutWord(reply, start);
   PutWord(reply, count);
   return {Outcome::Answered, WithCrc(std::move(reply)), std::move(note)};
 }
 
-Handled SimulatedModule::HandleModeFrame(const ByteString& frame) {
+Handled SimulatedModule::HandleModeFrame(const xcom::ByteString& frame) {
   if (frame.size() != kModeFrameSize || !IsModeFrameHead(frame.data(), frame.size()))
     return {Outcome::ModeBadChecksum, {}, "malformed mode frame ignored"};
   const std::uint8_t checksum = ModeFrameChecksum(frame);
@@ -191,7 +191,7 @@ Handled SimulatedModule::HandleModeFrame(const ByteString& frame) {
   mode_ = frame[6] == 0 ? DeviceMode::Control : DeviceMode::DataCentre;
   std::string note = mode_ == DeviceMode::Control ? "control mode" : "data-centre mode";
   note = (previous == mode_ ? "mode frame: stays in " : "mode frame: switched to ") + note;
-  ByteString reply;
+  xcom::ByteString reply;
   if (config_.modeReply == ModeReply::Echo) reply = frame;
   return {Outcome::ModeSwitched, std::move(reply), std::move(note)};
 }

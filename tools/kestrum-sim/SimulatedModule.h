@@ -72,8 +72,8 @@ enum class Outcome {
 
 struct Handled {
   Outcome outcome = Outcome::TooShort;
-  ByteString reply;  // empty when nothing is to be sent
-  std::string note;  // one line for the log: what the module did
+  xcom::ByteString reply;  // empty when nothing is to be sent
+  std::string note;        // one line for the log: what the module did
 };
 
 // The mode frame is the protocol layer's (RequestFrames.h).
@@ -86,9 +86,9 @@ class SimulatedModule {
   explicit SimulatedModule(const ModuleConfig& config = {});
 
   // A Modbus RTU request (address, function, data, CRC) as the framer delimited it.
-  Handled HandleRequest(const ByteString& frame);
+  Handled HandleRequest(const xcom::ByteString& frame);
   // A 9-byte frame that starts with the mode-frame head.
-  Handled HandleModeFrame(const ByteString& frame);
+  Handled HandleModeFrame(const xcom::ByteString& frame);
 
   std::uint8_t Address() const { return config_.address; }
   DeviceMode Mode() const { return mode_; }
@@ -103,9 +103,9 @@ class SimulatedModule {
   std::optional<std::uint16_t> Register(std::uint16_t address) const;
 
  private:
-  Handled Read(const ByteString& frame, bool broadcast);
-  Handled WriteSingle(const ByteString& frame, bool broadcast);
-  Handled WriteMultiple(const ByteString& frame, bool broadcast);
+  Handled Read(const xcom::ByteString& frame, bool broadcast);
+  Handled WriteSingle(const xcom::ByteString& frame, bool broadcast);
+  Handled WriteMultiple(const xcom::ByteString& frame, bool broadcast);
   Handled Exception(std::uint8_t function, ExceptionCode code, bool broadcast, std::string note);
   bool IsRelay(std::uint16_t address) const;
 

@@ -28,7 +28,7 @@ using std::chrono::milliseconds;
 constexpr milliseconds kHangupRetry{50};
 
 // Printable text of received bytes: ASCII as it is, the rest escaped.
-std::string TextOf(const ByteString& bytes) {
+std::string TextOf(const xcom::ByteString& bytes) {
   std::string text;
   for (const std::uint8_t byte : bytes) {
     if (byte == '\r') {
@@ -50,7 +50,7 @@ std::string TextOf(const ByteString& bytes) {
 }
 
 // Hex text without the trailing blank.
-std::string Hex(const ByteString& bytes) {
+std::string Hex(const xcom::ByteString& bytes) {
   std::string text = BytesToHexText(bytes);
   if (!text.empty()) text.pop_back();
   return text;
@@ -58,7 +58,7 @@ std::string Hex(const ByteString& bytes) {
 
 struct PendingChunk {
   Clock::time_point due;
-  ByteString bytes;
+  xcom::ByteString bytes;
   std::size_t written = 0;
   int part = 1;  // part of parts of one reply
   int parts = 1;
@@ -224,11 +224,11 @@ class Simulator::Line {
   }
   bool Failed(const char* call);
   void Handle(std::vector<FramerEvent> events, Clock::time_point now);
-  void HandleRequest(const ByteString& bytes, Clock::time_point now);
-  void HandleModeFrame(const ByteString& bytes, Clock::time_point now);
-  void HandleDiscarded(const ByteString& bytes);
-  void Schedule(const ByteString& reply, Clock::time_point now);
-  void FreeText(const ByteString& bytes);
+  void HandleRequest(const xcom::ByteString& bytes, Clock::time_point now);
+  void HandleModeFrame(const xcom::ByteString& bytes, Clock::time_point now);
+  void HandleDiscarded(const xcom::ByteString& bytes);
+  void Schedule(const xcom::ByteString& reply, Clock::time_point now);
+  void FreeText(const xcom::ByteString& bytes);
   void HangUp(Clock::time_point now);
   std::optional<Clock::time_point> NextDeadline();
 
@@ -389,7 +389,7 @@ void Simulator::Line::Handle(std::vector<FramerEvent> events, Clock::time_point 
 }
 
 // The steps below run with sim_.mutex_ held (from Handle).
-void Simulator::Line::HandleRequest(const ByteString& bytes, Clock::time_point now) {
+void Simulator::Line::HandleRequest(const xcom::ByteString& bytes, Clock::time_point now) {
   Counters& counters = sim_.counters_;
   ++counters.requests;
   const Handled handled = sim_.module_.HandleRequest(bytes);
@@ -413,7 +413,7 @@ void Simulator::Line::HandleRequest(const ByteString& bytes, Clock::time_point n
   if (!handled.reply.empty()) Schedule(handled.reply, now);
 }
 
-void Simulator::Line::HandleModeFrame(const ByteString& bytes, Clock::time_point now) {
+void Simulator::Line::HandleModeFrame(const xcom::ByteString& bytes, Clock::time_point now) {
   const Handled handled = sim_.module_.HandleModeFrame(bytes);
   if (handled.outcome == Outcome::ModeSwitched)
     ++sim_.counters_.modeFrames;
@@ -423,7 +423,7 @@ void Simulator::Line::HandleModeFrame(const ByteString& bytes, Clock::time_point
   if (!handled.reply.empty()) Schedule(handled.reply, now);
 }
 
-void Simulator::Line::HandleDiscarded(const ByteString& bytes) {
+void Simulator::Line::HandleDiscarded(const xcom::ByteString& bytes) {
   if (sim_.module_.Mode() == DeviceMode::DataCentre) {
     FreeText(bytes);
     return;
@@ -436,7 +436,7 @@ void Simulator::Line::HandleDiscarded(const ByteString& bytes) {
 }
 
 // Queues one reply through the fault injector.
-void Simulator::Line::Schedule(const ByteString& reply, Clock::time_point now) {
+void Simulator::Line::Schedule(const xcom::ByteString& reply, Clock::time_point now) {
   Counters& counters = sim_.counters_;
   const FaultPlan plan = sim_.faults_.Plan(reply);
   if (plan.dropped) {
@@ -465,7 +465,7 @@ void Simulator::Line::Schedule(const ByteString& reply, Clock::time_point now) {
 }
 
 // Bytes received in data-centre mode that are no request the module answers.
-void Simulator::Line::FreeText(const ByteString& bytes) {
+void Simulator::Line::FreeText(const xcom::ByteString& bytes) {
   ++sim_.counters_.freeTextBlocks;
   Note(LogEntry::Level::Event, "free text (" + std::to_string(bytes.size()) +
                                    " bytes): " + Hex(bytes) + "  \"" + TextOf(bytes) + "\"");

@@ -54,7 +54,8 @@ ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTi
       reporter_(reporter),
       owed_(timing.timeout),
       reader_(port, timing.silence, stop,
-              [this](const ByteString& block) { reporter_.Frame(portName_, false, block); }) {}
+              [this](const xcom::ByteString& block) { reporter_.Frame(portName_, false, block); }) {
+}
 
 void ModbusMaster::SettleBeforeClose() {
   // Not after a stop: the port is to be let go soon, and nothing more was asked since.
@@ -79,19 +80,19 @@ void ModbusMaster::IgnoreStop() {
   owed_.ShortenTimeout(timing_.timeout);
 }
 
-bool ModbusMaster::SendAttempt(const ByteString& frame) {
+bool ModbusMaster::SendAttempt(const xcom::ByteString& frame) {
   reader_.Discard();
   const bool sent = port_.SendString(frame);
   if (sent) reporter_.Frame(portName_, true, frame);  // the trace shows what left, and only that
   return sent;
 }
 
-bool ModbusMaster::Send(const ByteString& frame) {
+bool ModbusMaster::Send(const xcom::ByteString& frame) {
   SettleLine();
   return SendAttempt(frame);
 }
 
-void ModbusMaster::SendAndLetSettle(const ByteString& frame) {
+void ModbusMaster::SendAndLetSettle(const xcom::ByteString& frame) {
   if (!Send(frame)) return;
   // A USB adapter may hold the bytes a few milliseconds before they leave.
   constexpr auto kMargin = std::chrono::milliseconds(20);
@@ -101,7 +102,7 @@ void ModbusMaster::SendAndLetSettle(const ByteString& frame) {
   }
 }
 
-Exchange ModbusMaster::Transact(const ByteString& request) {
+Exchange ModbusMaster::Transact(const xcom::ByteString& request) {
   Exchange exchange;
   SettleLine();
   const auto start = Clock::now();

@@ -24,7 +24,7 @@ struct Exchange {
     DeviceLost,   // the device went away (adapter pulled, line hung up)
   };
   Status status = Status::NoReply;
-  ByteString reply;
+  xcom::ByteString reply;
   std::uint8_t exceptionCode = 0;
   unsigned attempts = 0;
   unsigned corruptReplies = 0;  // replies whose CRC did not match
@@ -48,15 +48,15 @@ class ModbusMaster {
   ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTiming timing,
                const std::atomic<bool>& stop, Reporter& reporter);
 
-  Exchange Transact(const ByteString& request);
+  Exchange Transact(const xcom::ByteString& request);
   // Sends a frame that gets no Modbus reply (a mode frame). False when it could not be written
   // within the time-out.
-  bool Send(const ByteString& frame);
+  bool Send(const xcom::ByteString& frame);
   // Sends a frame that gets no Modbus reply and lets it be taken in before anything follows: it
   // waits for the frame to go out, the end-of-frame silence and a margin, and drops whatever
   // comes meanwhile (a module that echoes mode frames). A frame that could not be written shows
   // in the exchange that follows.
-  void SendAndLetSettle(const ByteString& frame);
+  void SendAndLetSettle(const xcom::ByteString& frame);
   // Lets the replies still owed to attempts that timed out arrive and go: see SettleLine.
   // Before the port is closed the line is given at least 2 s since the last request, for the
   // next program on the port knows nothing of what is owed: a module that never answered
@@ -70,7 +70,7 @@ class ModbusMaster {
 
  private:
   using Clock = std::chrono::steady_clock;
-  bool SendAttempt(const ByteString& request);
+  bool SendAttempt(const xcom::ByteString& request);
   // Waits while replies are owed, until OwedReplies::WaitUntil(atLeast).
   void SettleLine(Clock::duration atLeast = {});
 

@@ -83,7 +83,7 @@ Result ModuleCommands::ReadAll() {
 }
 
 Result ModuleCommands::SwitchRelay(int relay, bool on) {
-  const ByteString request = RelayRequest(address_, RelayRegister(relay), on);
+  const xcom::ByteString request = RelayRequest(address_, RelayRegister(relay), on);
   const Exchange exchange = master_.Transact(request);
   Result result = ResultOf(exchange);
   result.command = "relay";

@@ -26,7 +26,7 @@ std::uint32_t WholeMilliseconds(microseconds wait) {
 
 }  // namespace
 
-ReplyScan ScanForReply(const ByteString& received, const ByteString& request) {
+ReplyScan ScanForReply(const xcom::ByteString& received, const xcom::ByteString& request) {
   const std::uint8_t address = request.at(0), function = request.at(1);
   ReplyScan scan;
   bool damaged = false;
@@ -65,10 +65,10 @@ ReplyAwaiter::ReplyAwaiter(xcom::TCustomComm& port, std::chrono::microseconds si
                            const std::atomic<bool>& stop, BlockSink onReceived)
     : port_(port), silence_(silence), stop_(&stop), onReceived_(std::move(onReceived)) {}
 
-ByteString ReplyAwaiter::Take(std::chrono::microseconds wait) {
+xcom::ByteString ReplyAwaiter::Take(std::chrono::microseconds wait) {
   std::uint8_t first = 0;
   if (port_.ReadData(&first, 1, WholeMilliseconds(wait)) == 0) return {};
-  ByteString block{first}, rest;
+  xcom::ByteString block{first}, rest;
   if (port_.ReadString(rest)) block.insert(block.end(), rest.begin(), rest.end());
   if (onReceived_) onReceived_(block);
   return block;
@@ -76,26 +76,26 @@ ByteString ReplyAwaiter::Take(std::chrono::microseconds wait) {
 
 void ReplyAwaiter::Discard() {
   // Bounded: a line that never stops sending (noise, a streaming peer) must not hold us here.
-  ByteString stale;
+  xcom::ByteString stale;
   for (int round = 0; round < 16 && port_.ReadString(stale); ++round)
     if (onReceived_) onReceived_(stale);
 }
 
 bool ReplyAwaiter::AwaitAnyReply(Clock::time_point until) {
-  ByteString received;
+  xcom::ByteString received;
   for (;;) {
     for (const RtuPiece& piece : SplitRtuBlock(received, {}))
       if (piece.kind == RtuPiece::Kind::Reply) return true;
     const auto left = std::chrono::duration_cast<microseconds>(until - Clock::now());
     if (left.count() <= 0 || *stop_ || port_.DeviceLost()) return false;
-    const ByteString more = Take(std::min<microseconds>(left, kStopPoll));
+    const xcom::ByteString more = Take(std::min<microseconds>(left, kStopPoll));
     received.insert(received.end(), more.begin(), more.end());
   }
 }
 
-ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::milliseconds timeout) {
+ReplyWait ReplyAwaiter::Await(const xcom::ByteString& request, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  ByteString received;
+  xcom::ByteString received;
   for (;;) {
     const ReplyScan scan = ScanForReply(received, request);
     if (scan.outcome == ReplyScan::Outcome::Complete) return {ReplyWait::Status::Reply, scan.reply};
@@ -111,7 +111,7 @@ ReplyWait ReplyAwaiter::Await(const ByteString& request, std::chrono::millisecon
     // Bytes that hold no reply end at the first silence; a frame under way may pause longer.
     const bool ending = !received.empty() && scan.outcome != ReplyScan::Outcome::Incomplete;
     const auto wait = std::min<microseconds>(left, ending ? silence_ : microseconds(kStopPoll));
-    const ByteString more = Take(wait);
+    const xcom::ByteString more = Take(wait);
     if (*stop_) return {ReplyWait::Status::Interrupted, {}};
     if (port_.DeviceLost()) return {ReplyWait::Status::DeviceLost, {}};
     if (!more.empty()) {

@@ -23,10 +23,10 @@ struct ReplyScan {
     Corrupt,     // a whole frame whose CRC does not match
   };
   Outcome outcome = Outcome::None;
-  ByteString reply;          // Complete
+  xcom::ByteString reply;    // Complete
   std::size_t unframed = 0;  // bytes that are neither a frame nor the start of one
 };
-ReplyScan ScanForReply(const ByteString& received, const ByteString& request);
+ReplyScan ScanForReply(const xcom::ByteString& received, const xcom::ByteString& request);
 
 // 3.5 characters at `baud` with `bitsPerCharacter` (start, data, parity, stop); at least
 // 1.75 ms, the fixed value Modbus RTU takes above 19200 baud.
@@ -36,21 +36,21 @@ struct ReplyWait {
   // Corrupt: a frame whose CRC failed; Noise: bytes as many as a reply that frame nothing.
   enum class Status { Reply, Corrupt, Noise, Timeout, Interrupted, DeviceLost };
   Status status = Status::Timeout;
-  ByteString frame;  // Reply: the reply
+  xcom::ByteString frame;  // Reply: the reply
 };
 
 class ReplyAwaiter {
   static inline const std::atomic<bool> kNeverStopped{false};
 
  public:
-  using BlockSink = std::function<void(const ByteString&)>;
+  using BlockSink = std::function<void(const xcom::ByteString&)>;
   // `onReceived` sees every block as it arrives (the verbose trace). `stop` is polled at least
   // every 50 ms while waiting.
   ReplyAwaiter(xcom::TCustomComm& port, std::chrono::microseconds silence,
                const std::atomic<bool>& stop, BlockSink onReceived);
 
   // Waits up to `timeout` for the reply to `request` (address and function taken from it).
-  ReplyWait Await(const ByteString& request, std::chrono::milliseconds timeout);
+  ReplyWait Await(const xcom::ByteString& request, std::chrono::milliseconds timeout);
   // Waits until `until` for a whole valid reply frame from any slave, and drops it with the
   // bytes around it. False when none came (or Ctrl-C). Used to let late replies arrive and go.
   bool AwaitAnyReply(std::chrono::steady_clock::time_point until);
@@ -62,7 +62,7 @@ class ReplyAwaiter {
 
  private:
   // Waits up to `wait` for the first byte, then takes every byte queued.
-  ByteString Take(std::chrono::microseconds wait);
+  xcom::ByteString Take(std::chrono::microseconds wait);
 
   xcom::TCustomComm& port_;
   const std::chrono::microseconds silence_;

@@ -157,7 +157,7 @@ void Reporter::Message(const std::string& port, const std::string& text) {
   err_ << "kestrum: " << port << ": " << text << std::endl;
 }
 
-void Reporter::Frame(const std::string& port, bool sent, const ByteString& bytes) {
+void Reporter::Frame(const std::string& port, bool sent, const xcom::ByteString& bytes) {
   if (!style_.verbose) return;
   std::lock_guard lock(mutex_);
   err_ << TimeStamp() << ' ' << port << (sent ? " TX " : " RX ") << BytesToHexText(bytes)

@@ -30,7 +30,7 @@ class Reporter {
   // "kestrum: PORT: text" on stderr.
   void Message(const std::string& port, const std::string& text);
   // With --verbose: "HH:MM:SS.mmm PORT TX|RX hex" on stderr.
-  void Frame(const std::string& port, bool sent, const ByteString& bytes);
+  void Frame(const std::string& port, bool sent, const xcom::ByteString& bytes);
   bool Verbose() const { return style_.verbose; }
 
   // A result that cannot be written ends the run: `stop` is raised for every port. A full disk

@@ -27,7 +27,7 @@ int main() {
   if (port.OpenFailureReason().reason != xcom::OpenFailure::NoSuchDevice)
     return Fail("the open failed for another reason than a missing device");
   try {
-    port.SendString(ByteString{0x01, 0x03});
+    port.SendString(xcom::ByteString{0x01, 0x03});
     return Fail("sending on a closed port raised nothing");
   } catch (const xcom::EDeviceError& e) {
     if (e.ErrorCode() != 1 || std::string(e.what()) != "Device not opened.")
