@@ -3,7 +3,7 @@
 # O_PATH, /proc and sysfs for what is behind a node.
 include(${CMAKE_CURRENT_LIST_DIR}/../posix/sources.cmake)
 list(APPEND COMM_PLATFORM_SOURCES
-  # Why the last open failed (shared by every OS; each layer notes its own reasons).
+  # The monitor's stop signal: an eventfd that every wait of the monitor watches.
   ${CMAKE_CURRENT_LIST_DIR}/StopSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeviceNode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SerialPortScan.cpp
