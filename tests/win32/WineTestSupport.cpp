@@ -194,8 +194,4 @@ double MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-Bytes xcom::BytesOf(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
 }  // namespace wintest
