@@ -488,23 +488,48 @@ std::uint32_t TCustomComm::QueueCount(int selector) {
   return count;
 }
 
+namespace {
+
+// Which control-block flag each handshake setting and option stands for; read both ways, when
+// a block is built and when an open device's block is read back.
+template <typename Member>
+struct FlagOf {
+  Member member;
+  std::uint32_t flag;
+};
+constexpr FlagOf<TDTRSetting> kDtrFlags[] = {{fsDSROut, kDcbOutxDsrFlow},
+                                             {fsDTREnabled, kDcbDtrControlEnable},
+                                             {fsDTRHandshake, kDcbDtrControlHandshake}};
+constexpr FlagOf<TRTSSetting> kRtsFlags[] = {{fsCTSOut, kDcbOutxCtsFlow},
+                                             {fsRTSEnabled, kDcbRtsControlEnable},
+                                             {fsRTSHandshake, kDcbRtsControlHandshake}};
+constexpr FlagOf<TXOnXOffSetting> kXOnXOffFlags[] = {{fsInX, kDcbInX}, {fsOutX, kDcbOutX}};
+constexpr FlagOf<TCommOption> kOptionFlags[] = {
+    {coParityCheck, kDcbParityCheck},   {coDSRSensitivity, kDcbDsrSensitivity},
+    {coErrorChar, kDcbErrorChar},       {coDiscardNull, kDcbNullStrip},
+    {coAbortOnError, kDcbAbortOnError}, {coTXContinueOnXOff, kDcbTXContinueOnXoff}};
+
+template <typename Set, typename Member, std::size_t N>
+std::uint32_t FlagsOf(const Set& set, const FlagOf<Member> (&table)[N]) {
+  std::uint32_t flags = 0;
+  for (const FlagOf<Member>& entry : table)
+    if (set.Contains(entry.member)) flags |= entry.flag;
+  return flags;
+}
+
+template <typename Set, typename Member, std::size_t N>
+void IncludeFlagged(Set& set, std::uint32_t flags, const FlagOf<Member> (&table)[N]) {
+  for (const FlagOf<Member>& entry : table)
+    if ((flags & entry.flag) != 0) set.Include(entry.member);
+}
+
+}  // namespace
+
 void TCustomComm::BuildDCB(DCB& dcb) const {
   InitDCB(dcb);
-  std::uint32_t flags = kDcbBinary;
-  if (dtrSettings_.Contains(fsDSROut)) flags |= kDcbOutxDsrFlow;
-  if (dtrSettings_.Contains(fsDTREnabled)) flags |= kDcbDtrControlEnable;
-  if (dtrSettings_.Contains(fsDTRHandshake)) flags |= kDcbDtrControlHandshake;
-  if (rtsSettings_.Contains(fsCTSOut)) flags |= kDcbOutxCtsFlow;
-  if (rtsSettings_.Contains(fsRTSEnabled)) flags |= kDcbRtsControlEnable;
-  if (rtsSettings_.Contains(fsRTSHandshake)) flags |= kDcbRtsControlHandshake;
-  if (xonXoffSettings_.Contains(fsInX)) flags |= kDcbInX;
-  if (xonXoffSettings_.Contains(fsOutX)) flags |= kDcbOutX;
-  if (options_.Contains(coParityCheck)) flags |= kDcbParityCheck;
-  if (options_.Contains(coDSRSensitivity)) flags |= kDcbDsrSensitivity;
-  if (options_.Contains(coErrorChar)) flags |= kDcbErrorChar;
-  if (options_.Contains(coDiscardNull)) flags |= kDcbNullStrip;
-  if (options_.Contains(coAbortOnError)) flags |= kDcbAbortOnError;
-  if (options_.Contains(coTXContinueOnXOff)) flags |= kDcbTXContinueOnXoff;
+  std::uint32_t flags = kDcbBinary | FlagsOf(dtrSettings_, kDtrFlags) |
+                        FlagsOf(rtsSettings_, kRtsFlags) |
+                        FlagsOf(xonXoffSettings_, kXOnXOffFlags) | FlagsOf(options_, kOptionFlags);
   if (options_.Contains(coLeaveDTROpen)) flags |= kDcbDtrControlEnable;
   SetDCBFlags(dcb, flags);
   dcb.BaudRate = baudValue_;
@@ -609,21 +634,12 @@ void TCustomComm::UpdateHandshake() {
 
 TCustomComm::THandshake TCustomComm::HandshakeFromFlags(std::uint32_t flags) const {
   THandshake now;
-  if (flags & kDcbDtrControlHandshake) now.dtr.Include(fsDTRHandshake);
-  if (flags & kDcbDtrControlEnable) now.dtr.Include(fsDTREnabled);
-  if (flags & kDcbOutxDsrFlow) now.dtr.Include(fsDSROut);
-  if (flags & kDcbRtsControlHandshake) now.rts.Include(fsRTSHandshake);
-  if (flags & kDcbRtsControlEnable) now.rts.Include(fsRTSEnabled);
-  if (flags & kDcbOutxCtsFlow) now.rts.Include(fsCTSOut);
-  if (flags & kDcbOutX) now.xonXoff.Include(fsOutX);
-  if (flags & kDcbInX) now.xonXoff.Include(fsInX);
+  IncludeFlagged(now.dtr, flags, kDtrFlags);
+  IncludeFlagged(now.rts, flags, kRtsFlags);
+  IncludeFlagged(now.xonXoff, flags, kXOnXOffFlags);
+  IncludeFlagged(now.options, flags, kOptionFlags);
+  // Not a flag of the block: the port's own choice.
   if (options_.Contains(coLeaveDTROpen)) now.options.Include(coLeaveDTROpen);
-  if (flags & kDcbParityCheck) now.options.Include(coParityCheck);
-  if (flags & kDcbDsrSensitivity) now.options.Include(coDSRSensitivity);
-  if (flags & kDcbErrorChar) now.options.Include(coErrorChar);
-  if (flags & kDcbNullStrip) now.options.Include(coDiscardNull);
-  if (flags & kDcbAbortOnError) now.options.Include(coAbortOnError);
-  if (flags & kDcbTXContinueOnXoff) now.options.Include(coTXContinueOnXOff);
   return now;
 }
 
