@@ -25,22 +25,6 @@
 namespace xcom::testing {
 namespace {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    char pattern[] = "/tmp/comm-openfailure-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~ScratchDir() {
-    std::error_code ignored;  // nothing to do about a scratch folder that will not go
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // Opens `name`, which must fail, and answers the reason noted for it.
 OpenFailureInfo FailureOf(const std::string& name) {
   auto device = OpenPlatformDevice(name);

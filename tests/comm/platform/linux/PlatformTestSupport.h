@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -117,5 +120,24 @@ inline bool WaitForQueued(CommDevice& device, std::uint32_t count) {
 inline double MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
+
+// A scratch folder under /tmp, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char pattern[] = "/tmp/comm-platform-XXXXXX";
+    if (const char* made = ::mkdtemp(pattern)) path_ = made;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;  // nothing to do about a scratch folder that will not go
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 }  // namespace xcom::testing

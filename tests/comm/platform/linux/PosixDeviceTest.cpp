@@ -22,23 +22,6 @@ namespace {
 
 constexpr DWORD MAXDWORD = 0xFFFFFFFF;
 
-// A scratch directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/comm-platform-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempDir() {
-    std::error_code ignored;  // nothing to do about a scratch folder that will not go
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // ---------------------------------------------------------------------------------------------
 // Opening
 
@@ -146,7 +129,7 @@ TEST(PosixDeviceOpen, TheLineGetsItsSettingsBackOnCloseAndOnExit) {
 }
 
 TEST(PosixDeviceOpen, RefusesEverythingThatIsNoTerminal) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string file = dir.Path() + "/plain";
   std::ofstream(file) << "not a serial line";
   const std::string fifo = dir.Path() + "/fifo";
