@@ -41,7 +41,6 @@
 #include <sys/types.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -125,16 +124,18 @@ class TerminalDevice final : public CommDevice {
   WaitOutcome WaitForEvents(StopSignal& stop, std::uint32_t& eventMask);
   int BeginWait();
   struct Arrivals {
-    std::uint32_t events = 0;     // deFlag
-    bool held = false;            // bytes went into the held buffer
-    bool handedReadOver = false;  // the handed read is full
+    std::uint32_t events = 0;  // deFlag
+    bool held = false;         // bytes went into the held buffer
+    bool gaveBack = false;     // the handed read is full and given back
   };
   std::optional<WaitOutcome> EndWait(bool waited, const ReadyEvents& ready,
                                      std::uint32_t& eventMask, Arrivals& arrivals);
   std::uint32_t TakeArrivalsLocked(Arrivals& arrivals);
   void MoveArrivalsLocked(Arrivals& arrivals);
+  void NoteDrainedLocked();
   std::uint32_t Mark80EventLocked();
   void EndHandedReadLocked();
+  void GiveBackLocked();
 
   const UniqueFd fd_;
   const LineRestore restore_;  // destroyed before fd_ closes
@@ -154,10 +155,12 @@ class TerminalDevice final : public CommDevice {
   int readersWaiting_ = 0;
   unsigned readAborts_ = 0;
   HeldInput held_;
-  HandedRead* handed_ = nullptr;  // the read handed to the monitor, while its caller waits
-  std::condition_variable handedOver_;
+  HandedRead* handed_ = nullptr;  // the read handed to the monitor, until it is over
+  ReadHandOff handOff_;
   bool monitorTakesReads_ = false;  // the monitor is in WaitCommEvent or delivering beside it
   std::thread::id monitorThread_;
+  bool drainedForDelivery_ = false;  // the monitor emptied the driver at its last arrival
+  bool leftInDriver_ = false;  // the monitor left bytes in the driver beside a full held buffer
   LineSampler lines_;
 };
 

@@ -31,17 +31,20 @@ std::uint32_t TerminalDevice::ReadWhenArrived(std::uint8_t* buffer, std::uint32_
   if (lost_ || !monitorTakesReads_ || handed_ != nullptr ||
       monitorThread_ == std::this_thread::get_id())
     return kNotHandedOver;
-  // The queued bytes are taken at once: the monitor has already seen them arrive, and
-  // bytes left in the driver beside a full held buffer raise no new edge.
-  const std::uint32_t ready = TakeLocked(buffer, count, 0);
+  // The held bytes are taken at once. The driver's are left to the monitor, which is woken for
+  // each of their arrivals and moves them straight into this read, unless it left some there
+  // beside a full held buffer: those raise no new edge, so they are taken here too.
+  const std::uint32_t ready =
+      leftInDriver_ ? TakeLocked(buffer, count, 0) : held_.Take(buffer, count);
   if (ready == kReadFailed) return kNotHandedOver;  // the caller's own read meets the failure
   HandedRead read(buffer, count, endAtFirstBytes);
   read.Placed(ready);
   if (read.Over() || milliseconds == 0) return read.Got();
   handed_ = &read;
-  handedOver_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                       [&read] { return read.Over(); });
-  handed_ = nullptr;
+  lock.unlock();
+  if (handOff_.AwaitBack(read, std::chrono::milliseconds(milliseconds))) return read.Got();
+  lock.lock();
+  if (handed_ == &read) handed_ = nullptr;  // the time is up: take it back, as it is
   return read.Got();
 }
 
@@ -63,8 +66,7 @@ WaitOutcome TerminalDevice::WaitForEvents(StopSignal& stop, std::uint32_t& event
     const bool waited = waits_.events->Wait(BeginWait(), ready);
     Arrivals arrivals;
     const std::optional<WaitOutcome> outcome = EndWait(waited, ready, eventMask, arrivals);
-    // Woken after the lock is free, the reader need not wait for it at once.
-    if (arrivals.handedReadOver) handedOver_.notify_all();
+    if (arrivals.gaveBack) handOff_.Wake();
     if (outcome) return *outcome;
   }
 }
@@ -81,6 +83,7 @@ int TerminalDevice::BeginWait() {
     maskSignalled_ = false;
   }
   waitPending_ = true;
+  drainedForDelivery_ = false;
   return (mask_ & kLineEvents) != 0 && lines_.Watchable() ? kLineSampleMs : -1;
 }
 
@@ -120,33 +123,48 @@ std::uint32_t TerminalDevice::TakeArrivalsLocked(Arrivals& arrivals) {
 // Reads what the driver holds, into the handed read while it has room, else into the held
 // buffer while it has room; the rest stays in the driver.
 void TerminalDevice::MoveArrivalsLocked(Arrivals& arrivals) {
+  drainedForDelivery_ = false;
   for (;;) {
     std::uint8_t chunk[4096];
     const bool direct = handed_ != nullptr && handed_->Room() > 0;
     std::uint8_t* const into = direct ? handed_->Next() : chunk;
     const std::size_t want =
         direct ? handed_->Room() : std::min<std::size_t>(sizeof chunk, held_.Room());
-    if (want == 0) return;
+    if (want == 0) {  // the held buffer is full
+      leftInDriver_ = true;
+      return;
+    }
     const ssize_t n = ::read(fd_.Get(), into, want);
     if (n > 0) {
       if (std::memchr(into, static_cast<unsigned char>(dcb_.EvtChar), std::size_t(n)))
         arrivals.events |= EV_RXFLAG;
       if (direct) {
         handed_->Placed(std::uint32_t(n));
-        arrivals.handedReadOver = handed_->Over();
+        if (handed_->Over()) {
+          GiveBackLocked();
+          arrivals.gaveBack = true;
+        }
       } else {
         held_.Append(chunk, std::size_t(n));
         arrivals.held = true;
       }
-      if (std::size_t(n) < want) return;  // a short read: the driver has nothing more now
+      // A short read: the driver has nothing more now.
+      if (std::size_t(n) < want) return NoteDrainedLocked();
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return;
+    if (n < 0 && errno == EAGAIN) return NoteDrainedLocked();
     const int error = n == 0 ? EIO : errno;
     if (IsDeviceGoneError(error)) lost_ = true;
     return;
   }
+}
+
+// The monitor has just emptied the driver: until it waits again, its own delivery counts the
+// input queue from the held bytes alone (see CountInput).
+void TerminalDevice::NoteDrainedLocked() {
+  drainedForDelivery_ = true;
+  leftInDriver_ = false;
 }
 
 // deIn80Full when the queued input (held and driver) has just reached the mark.
@@ -159,11 +177,19 @@ std::uint32_t TerminalDevice::Mark80EventLocked() {
   return held_.ReachedMark80(total) ? EV_RX80FULL : 0;
 }
 
-// Ends the read handed over, if any, with what it holds, and wakes its caller.
+// Ends the read handed over, if any, with what it holds, and gives it back.
 void TerminalDevice::EndHandedReadLocked() {
-  if (handed_ == nullptr || handed_->Over()) return;
+  if (handed_ == nullptr) return;
   handed_->End();
-  handedOver_.notify_all();
+  GiveBackLocked();
+  handOff_.Wake();
+}
+
+// The read handed over is over: its caller, once woken, need not take the device's lock.
+void TerminalDevice::GiveBackLocked() {
+  HandedRead* const read = handed_;
+  handed_ = nullptr;
+  handOff_.GiveBack(*read);
 }
 
 }  // namespace xcom
