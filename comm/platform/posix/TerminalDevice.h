@@ -132,6 +132,8 @@ class TerminalDevice final : public CommDevice {
                                      std::uint32_t& eventMask, Arrivals& arrivals);
   std::uint32_t TakeArrivalsLocked(Arrivals& arrivals);
   void MoveArrivalsLocked(Arrivals& arrivals);
+  void PlaceArrivalLocked(const std::uint8_t* bytes, std::uint32_t toHanded, std::uint32_t n,
+                          Arrivals& arrivals);
   void NoteDrainedLocked();
   std::uint32_t Mark80EventLocked();
   void EndHandedReadLocked();
@@ -159,7 +161,8 @@ class TerminalDevice final : public CommDevice {
   ReadHandOff handOff_;
   bool monitorTakesReads_ = false;  // the monitor is in WaitCommEvent or delivering beside it
   std::thread::id monitorThread_;
-  bool drainedForDelivery_ = false;  // the monitor emptied the driver at its last arrival
+  // The monitor, while it delivers an arrival after which it found the driver empty.
+  std::atomic<std::thread::id> drainedBy_{};
   bool leftInDriver_ = false;  // the monitor left bytes in the driver beside a full held buffer
   LineSampler lines_;
 };

@@ -83,7 +83,7 @@ int TerminalDevice::BeginWait() {
     maskSignalled_ = false;
   }
   waitPending_ = true;
-  drainedForDelivery_ = false;
+  drainedBy_.store({}, std::memory_order_relaxed);
   return (mask_ & kLineEvents) != 0 && lines_.Watchable() ? kLineSampleMs : -1;
 }
 
@@ -121,33 +121,27 @@ std::uint32_t TerminalDevice::TakeArrivalsLocked(Arrivals& arrivals) {
 }
 
 // Reads what the driver holds, into the handed read while it has room, else into the held
-// buffer while it has room; the rest stays in the driver.
+// buffer while it has room; the rest stays in the driver. A handed read with less than a page
+// of room shares one read with the held buffer: an arrival then costs one system call.
 void TerminalDevice::MoveArrivalsLocked(Arrivals& arrivals) {
-  drainedForDelivery_ = false;
+  drainedBy_.store({}, std::memory_order_relaxed);
   for (;;) {
-    std::uint8_t chunk[4096];
-    const bool direct = handed_ != nullptr && handed_->Room() > 0;
-    std::uint8_t* const into = direct ? handed_->Next() : chunk;
+    std::uint8_t page[4096];
+    const std::uint32_t handedRoom = handed_ != nullptr ? handed_->Room() : 0;
+    const bool direct = handedRoom >= sizeof page;
     const std::size_t want =
-        direct ? handed_->Room() : std::min<std::size_t>(sizeof chunk, held_.Room());
+        direct ? handedRoom : std::min<std::size_t>(sizeof page, handedRoom + held_.Room());
     if (want == 0) {  // the held buffer is full
       leftInDriver_ = true;
       return;
     }
+    std::uint8_t* const into = direct ? handed_->Next() : page;
     const ssize_t n = ::read(fd_.Get(), into, want);
     if (n > 0) {
       if (std::memchr(into, static_cast<unsigned char>(dcb_.EvtChar), std::size_t(n)))
         arrivals.events |= EV_RXFLAG;
-      if (direct) {
-        handed_->Placed(std::uint32_t(n));
-        if (handed_->Over()) {
-          GiveBackLocked();
-          arrivals.gaveBack = true;
-        }
-      } else {
-        held_.Append(chunk, std::size_t(n));
-        arrivals.held = true;
-      }
+      PlaceArrivalLocked(into, std::min<std::uint32_t>(std::uint32_t(n), handedRoom),
+                         std::uint32_t(n), arrivals);
       // A short read: the driver has nothing more now.
       if (std::size_t(n) < want) return NoteDrainedLocked();
       continue;
@@ -160,10 +154,28 @@ void TerminalDevice::MoveArrivalsLocked(Arrivals& arrivals) {
   }
 }
 
+// The first `toHanded` of `n` bytes read into `bytes` go to the handed read (which may already
+// hold them, when they were read straight into it), the rest to the held buffer.
+void TerminalDevice::PlaceArrivalLocked(const std::uint8_t* bytes, std::uint32_t toHanded,
+                                        std::uint32_t n, Arrivals& arrivals) {
+  if (toHanded > 0) {
+    if (bytes != handed_->Next()) std::memcpy(handed_->Next(), bytes, toHanded);
+    handed_->Placed(toHanded);
+    if (handed_->Over()) {
+      GiveBackLocked();
+      arrivals.gaveBack = true;
+    }
+  }
+  if (n > toHanded) {
+    held_.Append(bytes + toHanded, n - toHanded);
+    arrivals.held = true;
+  }
+}
+
 // The monitor has just emptied the driver: until it waits again, its own delivery counts the
 // input queue from the held bytes alone (see CountInput).
 void TerminalDevice::NoteDrainedLocked() {
-  drainedForDelivery_ = true;
+  drainedBy_.store(std::this_thread::get_id(), std::memory_order_relaxed);
   leftInDriver_ = false;
 }
 
