@@ -31,11 +31,13 @@ std::uint32_t TerminalDevice::ReadWhenArrived(std::uint8_t* buffer, std::uint32_
   if (lost_ || !monitorTakesReads_ || handed_ != nullptr ||
       monitorThread_ == std::this_thread::get_id())
     return kNotHandedOver;
-  // The held bytes are taken at once. The driver's are left to the monitor, which is woken for
-  // each of their arrivals and moves them straight into this read, unless it left some there
-  // beside a full held buffer: those raise no new edge, so they are taken here too.
+  // The held bytes are taken at once. A monitor in its wait is woken for each arrival and moves
+  // the driver's bytes straight into this read, so they are left to it, unless it left some
+  // there beside a full held buffer (those raise no new edge). A monitor busy delivering would
+  // come for them only when done: then they are taken here too.
+  const bool monitorComes = waitPending_ && !leftInDriver_;
   const std::uint32_t ready =
-      leftInDriver_ ? TakeLocked(buffer, count, 0) : held_.Take(buffer, count);
+      monitorComes ? held_.Take(buffer, count) : TakeLocked(buffer, count, 0);
   if (ready == kReadFailed) return kNotHandedOver;  // the caller's own read meets the failure
   HandedRead read(buffer, count, endAtFirstBytes);
   read.Placed(ready);
