@@ -126,7 +126,6 @@ std::uint32_t TerminalDevice::TakeArrivalsLocked(Arrivals& arrivals) {
 // buffer while it has room; the rest stays in the driver. A handed read with less than a page
 // of room shares one read with the held buffer: an arrival then costs one system call.
 void TerminalDevice::MoveArrivalsLocked(Arrivals& arrivals) {
-  drainedBy_.store({}, std::memory_order_relaxed);
   for (;;) {
     std::uint8_t page[4096];
     const std::uint32_t handedRoom = handed_ != nullptr ? handed_->Room() : 0;
