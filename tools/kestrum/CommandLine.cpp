@@ -108,17 +108,17 @@ const CommandEntry& CommandNamed(const std::string& word) {
 void ApplyCommand(Invocation& run, const std::vector<std::string>& words) {
   if (words.empty()) throw UsageError("no command given (" + CommandWords() + ")");
   const CommandEntry& entry = CommandNamed(words[0]);
-  run.command = entry.command;
+  run.command = entry.word;
   const std::size_t wanted = 1 + entry.argumentCount;
   if (words.size() != wanted)
     throw UsageError(words.size() < wanted ? "'" + words[0] + "' needs more arguments"
                                            : "unexpected argument '" + words[wanted] + "'");
-  if (run.command == Command::Relay) {
+  if (run.command == "relay") {
     run.relay = static_cast<int>(NumberIn("relay", words[1], 1, 2));
     if (words[2] != "on" && words[2] != "off")
       throw UsageError("relay takes on or off, not '" + words[2] + "'");
     run.relayOn = words[2] == "on";
-  } else if (run.command == Command::Mode) {
+  } else if (run.command == "mode") {
     if (words[1] != "control" && words[1] != "data-centre")
       throw UsageError("mode takes control or data-centre, not '" + words[1] + "'");
     run.mode = words[1] == "control" ? 0 : 1;
@@ -140,14 +140,14 @@ void RefuseRepeatedPorts(const std::vector<std::string>& ports) {
 
 // Options that belong to one command only.
 void CheckCommandOptions(const Invocation& run, bool sawWatchOption) {
-  if (sawWatchOption && run.command != Command::Watch)
+  if (sawWatchOption && run.command != "watch")
     throw UsageError("--interval and --count belong to watch");
-  if (run.expectedInputs && run.command != Command::Check)
+  if (run.expectedInputs && run.command != "check")
     throw UsageError("--expect-di belongs to check");
   if (run.ports.empty()) throw UsageError("no port given (-p NAME)");
   RefuseRepeatedPorts(run.ports);
   // 0 is the broadcast every module obeys and none answers; 248 to 255 are reserved.
-  if (run.command != Command::Mode && (run.address == 0 || run.address > 247))
+  if (run.command != "mode" && (run.address == 0 || run.address > 247))
     throw UsageError("slave address " + std::to_string(run.address) +
                      " (the low 8 bits of --address) gets no reply: give 1 to 247");
 }

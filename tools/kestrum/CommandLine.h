@@ -11,10 +11,8 @@
 
 namespace kestrum {
 
-enum class Command { Read, Relay, Watch, Mode, Check };
-
 struct Invocation {
-  Command command = Command::Read;
+  std::string command = "read";  // the word of its entry in Commands.cpp
   std::vector<std::string> ports;
   modbus::BaudRateChoice baud;  // 9600
   int dataBits = 8;
