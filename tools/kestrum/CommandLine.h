@@ -4,7 +4,9 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "LineSettingText.h"
@@ -42,6 +44,14 @@ struct ParsedCommandLine {
   Invocation invocation;
   std::string error;  // for UsageError: what is wrong, in one line
 };
+
+// A command line that cannot run; the message names what is wrong, in one line.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// `text` as a number from `low` to `high`, given to `option`; a UsageError otherwise.
+unsigned NumberIn(const std::string& option, std::string_view text, unsigned low, unsigned high);
 
 // `arguments` without the program name.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);

@@ -66,6 +66,19 @@ ExitCode RunCheck(const Invocation& run, ModuleCommands& module, const CommandCo
   return RunEndOfLineCheck(module, run.expectedInputs, context.report, context.say);
 }
 
+void TakeRelayArguments(Invocation& run, std::span<const std::string> arguments) {
+  run.relay = static_cast<int>(NumberIn("relay", arguments[0], 1, 2));
+  if (arguments[1] != "on" && arguments[1] != "off")
+    throw UsageError("relay takes on or off, not '" + arguments[1] + "'");
+  run.relayOn = arguments[1] == "on";
+}
+
+void TakeModeArguments(Invocation& run, std::span<const std::string> arguments) {
+  if (arguments[0] != "control" && arguments[0] != "data-centre")
+    throw UsageError("mode takes control or data-centre, not '" + arguments[0] + "'");
+  run.mode = arguments[0] == "control" ? 0 : 1;
+}
+
 std::string RelayStep(const Invocation& run) {
   return "relay " + std::to_string(run.relay) + (run.relayOn ? " on" : " off");
 }
@@ -83,18 +96,18 @@ constexpr modbus::RegisterRead kReadAll[] = {modbus::kReadInputs, modbus::kReadR
 constexpr std::span<const modbus::RegisterRead> kNoReads;
 
 const std::array<CommandEntry, 5> kCommands = {{
-    {"read", 0, "  read                        read DI1, DI2, DO1, DO2 of the module\n", nullptr,
-     false, RunReads, kReadAll},
-    {"relay", 2,
+    {"read", 0, nullptr, "  read                        read DI1, DI2, DO1, DO2 of the module\n",
+     nullptr, false, RunReads, kReadAll},
+    {"relay", 2, TakeRelayArguments,
      "  relay N on|off              switch relay N (1 or 2), confirmed by the module's echo\n",
      RelayStep, false, RunRelay, kNoReads},
-    {"watch", 0,
+    {"watch", 0, nullptr,
      "  watch [--interval MS] [--count N]\n"
      "                              read repeatedly (default every 2000 ms, until interrupted)\n",
      nullptr, false, RunWatch, kReadAll},
-    {"mode", 1, "  mode control|data-centre    send the mode frame\n", ModeStep, false, RunMode,
-     kNoReads},
-    {"check", 0,
+    {"mode", 1, TakeModeArguments, "  mode control|data-centre    send the mode frame\n", ModeStep,
+     false, RunMode, kNoReads},
+    {"check", 0, nullptr,
      "  check [--expect-di A,B]     end-of-line test: read the inputs (and compare with A,B), "
      "switch\n"
      "                              both relays off, then each relay on, read back, off, read "

@@ -28,8 +28,10 @@ struct CommandContext {
 
 struct CommandEntry {
   const char* word;
-  std::size_t argumentCount;  // the words after it (CommandLine.cpp takes them)
-  const char* help;           // its lines of the command list of --help
+  std::size_t argumentCount;  // the words after it
+  // Puts those words into `run`, or throws a UsageError; null for a command that takes none.
+  void (*takeArguments)(Invocation& run, std::span<const std::string> arguments);
+  const char* help;  // its lines of the command list of --help
   // The step its result line names ("relay 1 on"); none when null.
   std::string (*step)(const Invocation& run);
   bool verdict;  // its line says pass or fail

@@ -78,12 +78,10 @@ Result ModuleCommands::Read(std::span<const RegisterRead> reads) {
   return all;
 }
 
-Result ModuleCommands::SwitchRelay(int relay, bool on) {
-  const xcom::ByteString request = RelayRequest(address_, RelayRegister(relay), on);
+Result ModuleCommands::Write(std::uint8_t reg, std::uint16_t value) {
+  const xcom::ByteString request = WriteRegisterRequest(address_, reg, value);
   const Exchange exchange = master_.Transact(request);
   Result result = ResultOf(exchange);
-  result.command = "relay";
-  result.step = "relay " + std::to_string(relay) + (on ? " on" : " off");
   if (exchange.status != Exchange::Status::Reply) return result;
   // The echo repeats address, function, start register and register count.
   if (exchange.reply.size() != 8 ||
@@ -91,6 +89,13 @@ Result ModuleCommands::SwitchRelay(int relay, bool on) {
     result.error = "the module's echo " + BytesToHexText(exchange.reply) + "does not match";
     result.code = ExitCode::Failed;
   }
+  return result;
+}
+
+Result ModuleCommands::SwitchRelay(int relay, bool on) {
+  Result result = Write(RelayRegister(relay), on ? 1 : 0);
+  result.command = "relay";
+  result.step = "relay " + std::to_string(relay) + (on ? " on" : " off");
   return result;
 }
 

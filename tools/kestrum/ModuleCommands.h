@@ -19,6 +19,8 @@ class ModuleCommands {
   Result Read(const modbus::RegisterRead& read);  // e.g. kReadInputs: DI1, DI2
   // Each read in turn (at least one), their values in one result; the first that fails ends it.
   Result Read(std::span<const modbus::RegisterRead> reads);
+  // One writable register of the map (ModuleModel.h), confirmed by the module's echo.
+  Result Write(std::uint8_t reg, std::uint16_t value);
   Result SwitchRelay(int relay, bool on);
   Result SendMode(int mode);
   // Sends the control-mode frame and lets the module take it in; nothing to report: a module
