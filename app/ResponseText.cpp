@@ -6,13 +6,16 @@
 namespace {
 
 // The list holds the first two channels of the inputs and of the relays, as the design lays
-// it out.
+// it out; any other channel shows in the log only.
 int RowOf(std::uint16_t reg) {
-  using namespace modbus;
-  if (reg >= kInputBlockRegister && reg < kInputBlockRegister + 2)
-    return kRowDI0 + (reg - kInputBlockRegister);
-  if (reg >= kOutputBlockRegister && reg < kOutputBlockRegister + 2)
-    return kRowDO0 + (reg - kOutputBlockRegister);
+  constexpr int kListedChannels = 2;
+  const struct {
+    std::uint16_t start;
+    int firstRow;
+  } listed[] = {{modbus::kInputBlockRegister, kRowDI0}, {modbus::kOutputBlockRegister, kRowDO0}};
+  for (const auto& block : listed)
+    if (reg >= block.start && reg < block.start + kListedChannels)
+      return block.firstRow + (reg - block.start);
   return kNoRow;
 }
 

@@ -109,7 +109,7 @@ TEST(DecodeResponse, InputBlockGivesTheTwoInputs) {
   EXPECT_EQ(r.registers, (std::vector<std::uint16_t>{1, 0}));
 }
 
-TEST(DecodeResponse, TheSameReplyWhileReadingOutputsGivesTheRelays) {
+TEST(DecodeResponse, TheSameReplyToTheRelaysReadGivesTheRelays) {
   const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), kReadRelays);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
   EXPECT_EQ(r.read, kReadRelays);

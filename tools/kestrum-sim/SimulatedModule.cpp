@@ -33,6 +33,13 @@ std::string RangeText(std::uint16_t start, unsigned count) {
   return "registers " + Hex16(start) + ".." + Hex16(static_cast<std::uint16_t>(start + count - 1));
 }
 
+// A register of the map that a master may write.
+bool IsWritable(unsigned address) {
+  const RegisterBlock* block =
+      address <= 0xFFFF ? BlockOf(static_cast<std::uint16_t>(address)) : nullptr;
+  return block != nullptr && block->writable;
+}
+
 // The notes name a relay by its number and state, as the module's documentation does, and any
 // other register by its channel.
 std::string WrittenNote(std::uint16_t address, std::uint16_t value) {
@@ -75,12 +82,6 @@ std::optional<std::uint16_t> SimulatedModule::Register(std::uint16_t address) co
   const auto found = registers_.find(address);
   if (found == registers_.end()) return std::nullopt;
   return found->second;
-}
-
-bool SimulatedModule::IsWritable(unsigned address) const {
-  const RegisterBlock* block =
-      address <= 0xFFFF ? BlockOf(static_cast<std::uint16_t>(address)) : nullptr;
-  return block != nullptr && block->writable;
 }
 
 std::optional<Handled> SimulatedModule::RefusedValue(std::uint8_t function, std::uint16_t address,

@@ -103,8 +103,6 @@ class SimulatedModule {
   std::uint16_t Relay(int relay) const;
   // Any register of the map; nullopt for an address outside it.
   std::optional<std::uint16_t> Register(std::uint16_t address) const;
-  // A register of the map that a master may write.
-  bool IsWritable(unsigned address) const;
 
  private:
   Handled Read(const xcom::ByteString& frame, bool broadcast);
