@@ -5,15 +5,28 @@
 
 namespace {
 
+// The list holds the first two channels of the inputs and of the relays, as the design lays
+// it out; any other channel shows in the log only.
+int RowOf(std::uint16_t reg) {
+  constexpr int kListedChannels = 2;
+  const struct {
+    std::uint16_t start;
+    int firstRow;
+  } listed[] = {{modbus::kInputBlockRegister, kRowDI0}, {modbus::kOutputBlockRegister, kRowDO0}};
+  for (const auto& block : listed)
+    if (reg >= block.start && reg < block.start + kListedChannels)
+      return block.firstRow + (reg - block.start);
+  return kNoRow;
+}
+
 std::vector<TChannelText> ChannelTexts(const modbus::DecodedResponse& decoded) {
-  const bool outputs = decoded.block == modbus::ReadBlock::Outputs;
-  const QString label = outputs ? QStringLiteral("DO%1=") : QStringLiteral("DI%1=");
-  const int firstRow = outputs ? kRowDO0 : kRowDI0;
   std::vector<TChannelText> channels;
-  for (const std::uint16_t whole : {decoded.registers.first, decoded.registers.second}) {
-    const int k = static_cast<int>(channels.size()) + 1;
-    const QString value = QString::fromStdString(modbus::BytesToHexText({modbus::LowByte(whole)}));
-    channels.push_back({label.arg(k) + value, firstRow + k - 1, value});
+  for (std::size_t i = 0; i < decoded.registers.size(); ++i) {
+    const auto reg = static_cast<std::uint16_t>(decoded.read.start + i);
+    const QString value =
+        QString::fromStdString(modbus::BytesToHexText({modbus::LowByte(decoded.registers[i])}));
+    const QString name = QString::fromStdString(modbus::ChannelName(reg));
+    channels.push_back({name + QLatin1Char('=') + value, RowOf(reg), value});
   }
   return channels;
 }

@@ -8,16 +8,19 @@
 
 #include "ResponseDecoder.h"
 
-// The status-list rows a reply fills: DI0, DI1 (input block) and DO0, DO1 (output block).
+// The status-list rows a reply fills: DI0, DI1 (input block) and DO0, DO1 (output block). Other
+// channels have no row: they show in the log only.
 inline constexpr int kRowDI0 = 1;
 inline constexpr int kRowDI1 = 2;
 inline constexpr int kRowDO0 = 4;
 inline constexpr int kRowDO1 = 5;
+inline constexpr int kNoRow = -1;
 
 // The line logged for a read reply whose CRC does not match.
 inline constexpr const char* kCrcErrorLine = "CRC校验失败！";
 
-// One channel: its log line ("DI1=01 "), its row of the status list and the cell ("01 ").
+// One channel: its log line ("DI1=01 "), its row of the status list (or kNoRow) and the cell
+// ("01 ").
 struct TChannelText {
   QString logLine;
   int row = 0;

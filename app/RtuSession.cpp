@@ -107,7 +107,7 @@ void TRtuSession::SwitchToDataCenterMode() {
 void TRtuSession::ReadAll() {
   ReadingOutputs = false;
   waits_.Sleep(200);
-  SendAndLog(ReadInputBlockRequest(SlaveAddress));
+  SendRead(kReadInputs);
   waits_.Sleep(200);
   for (int i = 0; i < 10; ++i) {
     waits_.Sleep(5);
@@ -115,8 +115,12 @@ void TRtuSession::ReadAll() {
   }
   ReadingOutputs = true;
   waits_.Sleep(200);
-  SendAndLog(ReadOutputBlockRequest(SlaveAddress));
+  SendRead(kReadRelays);
   waits_.Sleep(200);
+}
+
+void TRtuSession::SendRead(const RegisterRead& read) {
+  SendAndLog(ReadRequest(SlaveAddress, read));
 }
 
 void TRtuSession::SwitchRelay(std::uint8_t relayRegister, bool on, bool waitAround) {
@@ -156,7 +160,7 @@ void TRtuSession::Show(const DecodedResponse& decoded) {
   if (!text.errorLine.isEmpty()) view_.LogLine(text.errorLine);
   for (const TChannelText& channel : text.channels) {
     view_.LogLine(channel.logLine);
-    view_.ShowChannelValue(channel.row, channel.cellText);
+    if (channel.row != kNoRow) view_.ShowChannelValue(channel.row, channel.cellText);
   }
 }
 

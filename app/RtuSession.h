@@ -50,6 +50,8 @@ class TRtuSession {
   void SetSlaveAddress(const QString& text);
   // The inputs' read, the pumps in which its reply is read, then the relays' read.
   void ReadAll();
+  // One of the module's reads (ModuleModel.h); its reply shows when the receive poll takes it.
+  void SendRead(const modbus::RegisterRead& read);
   // Relay registers 0x14..0x17; `waitAround`: 200 ms before and after, as relays 1 and 2 have.
   void SwitchRelay(std::uint8_t relayRegister, bool on, bool waitAround);
   // Data-centre mode, then the text in GBK.

@@ -20,12 +20,12 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-void CheckBlock(const xcom::ByteString& block, bool readingOutputs) {
+void CheckBlock(const xcom::ByteString& block, const RegisterRead& read) {
   bool printable = false;
   for (std::uint8_t b : block) printable = printable || b > 0x20;
   Check(IsLoggedBlock(block) == printable);
   Check(BytesToHexText(block).size() == 3 * block.size());
-  const DecodedResponse r = DecodeResponse(block, readingOutputs);
+  const DecodedResponse r = DecodeResponse(block, read);
   if (!IsDecodedBlock(block) || block[1] != 0x03) {
     // The reply reader hands the decoder whole replies of any length: a short one (a relay or
     // exception reply), like one of another function, changes nothing.
@@ -33,14 +33,14 @@ void CheckBlock(const xcom::ByteString& block, bool readingOutputs) {
     return;
   }
   if (!HasValidCrc(block)) {
-    Check(r.outcome == DecodedResponse::Outcome::CrcError && r.registers == RegisterPair{});
+    Check(r.outcome == DecodedResponse::Outcome::CrcError && r.registers.empty());
     return;
   }
-  // Values come only from a valid reply: the registers at bytes 3..6, the block by read phase.
+  // Values come only from a valid reply: the registers at bytes 3..6, for the read given.
   Check(r.outcome == DecodedResponse::Outcome::Decoded);
-  Check(r.block == (readingOutputs ? ReadBlock::Outputs : ReadBlock::Inputs));
-  Check(r.registers.first == (block[3] << 8 | block[4]));
-  Check(r.registers.second == (block[5] << 8 | block[6]));
+  Check(r.read == read && r.registers.size() == 2);
+  Check(r.registers[0] == (block[3] << 8 | block[4]));
+  Check(r.registers[1] == (block[5] << 8 | block[6]));
 }
 
 // The pieces of a block give back the block, and every reply is whole with a valid CRC.
@@ -64,14 +64,14 @@ void CheckFraming(const xcom::ByteString& block) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const xcom::ByteString block(data, data + size);
-  CheckBlock(block, false);
-  CheckBlock(block, true);
+  CheckBlock(block, kReadInputs);
+  CheckBlock(block, kReadRelays);
   CheckFraming(block);
   // The same bytes with a correct CRC appended reach the decoding branch as well.
   if (size >= 7) {
     const xcom::ByteString framed = WithCrc(block);
-    CheckBlock(framed, false);
-    CheckBlock(framed, true);
+    CheckBlock(framed, kReadInputs);
+    CheckBlock(framed, kReadRelays);
     CheckFraming(framed);
   }
   return 0;

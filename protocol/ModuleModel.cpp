@@ -1,5 +1,7 @@
 #include "ModuleModel.h"
 
+#include <algorithm>
+
 namespace modbus {
 
 namespace {
@@ -10,18 +12,31 @@ std::uint16_t RegisterAt(std::span<const std::uint8_t> reply, std::size_t at) {
 
 }  // namespace
 
-RegisterPair RegisterPairOf(std::span<const std::uint8_t> reply) {
-  return {RegisterAt(reply, 3), RegisterAt(reply, 5)};
+const RegisterBlock* BlockOf(std::uint16_t reg) {
+  const auto holds = [reg](const RegisterBlock& block) {
+    return reg >= block.start && reg < block.start + block.count;
+  };
+  const auto* found = std::find_if(kRegisterMap.begin(), kRegisterMap.end(), holds);
+  return found == kRegisterMap.end() ? nullptr : found;
 }
 
-Inputs InputsOf(std::span<const std::uint8_t> reply) {
-  const RegisterPair registers = RegisterPairOf(reply);
-  return {registers.first, registers.second};
+const RegisterRead* ReadStartingAt(std::uint16_t start) {
+  const auto* found =
+      std::find_if(kModuleReads.begin(), kModuleReads.end(),
+                   [start](const RegisterRead& read) { return read.start == start; });
+  return found == kModuleReads.end() ? nullptr : found;
 }
 
-Relays RelaysOf(std::span<const std::uint8_t> reply) {
-  const RegisterPair registers = RegisterPairOf(reply);
-  return {registers.first, registers.second};
+std::string ChannelName(std::uint16_t reg) {
+  const RegisterBlock* block = BlockOf(reg);
+  if (block == nullptr) return {};
+  return block->label + std::to_string(reg - block->start + 1);
+}
+
+std::vector<std::uint16_t> RegistersOf(std::span<const std::uint8_t> reply, std::size_t count) {
+  std::vector<std::uint16_t> registers;
+  for (std::size_t i = 0; i < count; ++i) registers.push_back(RegisterAt(reply, 3 + 2 * i));
+  return registers;
 }
 
 }  // namespace modbus

@@ -1,51 +1,64 @@
 #pragma once
 // The KESTRUM module as the master and the simulated slave both see it: its register map and
-// the values a read of two registers gives. One home, so the window, kestrum and the simulator
-// cannot disagree about where a channel lives.
-//
-// Register map (16-bit holding registers):
-//   0x0010, 0x0011   digital inputs DI1 and DI2 (read only)
-//   0x0014 .. 0x0017 relays 1 to 4 (read/write; 0 = off, 1 = on)
+// the reads the tool makes of it, as data. One home, so the window, kestrum and the simulator
+// cannot disagree about where a channel lives; a new read is one entry in kModuleReads, a new
+// block of registers one entry in kRegisterMap.
 
+#include <array>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace modbus {
 
-inline constexpr std::uint16_t kInputBlockRegister = 0x0010;   // DI1, DI2
-inline constexpr std::uint16_t kOutputBlockRegister = 0x0014;  // relay 1, relay 2, ...
-inline constexpr int kInputCount = 2;
-inline constexpr int kRelayCount = 4;
-inline constexpr std::uint8_t kRelay1Register = 0x14;
-inline constexpr std::uint8_t kRelay2Register = 0x15;
-inline constexpr std::uint8_t kRelay3Register = 0x16;
-inline constexpr std::uint8_t kRelay4Register = 0x17;
-static_assert(kRelay1Register == kOutputBlockRegister);
+// A block of 16-bit holding registers that hold channels of one kind, numbered from 1 in
+// register order ("DO3" is the third register of the relays' block).
+struct RegisterBlock {
+  const char* label;           // the channels' name without their number
+  std::uint16_t start;         // the first register
+  int count;                   // its registers
+  bool writable;               // a master may write it, or only read it
+  std::uint16_t highestValue;  // the highest value a write may put in it
+};
 
-// The two registers of a read reply (address, 03, byte count, data, CRC), whole, as the module
-// sent them. `reply` must hold at least the 7 bytes up to the second register; what it holds
-// beyond them, its byte count and its CRC are the caller's to check.
-struct RegisterPair {
-  std::uint16_t first = 0;
-  std::uint16_t second = 0;
-  bool operator==(const RegisterPair&) const = default;
-};
-RegisterPair RegisterPairOf(std::span<const std::uint8_t> reply);
+inline constexpr RegisterBlock kInputBlock{"DI", 0x0010, 2, false, 0xFFFF};  // DI1, DI2
+inline constexpr RegisterBlock kRelayBlock{"DO", 0x0014, 4, true, 1};  // relays 1 to 4: 0 off, 1 on
+inline constexpr std::array kRegisterMap{kInputBlock, kRelayBlock};
 
-// The module's two reads, typed: what a read of the input block (0x0010-0x0011) and of the
-// first two relays (0x0014-0x0015) gives, each register whole. `reply` as for RegisterPairOf.
-struct Inputs {
-  std::uint16_t di1 = 0;
-  std::uint16_t di2 = 0;
-  bool operator==(const Inputs&) const = default;
+// A read the tool makes: `count` registers from `start`, all within one block of the map.
+struct RegisterRead {
+  std::uint16_t start = 0;
+  std::uint16_t count = 0;
+  bool operator==(const RegisterRead&) const = default;
 };
-struct Relays {
-  std::uint16_t do1 = 0;
-  std::uint16_t do2 = 0;
-  bool operator==(const Relays&) const = default;
-};
-Inputs InputsOf(std::span<const std::uint8_t> reply);
-Relays RelaysOf(std::span<const std::uint8_t> reply);
+
+inline constexpr RegisterRead kReadInputs{kInputBlock.start, 2};  // DI1, DI2
+inline constexpr RegisterRead kReadRelays{kRelayBlock.start, 2};  // DO1, DO2
+// The reads whose replies are decoded, found by the start register of the request.
+inline constexpr std::array kModuleReads{kReadInputs, kReadRelays};
+
+// The names the rest of the tool uses, derived from the map.
+inline constexpr std::uint16_t kInputBlockRegister = kInputBlock.start;
+inline constexpr std::uint16_t kOutputBlockRegister = kRelayBlock.start;
+inline constexpr int kInputCount = kInputBlock.count;
+inline constexpr int kRelayCount = kRelayBlock.count;
+inline constexpr std::uint8_t kRelay1Register = kRelayBlock.start;
+inline constexpr std::uint8_t kRelay2Register = kRelayBlock.start + 1;
+inline constexpr std::uint8_t kRelay3Register = kRelayBlock.start + 2;
+inline constexpr std::uint8_t kRelay4Register = kRelayBlock.start + 3;
+
+// The block that holds register `reg`; null for a register outside the map.
+const RegisterBlock* BlockOf(std::uint16_t reg);
+// The read of kModuleReads that starts at `start`; null when there is none.
+const RegisterRead* ReadStartingAt(std::uint16_t start);
+// The name of the channel register `reg` holds ("DI1"); empty outside the map.
+std::string ChannelName(std::uint16_t reg);
+
+// The `count` registers of a read reply (address, 03, byte count, data, CRC) from byte 3 on,
+// each whole, as the module sent them. `reply` must hold them; its byte count and CRC are the
+// caller's to check.
+std::vector<std::uint16_t> RegistersOf(std::span<const std::uint8_t> reply, std::size_t count);
 
 // The register of relay 1 to kRelayCount, and back (0 for a register that is no relay's).
 inline constexpr std::uint8_t RelayRegister(int relay) {

@@ -101,15 +101,14 @@ DecodedResponse ReplyReader::ReadReply(const Window& window, const xcom::ByteStr
   if (request.empty()) {
     if (reply[0] != reading.slaveAddress) return {};
     if (IsExceptionFunction(reply[1])) return DecodeExceptionReply(reply);
-    return DecodeResponse(reply, reading.readingOutputs);
+    return DecodeResponse(reply, reading.readingOutputs ? kReadRelays : kReadInputs);
   }
   // Only a reply of the slave and function asked answers the request.
   if (reply[0] != request[0] || (reply[1] & ~kExceptionFlag) != request[1]) return {};
   if (IsExceptionFunction(reply[1])) return DecodeExceptionReply(reply);
   if (request[1] != 0x03) return {};  // a relay write's reply is only logged
-  if (StartRegister(request) == kInputBlockRegister) return DecodeResponse(reply, false);
-  if (StartRegister(request) == kOutputBlockRegister) return DecodeResponse(reply, true);
-  return {};
+  const RegisterRead* read = ReadStartingAt(StartRegister(request));
+  return read != nullptr ? DecodeResponse(reply, *read) : DecodedResponse{};
 }
 
 }  // namespace modbus

@@ -25,17 +25,26 @@ xcom::ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t s
       {AddressByte(slaveAddress), 0x03, High(start), Low(start), High(count), Low(count)});
 }
 
+xcom::ByteString ReadRequest(std::int32_t slaveAddress, const RegisterRead& read) {
+  return ReadRegistersRequest(slaveAddress, read.start, read.count);
+}
+
 xcom::ByteString ReadInputBlockRequest(std::int32_t slaveAddress) {
-  return ReadRegistersRequest(slaveAddress, kInputBlockRegister, 2);
+  return ReadRequest(slaveAddress, kReadInputs);
 }
 
 xcom::ByteString ReadOutputBlockRequest(std::int32_t slaveAddress) {
-  return ReadRegistersRequest(slaveAddress, kOutputBlockRegister, 2);
+  return ReadRequest(slaveAddress, kReadRelays);
+}
+
+xcom::ByteString WriteRegisterRequest(std::int32_t slaveAddress, std::uint8_t reg,
+                                      std::uint16_t value) {
+  return WithCrc(
+      {AddressByte(slaveAddress), 0x10, 0x00, reg, 0x00, 0x01, 0x02, High(value), Low(value)});
 }
 
 xcom::ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on) {
-  return WithCrc({AddressByte(slaveAddress), 0x10, 0x00, relayRegister, 0x00, 0x01, 0x02, 0x00,
-                  static_cast<std::uint8_t>(on ? 0x01 : 0x00)});
+  return WriteRegisterRequest(slaveAddress, relayRegister, on ? 1 : 0);
 }
 
 xcom::ByteString ModeFrame(int mode) {

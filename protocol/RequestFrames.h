@@ -17,12 +17,16 @@ namespace modbus {
 xcom::ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t start,
                                       std::uint16_t count);
 
-// The two reads of the read-all command: registers 0x0010-0x0011 and 0x0014-0x0015.
+// The request of one of the module's reads; the two of the read-all command by their names.
+xcom::ByteString ReadRequest(std::int32_t slaveAddress, const RegisterRead& read);
 xcom::ByteString ReadInputBlockRequest(std::int32_t slaveAddress);
 xcom::ByteString ReadOutputBlockRequest(std::int32_t slaveAddress);
 
-// Write Multiple Registers (16) of the single register `relayRegister` with the value 1 (on)
-// or 0 (off), CRC appended: 11 bytes.
+// Write Multiple Registers (16) of the single register `reg` (its low 8 bits: the module's
+// registers all lie below 0x100) with `value`, CRC appended: 11 bytes.
+xcom::ByteString WriteRegisterRequest(std::int32_t slaveAddress, std::uint8_t reg,
+                                      std::uint16_t value);
+// The write of a relay's register: 1 (on) or 0 (off).
 xcom::ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on);
 
 // The module's mode numbers and their fixed 9-byte frames AA 55 00 05 E0 50 0m 01 cs (no

@@ -16,16 +16,17 @@ bool IsDecodedBlock(const xcom::ByteString& block) {
   return block.size() > 8;
 }
 
-DecodedResponse DecodeResponse(const xcom::ByteString& block, bool readingOutputs) {
+DecodedResponse DecodeResponse(const xcom::ByteString& block, const RegisterRead& read) {
   DecodedResponse result;
-  if (block.size() < 9 || block[1] != 0x03) return result;
+  const std::size_t replySize = 5 + 2 * std::size_t{read.count};
+  if (block.size() < std::max<std::size_t>(9, replySize) || block[1] != 0x03) return result;
   if (!HasValidCrc(block)) {
     result.outcome = DecodedResponse::Outcome::CrcError;
     return result;
   }
   result.outcome = DecodedResponse::Outcome::Decoded;
-  result.block = readingOutputs ? ReadBlock::Outputs : ReadBlock::Inputs;
-  result.registers = RegisterPairOf(block);
+  result.read = read;
+  result.registers = RegistersOf(block, read.count);
   return result;
 }
 

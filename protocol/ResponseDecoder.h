@@ -4,6 +4,7 @@
 // window's business.
 
 #include <cstdint>
+#include <vector>
 
 #include "ByteString.h"
 #include "ModuleModel.h"
@@ -17,28 +18,26 @@ bool IsLoggedBlock(const xcom::ByteString& block);
 // A block is handed to the decoder when it is longer than 8 bytes (a relay reply has 8).
 bool IsDecodedBlock(const xcom::ByteString& block);
 
-// Which two registers a read reply holds: the inputs DI1, DI2 or the relays 1, 2.
-enum class ReadBlock { Inputs, Outputs };
-
 struct DecodedResponse {
   enum class Outcome {
     Ignored,   // function code is not 03: nothing is logged, nothing changes
     CrcError,  // the reply is damaged: nothing changes
-    Decoded,   // `block` and `registers` hold the values
+    Decoded,   // `read` and `registers` hold the values
     Refused,   // an exception reply: `function` and `exceptionCode` name it
   };
   Outcome outcome = Outcome::Ignored;
-  ReadBlock block = ReadBlock::Inputs;
-  RegisterPair registers;          // whole, as the module sent them
-  std::uint8_t function = 0;       // the function refused, without the exception flag
-  std::uint8_t exceptionCode = 0;  // why it was refused
+  RegisterRead read;                     // the read the reply answers
+  std::vector<std::uint16_t> registers;  // whole, as the module sent them, from `read.start` on
+  std::uint8_t function = 0;             // the function refused, without the exception flag
+  std::uint8_t exceptionCode = 0;        // why it was refused
   bool operator==(const DecodedResponse&) const = default;
 };
 
-// Decodes a reply to a two-register read. Which block it belongs to is not in the reply: it
-// is the read phase `readingOutputs` at the moment of decoding. The reply must hold at least
-// 9 bytes (the caller's rule); a shorter one is ignored.
-DecodedResponse DecodeResponse(const xcom::ByteString& block, bool readingOutputs);
+// Decodes a reply to `read`. Which read it answers is not in the reply: the caller knows it
+// (the request it answers, or the read phase). The reply must hold at least 9 bytes (the
+// caller's rule) and the registers read; a shorter one is ignored. Neither its address nor its
+// byte count is checked, and registers beyond those read take part only in the CRC.
+DecodedResponse DecodeResponse(const xcom::ByteString& block, const RegisterRead& read);
 
 // An exception reply (address, function | 0x80, code, CRC): the function and the code.
 DecodedResponse DecodeExceptionReply(const xcom::ByteString& frame);

@@ -112,10 +112,13 @@ class SessionTest : public QObject {
     using Outcome = DecodedResponse::Outcome;
     DecodedResponse inputs;
     inputs.outcome = Outcome::Decoded;
+    inputs.read = kReadInputs;
     inputs.registers = {0x0102, 0x0000};
     DecodedResponse outputs = inputs;
-    outputs.block = ReadBlock::Outputs;
+    outputs.read = kReadRelays;
     outputs.registers = {0x0000, 0x00E1};
+    DecodedResponse unlisted = outputs;  // relays 3 and 4 have no row in the list
+    unlisted.read = {kRelay3Register, 2};
     DecodedResponse damaged;
     damaged.outcome = Outcome::CrcError;
     DecodedResponse refused;
@@ -129,6 +132,7 @@ class SessionTest : public QObject {
     } cases[] = {
         {inputs, {}, {{"DI1=02 ", kRowDI0, "02 "}, {"DI2=00 ", kRowDI1, "00 "}}},
         {outputs, {}, {{"DO1=00 ", kRowDO0, "00 "}, {"DO2=E1 ", kRowDO1, "E1 "}}},
+        {unlisted, {}, {{"DO3=00 ", kNoRow, "00 "}, {"DO4=E1 ", kNoRow, "E1 "}}},
         {damaged, QStringLiteral("CRC校验失败！"), {}},
         {refused,
          QStringLiteral(

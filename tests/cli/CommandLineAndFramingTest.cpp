@@ -36,7 +36,7 @@ TEST(KestrumCommandLine, TakesTheWindowsTextsAndEveryCommand) {
   EXPECT_EQ(run.timeoutMs, 250u);
   EXPECT_EQ(run.retries, 0u);
   EXPECT_TRUE(run.json);
-  EXPECT_EQ(run.command, Command::Relay);
+  EXPECT_EQ(run.command, "relay");
   EXPECT_EQ(run.relay, 2);
   EXPECT_TRUE(run.relayOn);
 

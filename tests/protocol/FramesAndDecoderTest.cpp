@@ -74,10 +74,13 @@ TEST(RequestFrames, ModeFrameHeadIsJudgedOnTheBytesGivenOnly) {
   EXPECT_FALSE(IsModeFrameHead(stray, 2));
 }
 
-TEST(ModuleModel, TypedReadsTakeEachRegisterWholeAndRelaysMapToTheirRegistersOnly) {
+TEST(ModuleModel, ReadsTakeEachRegisterWholeAndChannelsAreNamedByTheirBlock) {
   const xcom::ByteString reply = {0x64, 0x03, 0x04, 0x01, 0x02, 0x00, 0xFF, 0x00, 0x00};
-  EXPECT_EQ(InputsOf(reply), (Inputs{0x0102, 0x00FF}));
-  EXPECT_EQ(RelaysOf(reply), (Relays{0x0102, 0x00FF}));
+  EXPECT_EQ(RegistersOf(reply, 2), (std::vector<std::uint16_t>{0x0102, 0x00FF}));
+  const std::pair<std::uint16_t, const char*> names[] = {
+      {0x000F, ""},    {0x0010, "DI1"}, {0x0011, "DI2"}, {0x0012, ""},
+      {0x0014, "DO1"}, {0x0017, "DO4"}, {0x0018, ""},    {0x1014, ""}};
+  for (const auto& [reg, name] : names) EXPECT_EQ(ChannelName(reg), name) << reg;
   for (int relay = 1; relay <= kRelayCount; ++relay)
     EXPECT_EQ(RelayOfRegister(RelayRegister(relay)), relay);
   for (const std::uint16_t reg : {0x0013, 0x0018, 0x0010, 0x1014})
@@ -100,41 +103,42 @@ TEST(ReceivedBlock, DecodedOnlyWhenLongerThanEightBytes) {
 }
 
 TEST(DecodeResponse, InputBlockGivesTheTwoInputs) {
-  const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), false);
+  const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), kReadInputs);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
-  EXPECT_EQ(r.block, ReadBlock::Inputs);
-  EXPECT_EQ(r.registers, (RegisterPair{1, 0}));
+  EXPECT_EQ(r.read, kReadInputs);
+  EXPECT_EQ(r.registers, (std::vector<std::uint16_t>{1, 0}));
 }
 
-TEST(DecodeResponse, TheSameReplyWhileReadingOutputsGivesTheRelays) {
-  const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), true);
+TEST(DecodeResponse, TheSameReplyToTheRelaysReadGivesTheRelays) {
+  const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), kReadRelays);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
-  EXPECT_EQ(r.block, ReadBlock::Outputs);
-  EXPECT_EQ(r.registers, (RegisterPair{1, 0}));
-  const DecodedResponse out = DecodeResponse(Hex("64 03 04 00 00 00 01 0E F5 "), true);
-  EXPECT_EQ(out.registers, (RegisterPair{0, 1}));
+  EXPECT_EQ(r.read, kReadRelays);
+  EXPECT_EQ(r.registers, (std::vector<std::uint16_t>{1, 0}));
+  const DecodedResponse out = DecodeResponse(Hex("64 03 04 00 00 00 01 0E F5 "), kReadRelays);
+  EXPECT_EQ(out.registers, (std::vector<std::uint16_t>{0, 1}));
 }
 
 TEST(DecodeResponse, BadCrcGivesOneErrorLineAndNoChannel) {
-  const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F6 "), false);
+  const DecodedResponse r = DecodeResponse(Hex("64 03 04 00 01 00 00 9E F6 "), kReadInputs);
   EXPECT_EQ(r.outcome, Outcome::CrcError);
-  EXPECT_EQ(r.registers, RegisterPair{});  // no value shows
+  EXPECT_EQ(r.registers, std::vector<std::uint16_t>{});  // no value shows
   // The CRC bytes are compared in wire order: swapped bytes are an error too.
-  EXPECT_EQ(DecodeResponse(Hex("64 03 04 00 01 00 00 F5 9E "), false).outcome, Outcome::CrcError);
+  EXPECT_EQ(DecodeResponse(Hex("64 03 04 00 01 00 00 F5 9E "), kReadInputs).outcome,
+            Outcome::CrcError);
 }
 
 TEST(DecodeResponse, TwoRepliesJoinedInOneBlockFailTheCrc) {
   const xcom::ByteString joined = Hex("64 03 04 00 01 00 00 9E F5 64 03 04 00 00 00 01 0E F5 ");
   ASSERT_EQ(joined.size(), 18u);
-  const DecodedResponse r = DecodeResponse(joined, true);
+  const DecodedResponse r = DecodeResponse(joined, kReadRelays);
   EXPECT_EQ(r.outcome, Outcome::CrcError);
-  EXPECT_EQ(r.registers, RegisterPair{});  // no value shows
+  EXPECT_EQ(r.registers, std::vector<std::uint16_t>{});  // no value shows
 }
 
 TEST(DecodeResponse, OtherFunctionCodesAreIgnoredWhateverTheirCrc) {
   for (const char* block : {"64 10 00 14 00 01 02 00 01 ", "64 83 02 C0 F1 00 00 00 00 ",
                             "00 64 03 04 00 01 00 00 9E F5 "}) {
-    const DecodedResponse r = DecodeResponse(Hex(block), false);
+    const DecodedResponse r = DecodeResponse(Hex(block), kReadInputs);
     EXPECT_EQ(r, DecodedResponse{}) << block;
   }
 }
@@ -143,18 +147,28 @@ TEST(DecodeResponse, LongerRepliesStillShowBytesFiveAndSeven) {
   // Four registers: 0x0001, 0x0000, 0x1234, 0x5678; bytes 8 to 11 take part only in the CRC.
   const xcom::ByteString reply = WithCrc(Hex("64 03 08 00 01 00 00 12 34 56 78 "));
   ASSERT_EQ(reply.size(), 13u);
-  const DecodedResponse r = DecodeResponse(reply, false);
+  const DecodedResponse r = DecodeResponse(reply, kReadInputs);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
-  EXPECT_EQ(r.registers, (RegisterPair{1, 0}));
+  EXPECT_EQ(r.registers, (std::vector<std::uint16_t>{1, 0}));
+}
+
+// A read of more registers takes them all from the reply, and a reply too short for them shows
+// nothing.
+TEST(DecodeResponse, AWiderReadNeedsAllItsRegistersInTheReply) {
+  const RegisterRead three{kRelay1Register, 3};
+  EXPECT_EQ(DecodeResponse(Hex("64 03 04 00 01 00 00 9E F5 "), three), DecodedResponse{});
+  const DecodedResponse r = DecodeResponse(WithCrc(Hex("64 03 06 00 01 00 00 00 01 ")), three);
+  ASSERT_EQ(r.outcome, Outcome::Decoded);
+  EXPECT_EQ(r.registers, (std::vector<std::uint16_t>{1, 0, 1}));
 }
 
 TEST(DecodeResponse, RegistersComeWholeAndNeitherAddressNorCountIsChecked) {
-  const DecodedResponse r = DecodeResponse(Hex("64 03 04 01 02 00 00 6F 09 "), false);
+  const DecodedResponse r = DecodeResponse(Hex("64 03 04 01 02 00 00 6F 09 "), kReadInputs);
   ASSERT_EQ(r.outcome, Outcome::Decoded);
-  EXPECT_EQ(r.registers.first, 0x0102);
-  const DecodedResponse other = DecodeResponse(WithCrc(Hex("07 03 06 00 FF 00 E0 ")), false);
+  EXPECT_EQ(r.registers[0], 0x0102);
+  const DecodedResponse other = DecodeResponse(WithCrc(Hex("07 03 06 00 FF 00 E0 ")), kReadInputs);
   ASSERT_EQ(other.outcome, Outcome::Decoded);
-  EXPECT_EQ(other.registers, (RegisterPair{0xFF, 0xE0}));
+  EXPECT_EQ(other.registers, (std::vector<std::uint16_t>{0xFF, 0xE0}));
 }
 
 TEST(DecodeExceptionReply, OnlyAnExceptionFunctionIsARefusal) {
@@ -167,7 +181,8 @@ TEST(DecodeExceptionReply, OnlyAnExceptionFunctionIsARefusal) {
 
 TEST(DecodeResponse, ShortBlocksAreNeverReadPastTheirEnd) {
   for (std::size_t n = 0; n < 9; ++n)
-    EXPECT_EQ(DecodeResponse(xcom::ByteString(n, 0x03), false).outcome, Outcome::Ignored) << n;
+    EXPECT_EQ(DecodeResponse(xcom::ByteString(n, 0x03), kReadInputs).outcome, Outcome::Ignored)
+        << n;
 }
 
 TEST(SlaveAddressText, DecimalAndHexadecimalForms) {

@@ -14,17 +14,17 @@ namespace {
 using Outcome = DecodedResponse::Outcome;
 const xcom::ByteString kReply = WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00});
 
-// The register blocks a block shows, in order.
-std::vector<ReadBlock> BlocksShown(const ReplyReader::Result& result) {
-  std::vector<ReadBlock> blocks;
+// The reads a block shows the values of, in order.
+std::vector<RegisterRead> BlocksShown(const ReplyReader::Result& result) {
+  std::vector<RegisterRead> blocks;
   for (const DecodedResponse& shown : result.shown)
-    if (shown.outcome == Outcome::Decoded) blocks.push_back(shown.block);
+    if (shown.outcome == Outcome::Decoded) blocks.push_back(shown.read);
   return blocks;
 }
 
 TEST(ReplyReader, BytesAnswerTheFrameThatLeftLastBeforeThem) {
   ReplyReader reader;
-  const std::vector<ReadBlock> inputs{ReadBlock::Inputs}, outputs{ReadBlock::Outputs};
+  const std::vector<RegisterRead> inputs{kReadInputs}, outputs{kReadRelays};
   reader.Sent(ReadInputBlockRequest(100), true, 0);
   // Five bytes of the inputs' reply were waiting when the output request left; the rest came
   // after it, then the outputs' reply.
@@ -50,7 +50,7 @@ TEST(ReplyReader, AReplyAnswersOnlyARequestOfItsSlaveAndFunction) {
   ReplyReader reader;
   reader.Sent(RelayRequest(100, kRelay1Register, true), true, 0);
   reader.Sent(ReadInputBlockRequest(100), true, 0);
-  EXPECT_EQ(BlocksShown(reader.Read(kReply, 100, true)), std::vector{ReadBlock::Inputs});
+  EXPECT_EQ(BlocksShown(reader.Read(kReply, 100, true)), std::vector{kReadInputs});
   const xcom::ByteString refused = WithCrc({0x64, 0x90, 0x04});
   EXPECT_EQ(reader.Read(refused, 100, false).shown.size(), 0u);  // not the function asked
   reader.Sent(RelayRequest(1, kRelay1Register, true), true, 0);

@@ -33,33 +33,62 @@ std::string RangeText(std::uint16_t start, unsigned count) {
   return "registers " + Hex16(start) + ".." + Hex16(static_cast<std::uint16_t>(start + count - 1));
 }
 
+// A register of the map that a master may write.
+bool IsWritable(unsigned address) {
+  const RegisterBlock* block =
+      address <= 0xFFFF ? BlockOf(static_cast<std::uint16_t>(address)) : nullptr;
+  return block != nullptr && block->writable;
+}
+
+// The notes name a relay by its number and state, as the module's documentation does, and any
+// other register by its channel.
+std::string WrittenNote(std::uint16_t address, std::uint16_t value) {
+  if (const int relay = RelayOfRegister(address))
+    return "relay " + std::to_string(relay) + (value ? " on" : " off");
+  return ChannelName(address) + "=" + std::to_string(value);
+}
+
+std::string RefusedValueNote(std::uint16_t address, std::uint16_t value) {
+  const std::string name = RelayOfRegister(address) ? "relay" : ChannelName(address);
+  return name + " value " + std::to_string(value) + " refused";
+}
+
 }  // namespace
 
-SimulatedModule::SimulatedModule(const ModuleConfig& config) : config_(config) {}
+SimulatedModule::SimulatedModule(const ModuleConfig& config) : config_(config) {
+  for (const RegisterBlock& block : kRegisterMap)
+    for (int i = 0; i < block.count; ++i)
+      registers_[static_cast<std::uint16_t>(block.start + i)] = 0;
+  for (int channel = 1; channel <= kInputCount; ++channel)
+    SetInput(channel, config.inputs[channel - 1]);
+}
 
 bool SimulatedModule::SetInput(int channel, std::uint16_t value) {
   if (channel < 1 || channel > kInputCount) return false;
-  config_.inputs[channel - 1] = value;
+  registers_[static_cast<std::uint16_t>(kInputBlockRegister + channel - 1)] = value;
   return true;
 }
 
 std::uint16_t SimulatedModule::Input(int channel) const {
-  return channel >= 1 && channel <= kInputCount ? config_.inputs[channel - 1] : 0;
+  if (channel < 1 || channel > kInputCount) return 0;
+  return *Register(static_cast<std::uint16_t>(kInputBlockRegister + channel - 1));
 }
 
 std::uint16_t SimulatedModule::Relay(int relay) const {
-  return relay >= 1 && relay <= kRelayCount ? relays_[relay - 1] : 0;
-}
-
-bool SimulatedModule::IsRelay(std::uint16_t address) const {
-  return RelayOfRegister(address) != 0;
+  return relay >= 1 && relay <= kRelayCount ? *Register(RelayRegister(relay)) : 0;
 }
 
 std::optional<std::uint16_t> SimulatedModule::Register(std::uint16_t address) const {
-  if (address >= kInputBlockRegister && address < kInputBlockRegister + kInputCount)
-    return config_.inputs[address - kInputBlockRegister];
-  if (IsRelay(address)) return Relay(RelayOfRegister(address));
-  return std::nullopt;
+  const auto found = registers_.find(address);
+  if (found == registers_.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<Handled> SimulatedModule::RefusedValue(std::uint8_t function, std::uint16_t address,
+                                                     std::uint16_t value, bool broadcast) {
+  if (value <= BlockOf(address)->highestValue) return std::nullopt;
+  return Exception(function, ExceptionCode::IllegalDataValue, broadcast,
+                   RefusedValueNote(address, value));
 }
 
 Handled SimulatedModule::HandleRequest(const xcom::ByteString& frame) {
@@ -124,15 +153,12 @@ Handled SimulatedModule::WriteSingle(const xcom::ByteString& frame, bool broadca
                      "write request of " + std::to_string(frame.size()) + " bytes");
   const std::uint16_t reg = Word(frame, 2);
   const std::uint16_t value = Word(frame, 4);
-  if (!IsRelay(reg))
+  if (!IsWritable(reg))
     return Exception(frame[1], ExceptionCode::IllegalDataAddress, broadcast,
                      "write to " + RangeText(reg, 1) + " refused");
-  if (value > 1)
-    return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
-                     "relay value " + std::to_string(value) + " refused");
-  const int relay = RelayOfRegister(reg);
-  relays_[relay - 1] = value;
-  std::string note = "relay " + std::to_string(relay) + (value ? " on" : " off");
+  if (auto refused = RefusedValue(frame[1], reg, value, broadcast)) return std::move(*refused);
+  registers_[reg] = value;
+  std::string note = WrittenNote(reg, value);
   if (broadcast) return {Outcome::Broadcast, {}, note + " (broadcast, no answer)"};
   // The reply to function 06 is the request itself.
   return {Outcome::Answered, frame, std::move(note)};
@@ -149,22 +175,21 @@ Handled SimulatedModule::WriteMultiple(const xcom::ByteString& frame, bool broad
                      "write of " + std::to_string(count) + " registers with " +
                          std::to_string(frame[6]) + " data bytes");
   for (unsigned i = 0; i < count; ++i) {
-    const unsigned reg = start + i;
-    if (reg > 0xFFFF || !IsRelay(static_cast<std::uint16_t>(reg)))
+    if (!IsWritable(start + i))
       return Exception(frame[1], ExceptionCode::IllegalDataAddress, broadcast,
                        "write to " + RangeText(start, count) + " refused");
   }
   for (unsigned i = 0; i < count; ++i) {
-    if (Word(frame, 7 + 2 * i) > 1)
-      return Exception(frame[1], ExceptionCode::IllegalDataValue, broadcast,
-                       "relay value " + std::to_string(Word(frame, 7 + 2 * i)) + " refused");
+    const auto reg = static_cast<std::uint16_t>(start + i);
+    if (auto refused = RefusedValue(frame[1], reg, Word(frame, 7 + 2 * i), broadcast))
+      return std::move(*refused);
   }
   std::string note;
   for (unsigned i = 0; i < count; ++i) {
-    const unsigned relay = start + i - kOutputBlockRegister;
-    relays_[relay] = Word(frame, 7 + 2 * i);
+    const auto reg = static_cast<std::uint16_t>(start + i);
+    registers_[reg] = Word(frame, 7 + 2 * i);
     if (!note.empty()) note += ", ";
-    note += "relay " + std::to_string(relay + 1) + (relays_[relay] ? " on" : " off");
+    note += WrittenNote(reg, registers_[reg]);
   }
   if (broadcast) return {Outcome::Broadcast, {}, note + " (broadcast, no answer)"};
   xcom::ByteString reply{config_.address, frame[1]};

@@ -2,9 +2,10 @@
 // The simulated KESTRUM module itself: its register map and what it answers to one request.
 // Pure and single-threaded: no clock, no I/O. The Simulator guards it with its own mutex.
 //
-// Register map: ModuleModel.h. The inputs are set by the person running the module; a relay
-// value other than 0 or 1 is refused. 0x0012 and 0x0013 do not exist: a range that touches them
-// is refused like any range outside.
+// Register map: ModuleModel.h. Every register it describes is held in one store, read by 03 and
+// written by 06 and 16 where the map says it is writable, up to its highest value (a relay takes
+// 0 or 1). The inputs are set by the person running the module. Registers outside the map
+// (0x0012 and 0x0013 among them) do not exist: a range that touches them is refused.
 //
 // Functions: 03 Read Holding Registers, 06 Write Single Register, 16 Write Multiple Registers.
 //   - a range outside the map, or a write that touches an input register: exception 02
@@ -19,6 +20,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -107,10 +109,12 @@ class SimulatedModule {
   Handled WriteSingle(const xcom::ByteString& frame, bool broadcast);
   Handled WriteMultiple(const xcom::ByteString& frame, bool broadcast);
   Handled Exception(std::uint8_t function, ExceptionCode code, bool broadcast, std::string note);
-  bool IsRelay(std::uint16_t address) const;
+  // The exception for a value above the highest the register takes; nullopt when it takes it.
+  std::optional<Handled> RefusedValue(std::uint8_t function, std::uint16_t address,
+                                      std::uint16_t value, bool broadcast);
 
   ModuleConfig config_;
-  std::array<std::uint16_t, kRelayCount> relays_{0, 0, 0, 0};
+  std::map<std::uint16_t, std::uint16_t> registers_;  // every register of the map
   DeviceMode mode_ = DeviceMode::Control;
 };
 

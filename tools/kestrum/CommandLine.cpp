@@ -1,8 +1,6 @@
 #include "kestrum/CommandLine.h"
 
 #include <charconv>
-#include <stdexcept>
-#include <string_view>
 
 #include "Commands.h"
 #include "DeviceNode.h"
@@ -12,20 +10,6 @@ using namespace modbus;  // the protocol layer
 
 namespace kestrum {
 namespace {
-
-// A usage error: the message names what is wrong.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-unsigned NumberIn(const std::string& option, std::string_view text, unsigned low, unsigned high) {
-  unsigned value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
-    throw UsageError(option + " takes a number from " + std::to_string(low) + " to " +
-                     std::to_string(high) + ", not '" + std::string(text) + "'");
-  return value;
-}
 
 void SetBaud(Invocation& run, const std::string& text) {
   const auto choice = BaudRateFromText(text);
@@ -108,21 +92,12 @@ const CommandEntry& CommandNamed(const std::string& word) {
 void ApplyCommand(Invocation& run, const std::vector<std::string>& words) {
   if (words.empty()) throw UsageError("no command given (" + CommandWords() + ")");
   const CommandEntry& entry = CommandNamed(words[0]);
-  run.command = entry.command;
+  run.command = entry.word;
   const std::size_t wanted = 1 + entry.argumentCount;
   if (words.size() != wanted)
     throw UsageError(words.size() < wanted ? "'" + words[0] + "' needs more arguments"
                                            : "unexpected argument '" + words[wanted] + "'");
-  if (run.command == Command::Relay) {
-    run.relay = static_cast<int>(NumberIn("relay", words[1], 1, 2));
-    if (words[2] != "on" && words[2] != "off")
-      throw UsageError("relay takes on or off, not '" + words[2] + "'");
-    run.relayOn = words[2] == "on";
-  } else if (run.command == Command::Mode) {
-    if (words[1] != "control" && words[1] != "data-centre")
-      throw UsageError("mode takes control or data-centre, not '" + words[1] + "'");
-    run.mode = words[1] == "control" ? 0 : 1;
-  }
+  if (entry.takeArguments != nullptr) entry.takeArguments(run, std::span(words).subspan(1));
 }
 
 // Two threads on one device would each take the other's replies (and the second open fails
@@ -140,19 +115,28 @@ void RefuseRepeatedPorts(const std::vector<std::string>& ports) {
 
 // Options that belong to one command only.
 void CheckCommandOptions(const Invocation& run, bool sawWatchOption) {
-  if (sawWatchOption && run.command != Command::Watch)
+  if (sawWatchOption && run.command != "watch")
     throw UsageError("--interval and --count belong to watch");
-  if (run.expectedInputs && run.command != Command::Check)
+  if (run.expectedInputs && run.command != "check")
     throw UsageError("--expect-di belongs to check");
   if (run.ports.empty()) throw UsageError("no port given (-p NAME)");
   RefuseRepeatedPorts(run.ports);
   // 0 is the broadcast every module obeys and none answers; 248 to 255 are reserved.
-  if (run.command != Command::Mode && (run.address == 0 || run.address > 247))
+  if (run.command != "mode" && (run.address == 0 || run.address > 247))
     throw UsageError("slave address " + std::to_string(run.address) +
                      " (the low 8 bits of --address) gets no reply: give 1 to 247");
 }
 
 }  // namespace
+
+unsigned NumberIn(const std::string& option, std::string_view text, unsigned low, unsigned high) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    throw UsageError(option + " takes a number from " + std::to_string(low) + " to " +
+                     std::to_string(high) + ", not '" + std::string(text) + "'");
+  return value;
+}
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   ParsedCommandLine parsed;

@@ -4,17 +4,17 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "LineSettingText.h"
 
 namespace kestrum {
 
-enum class Command { Read, Relay, Watch, Mode, Check };
-
 struct Invocation {
-  Command command = Command::Read;
+  std::string command = "read";  // the word of its entry in Commands.cpp
   std::vector<std::string> ports;
   modbus::BaudRateChoice baud;  // 9600
   int dataBits = 8;
@@ -44,6 +44,14 @@ struct ParsedCommandLine {
   Invocation invocation;
   std::string error;  // for UsageError: what is wrong, in one line
 };
+
+// A command line that cannot run; the message names what is wrong, in one line.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// `text` as a number from `low` to `high`, given to `option`; a UsageError otherwise.
+unsigned NumberIn(const std::string& option, std::string_view text, unsigned low, unsigned high);
 
 // `arguments` without the program name.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);

@@ -29,8 +29,11 @@ ExitCode Single(const CommandContext& context, const Result& result) {
   return result.code;
 }
 
-ExitCode RunRead(const Invocation&, ModuleCommands& module, const CommandContext& context) {
-  return Single(context, module.ReadAll());
+// The entry's reads, their values in one line.
+ExitCode RunReads(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
+  Result result = module.Read(EntryOf(run.command).reads);
+  result.command = run.command;
+  return Single(context, result);
 }
 
 ExitCode RunRelay(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
@@ -49,7 +52,7 @@ ExitCode RunWatch(const Invocation& run, ModuleCommands& module, const CommandCo
   for (unsigned done = 0; !run.count || done < *run.count; ++done) {
     if (done > 0 && !SleepUnless(context.stop, next)) break;
     next += std::chrono::milliseconds(run.intervalMs);
-    Result result = module.ReadAll();
+    Result result = module.Read(EntryOf(run.command).reads);
     if (result.code == ExitCode::Interrupted) break;
     result.command = "watch";
     worst = Worst(worst, result.code);
@@ -61,6 +64,19 @@ ExitCode RunWatch(const Invocation& run, ModuleCommands& module, const CommandCo
 
 ExitCode RunCheck(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
   return RunEndOfLineCheck(module, run.expectedInputs, context.report, context.say);
+}
+
+void TakeRelayArguments(Invocation& run, std::span<const std::string> arguments) {
+  run.relay = static_cast<int>(NumberIn("relay", arguments[0], 1, 2));
+  if (arguments[1] != "on" && arguments[1] != "off")
+    throw UsageError("relay takes on or off, not '" + arguments[1] + "'");
+  run.relayOn = arguments[1] == "on";
+}
+
+void TakeModeArguments(Invocation& run, std::span<const std::string> arguments) {
+  if (arguments[0] != "control" && arguments[0] != "data-centre")
+    throw UsageError("mode takes control or data-centre, not '" + arguments[0] + "'");
+  run.mode = arguments[0] == "control" ? 0 : 1;
 }
 
 std::string RelayStep(const Invocation& run) {
@@ -75,26 +91,29 @@ std::string CheckStep(const Invocation&) {
   return "check";
 }
 
+// The reads of the read-all: the inputs, then the relays.
+constexpr modbus::RegisterRead kReadAll[] = {modbus::kReadInputs, modbus::kReadRelays};
+constexpr std::span<const modbus::RegisterRead> kNoReads;
+
 const std::array<CommandEntry, 5> kCommands = {{
-    {Command::Read, "read", 0,
-     "  read                        read DI1, DI2, DO1, DO2 of the module\n", nullptr, false,
-     RunRead},
-    {Command::Relay, "relay", 2,
+    {"read", 0, nullptr, "  read                        read DI1, DI2, DO1, DO2 of the module\n",
+     nullptr, false, RunReads, kReadAll},
+    {"relay", 2, TakeRelayArguments,
      "  relay N on|off              switch relay N (1 or 2), confirmed by the module's echo\n",
-     RelayStep, false, RunRelay},
-    {Command::Watch, "watch", 0,
+     RelayStep, false, RunRelay, kNoReads},
+    {"watch", 0, nullptr,
      "  watch [--interval MS] [--count N]\n"
      "                              read repeatedly (default every 2000 ms, until interrupted)\n",
-     nullptr, false, RunWatch},
-    {Command::Mode, "mode", 1, "  mode control|data-centre    send the mode frame\n", ModeStep,
-     false, RunMode},
-    {Command::Check, "check", 0,
+     nullptr, false, RunWatch, kReadAll},
+    {"mode", 1, TakeModeArguments, "  mode control|data-centre    send the mode frame\n", ModeStep,
+     false, RunMode, kNoReads},
+    {"check", 0, nullptr,
      "  check [--expect-di A,B]     end-of-line test: read the inputs (and compare with A,B), "
      "switch\n"
      "                              both relays off, then each relay on, read back, off, read "
      "back;\n"
      "                              PASS or FAIL per step\n",
-     CheckStep, true, RunCheck},
+     CheckStep, true, RunCheck, kNoReads},
 }};
 
 }  // namespace
@@ -103,9 +122,8 @@ std::span<const CommandEntry> Commands() {
   return kCommands;
 }
 
-const CommandEntry& EntryOf(Command command) {
-  return *std::find_if(kCommands.begin(), kCommands.end(),
-                       [command](const CommandEntry& entry) { return entry.command == command; });
+const CommandEntry& EntryOf(const std::string& word) {
+  return *EntryNamed(word);
 }
 
 const CommandEntry* EntryNamed(const std::string& word) {

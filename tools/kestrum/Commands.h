@@ -1,7 +1,8 @@
 #pragma once
 // kestrum's commands, one entry each: the word, how many arguments follow it, its lines of
-// --help, the step its result line names, and how it runs on an open port. A new command of the
-// module is a member of Command, an entry here and its exchange in ModuleCommands.
+// --help, the step its result line names, how it runs on an open port and the module's reads it
+// makes. A new read of the module is an entry in Commands.cpp that names its reads in the
+// module's model (protocol/ModuleModel.h) and runs RunReads.
 
 #include <atomic>
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "ExitCode.h"
+#include "ModuleModel.h"
 #include "Result.h"
 #include "kestrum/CommandLine.h"
 
@@ -25,19 +27,23 @@ struct CommandContext {
 };
 
 struct CommandEntry {
-  Command command;
   const char* word;
-  std::size_t argumentCount;  // the words after it (CommandLine.cpp takes them)
-  const char* help;           // its lines of the command list of --help
+  std::size_t argumentCount;  // the words after it
+  // Puts those words into `run`, or throws a UsageError; null for a command that takes none.
+  void (*takeArguments)(Invocation& run, std::span<const std::string> arguments);
+  const char* help;  // its lines of the command list of --help
   // The step its result line names ("relay 1 on"); none when null.
   std::string (*step)(const Invocation& run);
   bool verdict;  // its line says pass or fail
   // Runs it, reporting each result; the exit code.
   ExitCode (*runOn)(const Invocation& run, ModuleCommands& module, const CommandContext& context);
+  // The reads it makes, in this order, into one result line (read, watch).
+  std::span<const modbus::RegisterRead> reads;
 };
 
 std::span<const CommandEntry> Commands();
-const CommandEntry& EntryOf(Command command);
+// The entry of a parsed command line's word.
+const CommandEntry& EntryOf(const std::string& word);
 // Null for a word that names no command.
 const CommandEntry* EntryNamed(const std::string& word);
 // "read, relay, ...": the words for a usage message.

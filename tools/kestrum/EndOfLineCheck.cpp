@@ -34,7 +34,7 @@ Result ReadBackStep(ModuleCommands& module, const std::string& name,
     if (write.code != ExitCode::Success) return Step(write, name, false);
     roundTripMs += *write.roundTripMs;
   }
-  Result outputs = module.ReadOutputs();
+  Result outputs = module.Read(modbus::kReadRelays);
   if (outputs.roundTripMs) *outputs.roundTripMs += roundTripMs;
   return Step(outputs, name, RelaysAre(outputs, expected[0], expected[1]));
 }
@@ -82,7 +82,7 @@ ExitCode RunEndOfLineCheck(ModuleCommands& module,
     return step.code != ExitCode::NoReply && step.code != ExitCode::Interrupted &&
            step.code != ExitCode::DeviceLost;
   };
-  const Result inputs = module.ReadInputs();
+  const Result inputs = module.Read(modbus::kReadInputs);
   bool going = take(Step(inputs, "inputs", InputsAsExpected(inputs, expectedInputs)));
   going = going && take(BothOffStep(module));
   std::array<bool, 2> mayBeOn{false, false};

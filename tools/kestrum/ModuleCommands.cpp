@@ -21,13 +21,14 @@ Result ResultOf(const Exchange& exchange) {
   return result;
 }
 
-// A read's result without its values: the exchange's outcome, and a reply that is no reply of
-// two registers refused.
-Result ReadResultOf(const Exchange& exchange) {
+// A read's result without its values: the exchange's outcome, and a reply that does not hold
+// exactly the registers read refused.
+Result ReadResultOf(const Exchange& exchange, const RegisterRead& read) {
   Result result = ResultOf(exchange);
   result.command = "read";
   if (exchange.status != Exchange::Status::Reply) return result;
-  if (exchange.reply.size() != 9 || exchange.reply[2] != 4) {
+  const std::size_t dataSize = 2 * std::size_t{read.count};
+  if (exchange.reply.size() != 5 + dataSize || exchange.reply[2] != dataSize) {
     result.error = "unexpected reply " + BytesToHexText(exchange.reply);
     result.code = ExitCode::Failed;
   }
@@ -54,40 +55,33 @@ ExitCode CodeOf(const Exchange& exchange) {
 
 // kestrum reports each register whole (the window shows its low byte): a script sees every
 // value the module holds.
-Result ModuleCommands::ReadInputs() {
-  const Exchange exchange = master_.Transact(ReadInputBlockRequest(address_));
-  Result result = ReadResultOf(exchange);
+Result ModuleCommands::Read(const RegisterRead& read) {
+  const Exchange exchange = master_.Transact(ReadRequest(address_, read));
+  Result result = ReadResultOf(exchange, read);
   if (result.code != ExitCode::Success) return result;
-  const Inputs inputs = InputsOf(exchange.reply);
-  result.values = {{"DI1", inputs.di1}, {"DI2", inputs.di2}};
+  const std::vector<std::uint16_t> registers = RegistersOf(exchange.reply, read.count);
+  for (std::size_t i = 0; i < registers.size(); ++i)
+    result.values.emplace_back(ChannelName(static_cast<std::uint16_t>(read.start + i)),
+                               registers[i]);
   return result;
 }
 
-Result ModuleCommands::ReadOutputs() {
-  const Exchange exchange = master_.Transact(ReadOutputBlockRequest(address_));
-  Result result = ReadResultOf(exchange);
-  if (result.code != ExitCode::Success) return result;
-  const Relays relays = RelaysOf(exchange.reply);
-  result.values = {{"DO1", relays.do1}, {"DO2", relays.do2}};
-  return result;
+Result ModuleCommands::Read(std::span<const RegisterRead> reads) {
+  Result all = Read(reads.front());
+  for (const RegisterRead& read : reads.subspan(1)) {
+    if (all.code != ExitCode::Success) break;
+    const Result next = Read(read);
+    if (next.code != ExitCode::Success) return next;
+    all.values.insert(all.values.end(), next.values.begin(), next.values.end());
+    *all.roundTripMs += *next.roundTripMs;
+  }
+  return all;
 }
 
-Result ModuleCommands::ReadAll() {
-  Result inputs = ReadInputs();
-  if (inputs.code != ExitCode::Success) return inputs;
-  Result outputs = ReadOutputs();
-  if (outputs.code != ExitCode::Success) return outputs;
-  inputs.values.insert(inputs.values.end(), outputs.values.begin(), outputs.values.end());
-  *inputs.roundTripMs += *outputs.roundTripMs;
-  return inputs;
-}
-
-Result ModuleCommands::SwitchRelay(int relay, bool on) {
-  const xcom::ByteString request = RelayRequest(address_, RelayRegister(relay), on);
+Result ModuleCommands::Write(std::uint8_t reg, std::uint16_t value) {
+  const xcom::ByteString request = WriteRegisterRequest(address_, reg, value);
   const Exchange exchange = master_.Transact(request);
   Result result = ResultOf(exchange);
-  result.command = "relay";
-  result.step = "relay " + std::to_string(relay) + (on ? " on" : " off");
   if (exchange.status != Exchange::Status::Reply) return result;
   // The echo repeats address, function, start register and register count.
   if (exchange.reply.size() != 8 ||
@@ -95,6 +89,13 @@ Result ModuleCommands::SwitchRelay(int relay, bool on) {
     result.error = "the module's echo " + BytesToHexText(exchange.reply) + "does not match";
     result.code = ExitCode::Failed;
   }
+  return result;
+}
+
+Result ModuleCommands::SwitchRelay(int relay, bool on) {
+  Result result = Write(RelayRegister(relay), on ? 1 : 0);
+  result.command = "relay";
+  result.step = "relay " + std::to_string(relay) + (on ? " on" : " off");
   return result;
 }
 

@@ -1,10 +1,13 @@
 #pragma once
-// The module's commands over a request/reply link, each giving one result: read the inputs
-// and relays, switch a relay (confirmed by the module's echo), send a mode frame.
+// The module's commands over a request/reply link, each giving one result: any of the module's
+// reads (each register whole, named by its channel), switch a relay (confirmed by the module's
+// echo), send a mode frame.
 
 #include <cstdint>
+#include <span>
 
 #include "ModbusMaster.h"
+#include "ModuleModel.h"
 #include "Result.h"
 
 namespace kestrum {
@@ -13,9 +16,11 @@ class ModuleCommands {
  public:
   ModuleCommands(ModbusMaster& master, std::uint8_t address) : master_(master), address_(address) {}
 
-  Result ReadInputs();   // DI1, DI2 (registers 0x0010, 0x0011)
-  Result ReadOutputs();  // DO1, DO2 (registers 0x0014, 0x0015)
-  Result ReadAll();      // DI1, DI2, DO1, DO2
+  Result Read(const modbus::RegisterRead& read);  // e.g. kReadInputs: DI1, DI2
+  // Each read in turn (at least one), their values in one result; the first that fails ends it.
+  Result Read(std::span<const modbus::RegisterRead> reads);
+  // One writable register of the map (ModuleModel.h), confirmed by the module's echo.
+  Result Write(std::uint8_t reg, std::uint16_t value);
   Result SwitchRelay(int relay, bool on);
   Result SendMode(int mode);
   // Sends the control-mode frame and lets the module take it in; nothing to report: a module
