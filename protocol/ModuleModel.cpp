@@ -39,4 +39,14 @@ std::vector<std::uint16_t> RegistersOf(std::span<const std::uint8_t> reply, std:
   return registers;
 }
 
+std::optional<Inputs> InputsOf(std::span<const std::uint16_t> registers) {
+  if (registers.size() < 2) return std::nullopt;
+  return Inputs{registers[0], registers[1]};
+}
+
+std::optional<Relays> RelaysOf(std::span<const std::uint16_t> registers) {
+  if (registers.size() < 2) return std::nullopt;
+  return Relays{registers[0], registers[1]};
+}
+
 }  // namespace modbus

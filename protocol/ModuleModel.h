@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -59,6 +60,21 @@ std::string ChannelName(std::uint16_t reg);
 // each whole, as the module sent them. `reply` must hold them; its byte count and CRC are the
 // caller's to check.
 std::vector<std::uint16_t> RegistersOf(std::span<const std::uint8_t> reply, std::size_t count);
+
+// The two designed reads, typed: what kReadInputs and kReadRelays give, each register whole,
+// from their registers in order (RegistersOf). Fewer than two registers give nothing.
+struct Inputs {
+  std::uint16_t di1 = 0;
+  std::uint16_t di2 = 0;
+  bool operator==(const Inputs&) const = default;
+};
+struct Relays {
+  std::uint16_t do1 = 0;
+  std::uint16_t do2 = 0;
+  bool operator==(const Relays&) const = default;
+};
+std::optional<Inputs> InputsOf(std::span<const std::uint16_t> registers);
+std::optional<Relays> RelaysOf(std::span<const std::uint16_t> registers);
 
 // The register of relay 1 to kRelayCount, and back (0 for a register that is no relay's).
 inline constexpr std::uint8_t RelayRegister(int relay) {

@@ -1,5 +1,6 @@
 #include "EndOfLineCheck.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,21 +15,28 @@ Result Step(Result result, const std::string& step, bool pass) {
   return result;
 }
 
-bool InputsAsExpected(const Result& inputs, const std::optional<std::array<int, 2>>& expected) {
-  if (!expected || inputs.values.size() != 2) return true;
-  return static_cast<int>(inputs.values[0].second) == (*expected)[0] &&
-         static_cast<int>(inputs.values[1].second) == (*expected)[1];
+// The registers a read gave, in order.
+std::vector<std::uint16_t> RegistersIn(const Result& read) {
+  std::vector<std::uint16_t> registers;
+  for (const auto& [name, value] : read.values) registers.push_back(std::uint16_t(value));
+  return registers;
+}
+
+bool InputsAsExpected(const Result& read, const std::optional<std::array<int, 2>>& expected) {
+  const std::optional<modbus::Inputs> inputs = modbus::InputsOf(RegistersIn(read));
+  if (!expected || !inputs || read.values.size() != 2) return true;
+  return inputs->di1 == (*expected)[0] && inputs->di2 == (*expected)[1];
 }
 
 // The relays read back: DO1 and DO2 as the test set them.
-bool RelaysAre(const Result& outputs, unsigned first, unsigned second) {
-  return outputs.values.size() == 2 && outputs.values[0].second == first &&
-         outputs.values[1].second == second;
+bool RelaysAre(const Result& read, std::uint16_t first, std::uint16_t second) {
+  return read.values.size() == 2 &&
+         modbus::RelaysOf(RegistersIn(read)) == modbus::Relays{first, second};
 }
 
 // Reads the relays back after `writes` and judges them; one step.
 Result ReadBackStep(ModuleCommands& module, const std::string& name,
-                    const std::vector<Result>& writes, std::array<unsigned, 2> expected) {
+                    const std::vector<Result>& writes, std::array<std::uint16_t, 2> expected) {
   double roundTripMs = 0;
   for (const Result& write : writes) {
     if (write.code != ExitCode::Success) return Step(write, name, false);
@@ -42,7 +50,7 @@ Result ReadBackStep(ModuleCommands& module, const std::string& name,
 // Switches `relay` with the other one off (where the test left it) and reads both back.
 Result RelayStep(ModuleCommands& module, int relay, bool on) {
   const std::string name = "relay " + std::to_string(relay) + (on ? " on" : " off");
-  std::array<unsigned, 2> expected{0, 0};
+  std::array<std::uint16_t, 2> expected{0, 0};
   expected[relay - 1] = on ? 1 : 0;
   return ReadBackStep(module, name, {module.SwitchRelay(relay, on)}, expected);
 }
