@@ -3,14 +3,9 @@
 // how much of it is filled, and whether the read is over. The monitor reads arriving bytes
 // straight into it; the caller sleeps until it is over. Not thread-safe: the device guards it.
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 namespace xcom {
-
-class ReadHandOff;
 
 class HandedRead {
  public:
@@ -35,39 +30,11 @@ class HandedRead {
   std::uint32_t Got() const { return got_; }
 
  private:
-  friend class ReadHandOff;
   std::uint8_t* buffer_;
   std::uint32_t count_;
   std::uint32_t got_ = 0;
   bool endAtFirstBytes_;
   bool ended_ = false;
-  bool givenBack_ = false;  // guarded by the hand-off's own lock
-};
-
-// Where a caller waits for its handed read to come back. It has a lock of its own, apart from
-// the device's: the monitor takes the device's lock at every arrival, and a caller woken to
-// queue for it would wake the monitor back in turn.
-class ReadHandOff {
- public:
-  // The monitor is done with `read` for good: it keeps no pointer to it. Its caller may be
-  // gone from here on, but waits for Wake() if it is not.
-  void GiveBack(HandedRead& read) {
-    std::lock_guard lock(mutex_);
-    read.givenBack_ = true;
-  }
-  // Called once the monitor has let go of the device's lock: a caller woken before would, on
-  // a shared core, run at once and queue for that lock.
-  void Wake() { cameBack_.notify_one(); }
-
-  // True when `read` came back within `wait`.
-  bool AwaitBack(const HandedRead& read, std::chrono::milliseconds wait) {
-    std::unique_lock lock(mutex_);
-    return cameBack_.wait_for(lock, wait, [&read] { return read.givenBack_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cameBack_;
 };
 
 }  // namespace xcom

@@ -36,7 +36,6 @@ std::uint32_t HeldInput::Take(std::uint8_t* buffer, std::uint32_t count) {
     bytes_.clear();
     head_ = 0;
   }
-  NoteCount();
   return n;
 }
 
@@ -48,7 +47,6 @@ void HeldInput::Append(const std::uint8_t* bytes, std::size_t n) {
     head_ = 0;
   }
   bytes_.insert(bytes_.end(), bytes, bytes + n);
-  NoteCount();
 }
 
 bool HeldInput::ReachedMark80(std::uint64_t queued) {
@@ -62,7 +60,6 @@ void HeldInput::Purge() {
   bytes_.clear();
   head_ = 0;
   above80_ = false;
-  NoteCount();
 }
 
 }  // namespace xcom

@@ -3,10 +3,8 @@
 // and no reader has taken yet. It holds at most the SetupComm input size (4096 before
 // SetupComm, 64 KiB at most): the rest stays in the driver, whose own flow control then works.
 // It also keeps the state of the 80 % mark (deIn80Full), which counts held and driver bytes
-// against the SetupComm input size. Not thread-safe, apart from CountFromAnyThread: the device
-// guards it.
+// against the SetupComm input size. Not thread-safe: the device guards it.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -22,8 +20,6 @@ class HeldInput {
   std::uint32_t Limit() const;
 
   std::uint32_t Count() const { return static_cast<std::uint32_t>(bytes_.size() - head_); }
-  // The count as it was at some moment of the last change, read without the device's lock.
-  std::uint32_t CountFromAnyThread() const { return countNow_.load(std::memory_order_relaxed); }
   // How many more bytes may be held (0 when full, or fuller than a smaller new size allows).
   std::uint32_t Room() const;
 
@@ -39,10 +35,7 @@ class HeldInput {
   void Purge();
 
  private:
-  void NoteCount() { countNow_.store(Count(), std::memory_order_relaxed); }
-
   std::vector<std::uint8_t> bytes_;  // held from head_ on
-  std::atomic<std::uint32_t> countNow_{0};
   std::size_t head_ = 0;
   std::uint32_t queueSize_ = 0;
   bool above80_ = false;

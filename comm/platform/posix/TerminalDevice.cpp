@@ -192,13 +192,6 @@ std::uint32_t TerminalDevice::ClearLineErrors() {
 // bytes in between can make the sum short (the next call counts them) but never too large.
 // False (errno set) when the driver cannot be asked.
 bool TerminalDevice::CountInput(std::uint32_t& count) {
-  // The monitor's own delivery of an arrival it has just read to the end counts the driver as
-  // it left it, empty: bytes that came since then raise a new arrival of their own, counted
-  // there. On a busy line that saves a system call and a turn at the lock at each arrival.
-  if (drainedBy_.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
-    count = held_.CountFromAnyThread();
-    return true;
-  }
   // Held and driver bytes are counted under the lock the monitor moves bytes between them
   // under: a count taken halfway through a move would miss the bytes being moved.
   std::lock_guard lock(mutex_);

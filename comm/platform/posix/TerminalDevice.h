@@ -41,6 +41,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -124,20 +125,16 @@ class TerminalDevice final : public CommDevice {
   WaitOutcome WaitForEvents(StopSignal& stop, std::uint32_t& eventMask);
   int BeginWait();
   struct Arrivals {
-    std::uint32_t events = 0;  // deFlag
-    bool held = false;         // bytes went into the held buffer
-    bool gaveBack = false;     // the handed read is full and given back
+    std::uint32_t events = 0;     // deFlag
+    bool held = false;            // bytes went into the held buffer
+    bool handedReadOver = false;  // the handed read is full
   };
   std::optional<WaitOutcome> EndWait(bool waited, const ReadyEvents& ready,
                                      std::uint32_t& eventMask, Arrivals& arrivals);
   std::uint32_t TakeArrivalsLocked(Arrivals& arrivals);
   void MoveArrivalsLocked(Arrivals& arrivals);
-  void PlaceArrivalLocked(const std::uint8_t* bytes, std::uint32_t toHanded, std::uint32_t n,
-                          Arrivals& arrivals);
-  void NoteDrainedLocked();
   std::uint32_t Mark80EventLocked();
   void EndHandedReadLocked();
-  void GiveBackLocked();
 
   const UniqueFd fd_;
   const LineRestore restore_;  // destroyed before fd_ closes
@@ -157,13 +154,10 @@ class TerminalDevice final : public CommDevice {
   int readersWaiting_ = 0;
   unsigned readAborts_ = 0;
   HeldInput held_;
-  HandedRead* handed_ = nullptr;  // the read handed to the monitor, until it is over
-  ReadHandOff handOff_;
+  HandedRead* handed_ = nullptr;  // the read handed to the monitor, while its caller waits
+  std::condition_variable handedOver_;
   bool monitorTakesReads_ = false;  // the monitor is in WaitCommEvent or delivering beside it
   std::thread::id monitorThread_;
-  // The monitor, while it delivers an arrival after which it found the driver empty.
-  std::atomic<std::thread::id> drainedBy_{};
-  bool leftInDriver_ = false;  // the monitor left bytes in the driver beside a full held buffer
   LineSampler lines_;
 };
 

@@ -31,22 +31,17 @@ std::uint32_t TerminalDevice::ReadWhenArrived(std::uint8_t* buffer, std::uint32_
   if (lost_ || !monitorTakesReads_ || handed_ != nullptr ||
       monitorThread_ == std::this_thread::get_id())
     return kNotHandedOver;
-  // The held bytes are taken at once. A monitor in its wait is woken for each arrival and moves
-  // the driver's bytes straight into this read, so they are left to it, unless it left some
-  // there beside a full held buffer (those raise no new edge). A monitor busy delivering would
-  // come for them only when done: then they are taken here too.
-  const bool monitorComes = waitPending_ && !leftInDriver_;
-  const std::uint32_t ready =
-      monitorComes ? held_.Take(buffer, count) : TakeLocked(buffer, count, 0);
+  // The queued bytes are taken at once: the monitor has already seen them arrive, and
+  // bytes left in the driver beside a full held buffer raise no new edge.
+  const std::uint32_t ready = TakeLocked(buffer, count, 0);
   if (ready == kReadFailed) return kNotHandedOver;  // the caller's own read meets the failure
   HandedRead read(buffer, count, endAtFirstBytes);
   read.Placed(ready);
   if (read.Over() || milliseconds == 0) return read.Got();
   handed_ = &read;
-  lock.unlock();
-  if (handOff_.AwaitBack(read, std::chrono::milliseconds(milliseconds))) return read.Got();
-  lock.lock();
-  if (handed_ == &read) handed_ = nullptr;  // the time is up: take it back, as it is
+  handedOver_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                       [&read] { return read.Over(); });
+  handed_ = nullptr;
   return read.Got();
 }
 
@@ -68,7 +63,8 @@ WaitOutcome TerminalDevice::WaitForEvents(StopSignal& stop, std::uint32_t& event
     const bool waited = waits_.events->Wait(BeginWait(), ready);
     Arrivals arrivals;
     const std::optional<WaitOutcome> outcome = EndWait(waited, ready, eventMask, arrivals);
-    if (arrivals.gaveBack) handOff_.Wake();
+    // Woken after the lock is free, the reader need not wait for it at once.
+    if (arrivals.handedReadOver) handedOver_.notify_all();
     if (outcome) return *outcome;
   }
 }
@@ -85,7 +81,6 @@ int TerminalDevice::BeginWait() {
     maskSignalled_ = false;
   }
   waitPending_ = true;
-  drainedBy_.store({}, std::memory_order_relaxed);
   return (mask_ & kLineEvents) != 0 && lines_.Watchable() ? kLineSampleMs : -1;
 }
 
@@ -123,61 +118,35 @@ std::uint32_t TerminalDevice::TakeArrivalsLocked(Arrivals& arrivals) {
 }
 
 // Reads what the driver holds, into the handed read while it has room, else into the held
-// buffer while it has room; the rest stays in the driver. A handed read with less than a page
-// of room shares one read with the held buffer: an arrival then costs one system call.
+// buffer while it has room; the rest stays in the driver.
 void TerminalDevice::MoveArrivalsLocked(Arrivals& arrivals) {
   for (;;) {
-    std::uint8_t page[4096];
-    const std::uint32_t handedRoom = handed_ != nullptr ? handed_->Room() : 0;
-    const bool direct = handedRoom >= sizeof page;
+    std::uint8_t chunk[4096];
+    const bool direct = handed_ != nullptr && handed_->Room() > 0;
+    std::uint8_t* const into = direct ? handed_->Next() : chunk;
     const std::size_t want =
-        direct ? handedRoom : std::min<std::size_t>(sizeof page, handedRoom + held_.Room());
-    if (want == 0) {  // the held buffer is full
-      leftInDriver_ = true;
-      return;
-    }
-    std::uint8_t* const into = direct ? handed_->Next() : page;
+        direct ? handed_->Room() : std::min<std::size_t>(sizeof chunk, held_.Room());
+    if (want == 0) return;
     const ssize_t n = ::read(fd_.Get(), into, want);
     if (n > 0) {
       if (std::memchr(into, static_cast<unsigned char>(dcb_.EvtChar), std::size_t(n)))
         arrivals.events |= EV_RXFLAG;
-      PlaceArrivalLocked(into, std::min<std::uint32_t>(std::uint32_t(n), handedRoom),
-                         std::uint32_t(n), arrivals);
-      // A short read: the driver has nothing more now.
-      if (std::size_t(n) < want) return NoteDrainedLocked();
+      if (direct) {
+        handed_->Placed(std::uint32_t(n));
+        arrivals.handedReadOver = handed_->Over();
+      } else {
+        held_.Append(chunk, std::size_t(n));
+        arrivals.held = true;
+      }
+      if (std::size_t(n) < want) return;  // a short read: the driver has nothing more now
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return NoteDrainedLocked();
+    if (n < 0 && errno == EAGAIN) return;
     const int error = n == 0 ? EIO : errno;
     if (IsDeviceGoneError(error)) lost_ = true;
     return;
   }
-}
-
-// The first `toHanded` of `n` bytes read into `bytes` go to the handed read (which may already
-// hold them, when they were read straight into it), the rest to the held buffer.
-void TerminalDevice::PlaceArrivalLocked(const std::uint8_t* bytes, std::uint32_t toHanded,
-                                        std::uint32_t n, Arrivals& arrivals) {
-  if (toHanded > 0) {
-    if (bytes != handed_->Next()) std::memcpy(handed_->Next(), bytes, toHanded);
-    handed_->Placed(toHanded);
-    if (handed_->Over()) {
-      GiveBackLocked();
-      arrivals.gaveBack = true;
-    }
-  }
-  if (n > toHanded) {
-    held_.Append(bytes + toHanded, n - toHanded);
-    arrivals.held = true;
-  }
-}
-
-// The monitor has just emptied the driver: until it waits again, its own delivery counts the
-// input queue from the held bytes alone (see CountInput).
-void TerminalDevice::NoteDrainedLocked() {
-  drainedBy_.store(std::this_thread::get_id(), std::memory_order_relaxed);
-  leftInDriver_ = false;
 }
 
 // deIn80Full when the queued input (held and driver) has just reached the mark.
@@ -190,19 +159,11 @@ std::uint32_t TerminalDevice::Mark80EventLocked() {
   return held_.ReachedMark80(total) ? EV_RX80FULL : 0;
 }
 
-// Ends the read handed over, if any, with what it holds, and gives it back.
+// Ends the read handed over, if any, with what it holds, and wakes its caller.
 void TerminalDevice::EndHandedReadLocked() {
-  if (handed_ == nullptr) return;
+  if (handed_ == nullptr || handed_->Over()) return;
   handed_->End();
-  GiveBackLocked();
-  handOff_.Wake();
-}
-
-// The read handed over is over: its caller, once woken, need not take the device's lock.
-void TerminalDevice::GiveBackLocked() {
-  HandedRead* const read = handed_;
-  handed_ = nullptr;
-  handOff_.GiveBack(*read);
+  handedOver_.notify_all();
 }
 
 }  // namespace xcom

@@ -190,10 +190,7 @@ std::uint32_t TerminalDevice::TakeLocked(std::uint8_t* buffer, std::uint32_t cou
       break;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      leftInDriver_ = false;
-      break;
-    }
+    if (n < 0 && errno == EAGAIN) break;
     // read() = 0 on a terminal in raw mode means the line was hung up.
     const int error = n == 0 ? EIO : errno;
     if (IsDeviceGoneError(error)) lost_ = true;
@@ -211,11 +208,9 @@ std::uint32_t TerminalDevice::TakeLocked(std::uint8_t* buffer, std::uint32_t cou
 ssize_t TerminalDevice::ReadFromDriverLocked(std::uint8_t* buffer, std::uint32_t count) {
   std::uint8_t page[4096];
   const std::size_t want = std::min<std::size_t>(sizeof page, std::size_t(count) + held_.Room());
-  const bool direct = count >= want;
-  const std::size_t asked = direct ? count : want;
-  const ssize_t n = ::read(fd_.Get(), direct ? buffer : page, asked);
-  if (n > 0 && std::size_t(n) < asked) leftInDriver_ = false;  // read to the end
-  if (n <= 0 || direct) return n;
+  if (count >= want) return ::read(fd_.Get(), buffer, count);
+  const ssize_t n = ::read(fd_.Get(), page, want);
+  if (n <= 0) return n;
   const std::size_t mine = std::min<std::size_t>(std::size_t(n), count);
   std::memcpy(buffer, page, mine);
   held_.Append(page + mine, std::size_t(n) - mine);
