@@ -1,6 +1,6 @@
 // WaitCommEvent on pseudo-terminals: one deChar per arrival, no wakeups while bytes stay
 // unread, deFlag and deIn80Full, the stop signal, a hangup, and the monitor thread working
-// beside a thread that reads.
+// beside a thread that reads; and the wait underneath, on a bare pty.
 #include <pthread.h>
 #include <time.h>
 
@@ -8,7 +8,9 @@
 #include <mutex>
 #include <vector>
 
+#include "DeviceEventWait.h"
 #include "PlatformTestSupport.h"
+#include "Wakeup.h"
 
 namespace xcom::testing {
 namespace {
@@ -462,6 +464,42 @@ TEST(DeviceEvents, MonitorBesideAThreadThatReadsWritesAndReconfigures) {
   EXPECT_GT(got.size(), 0u);
   EXPECT_LE(got.size(), sent.load());
   EXPECT_GT(monitor.Count(), 0u);
+}
+
+// The monitor's wait itself, on a bare pty: each source answers its own flag, and a wait whose
+// time runs out (the line-sampling step on a real UART) answers true with nothing ready.
+TEST(DeviceEventWait, EachSourceAnswersItsOwnFlagAndATimeOutAnswersNothing) {
+  struct Case {
+    const char* what;
+    int waitMs;
+    std::function<void(ptytest::PtyPair&, Wakeup&, StopSignal&)> cause;
+    ReadyEvents expected;
+  };
+  const Case cases[] = {
+      {"time-out", 20, [](auto&, auto&, auto&) {}, {}},
+      {"bytes",
+       2000,
+       [](auto& pty, auto&, auto&) { pty.WriteMaster(std::string("x")); },
+       {.input = true}},
+      {"mask", 2000, [](auto&, auto& mask, auto&) { mask.Signal(); }, {.maskChanged = true}},
+      {"stop", 2000, [](auto&, auto&, auto& stop) { stop.Set(); }, {.stop = true}},
+  };
+  for (const Case& c : cases) {
+    ptytest::PtyPair pty;
+    const std::unique_ptr<Wakeup> mask = MakeWakeup();
+    ASSERT_TRUE(mask);
+    const auto wait = MakeDeviceEventWait(pty.SlaveFd(), mask->Descriptor());
+    StopSignal stop;
+    ASSERT_TRUE(wait && wait->Watch(stop)) << c.what;
+    c.cause(pty, *mask, stop);
+    ReadyEvents ready;
+    ready.hangUp = true;  // the wait must answer every flag, not only the ones that are set
+    EXPECT_TRUE(wait->Wait(c.waitMs, ready)) << c.what;
+    EXPECT_EQ(ready.input, c.expected.input) << c.what;
+    EXPECT_EQ(ready.maskChanged, c.expected.maskChanged) << c.what;
+    EXPECT_EQ(ready.stop, c.expected.stop) << c.what;
+    EXPECT_FALSE(ready.hangUp) << c.what;
+  }
 }
 
 }  // namespace
