@@ -502,5 +502,24 @@ TEST(DeviceEventWait, EachSourceAnswersItsOwnFlagAndATimeOutAnswersNothing) {
   }
 }
 
+// A monitor that brings a new stop signal takes the old one out of the wait: the old one, still
+// set, must not wake the wait (nothing would answer it, and the monitor would spin).
+TEST(DeviceEventWait, AReplacedStopSignalNoLongerWakesTheWait) {
+  ptytest::PtyPair pty;
+  const std::unique_ptr<Wakeup> mask = MakeWakeup();
+  ASSERT_TRUE(mask);
+  const auto wait = MakeDeviceEventWait(pty.SlaveFd(), mask->Descriptor());
+  StopSignal first;
+  StopSignal second;
+  ASSERT_TRUE(wait && wait->Watch(first));
+  first.Set();
+  ASSERT_TRUE(wait->Watch(second));
+  const auto start = Clock::now();
+  ReadyEvents ready;
+  EXPECT_TRUE(wait->Wait(50, ready));
+  EXPECT_FALSE(ready.stop);
+  EXPECT_GE(MillisecondsSince(start), 45) << "woken by the signal it no longer watches";
+}
+
 }  // namespace
 }  // namespace xcom::testing
