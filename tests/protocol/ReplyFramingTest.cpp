@@ -81,6 +81,14 @@ TEST(SplitBlock, DamagedFrameAndFrameCutOffAtTheEnd) {
             "Reply[64 03 04 00 01 00 00 9E F5 ]Partial[64 03 04 00 ]");
   EXPECT_EQ(Split(Hex("00 00 9E ")), "Noise[00 00 ]Partial[9E ]");
   EXPECT_EQ(Split({}), "");
+  // A block is often the front of a larger buffer: what lies beyond it, even the rest of a
+  // valid reply, is never read.
+  for (std::size_t cut = 3; cut < kInputReply.size(); ++cut) {
+    const xcom::ByteString front(kInputReply.begin(), kInputReply.begin() + cut);
+    EXPECT_EQ(Describe(SplitRtuBlock({kInputReply.data(), cut}, {})),
+              "Partial[" + BytesToHexText(front) + "]")
+        << cut;
+  }
 }
 
 TEST(SplitBlock, EchoOfTheOwnRequestBeforeTheReply) {

@@ -1,6 +1,6 @@
 // WaitCommEvent on pseudo-terminals: one deChar per arrival, no wakeups while bytes stay
 // unread, deFlag and deIn80Full, the stop signal, a hangup, and the monitor thread working
-// beside a thread that reads.
+// beside a thread that reads; and the wait underneath, on a bare pty.
 #include <pthread.h>
 #include <time.h>
 
@@ -8,7 +8,9 @@
 #include <mutex>
 #include <vector>
 
+#include "DeviceEventWait.h"
 #include "PlatformTestSupport.h"
+#include "Wakeup.h"
 
 namespace xcom::testing {
 namespace {
@@ -483,6 +485,32 @@ TEST(DeviceEvents, MonitorBesideAThreadThatReadsWritesAndReconfigures) {
   EXPECT_GT(got.size(), 0u);
   EXPECT_LE(got.size(), sent.load());
   EXPECT_GT(monitor.Count(), 0u);
+}
+
+// The monitor's wait itself, on a bare pty, with nothing it watches ready: it lasts its time and
+// answers true with nothing ready (on a real UART that is the line-sampling step), also after
+// a stop signal, still set, was replaced by another (else the old one wakes it: a spinning
+// monitor).
+TEST(DeviceEventWait, NothingReadyLastsTheTimeOutAndAnswersNothing) {
+  for (const bool replacedSetStop : {false, true}) {
+    ptytest::PtyPair pty;
+    const std::unique_ptr<Wakeup> mask = MakeWakeup();
+    ASSERT_TRUE(mask);
+    const auto wait = MakeDeviceEventWait(pty.SlaveFd(), mask->Descriptor());
+    StopSignal first;
+    StopSignal second;
+    ASSERT_TRUE(wait && wait->Watch(first));
+    if (replacedSetStop) {
+      first.Set();
+      ASSERT_TRUE(wait->Watch(second));
+    }
+    const auto start = Clock::now();
+    ReadyEvents ready;
+    ready.hangUp = true;  // every flag is answered, not only the ones that are set
+    EXPECT_TRUE(wait->Wait(50, ready)) << replacedSetStop;
+    EXPECT_FALSE(ready.stop || ready.maskChanged || ready.input || ready.hangUp) << replacedSetStop;
+    EXPECT_GE(MillisecondsSince(start), 45) << replacedSetStop;
+  }
 }
 
 }  // namespace
