@@ -119,7 +119,6 @@ class TerminalDevice final : public CommDevice {
   ssize_t ReadFromDriverLocked(std::uint8_t* buffer, std::uint32_t count);
   void WaitReadable(int ms);
   void SleepDeadStep(std::uint32_t milliseconds);
-  std::uint32_t OutputExcessWaitMs(int outgoing);
 
   // TerminalEvents.cpp
   WaitOutcome WaitForEvents(StopSignal& stop, std::uint32_t& eventMask);

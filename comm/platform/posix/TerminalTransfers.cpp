@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "CharacterBits.h"
 #include "DeviceGone.h"
+#include "OutputExcess.h"
 #include "ReadTimeouts.h"
 #include "TerminalDevice.h"
 
@@ -145,24 +145,15 @@ void TerminalDevice::WaitForOutputRoom(std::uint32_t milliseconds) {
   // size the caller counts against: sleep about as long as the line needs to send the excess.
   int outgoing = 0;
   if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) != 0 || outgoing <= 0) return;
-  const std::uint32_t needMs = OutputExcessWaitMs(outgoing);
+  std::uint32_t needMs = 0;
+  {
+    std::lock_guard lock(mutex_);
+    const std::uint32_t size = outQueue_ != 0 ? outQueue_ : kDefaultQueueSize;
+    needMs = OutputExcessWaitMs(std::uint32_t(outgoing), size, dcb_);
+  }
   if (needMs == 0) return;
   const int left = MsUntil(deadline);
   std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(needMs, left)));
-}
-
-// How long the line needs to send what `outgoing` holds beyond the output size (0: nothing
-// beyond it).
-std::uint32_t TerminalDevice::OutputExcessWaitMs(int outgoing) {
-  std::lock_guard lock(mutex_);
-  const std::uint32_t size = outQueue_ != 0 ? outQueue_ : kDefaultQueueSize;
-  if (std::uint32_t(outgoing) < size) return 0;
-  const std::uint32_t excess = std::uint32_t(outgoing) - size + 1;
-  const std::uint32_t bitsPerSecond = dcb_.BaudRate != 0 ? dcb_.BaudRate : 9600;
-  const std::uint32_t bitsPerChar = BitsPerCharacter(dcb_.ByteSize, dcb_.Parity != NOPARITY,
-                                                     dcb_.StopBits == TWOSTOPBITS ? 2u : 1u);
-  const std::uint64_t needMs = std::uint64_t(excess) * bitsPerChar * 1000 / bitsPerSecond + 1;
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>(needMs, 0xFFFFFFFF));
 }
 
 void TerminalDevice::SleepDeadStep(std::uint32_t milliseconds) {

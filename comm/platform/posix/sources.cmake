@@ -15,6 +15,7 @@ set(COMM_PLATFORM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/QueueSizeLimit.cpp
   # Pure rules of the device, apart from its system calls.
   ${CMAKE_CURRENT_LIST_DIR}/ReadTimeouts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OutputExcess.cpp
   ${CMAKE_CURRENT_LIST_DIR}/HeldInput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LineEvents.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TerminalProperties.cpp
