@@ -122,7 +122,7 @@ void CheckCommandOptions(const Invocation& run, bool sawWatchOption) {
   if (run.ports.empty()) throw UsageError("no port given (-p NAME)");
   RefuseRepeatedPorts(run.ports);
   // 0 is the broadcast every module obeys and none answers; 248 to 255 are reserved.
-  if (run.command != "mode" && (run.address == 0 || run.address > 247))
+  if (EntryOf(run.command).asksTheModule && (run.address == 0 || run.address > 247))
     throw UsageError("slave address " + std::to_string(run.address) +
                      " (the low 8 bits of --address) gets no reply: give 1 to 247");
 }

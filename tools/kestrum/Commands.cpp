@@ -80,11 +80,11 @@ void TakeModeArguments(Invocation& run, std::span<const std::string> arguments) 
 }
 
 std::string RelayStep(const Invocation& run) {
-  return "relay " + std::to_string(run.relay) + (run.relayOn ? " on" : " off");
+  return RelayStepText(run.relay, run.relayOn);
 }
 
 std::string ModeStep(const Invocation& run) {
-  return run.mode == 0 ? "mode control" : "mode data-centre";
+  return ModeStepText(run.mode);
 }
 
 std::string CheckStep(const Invocation&) {
@@ -97,23 +97,23 @@ constexpr std::span<const modbus::RegisterRead> kNoReads;
 
 const std::array<CommandEntry, 5> kCommands = {{
     {"read", 0, nullptr, "  read                        read DI1, DI2, DO1, DO2 of the module\n",
-     nullptr, false, RunReads, kReadAll},
+     nullptr, false, true, false, RunReads, kReadAll},
     {"relay", 2, TakeRelayArguments,
      "  relay N on|off              switch relay N (1 or 2), confirmed by the module's echo\n",
-     RelayStep, false, RunRelay, kNoReads},
+     RelayStep, false, true, false, RunRelay, kNoReads},
     {"watch", 0, nullptr,
      "  watch [--interval MS] [--count N]\n"
      "                              read repeatedly (default every 2000 ms, until interrupted)\n",
-     nullptr, false, RunWatch, kReadAll},
+     nullptr, false, true, true, RunWatch, kReadAll},
     {"mode", 1, TakeModeArguments, "  mode control|data-centre    send the mode frame\n", ModeStep,
-     false, RunMode, kNoReads},
+     false, false, false, RunMode, kNoReads},
     {"check", 0, nullptr,
      "  check [--expect-di A,B]     end-of-line test: read the inputs (and compare with A,B), "
      "switch\n"
      "                              both relays off, then each relay on, read back, off, read "
      "back;\n"
      "                              PASS or FAIL per step\n",
-     CheckStep, true, RunCheck, kNoReads},
+     CheckStep, true, true, false, RunCheck, kNoReads},
 }};
 
 }  // namespace

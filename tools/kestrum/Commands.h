@@ -35,6 +35,11 @@ struct CommandEntry {
   // The step its result line names ("relay 1 on"); none when null.
   std::string (*step)(const Invocation& run);
   bool verdict;  // its line says pass or fail
+  // It sends Modbus requests (all but the mode frame): the module is put into control mode
+  // first, and the slave address must be one that answers.
+  bool asksTheModule;
+  // Ctrl-C is how it is meant to end (watch): its exit code is then that of its reads.
+  bool endsOnStop;
   // Runs it, reporting each result; the exit code.
   ExitCode (*runOn)(const Invocation& run, ModuleCommands& module, const CommandContext& context);
   // The reads it makes, in this order, into one result line (read, watch).

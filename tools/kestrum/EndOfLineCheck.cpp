@@ -49,7 +49,7 @@ Result ReadBackStep(ModuleCommands& module, const std::string& name,
 
 // Switches `relay` with the other one off (where the test left it) and reads both back.
 Result RelayStep(ModuleCommands& module, int relay, bool on) {
-  const std::string name = "relay " + std::to_string(relay) + (on ? " on" : " off");
+  const std::string name = RelayStepText(relay, on);
   std::array<std::uint16_t, 2> expected{0, 0};
   expected[relay - 1] = on ? 1 : 0;
   return ReadBackStep(module, name, {module.SwitchRelay(relay, on)}, expected);

@@ -37,6 +37,14 @@ Result ReadResultOf(const Exchange& exchange, const RegisterRead& read) {
 
 }  // namespace
 
+std::string RelayStepText(int relay, bool on) {
+  return "relay " + std::to_string(relay) + (on ? " on" : " off");
+}
+
+std::string ModeStepText(int mode) {
+  return mode == kControlMode ? "mode control" : "mode data-centre";
+}
+
 ExitCode CodeOf(const Exchange& exchange) {
   switch (exchange.status) {
     case Exchange::Status::Reply:
@@ -95,7 +103,7 @@ Result ModuleCommands::Write(std::uint8_t reg, std::uint16_t value) {
 Result ModuleCommands::SwitchRelay(int relay, bool on) {
   Result result = Write(RelayRegister(relay), on ? 1 : 0);
   result.command = "relay";
-  result.step = "relay " + std::to_string(relay) + (on ? " on" : " off");
+  result.step = RelayStepText(relay, on);
   return result;
 }
 
@@ -106,7 +114,7 @@ void ModuleCommands::EnterControlMode() {
 Result ModuleCommands::SendMode(int mode) {
   Result result;
   result.command = "mode";
-  result.step = mode == kControlMode ? "mode control" : "mode data-centre";
+  result.step = ModeStepText(mode);
   if (master_.Stopped()) {
     result.error = "interrupted";
     result.code = ExitCode::Interrupted;

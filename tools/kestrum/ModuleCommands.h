@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "ModbusMaster.h"
 #include "ModuleModel.h"
@@ -34,6 +35,10 @@ class ModuleCommands {
   ModbusMaster& master_;
   const std::uint8_t address_;
 };
+
+// The steps their result lines name: "relay 1 on", "mode data-centre".
+std::string RelayStepText(int relay, bool on);
+std::string ModeStepText(int mode);
 
 // The exit code for an exchange that did not bring a normal reply.
 ExitCode CodeOf(const Exchange& exchange);

@@ -15,8 +15,9 @@ namespace {
 ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
   // The module answers nothing in data-centre mode: it is put into control mode first, as the
   // window's open does (a module already in it takes no notice).
-  if (run.command != "mode") module.EnterControlMode();
-  return EntryOf(run.command).runOn(run, module, context);
+  const CommandEntry& entry = EntryOf(run.command);
+  if (entry.asksTheModule) module.EnterControlMode();
+  return entry.runOn(run, module, context);
 }
 
 // The result that stands for the whole command on a port where it could not run: the line a
@@ -57,7 +58,7 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
     const ExitCode code = RunCommand(run, module, context);
     master.SettleBeforeClose();  // a late reply must not answer the next program's request
     if (reporter.OutputFailed()) return ExitCode::OutputFailed;
-    return stop && run.command != "watch" ? ExitCode::Interrupted : code;
+    return stop && !EntryOf(run.command).endsOnStop ? ExitCode::Interrupted : code;
   } catch (const std::exception& error) {
     // The device failed under a transfer (an adapter pulled out, for one).
     const ExitCode code = port.DeviceLost() ? ExitCode::DeviceLost : ExitCode::NoReply;
