@@ -45,7 +45,7 @@ void CheckBlock(const xcom::ByteString& block, const RegisterRead& read) {
 
 // The pieces of a block give back the block, and every reply is whole with a valid CRC.
 void CheckFraming(const xcom::ByteString& block) {
-  const xcom::ByteString request = ReadInputBlockRequest(100);
+  const xcom::ByteString request = ReadRequest(100, kReadInputs);
   xcom::ByteString joined;
   for (const RtuPiece& piece : SplitRtuBlock(block, {&request, 1})) {
     Check(!piece.bytes.empty());

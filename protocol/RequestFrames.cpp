@@ -19,22 +19,9 @@ std::uint8_t Low(std::uint16_t value) {
 
 }  // namespace
 
-xcom::ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t start,
-                                      std::uint16_t count) {
-  return WithCrc(
-      {AddressByte(slaveAddress), 0x03, High(start), Low(start), High(count), Low(count)});
-}
-
 xcom::ByteString ReadRequest(std::int32_t slaveAddress, const RegisterRead& read) {
-  return ReadRegistersRequest(slaveAddress, read.start, read.count);
-}
-
-xcom::ByteString ReadInputBlockRequest(std::int32_t slaveAddress) {
-  return ReadRequest(slaveAddress, kReadInputs);
-}
-
-xcom::ByteString ReadOutputBlockRequest(std::int32_t slaveAddress) {
-  return ReadRequest(slaveAddress, kReadRelays);
+  return WithCrc({AddressByte(slaveAddress), 0x03, High(read.start), Low(read.start),
+                  High(read.count), Low(read.count)});
 }
 
 xcom::ByteString WriteRegisterRequest(std::int32_t slaveAddress, std::uint8_t reg,

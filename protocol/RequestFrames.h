@@ -12,15 +12,9 @@
 
 namespace modbus {
 
-// Read Holding Registers (03) of `count` registers from `start`, CRC appended. The address byte
-// is the low 8 bits of `slaveAddress` (no range check: 300 gives 2C, -1 gives FF).
-xcom::ByteString ReadRegistersRequest(std::int32_t slaveAddress, std::uint16_t start,
-                                      std::uint16_t count);
-
-// The request of one of the module's reads; the two of the read-all command by their names.
+// Read Holding Registers (03) of the registers of `read`, CRC appended. The address byte is the
+// low 8 bits of `slaveAddress` (no range check: 300 gives 2C, -1 gives FF).
 xcom::ByteString ReadRequest(std::int32_t slaveAddress, const RegisterRead& read);
-xcom::ByteString ReadInputBlockRequest(std::int32_t slaveAddress);
-xcom::ByteString ReadOutputBlockRequest(std::int32_t slaveAddress);
 
 // Write Multiple Registers (16) of the single register `reg` (its low 8 bits: the module's
 // registers all lie below 0x100) with `value`, CRC appended: 11 bytes.

@@ -23,18 +23,18 @@ const auto Hex = testsupport::HexBytes;
 using Outcome = DecodedResponse::Outcome;
 
 TEST(RequestFrames, ReadAllRequestsForAddress100And1) {
-  EXPECT_EQ(BytesToHexText(ReadInputBlockRequest(100)), "64 03 00 10 00 02 CC 3B ");
-  EXPECT_EQ(BytesToHexText(ReadOutputBlockRequest(100)), "64 03 00 14 00 02 8D FA ");
-  EXPECT_EQ(BytesToHexText(ReadInputBlockRequest(1)), "01 03 00 10 00 02 C5 CE ");
+  EXPECT_EQ(BytesToHexText(ReadRequest(100, kReadInputs)), "64 03 00 10 00 02 CC 3B ");
+  EXPECT_EQ(BytesToHexText(ReadRequest(100, kReadRelays)), "64 03 00 14 00 02 8D FA ");
+  EXPECT_EQ(BytesToHexText(ReadRequest(1, kReadInputs)), "01 03 00 10 00 02 C5 CE ");
 }
 
 TEST(RequestFrames, AddressByteIsTheLowEightBitsWithoutRangeCheck) {
-  EXPECT_EQ(ReadInputBlockRequest(300)[0], 0x2C);
-  EXPECT_EQ(ReadInputBlockRequest(256)[0], 0x00);
-  EXPECT_EQ(ReadInputBlockRequest(-1)[0], 0xFF);
+  EXPECT_EQ(ReadRequest(300, kReadInputs)[0], 0x2C);
+  EXPECT_EQ(ReadRequest(256, kReadInputs)[0], 0x00);
+  EXPECT_EQ(ReadRequest(-1, kReadInputs)[0], 0xFF);
   EXPECT_EQ(RelayRequest(-1, kRelay1Register, true)[0], 0xFF);
   // The CRC follows the byte actually sent.
-  EXPECT_EQ(ReadInputBlockRequest(300), ReadInputBlockRequest(44));
+  EXPECT_EQ(ReadRequest(300, kReadInputs), ReadRequest(44, kReadInputs));
 }
 
 TEST(RequestFrames, TheEightRelayFramesForAddress100) {

@@ -92,7 +92,7 @@ TEST(SplitBlock, DamagedFrameAndFrameCutOffAtTheEnd) {
 }
 
 TEST(SplitBlock, EchoOfTheOwnRequestBeforeTheReply) {
-  const xcom::ByteString request = ReadInputBlockRequest(100);
+  const xcom::ByteString request = ReadRequest(100, kReadInputs);
   EXPECT_EQ(Split(Joined(request, kInputReply), {request}),
             "Echo[64 03 00 10 00 02 CC 3B ]Reply[64 03 04 00 01 00 00 9E F5 ]");
   // Without knowing the request its echo is no reply (its byte count would be 0).

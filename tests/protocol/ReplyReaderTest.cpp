@@ -25,10 +25,10 @@ std::vector<RegisterRead> BlocksShown(const ReplyReader::Result& result) {
 TEST(ReplyReader, BytesAnswerTheFrameThatLeftLastBeforeThem) {
   ReplyReader reader;
   const std::vector<RegisterRead> inputs{kReadInputs}, outputs{kReadRelays};
-  reader.Sent(ReadInputBlockRequest(100), true, 0);
+  reader.Sent(ReadRequest(100, kReadInputs), true, 0);
   // Five bytes of the inputs' reply were waiting when the output request left; the rest came
   // after it, then the outputs' reply.
-  reader.Sent(ReadOutputBlockRequest(100), true, 5);
+  reader.Sent(ReadRequest(100, kReadRelays), true, 5);
   EXPECT_TRUE(
       reader.Read(xcom::ByteString(kReply.begin(), kReply.begin() + 7), 100, true).shown.empty());
   xcom::ByteString rest(kReply.begin() + 7, kReply.end());
@@ -38,10 +38,10 @@ TEST(ReplyReader, BytesAnswerTheFrameThatLeftLastBeforeThem) {
   // for the addressed slave only.
   reader.Reset();
   EXPECT_EQ(BlocksShown(reader.Read(kReply, 100, false)), inputs);
-  reader.Sent(ReadOutputBlockRequest(100), true, 0);
+  reader.Sent(ReadRequest(100, kReadRelays), true, 0);
   reader.Sent(ModeFrame(0), true, 0);
   EXPECT_TRUE(reader.Read(kReply, 101, false).shown.empty());
-  reader.Sent(ReadInputBlockRequest(0), true, 0);
+  reader.Sent(ReadRequest(0, kReadInputs), true, 0);
   EXPECT_EQ(BlocksShown(reader.Read(WithCrc({0x00, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00}), 0, true)),
             outputs);
 }
@@ -49,7 +49,7 @@ TEST(ReplyReader, BytesAnswerTheFrameThatLeftLastBeforeThem) {
 TEST(ReplyReader, AReplyAnswersOnlyARequestOfItsSlaveAndFunction) {
   ReplyReader reader;
   reader.Sent(RelayRequest(100, kRelay1Register, true), true, 0);
-  reader.Sent(ReadInputBlockRequest(100), true, 0);
+  reader.Sent(ReadRequest(100, kReadInputs), true, 0);
   EXPECT_EQ(BlocksShown(reader.Read(kReply, 100, true)), std::vector{kReadInputs});
   const xcom::ByteString refused = WithCrc({0x64, 0x90, 0x04});
   EXPECT_EQ(reader.Read(refused, 100, false).shown.size(), 0u);  // not the function asked
@@ -92,7 +92,7 @@ TEST(ReplyReader, TheCrcLineIsForADamagedReadReplyOnly) {
   const xcom::ByteString relayOn = RelayRequest(100, kRelay1Register, true);
   const auto flipped = [](xcom::ByteString frame) { return frame[4] ^= 0x01, frame; };
   const std::pair<xcom::ByteString, xcom::ByteString> sentAndReceived[] = {
-      {ReadInputBlockRequest(100), flipped(kReply)},  // the one case with a CRC line
+      {ReadRequest(100, kReadInputs), flipped(kReply)},  // the one case with a CRC line
       {{}, {0x64, 0x10, 0x00, 0x14, 0x00, 0x01, 0x02, 0x00, 0x01}},
       {{}, {0x64, 0x83, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}},
       {{}, {0x64, 0x04, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}},

@@ -94,7 +94,6 @@ class SimulatedModule {
 
   std::uint8_t Address() const { return config_.address; }
   DeviceMode Mode() const { return mode_; }
-  const ModuleConfig& Config() const { return config_; }
 
   // channel 1 or 2; returns false for another channel.
   bool SetInput(int channel, std::uint16_t value);
