@@ -1,17 +1,46 @@
 #include "CounterEvents.h"
 
+#include <span>
+
 #include "LineEvents.h"
 
 namespace xcom {
 
+namespace {
+
+// A counter of the driver and the flag it raises when it moved.
+struct CounterFlag {
+  int serial_icounter_struct::*counter;
+  std::uint32_t flag;
+};
+
+constexpr CounterFlag kEventCounters[] = {
+    {&serial_icounter_struct::cts, EV_CTS},   {&serial_icounter_struct::dsr, EV_DSR},
+    {&serial_icounter_struct::dcd, EV_RLSD},  {&serial_icounter_struct::rng, EV_RING},
+    {&serial_icounter_struct::brk, EV_BREAK},
+};
+
+constexpr CounterFlag kErrorCounters[] = {
+    {&serial_icounter_struct::buf_overrun, CE_RXOVER},
+    {&serial_icounter_struct::overrun, CE_OVERRUN},
+    {&serial_icounter_struct::parity, CE_RXPARITY},
+    {&serial_icounter_struct::frame, CE_FRAME},
+    {&serial_icounter_struct::brk, CE_BREAK},
+};
+
+std::uint32_t FlagsOfMoved(std::span<const CounterFlag> counters, const serial_icounter_struct& was,
+                           const serial_icounter_struct& now) {
+  std::uint32_t flags = 0;
+  for (const CounterFlag& c : counters)
+    if (now.*c.counter != was.*c.counter) flags |= c.flag;
+  return flags;
+}
+
+}  // namespace
+
 std::uint32_t EventsFromCounters(const serial_icounter_struct& was,
                                  const serial_icounter_struct& now) {
-  std::uint32_t events = 0;
-  if (now.cts != was.cts) events |= EV_CTS;
-  if (now.dsr != was.dsr) events |= EV_DSR;
-  if (now.dcd != was.dcd) events |= EV_RLSD;
-  if (now.rng != was.rng) events |= EV_RING;
-  if (now.brk != was.brk) events |= EV_BREAK;
+  std::uint32_t events = FlagsOfMoved(kEventCounters, was, now);
   // A line error is any counted error but a break, which has its own event.
   if ((ErrorsFromCounters(was, now) & ~std::uint32_t{CE_BREAK}) != 0) events |= EV_ERR;
   return events;
@@ -19,13 +48,7 @@ std::uint32_t EventsFromCounters(const serial_icounter_struct& was,
 
 std::uint32_t ErrorsFromCounters(const serial_icounter_struct& was,
                                  const serial_icounter_struct& now) {
-  std::uint32_t errors = 0;
-  if (now.buf_overrun != was.buf_overrun) errors |= CE_RXOVER;
-  if (now.overrun != was.overrun) errors |= CE_OVERRUN;
-  if (now.parity != was.parity) errors |= CE_RXPARITY;
-  if (now.frame != was.frame) errors |= CE_FRAME;
-  if (now.brk != was.brk) errors |= CE_BREAK;
-  return errors;
+  return FlagsOfMoved(kErrorCounters, was, now);
 }
 
 }  // namespace xcom
