@@ -5,6 +5,7 @@
 // block of registers one entry in kRegisterMap.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -33,6 +34,14 @@ struct RegisterRead {
   std::uint16_t count = 0;
   bool operator==(const RegisterRead&) const = default;
 };
+
+// A read's reply: address, 03, byte count, the registers two bytes each, CRC.
+inline constexpr std::size_t ReplyDataBytes(const RegisterRead& read) {
+  return 2 * std::size_t{read.count};
+}
+inline constexpr std::size_t ReplySize(const RegisterRead& read) {
+  return 5 + ReplyDataBytes(read);
+}
 
 inline constexpr RegisterRead kReadInputs{kInputBlock.start, 2};  // DI1, DI2
 inline constexpr RegisterRead kReadRelays{kRelayBlock.start, 2};  // DO1, DO2

@@ -18,8 +18,7 @@ bool IsDecodedBlock(const xcom::ByteString& block) {
 
 DecodedResponse DecodeResponse(const xcom::ByteString& block, const RegisterRead& read) {
   DecodedResponse result;
-  const std::size_t replySize = 5 + 2 * std::size_t{read.count};
-  if (block.size() < std::max<std::size_t>(9, replySize) || block[1] != 0x03) return result;
+  if (block.size() < std::max<std::size_t>(9, ReplySize(read)) || block[1] != 0x03) return result;
   if (!HasValidCrc(block)) {
     result.outcome = DecodedResponse::Outcome::CrcError;
     return result;

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "Commands.h"
 #include "ModuleCommands.h"
 #include "PortRun.h"
 #include "PortSettings.h"
@@ -65,7 +66,7 @@ void RoundTrip(int samples) {
   const std::atomic<bool> stop{false};
   ModbusMaster master(port, module.pty.SlavePath(), LinkTiming{}, stop, reporter);
   ModuleCommands commands(master, run.address);
-  const modbus::RegisterRead readAll[] = {modbus::kReadInputs, modbus::kReadRelays};
+  const auto readAll = EntryOf("read").reads;
   std::vector<double> times;
   for (int i = 0; i < samples; ++i) {
     const auto start = Clock::now();

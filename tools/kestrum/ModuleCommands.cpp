@@ -27,8 +27,7 @@ Result ReadResultOf(const Exchange& exchange, const RegisterRead& read) {
   Result result = ResultOf(exchange);
   result.command = "read";
   if (exchange.status != Exchange::Status::Reply) return result;
-  const std::size_t dataSize = 2 * std::size_t{read.count};
-  if (exchange.reply.size() != 5 + dataSize || exchange.reply[2] != dataSize) {
+  if (exchange.reply.size() != ReplySize(read) || exchange.reply[2] != ReplyDataBytes(read)) {
     result.error = "unexpected reply " + BytesToHexText(exchange.reply);
     result.code = ExitCode::Failed;
   }

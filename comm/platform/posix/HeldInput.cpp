@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "QueueSize.h"
+
 namespace xcom {
 
 namespace {
-constexpr std::uint32_t kDefaultQueueSize = 4096;
 constexpr std::uint32_t kMaxHeld = 65536;
 }  // namespace
 
@@ -16,7 +17,7 @@ void HeldInput::SetQueueSize(std::uint32_t inQueue) {
 }
 
 std::uint32_t HeldInput::QueueSize() const {
-  return queueSize_ != 0 ? queueSize_ : kDefaultQueueSize;
+  return QueueSizeCounted(queueSize_);
 }
 
 std::uint32_t HeldInput::Limit() const {

@@ -12,6 +12,7 @@
 
 #include "DeviceGone.h"
 #include "OutputExcess.h"
+#include "QueueSize.h"
 #include "ReadTimeouts.h"
 #include "TerminalDevice.h"
 
@@ -22,7 +23,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kWriteWait{1000};
-constexpr std::uint32_t kDefaultQueueSize = 4096;
 // How long a wait on a device that is gone sleeps: short, so the caller notices soon, yet
 // long enough that a caller's loop around it cannot spin.
 constexpr std::uint32_t kDeadDeviceStepMs = 10;
@@ -148,8 +148,7 @@ void TerminalDevice::WaitForOutputRoom(std::uint32_t milliseconds) {
   std::uint32_t needMs = 0;
   {
     std::lock_guard lock(mutex_);
-    const std::uint32_t size = outQueue_ != 0 ? outQueue_ : kDefaultQueueSize;
-    needMs = OutputExcessWaitMs(std::uint32_t(outgoing), size, dcb_);
+    needMs = OutputExcessWaitMs(std::uint32_t(outgoing), QueueSizeCounted(outQueue_), dcb_);
   }
   if (needMs == 0) return;
   const int left = MsUntil(deadline);
