@@ -1,12 +1,17 @@
 #pragma once
 // The log kept on disk as it is shown (--log-file): every line appended to the pane is appended
 // to the file as UTF-8 and written at once, so a crash or a power cut loses nothing that was on
-// screen. A file that cannot be opened or written (a full disk, a FIFO whose reader left) is
-// reported once and dropped, and the window goes on. Opening never waits for a FIFO's reader.
+// screen. Only whole lines reach the file: a full disk keeps the lines in memory and they are
+// written, in order, once there is room again. A file that cannot take the log (refused, deleted
+// while written, failing) is reported once and dropped, and the window goes on. Opening never
+// waits for a FIFO's reader.
 
-#include <QFile>
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
+
+#include "LogTarget.h"
 
 class TLogFile {
  public:
@@ -17,19 +22,18 @@ class TLogFile {
   bool Failed() const { return failed_; }
 
  private:
+  void WriteWaiting();
   void Fail(const QString& why);
-  QFile file_;
+  QString path_;
+  TLogTarget target_;
   FailureReport report_;
+  QByteArray waiting_;  // whole lines not in the file yet: the disk was full
   bool failed_ = false;
+  bool toldFull_ = false;
 };
 
-// Why `path` may not take the log: empty for a regular file (or none yet), a FIFO and the
-// standard output or error; the sentence to report for anything else (a terminal such as the
-// module's own line, /dev/ptmx, other devices).
-QString LogFileRefusal(const QString& path);
-
-// Writes `lines` to `path` as UTF-8, one line per line, replacing a regular file only; false
-// (with `error` set) on failure.
+// Writes `lines` to `path` as UTF-8, one line per line, replacing a regular file only, in one
+// step (a full disk leaves the old file as it was); false (with `error` set) on failure.
 bool SaveLogLines(const QString& path, const QStringList& lines, QString& error);
 
 // rtutest-YYYYMMDD-HHMMSS.log in the home folder, for the current local time.

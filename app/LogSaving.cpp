@@ -1,5 +1,6 @@
 #include "LogSaving.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QShortcut>
@@ -39,8 +40,9 @@ void InstallLogSaving(QWidget& window, const TLogPane& pane) {
 bool SaveLogText(QWidget& parent, const QStringList& lines, const QString& path) {
   QString error;
   if (SaveLogLines(path, lines, error)) return true;
-  QMessageBox::warning(&parent, QStringLiteral("保存日志"),
-                       QStringLiteral("无法保存日志到 “%1”：%2").arg(path, error));
+  QMessageBox::warning(
+      &parent, QStringLiteral("保存日志"),
+      QStringLiteral("无法保存日志到 “%1”：%2").arg(QDir::toNativeSeparators(path), error));
   return false;
 }
 
@@ -50,10 +52,7 @@ std::function<void(const QString&)> LogFileAppender(
     std::fprintf(stderr, "rtutest: %s\n", sentence.toLocal8Bit().constData());
     addNote(sentence);
   };
-  if (const QString refusal = LogFileRefusal(path); !refusal.isEmpty()) {
-    report(refusal);
-    return {};
-  }
   auto file = std::make_shared<TLogFile>(path, report);
+  if (file->Failed()) return {};
   return [file](const QString& line) { file->Append(line); };
 }

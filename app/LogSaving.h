@@ -16,6 +16,6 @@ void InstallLogSaving(QWidget& window, const TLogPane& pane);
 bool SaveLogText(QWidget& parent, const QStringList& lines, const QString& path);
 
 // What appends each later log line to `path`, or nothing when the file is refused. A file that
-// cannot be written is reported once, on standard error and to `addNote`.
+// cannot be written is reported once, on standard error and to `addNote`; so is a full disk.
 std::function<void(const QString&)> LogFileAppender(
     const QString& path, const std::function<void(const QString&)>& addNote);

@@ -400,9 +400,13 @@ void TfrmRTUTest::AppendLogLine(const QString& line) {
 }
 
 void TfrmRTUTest::KeepLogFile(const QString& path) {
-  if (auto append = LogFileAppender(
-          path, [this](const QString& sentence) { lineWatch->AddStandingNote(sentence); }))
-    onLogLine = std::move(append);
+  // Told where the operator looks: in the log pane (not into the file that failed), and kept
+  // in panel 0's tooltip.
+  const auto tell = [this](const QString& sentence) {
+    Memo1->AppendLine(sentence);
+    lineWatch->AddStandingNote(sentence);
+  };
+  if (auto append = LogFileAppender(path, tell)) onLogLine = std::move(append);
 }
 
 TPortTexts TfrmRTUTest::PortTexts() const {

@@ -68,7 +68,7 @@ class TfrmRTUTest : public QWidget, public TSessionView {
   // Called with every line appended (the log file of --log-file).
   std::function<void(const QString&)> onLogLine;
   // Appends every later log line to `path` (--log-file); a file that cannot be written is
-  // reported on standard error and in panel 0's tooltip.
+  // reported once in the log pane, on standard error and in panel 0's tooltip.
   void KeepLogFile(const QString& path);
   // The port, baud-rate and format texts as they stand.
   TPortTexts PortTexts() const;

@@ -80,7 +80,11 @@ ReplyReader::Result ReplyReader::Read(const xcom::ByteString& block, std::uint8_
 
 void ReplyReader::ReadWindow(const Window& window, std::span<const std::uint8_t> bytes,
                              const Reading& reading) {
-  const std::vector<RtuPiece> pieces = SplitRtuBlock(bytes, {&window.frame, 1});
+  std::vector<RtuPiece> pieces = SplitRtuBlock(bytes, {&window.frame, 1});
+  // A read reply longer than its byte count says, whose CRC holds over all of it, is the module's
+  // reply as it stands: the decoder reads its first two registers as from any read reply.
+  if (!HoldsWholeFrame(pieces) && bytes.size() > 8 && bytes[1] == 0x03 && HasValidCrc(bytes))
+    pieces = {RtuPiece{RtuPiece::Kind::Reply, xcom::ByteString(bytes.begin(), bytes.end())}};
   if (HoldsWholeFrame(pieces)) reading.result.logged = true;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     if (StartsDamagedReadReply(pieces, i) &&

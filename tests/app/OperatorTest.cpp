@@ -2,6 +2,7 @@
 // line's state in status-bar panel 0, a re-plugged device, the saved log and the log file.
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QAbstractItemView>
@@ -19,8 +20,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 #include "AppTestSupport.h"
 #include "DeviceNode.h"
@@ -49,6 +52,24 @@ QStringList Channels(const TfrmRTUTest& window) {
 
 QString Panel(const TfrmRTUTest& window, int panel) {
   return window.StatusPanels[panel]->text();
+}
+
+// Leaves `link` leading to `pty` after a hundred log files opened while it flips between a
+// regular file and `pty`: not one of them may write to the terminal.
+void FlipWhileOpening(const QString& link, const QString& file, const QString& pty) {
+  const QByteArray next = (link + ".next").toLocal8Bit(), to = link.toLocal8Bit();
+  const auto pointTo = [&](const QString& target) {
+    ::symlink(target.toLocal8Bit().constData(), next.constData());
+    ::rename(next.constData(), to.constData());
+  };
+  std::atomic<bool> stop = false;
+  std::thread flipper([&] {
+    for (int i = 0; !stop; ++i) pointTo(i % 2 ? file : pty);
+  });
+  for (int i = 0; i < 100; ++i) TLogFile(link, {}).Append(QStringLiteral("x"));
+  stop = true;
+  flipper.join();
+  pointTo(pty);
 }
 
 // A widget that counts its repaints.
@@ -201,10 +222,25 @@ class OperatorTest : public QObject {
     broken.Append(QStringLiteral("a"));
     broken.Append(QStringLiteral("b"));
     QCOMPARE(reports, 1);
-    TLogFile full(QStringLiteral("/dev/full"),
-                  [&](const QString& why) { reports += why.contains("磁盘已满"); });
-    full.Append(QStringLiteral("a"));  // a full disk says so, not "Unknown error"
+    // A full disk (the file size limit stands in for it) cuts off no line, says so once, and
+    // the held lines follow in order once there is room.
+    const QString fullPath = folder.filePath(QStringLiteral("full.log"));
+    TLogFile full(fullPath, [&](const QString& why) { reports += why.contains("磁盘已满"); });
+    full.Append(QStringLiteral("0123456789"));
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit room{16, limit.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &room), 0);
+    full.Append(QStringLiteral("abcdefghij"));
+    full.Append(QStringLiteral("klm"));
+    const QByteArray whileFull = QFileInfo(fullPath).size() == 11 ? "whole" : "cut";
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    QCOMPARE(whileFull, QByteArray("whole"));
     QCOMPARE(reports, 2);
+    full.Append(QStringLiteral("n"));
+    QFile fullFile(fullPath);
+    QVERIFY(fullFile.open(QIODevice::ReadOnly));
+    QCOMPARE(fullFile.readAll(), QByteArray("0123456789\nabcdefghij\nklm\nn\n"));
     window.KeepLogFile(folder.filePath(QStringLiteral("no-such-folder/y.log")));
     window.AppendLogLine(QStringLiteral("the window goes on"));
     QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("无法写入日志文件")));
@@ -234,42 +270,57 @@ class OperatorTest : public QObject {
   }
 
   // A log file never holds the window up nor ends it: a FIFO nobody reads or whose reader
-  // leaves is reported once and dropped; terminals (the module's own line) and other devices
-  // are refused; the save replaces none of them.
+  // leaves, a file deleted while written, are reported once, in the pane too, and dropped;
+  // terminals (the module's own line, also behind a name that flips to it during the open),
+  // other devices and the kernel's settings are refused; the save replaces none of them.
   void aLogFileThatCannotTakeLinesIsReportedAndTheWindowGoesOn_data() {
-    QTest::addColumn<QString>("path");      // "fifo" and "pty" are made here
+    QTest::addColumn<QString>("path");      // "fifo", "pty", "flip", "deleted" are made here
     QTest::addColumn<bool>("reader");       // the FIFO is read until the first line came
     QTest::addColumn<QString>("reported");  // empty: the lines are taken
     QTest::newRow("fifo without reader") << "fifo" << false << QStringLiteral("读取端已关闭");
     QTest::newRow("fifo whose reader leaves") << "fifo" << true << QStringLiteral("读取端已关闭");
     QTest::newRow("the module's line") << "pty" << false << QStringLiteral("不是普通文件");
+    QTest::newRow("a name flipping to it") << "flip" << false << QStringLiteral("不是普通文件");
     QTest::newRow("pty master") << "/dev/ptmx" << false << QStringLiteral("不是普通文件");
     QTest::newRow("standard output") << "/dev/stdout" << false << QString();
+    QTest::newRow("process name") << "/proc/self/comm" << false << QStringLiteral("内核");
+    QTest::newRow("kernel attribute") << "/sys/kernel/uevent_seqnum" << false << "内核";
+    QTest::newRow("deleted while written") << "deleted" << false << QStringLiteral("已被删除");
   }
   void aLogFileThatCannotTakeLinesIsReportedAndTheWindowGoesOn() {
     QFETCH(QString, path);
     QFETCH(bool, reader);
     QFETCH(QString, reported);
+    if (path.startsWith("/sys") && ::geteuid() != 0) QSKIP("only root may open it for writing");
     QTemporaryDir folder;
     ptytest::PtyPair line;
-    if (path == "pty") path = QString::fromStdString(line.SlavePath());
-    if (path == "fifo") path = folder.filePath(path);
-    QVERIFY(!path.endsWith("fifo") || ::mkfifo(path.toLocal8Bit().constData(), 0600) == 0);
+    const QString pty = QString::fromStdString(line.SlavePath()), name = path;
+    if (path == "pty") path = pty;
+    if (path == "fifo" || path == "flip" || path == "deleted") path = folder.filePath(path);
+    QVERIFY(name != "fifo" || ::mkfifo(path.toLocal8Bit().constData(), 0600) == 0);
+    if (name == "flip") FlipWhileOpening(path, folder.filePath("file"), pty);
     const int readerFd =
         reader ? ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK) : -1;
+    QFile comm(QStringLiteral("/proc/self/comm"));
+    QVERIFY(comm.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    const QByteArray processName = comm.readAll();
     TfrmRTUTest window;
     window.KeepLogFile(path);
     window.AppendLogLine(QStringLiteral("first"));
     char got[8] = {};
     QVERIFY(readerFd < 0 || (::read(readerFd, got, sizeof got) == 6 && ::close(readerFd) == 0));
+    QVERIFY(name != "deleted" || QFile::remove(path));
     window.AppendLogLine(QStringLiteral("second"));
     window.AppendLogLine(QStringLiteral("third"));
-    const QString note = window.StatusPanels[0]->toolTip();
+    const QString note = window.StatusPanels[0]->toolTip(), pane = window.Memo1->toPlainText();
     QVERIFY2(reported.isEmpty() ? note.isEmpty() : note.count(reported) == 1, qPrintable(note));
+    QVERIFY2(pane.count(QStringLiteral("日志文件")) == (reported.isEmpty() ? 0 : 1),
+             qPrintable(pane));
     QCOMPARE(line.DrainMaster().size(), std::size_t{0});
+    comm.seek(0);
+    QCOMPARE(comm.readAll(), processName);
     QString error;
-    QVERIFY(path == "/dev/stdout" ||
-            (!SaveLogLines(path, {"x"}, error) && !QFileInfo(path).isFile()));
+    QVERIFY(path == "/dev/stdout" || name == "deleted" || !SaveLogLines(path, {"x"}, error));
   }
 
   // What comes back under a lost link is reopened only when it is the module's line again: not

@@ -8,7 +8,46 @@
 
 #include "UiWait.h"
 
+#ifdef __linux__
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <thread>
+#endif
+
 namespace {
+
+#ifdef __linux__
+std::set<std::string> ThreadsOfThisProcess() {
+  std::set<std::string> threads;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    threads.insert(entry.path().filename().string());
+  return threads;
+}
+
+// Many short sleeps (an auto-read's) start no thread each: one waker serves them all.
+TEST(CommandSleep, SleepsShareOneWaker) {
+  int argc = 1;
+  char name[] = "app_wait_tests";
+  char* argv[] = {name, nullptr};
+  QCoreApplication application(argc, argv);
+  std::set<std::string> seen = ThreadsOfThisProcess();
+  const std::size_t before = seen.size() + 1;  // and the looking thread
+  std::atomic<bool> done = false;
+  std::thread looking([&] {
+    while (!done) {
+      seen.merge(ThreadsOfThisProcess());
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+  });
+  for (int i = 0; i < 20; ++i) WaitMilliseconds(5);
+  done = true;
+  looking.join();
+  EXPECT_LE(seen.size(), before + 1);
+}
+#endif
 
 TEST(CommandSleep, RunsNoTimerTickAndThePumpAfterItRunsTheDueOne) {
   int argc = 1;

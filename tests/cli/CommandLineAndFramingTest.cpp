@@ -2,6 +2,9 @@
 // reply among the bytes received, and its JSON lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "LineSettingText.h"
 #include "ModbusCrc.h"
 #include "OwedReplies.h"
@@ -136,6 +139,18 @@ TEST(JsonLine, PortNamesOfAnyBytesGiveValidJson) {
   for (const auto& [port, quoted] : cases)
     EXPECT_EQ(JsonLine(port, 100, {}).substr(0, quoted.size() + 10), "{\"port\":\"" + quoted + "\"")
         << quoted;
+}
+
+// A newline in a port's name cannot forge a result line or a message of its own.
+TEST(Reporter, PortNamesCannotStartALineInPlainOutput) {
+  std::ostringstream out, err;
+  Reporter reporter(out, err, {false, false, false, true});
+  const std::string port = "/tmp/a\nttyUSB3: DI1=0 DI2=0\\";
+  reporter.Report(port, 100, Result{"read", "", {{"DI1", 1}}, {}, {}, "", ExitCode::Success});
+  reporter.Message(port, "lost");
+  EXPECT_EQ(out.str(), "/tmp/a\\u000attyUSB3: DI1=0 DI2=0\\\\: DI1=1\n");
+  const std::string messages = err.str();
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
 }
 
 // The permission hint names the dialout group only where it owns the device.

@@ -106,4 +106,16 @@ TEST(ReplyReader, TheCrcLineIsForADamagedReadReplyOnly) {
   }
 }
 
+// Eleven bytes whose byte count says four and whose CRC holds over all of them: the reply as it
+// stands, decoded, not taken for a damaged one.
+TEST(ReplyReader, AReadReplyLongerThanItsByteCountWithItsCrcOverAllIsDecoded) {
+  ReplyReader reader;
+  reader.Sent(ReadRequest(100, kReadInputs), true, 0);
+  const ReplyReader::Result result =
+      reader.Read(WithCrc({0x64, 0x03, 0x04, 0x00, 0x01, 0x00, 0x00, 0x12, 0x34}), 100, false);
+  ASSERT_EQ(result.shown.size(), 1u);
+  EXPECT_EQ(result.shown[0].outcome, Outcome::Decoded);
+  EXPECT_EQ(result.shown[0].registers, (std::vector<std::uint16_t>{1, 0}));
+}
+
 }  // namespace

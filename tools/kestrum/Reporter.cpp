@@ -34,29 +34,40 @@ std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
   return length;
 }
 
-// A JSON string of `text`. Device names are bytes, not always UTF-8: a byte that begins no
-// well-formed sequence is given as the code point of the same number (\u00XX), so that the line
-// stays valid JSON and still names the port.
-std::string JsonString(const std::string& text) {
-  std::string quoted = "\"";
+// `text` with what could break a line or a string escaped as JSON escapes it: a backslash (and
+// a double quote, inside a JSON string) by a backslash, a control character such as a newline
+// as \u00XX. Device names are bytes, not always UTF-8: a byte that begins no well-formed
+// sequence is given as the code point of the same number (\u00XX), so that the text stays
+// valid and still names the port.
+std::string Escaped(const std::string& text, bool inJsonString) {
+  std::string escaped;
   for (std::size_t at = 0; at < text.size();) {
     const char c = text[at];
     const std::size_t length = Utf8SequenceAt(text, at);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
+    if ((c == '"' && inJsonString) || c == '\\') {
+      escaped += '\\';
+      escaped += c;
     } else if (length == 0 || static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-      quoted += escaped;
+      char code[8];
+      std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned char>(c));
+      escaped += code;
     } else {
-      quoted.append(text, at, length);
+      escaped.append(text, at, length);
       at += length;
       continue;
     }
     ++at;
   }
-  return quoted + '"';
+  return escaped;
+}
+
+std::string JsonString(const std::string& text) {
+  return '"' + Escaped(text, true) + '"';
+}
+
+// A port's name in a plain line: a newline in it cannot start a line of its own.
+std::string PlainName(const std::string& port) {
+  return Escaped(port, false);
 }
 
 std::string Milliseconds(double ms) {
@@ -115,7 +126,7 @@ Reporter::Reporter(std::ostream& out, std::ostream& err, ReportStyle style)
 
 // "[PORT:] [step] values [PASS|FAIL]", or "ok" for a line with nothing else to say.
 std::string Reporter::PlainLine(const std::string& port, const Result& result) const {
-  std::string line = style_.tagPorts ? port + ":" : "";
+  std::string line = style_.tagPorts ? PlainName(port) + ":" : "";
   const auto add = [&line](const std::string& part) {
     if (part.empty()) return;
     if (!line.empty()) line += ' ';
@@ -144,7 +155,8 @@ void Reporter::WriteResultLine(const std::string& line) {
 void Reporter::Report(const std::string& port, std::uint8_t address, const Result& result) {
   std::lock_guard lock(mutex_);
   if (outputFailed_) return;  // the run is ending because of it: nothing more to say
-  if (!result.error.empty()) err_ << "kestrum: " << port << ": " << result.error << std::endl;
+  if (!result.error.empty())
+    err_ << "kestrum: " << PlainName(port) << ": " << result.error << std::endl;
   if (style_.quiet) return;
   if (style_.json)
     WriteResultLine(JsonLine(port, address, result));
@@ -154,13 +166,13 @@ void Reporter::Report(const std::string& port, std::uint8_t address, const Resul
 
 void Reporter::Message(const std::string& port, const std::string& text) {
   std::lock_guard lock(mutex_);
-  err_ << "kestrum: " << port << ": " << text << std::endl;
+  err_ << "kestrum: " << PlainName(port) << ": " << text << std::endl;
 }
 
 void Reporter::Frame(const std::string& port, bool sent, const xcom::ByteString& bytes) {
   if (!style_.verbose) return;
   std::lock_guard lock(mutex_);
-  err_ << TimeStamp() << ' ' << port << (sent ? " TX " : " RX ") << BytesToHexText(bytes)
+  err_ << TimeStamp() << ' ' << PlainName(port) << (sent ? " TX " : " RX ") << BytesToHexText(bytes)
        << std::endl;
 }
 

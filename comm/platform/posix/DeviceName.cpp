@@ -26,7 +26,8 @@ unsigned long ComPortNumber(const std::string& name) {
 std::string DevicePathForName(const std::string& name) {
   if (const unsigned long n = ComPortNumber(name); n != 0)
     return "/dev/ttyS" + std::to_string(n - 1);
-  if (!name.empty() && name.front() == '/') return name;
+  // A path, absolute or relative to the working folder (./link, ../sim/link).
+  if (name.find('/') != std::string::npos) return name;
   return "/dev/" + name;
 }
 

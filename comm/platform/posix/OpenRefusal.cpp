@@ -13,7 +13,6 @@ OpenFailure OpenFailureOf(int error) {
     case ENOENT:
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP:
     case ENXIO:   // a device node without its driver or hardware
     case ENODEV:  // the same, or an adapter unplugged a moment ago
     case EIO:     // a port whose hardware does not answer
@@ -25,7 +24,7 @@ OpenFailure OpenFailureOf(int error) {
     case EBUSY:  // TIOCEXCL set by another program
     case EWOULDBLOCK:
       return OpenFailure::Busy;
-    default:
+    default:  // also ELOOP: a loop of links, told by the system's own words
       return OpenFailure::Other;
   }
 }

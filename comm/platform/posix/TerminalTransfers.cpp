@@ -118,15 +118,23 @@ void TerminalDevice::WaitForInput(std::uint32_t milliseconds) {
 }
 
 // TIOCOUTQ counts down as the line sends (a pseudo-terminal has no line: nothing to wait
-// for); once it is empty, tcdrain waits for the last characters in the UART itself. A line
-// held up by flow control is left as it is when the time is up.
+// for); once it is empty, tcdrain waits for the last characters in the UART itself. The wait
+// is as long as the queued bytes need at the line's rate, plus a margin, within `milliseconds`:
+// a line held up by flow control is left as it is when that time is up.
 void TerminalDevice::DrainOutput(std::uint32_t milliseconds) {
   if (pseudoTerminal_ || lost_) return;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-  for (int outgoing = 1; outgoing > 0;) {
+  int outgoing = 0;
+  if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) != 0) return;
+  std::uint32_t waitMs = 0;
+  {
+    std::lock_guard lock(mutex_);
+    waitMs = CloseDrainWaitMs(std::uint32_t(std::max(outgoing, 0)), dcb_, milliseconds);
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+  while (outgoing > 0) {
+    if (Clock::now() >= deadline) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
     if (::ioctl(fd_.Get(), TIOCOUTQ, &outgoing) != 0) return;
-    if (outgoing > 0 && Clock::now() >= deadline) return;
-    if (outgoing > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   ::tcdrain(fd_.Get());
 }

@@ -44,10 +44,16 @@ TEST(DevicePathForName, AbsolutePathsAreUsedAsTheyAre) {
   EXPECT_EQ(DevicePathForName("/COM1"), "/COM1");
 }
 
+// A name with a slash is a path, relative to the working folder unless it starts with '/'.
+TEST(DevicePathForName, NamesWithASlashArePaths) {
+  EXPECT_EQ(DevicePathForName("./link"), "./link");
+  EXPECT_EQ(DevicePathForName("../x/link"), "../x/link");
+  EXPECT_EQ(DevicePathForName("serial/by-path/x"), "serial/by-path/x");
+}
+
 TEST(DevicePathForName, OtherNamesAreLookedUpUnderDev) {
   EXPECT_EQ(DevicePathForName("ttyUSB0"), "/dev/ttyUSB0");
   EXPECT_EQ(DevicePathForName("ttyACM1"), "/dev/ttyACM1");
-  EXPECT_EQ(DevicePathForName("serial/by-path/x"), "/dev/serial/by-path/x");
   EXPECT_EQ(DevicePathForName(""), "/dev/");
 }
 

@@ -33,5 +33,15 @@ TEST(OutputExcess, TheLineTimeOfTheBytesBeyondTheSizeRoundedUp) {
         << row.outgoing << " of " << row.size;
 }
 
+// A close waits for the queued bytes as long as the line needs for them, plus a margin, never
+// for the whole output time-out when less will do.
+TEST(OutputExcess, ACloseWaitsTheLineTimeOfTheQueuedBytesWithinTheTimeOut) {
+  const DCB line = Line(9600, 8, NOPARITY, ONESTOPBIT);
+  EXPECT_EQ(CloseDrainWaitMs(0, line, 5000), 100u);
+  EXPECT_EQ(CloseDrainWaitMs(96, line, 5000), 201u);     // 100 ms of line time
+  EXPECT_EQ(CloseDrainWaitMs(2048, line, 5000), 2234u);  // a full queue: 2.13 s
+  EXPECT_EQ(CloseDrainWaitMs(9600, line, 5000), 5000u);  // more than the time-out allows
+}
+
 }  // namespace
 }  // namespace xcom

@@ -55,6 +55,11 @@ TEST(PosixOpenFailure, NamesThatNameNothing) {
   ASSERT_EQ(::symlink((dir.Path() + "/gone").c_str(), dangling.c_str()), 0);
   EXPECT_EQ(FailureOf(dangling).reason, OpenFailure::NoSuchDevice);
   EXPECT_EQ(FailureOf(dangling).systemError, ENOENT);
+  // A link that leads back to itself names no device either, and is told as what it is.
+  const std::string loop = dir.Path() + "/loop";
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  EXPECT_EQ(FailureOf(loop).reason, OpenFailure::Other);
+  EXPECT_EQ(FailureOf(loop).systemError, ELOOP);
 }
 
 TEST(PosixOpenFailure, FilesThatAreNoSerialLine) {
