@@ -130,7 +130,7 @@ class BadInputTest : public WindowTestCase {
 
   // Puts the scratch paths into a text of the table.
   QString Expand(QString text) const {
-    QString relative = QDir(QStringLiteral("/dev")).relativeFilePath(scratch_.path());
+    QString relative = QDir::current().relativeFilePath(scratch_.path());
     return text.replace(QStringLiteral("{rel}"), relative)
         .replace(QStringLiteral("{dir}"), scratch_.path())
         .replace(QStringLiteral("{pty}"), QString::fromStdString(spare_->SlavePath()));

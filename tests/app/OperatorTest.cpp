@@ -59,8 +59,8 @@ QString Panel(const TfrmRTUTest& window, int panel) {
 void FlipWhileOpening(const QString& link, const QString& file, const QString& pty) {
   const QByteArray next = (link + ".next").toLocal8Bit(), to = link.toLocal8Bit();
   const auto pointTo = [&](const QString& target) {
-    ::symlink(target.toLocal8Bit().constData(), next.constData());
-    ::rename(next.constData(), to.constData());
+    if (::symlink(target.toLocal8Bit().constData(), next.constData()) == 0)
+      ::rename(next.constData(), to.constData());
   };
   std::atomic<bool> stop = false;
   std::thread flipper([&] {

@@ -34,10 +34,9 @@ TEST(PosixDeviceOpen, OpensAPseudoTerminalAndOpensItAgainAfterClosing) {
   }
 }
 
-TEST(PosixDeviceOpen, BareNamesAreLookedUpUnderDev) {
+TEST(PosixDeviceOpen, PathsRelativeToTheWorkingFolderOpen) {
   ptytest::PtyPair pty;
-  ASSERT_EQ(pty.SlavePath().rfind("/dev/", 0), 0u);
-  EXPECT_TRUE(OpenPlatformDevice(pty.SlavePath().substr(5)));  // "pts/N"
+  EXPECT_TRUE(OpenPlatformDevice(std::filesystem::relative(pty.SlavePath()).string()));
 }
 
 TEST(PosixDeviceOpen, SecondOpenInTheSameProcessFails) {
@@ -45,7 +44,7 @@ TEST(PosixDeviceOpen, SecondOpenInTheSameProcessFails) {
   auto first = OpenPlatformDevice(pty.SlavePath());
   ASSERT_TRUE(first);
   EXPECT_FALSE(OpenPlatformDevice(pty.SlavePath()));
-  EXPECT_FALSE(OpenPlatformDevice(pty.SlavePath().substr(5)));
+  EXPECT_FALSE(OpenPlatformDevice(std::filesystem::relative(pty.SlavePath()).string()));
   // The refused attempt left the first one working.
   const std::uint8_t byte[] = {0x5A};
   EXPECT_EQ(first->WriteOverlapped(byte, 1), 1u);
