@@ -152,6 +152,13 @@ void WaitMilliseconds(int milliseconds) {
     return;
   }
   const TTimerHold hold;
+  // The input held back meanwhile sits in the window system's own queue, where the X11 event
+  // loop looks again only when woken: wake it, or the clicks and a close made during the sleep
+  // wait for the next mouse move.
+  struct TWakeAfter {
+    QAbstractEventDispatcher* dispatcher;
+    ~TWakeAfter() { dispatcher->wakeUp(); }
+  } wakeAfter{dispatcher};
   QCoreApplication::processEvents(kWindowSystemOnly);
   if (Clock::now() >= deadline) return;
   const TDeadlineWaker::TScope waker(dispatcher, deadline);

@@ -103,14 +103,6 @@ TfrmRTUTest::TfrmRTUTest() : session(XMODEM1, *this, UiThreadWaits()) {
   FormCreate(this);
 }
 
-// A close can come while a command waits (the window system's events are served in its
-// sleeps), with more clicks queued behind it: each would still run in the command's next pump,
-// the open's half second each, before the program could end. A closed window starts no command.
-void TfrmRTUTest::closeEvent(QCloseEvent* event) {
-  closed_ = true;
-  QWidget::closeEvent(event);
-}
-
 TfrmRTUTest::~TfrmRTUTest() {
   // The timers stop with the window; XMODEM1 (a member) closes an open port on its way out.
   Timer1->stop();
@@ -357,9 +349,8 @@ void TfrmRTUTest::ConfigurePort() {
 
 void TfrmRTUTest::BindEvents() {
   const auto bindClick = [this](QPushButton* button, void (TfrmRTUTest::*handler)(QObject*)) {
-    connect(button, &QPushButton::clicked, this, [this, button, handler] {
-      if (!closed_) Guarded([&] { (this->*handler)(button); });
-    });
+    connect(button, &QPushButton::clicked, this,
+            [this, button, handler] { Guarded([&] { (this->*handler)(button); }); });
   };
   bindClick(Button1, &TfrmRTUTest::Button1Click);
   bindClick(Button2, &TfrmRTUTest::Button2Click);
@@ -373,12 +364,8 @@ void TfrmRTUTest::BindEvents() {
   bindClick(Button9, &TfrmRTUTest::Button9Click);
   bindClick(Button10, &TfrmRTUTest::Button10Click);
   bindClick(Button11, &TfrmRTUTest::Button11Click);
-  connect(Timer1, &QTimer::timeout, this, [this] {
-    if (!closed_) Guarded([&] { Timer1Timer(Timer1); });
-  });
-  connect(Timer2, &QTimer::timeout, this, [this] {
-    if (!closed_) Guarded([&] { Timer2Timer(Timer2); });
-  });
+  connect(Timer1, &QTimer::timeout, this, [this] { Guarded([&] { Timer1Timer(Timer1); }); });
+  connect(Timer2, &QTimer::timeout, this, [this] { Guarded([&] { Timer2Timer(Timer2); }); });
 }
 
 void TfrmRTUTest::FormCreate(QObject*) {

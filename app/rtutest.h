@@ -120,12 +120,7 @@ class TfrmRTUTest : public QWidget, public TSessionView {
   // Status-bar panel 0 and the re-plug of a lost device (LineWatch.h).
   TLineWatch* lineWatch;
 
- protected:
-  void closeEvent(QCloseEvent* event) override;
-
  private:
-  // Set once the window is closed: clicks and ticks still queued do nothing (see closeEvent).
-  bool closed_ = false;
   void CreateControls();
   void CreateSettingsControls();
   void CreateLogAndStatusBar();

@@ -284,7 +284,8 @@ class OperatorTest : public QObject {
     QTest::newRow("pty master") << "/dev/ptmx" << false << QStringLiteral("不是普通文件");
     QTest::newRow("standard output") << "/dev/stdout" << false << QString();
     QTest::newRow("process name") << "/proc/self/comm" << false << QStringLiteral("内核");
-    QTest::newRow("kernel attribute") << "/sys/kernel/uevent_seqnum" << false << "内核";
+    QTest::newRow("kernel attribute")
+        << "/sys/devices/virtual/mem/null/uevent" << false << QStringLiteral("内核");
     QTest::newRow("deleted while written") << "deleted" << false << QStringLiteral("已被删除");
   }
   void aLogFileThatCannotTakeLinesIsReportedAndTheWindowGoesOn() {
