@@ -36,11 +36,11 @@ void TLogFile::WriteWaiting() {
     toldFull_ = false;
     return;
   }
-  if (waiting_.size() > kMostWaitingBytes) return Fail(QStringLiteral("磁盘已满，未写入的行太多"));
+  if (waiting_.size() > kMostWaitingBytes) return Fail(why + QStringLiteral("，未写入的行太多"));
   if (toldFull_ || !report_) return;
   toldFull_ = true;
-  report_(QStringLiteral("日志文件 “%1” 暂时写不下：磁盘已满。之后的行先留在内存中，有空间时补写。")
-              .arg(path_));
+  report_(QStringLiteral("日志文件 “%1” 暂时写不下：%2。之后的行先留在内存中，有空间时补写。")
+              .arg(path_, why));
 }
 
 void TLogFile::Fail(const QString& why) {

@@ -22,7 +22,8 @@ class TLogTarget {
   // What a write achieved.
   enum class TWritten {
     All,
-    NoRoomYet,  // a full disk or a full pipe: nothing of a file's block was kept, try later
+    NoRoomYet,  // a full disk or a full pipe (`why` says which): nothing of a file's block
+                // was kept, try later
     Failed      // `why` says why; nothing more can be written
   };
 

@@ -120,9 +120,8 @@ TLogTarget::TWritten TLogTarget::Write(const QByteArray& bytes, std::size_t& tak
     if (noRoom && regularFile_ && taken > 0 && before.st_size >= 0 &&
         ::ftruncate(fd, before.st_size) == 0)
       taken = 0;
-    if (noRoom) return TWritten::NoRoomYet;
     why = FileErrorText(error);
-    return TWritten::Failed;
+    return noRoom ? TWritten::NoRoomYet : TWritten::Failed;
   }
   return TWritten::All;
 }
@@ -149,6 +148,8 @@ QString FileErrorText(int systemError) {
       return QStringLiteral("磁盘已满");
     case EPIPE:
       return QStringLiteral("读取端已关闭");
+    case EAGAIN:
+      return QStringLiteral("读取端还没有读走之前的行");
     case ELOOP:
       return QStringLiteral("符号链接循环");
     case ENAMETOOLONG:

@@ -69,9 +69,8 @@ TLogTarget::TWritten TLogTarget::Write(const QByteArray& bytes, std::size_t& tak
     if (noRoom && regularFile_ && taken > 0 && end.QuadPart >= 0 &&
         ::SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle))
       taken = 0;
-    if (noRoom) return TWritten::NoRoomYet;
     why = FileErrorText(static_cast<int>(error));
-    return TWritten::Failed;
+    return noRoom ? TWritten::NoRoomYet : TWritten::Failed;
   }
   return TWritten::All;
 }
