@@ -178,7 +178,7 @@ if $with_window; then
   log=$logs/programs.log
   set +e
   xvfb-run -a -s '-screen 0 1280x1024x24' bash tests/win32/programs-on-wine.sh \
-    "$build/rtutest-win64" "$build/native/bin/kestrum-sim" "$lines" "$logs" 2>&1 | tee "$log"
+    "$build/rtutest-win64" "$build/native/bin/kestrum-sim" "$lines" "$logs" "$qt" 2>&1 | tee "$log"
   set -e
   passed=$(sed -n 's/^programs: \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$log" | tail -1)
   failed=$(sed -n 's/^programs: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$log" | tail -1)
