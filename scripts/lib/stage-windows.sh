@@ -125,7 +125,8 @@ This tool's own source, with the scripts that built this folder, is in this fold
 
     source/$source.tar.gz
 
-Qt's own texts in translations/ are those of Debian's package $(translations_package).
+Qt's own texts in translations/ are those of Debian's package
+$(translations_package).
 
 You may replace the Qt DLLs with another build of the same Qt version, or rebuild the
 programs against one with that source.
