@@ -44,7 +44,12 @@ void WriteAll(HANDLE handle, const std::string& bytes) {
 // program's file name without its extension.
 std::wstring ProgramTitle() {
   std::wstring path(MAX_PATH, L'\0');
-  path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  DWORD length = 0;
+  // A full buffer may have cut the path short (a folder deeper than MAX_PATH): try a larger one.
+  while ((length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
+         path.size())
+    path.resize(path.size() * 2);
+  path.resize(length);
   const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
   return name.substr(0, name.rfind(L'.'));
 }
