@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   // display.
   const TCommandLine command = ParseCommandLine(CommandLineArguments(argc, argv));
   if (command.action == TCommandLine::Action::Exit) {
-    PrintToStartingConsole(command.output, command.outputIsError);
+    ShowCommandLineOutput(command.output, command.outputIsError);
     return command.exitCode;
   }
   // Qt's own options are not taken: the application sees the program name only.

@@ -7,6 +7,8 @@
 #     libstdc++-6.dll, libgcc_s_seh-1.dll, libwinpthread-1.dll   the MinGW runtime of the Qt DLLs
 #     translations/                          Qt's own Chinese texts (the same files on every system)
 #     README-Windows.txt, LICENSE.txt, Qt-LGPL-3.0.txt, Qt-GPL-3.0.txt, Qt-SOURCE.txt
+#     THIRD-PARTY.txt                        the notices of what the Qt DLLs and the runtime hold
+#     source/kestrum-rtutest-<version>.tar.gz   this tool's source, as built
 #
 # Qt for Windows comes from scripts/build-qt-windows.sh, which builds it (once, into a cache)
 # from Debian's own source when it is missing. The programs themselves link the C++ runtime

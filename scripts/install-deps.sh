@@ -29,8 +29,9 @@ test_packages=(
   qt6-serialport-dev
   # the Windows build of the serial component and its tests under Wine
   g++-mingw-w64-x86-64-posix wine64 wine
-  # the Windows zip, and Qt for Windows built from Debian's source (apt-get source)
-  zip unzip dpkg-dev
+  # the Windows zip, and Qt for Windows built from Debian's source (apt-get source) with the
+  # notices of what its DLLs contain (scripts/lib/qt-third-party.py)
+  zip unzip dpkg-dev python3
   # clicks on the Windows window under Xvfb, and a look at its status bar
   xdotool imagemagick
   # the Debian package check (dpkg-shlibdeps comes with build-essential)

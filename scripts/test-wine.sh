@@ -60,10 +60,14 @@ cmake -S "$root/tests/win32/host" -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=R
 cmake --build "$build/host" || build_failed "the native helpers"
 peer=$build/host/rtutest-wine-peer
 shim=$build/host/rtutest-pty-modem-shim.so
-if $with_window; then
+# The simulated module: the one RTUTEST_WINE_SIM names (scripts/test.sh hands over its own),
+# or one built here.
+sim=${RTUTEST_WINE_SIM:-}
+if $with_window && [ ! -x "$sim" ]; then
   cmake -S "$root" -B "$build/native" -G Ninja -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_TESTS=OFF \
     -DRTUTEST_BUILD_BENCH=OFF >/dev/null || build_failed "configuring the simulated module"
   cmake --build "$build/native" --target kestrum-sim >/dev/null || build_failed "the simulated module"
+  sim=$build/native/bin/kestrum-sim
 fi
 built=$(date +%s)
 
@@ -178,7 +182,7 @@ if $with_window; then
   log=$logs/programs.log
   set +e
   xvfb-run -a -s '-screen 0 1280x1024x24' bash tests/win32/programs-on-wine.sh \
-    "$build/rtutest-win64" "$build/native/bin/kestrum-sim" "$lines" "$logs" 2>&1 | tee "$log"
+    "$build/rtutest-win64" "$sim" "$lines" "$logs" "$qt" 2>&1 | tee "$log"
   set -e
   passed=$(sed -n 's/^programs: \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$log" | tail -1)
   failed=$(sed -n 's/^programs: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$log" | tail -1)

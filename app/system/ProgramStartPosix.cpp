@@ -6,6 +6,6 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return {argv, argv + argc};
 }
 
-void PrintToStartingConsole(const std::string& text, bool toError) {
-  std::fputs(text.c_str(), toError ? stderr : stdout);
+void ShowCommandLineOutput(const std::string& text, bool isError) {
+  std::fputs(text.c_str(), isError ? stderr : stdout);
 }

@@ -40,6 +40,25 @@ void WriteAll(HANDLE handle, const std::string& bytes) {
       return;
 }
 
+// The title Windows gives a program's own boxes, and the window's error report too: the
+// program's file name without its extension.
+std::wstring ProgramTitle() {
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD length = 0;
+  // A full buffer may have cut the path short (a folder deeper than MAX_PATH): try a larger one.
+  while ((length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
+         path.size())
+    path.resize(path.size() * 2);
+  path.resize(length);
+  const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+  return name.substr(0, name.rfind(L'.'));
+}
+
+void ShowInMessageBox(const std::string& text, bool isError) {
+  ::MessageBoxW(nullptr, Utf16(text).c_str(), ProgramTitle().c_str(),
+                MB_OK | MB_SETFOREGROUND | (isError ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
 }  // namespace
 
 // argv holds the command line in the system's 8-bit code page, which cannot hold every name
@@ -54,20 +73,27 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return arguments;
 }
 
-void PrintToStartingConsole(const std::string& text, bool toError) {
-  const DWORD which = toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
+void ShowCommandLineOutput(const std::string& text, bool isError) {
+  const DWORD which = isError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
   // Redirected to a file or a pipe: the bytes go there as they are.
   if (const HANDLE handed = ::GetStdHandle(which);
       Usable(handed) && ::GetFileType(handed) != FILE_TYPE_CHAR) {
     WriteAll(handed, text);
     return;
   }
-  if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::GetLastError() != ERROR_ACCESS_DENIED) return;
+  // Started from a shortcut or Explorer, there is no console to attach to.
+  if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::GetLastError() != ERROR_ACCESS_DENIED) {
+    ShowInMessageBox(text, isError);
+    return;
+  }
   // A console shows UTF-16 text whatever its code page.
   const HANDLE console =
       ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, 0, nullptr);
-  if (console == INVALID_HANDLE_VALUE) return;
+  if (console == INVALID_HANDLE_VALUE) {
+    ShowInMessageBox(text, isError);
+    return;
+  }
   const std::wstring wide = Utf16(text);
   DWORD written = 0;
   ::WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);

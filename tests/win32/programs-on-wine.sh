@@ -3,11 +3,13 @@
 # against the simulated module (kestrum-sim) on COM7. Run by scripts/test-wine.sh, which maps
 # COM7 to <lines>/com7 in the prefix and lays the programs out as the zip does.
 #
-#   programs-on-wine.sh <program folder> <kestrum-sim> <lines folder> <log folder>
+#   programs-on-wine.sh <program folder> <kestrum-sim> <lines folder> <log folder> <Qt prefix>
 #
+# It first reads the folder as it is shipped: the programs' resources and the notices, against
+# what the Qt build recorded it used (<Qt prefix>/third-party/list).
 # Ends with 'programs: N passed, N failed'.
 set -uo pipefail
-folder=$1 sim=$2 lines=$3 logs=$4
+folder=$1 sim=$2 lines=$3 logs=$4 qt=$5
 passed=0
 failed=0
 
@@ -35,6 +37,49 @@ unset WINEPATH
 # A fresh Wine session on this display: the one before ran without one.
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
+
+# --- the folder as shipped -------------------------------------------------------------------
+echo "the folder"
+# Icon (under the name Qt's window looks for), version information and manifest.
+carries_identity() {  # carries_identity <program>
+  local rc
+  rc=$(x86_64-w64-mingw32-windres -J coff -O rc -i "$folder/$1.exe" 2>/dev/null) &&
+    grep -q '"IDI_ICON1" 14' <<<"$rc" && grep -qF "VALUE \"FileVersion\", \"$version\"" <<<"$rc" &&
+    grep -q '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a' <<<"$rc"
+}
+for program in rtutest kestrum; do
+  check "$program.exe carries its icon, version $version and a manifest for Windows 10" \
+    carries_identity "$program"
+done
+notices=$(tr -d '\r' <"$folder/THIRD-PARTY.txt")
+missing=$(cut -f2 "$qt/third-party/list" | while IFS= read -r part; do
+  grep -qxF "$part" <<<"$notices" || echo "$part"
+done)
+check "THIRD-PARTY.txt holds the notice of every part the Qt build used${missing:+ (missing: $missing)}" \
+  test -z "$missing" -a -s "$qt/third-party/list"
+# What the Qt DLLs must hold whatever the build reports, and the runtime's licences.
+missing=$(for part in PCRE2 double-conversion zlib FreeType HarfBuzz libpng MD4C \
+  'GCC RUNTIME LIBRARY EXCEPTION' winpthreads; do
+  grep -qiF "$part" <<<"$notices" || echo "$part"
+done)
+check "THIRD-PARTY.txt names PCRE2 ... md4c and the MinGW runtime's licences${missing:+ (missing: $missing)}" \
+  test -z "$missing"
+for dll in "$folder"/lib*.dll; do
+  check "THIRD-PARTY.txt names $(basename "$dll") with its Debian package" \
+    grep -q "^  $(basename "$dll"), from Debian package " <<<"$notices"
+done
+leaks=$(grep -lF -e "$HOME/" -e "$PWD/" "$folder"/*.exe "$folder"/*.dll "$folder"/*/*.dll 2>/dev/null)
+check "no build machine's folder is named in the programs or DLLs${leaks:+ (in: $leaks)}" test -z "$leaks"
+source_told() {
+  local text
+  text=$(tr -d '\r' <"$folder/Qt-SOURCE.txt")
+  grep -qF "$(cat "$qt/debian-source-version")" <<<"$text" && grep -q 'patches applied' <<<"$text" &&
+    ! grep -q unmodified <<<"$text" && grep -qF "source/kestrum-rtutest-$version.tar.gz" <<<"$text" &&
+    tar -tzf "$folder/source/kestrum-rtutest-$version.tar.gz" |
+    grep -qx "kestrum-rtutest-$version/CMakeLists.txt"
+}
+check "Qt-SOURCE.txt names the Debian source with its patches, and this tool's source in the folder" \
+  source_told
 
 # --- the simulated module on COM7, inputs 1,0; commands to it through a pipe ------------------
 run=$(mktemp -d)
@@ -85,6 +130,12 @@ kestrum -p COM7 check --expect-di 1,0 >/dev/null
 check "check passes against the module (exit 0)" test "${PIPESTATUS[0]}" -eq 0
 kestrum -p COM6 read >/dev/null
 check "a port that is not there cannot be opened (exit 4)" test "${PIPESTATUS[0]}" -eq 4
+windows_port_help() {
+  local help
+  help=$(kestrum --help)
+  grep -q 'COMn as the device manager shows it' <<<"$help" && ! grep -q /dev <<<"$help"
+}
+check "--help names the ports as Windows does (COMn), not as Linux does (/dev)" windows_port_help
 
 # Ctrl-C reaches a console program as a console control event; Wine turns SIGINT into one.
 # (Started without a wrapper, so that the signal reaches the program itself.)
@@ -111,6 +162,22 @@ fi
 echo "rtutest.exe"
 check "--version prints to the output it was given" \
   test "$(timeout 60 wine "$folder/rtutest.exe" --version | tr -d '\r')" = "rtutest $version"
+
+# Started from a shortcut, with no console and no output handed over, a mistyped option shows
+# its message in a box titled with the program's name; closing the box ends the program (2).
+wine "$folder/rtutest.exe" --prot COM7 </dev/null >/dev/null 2>&1 &
+box_pid=$!
+box=$(timeout 30 xdotool search --sync --name '^rtutest$' 2>/dev/null | head -1)
+if [ -n "$box" ]; then
+  import -window "$box" "$logs/usage-box.png" 2>/dev/null
+  xdotool windowfocus --sync "$box" key Return
+  for ((i = 0; i < 100; i++)); do kill -0 "$box_pid" 2>/dev/null || break; sleep 0.1; done
+fi
+kill "$box_pid" 2>/dev/null
+wait "$box_pid" 2>/dev/null
+status=$?
+check "--prot without a console shows a message box titled rtutest, closed: exit $status" \
+  test -n "$box" -a "$status" -eq 2
 
 log=$run/window.log
 timeout 300 wine "$folder/rtutest.exe" --port COM7 --open --log-file "$(windows_path "$log")" \

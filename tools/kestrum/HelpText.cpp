@@ -5,6 +5,20 @@
 namespace kestrum {
 namespace {
 
+// The port option names the ports as the system does.
+#ifdef _WIN32
+constexpr const char* kPortOption =
+    R"(  -p, --port NAME      serial port: COMn as the device manager shows it (COM1 to COM256);
+                       repeat the option to run the command on several ports at once
+                       (each device once)
+)";
+#else
+constexpr const char* kPortOption =
+    R"(  -p, --port NAME      serial device: COMn, a path, or a name under /dev; repeat the option
+                       to run the command on several ports at once (each device once)
+)";
+#endif
+
 std::string CommandList() {
   std::string list;
   for (const CommandEntry& entry : Commands()) list += entry.help;
@@ -19,11 +33,8 @@ Reads and switches a KESTRUM remote I/O module over Modbus RTU, for scripts and 
 
 Commands:
 )" + CommandList() +
-         R"(
-Options:
-  -p, --port NAME      serial device: COMn, a path, or a name under /dev; repeat the option
-                       to run the command on several ports at once (each device once)
-  -b, --baud RATE      baud rate (default 9600): 300 600 1200 2400 4800 9600 14400 19200
+         "\nOptions:\n" + kPortOption +
+         R"(  -b, --baud RATE      baud rate (default 9600): 300 600 1200 2400 4800 9600 14400 19200
                        28800 33600 38400 57600 76800 115200 230400 460800 921600
   -f, --format FMT     data bits, parity, stop bits (default 8N1): 7 or 8, N E or O, 1 or 2
   -a, --address ADDR   slave address, decimal, 0x64 or $64; low 8 bits (default 100); 1 to
