@@ -26,14 +26,24 @@ void Pump(int milliseconds) {
   }
 }
 
-bool OpenWithAutoRead(TfrmRTUTest& window, const QString& port) {
+bool OpenQuietly(TfrmRTUTest& window, const QString& port) {
   window.Edit1->setText(port);
   window.Button1->click();
   if (!window.XMODEM1.Opened()) {
     std::fprintf(stderr, "cannot open %s\n", qPrintable(port));
     return false;
   }
+  RunLoop(1000);  // the control-mode frame's answer is taken
+  return true;
+}
+
+void StartAutoRead(TfrmRTUTest& window) {
   window.CheckBox2->setChecked(true);
   RunLoop(2500);  // the first read-all is under way
+}
+
+bool OpenWithAutoRead(TfrmRTUTest& window, const QString& port) {
+  if (!OpenQuietly(window, port)) return false;
+  StartAutoRead(window);
   return true;
 }
