@@ -95,7 +95,7 @@ TfrmRTUTest::TfrmRTUTest() : session(XMODEM1, *this, UiThreadWaits()) {
   InstallLogPaneAccessibility();
   CreateControls();
   lineWatch = new TLineWatch(
-      session, *StatusPanels[0], *StatusPanels[1], [this] { return PortTexts(); }, this);
+      session, *StatusPanels[0], *StatusPanels[1], [this] { return PortTexts(); }, *Timer1, this);
   ConfigurePort();
   BindEvents();
   InstallLogSaving(*this, *Memo1);
