@@ -409,6 +409,29 @@ TPortTexts TfrmRTUTest::PortTexts() const {
   return {Edit1->text(), ComboBox1->currentText(), ComboBox6->currentText()};
 }
 
+void TfrmRTUTest::ApplyPortTexts(const TPortTexts& texts) {
+  Edit1->setText(texts.port);
+  ComboBox1->setEditText(texts.baud);
+  ComboBox6->setEditText(texts.format);
+}
+
+void TfrmRTUTest::ApplySlaveAddress(const QString& text) {
+  edmodaddr->setText(text);
+  Guarded([&] { Button2Click(Button2); });
+}
+
+void TfrmRTUTest::OpenPort() {
+  Guarded([&] { Button1Click(Button1); });
+}
+
+void TfrmRTUTest::ReadAll() {
+  Guarded([&] { BitBtn1Click(BitBtn1); });
+}
+
+void TfrmRTUTest::SetAutoRead(bool on) {
+  CheckBox2->setChecked(on);
+}
+
 void TfrmRTUTest::ShowChannelValue(int row, const QString& text) {
   if (row < 0 || row >= ListView1->rowCount()) return;
   if (QTableWidgetItem* cell = ListView1->item(row, 1)) cell->setText(text);

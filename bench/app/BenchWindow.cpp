@@ -1,10 +1,7 @@
 #include "BenchWindow.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -27,8 +24,10 @@ void Pump(int milliseconds) {
 }
 
 bool OpenQuietly(TfrmRTUTest& window, const QString& port) {
-  window.Edit1->setText(port);
-  window.Button1->click();
+  TPortTexts texts = window.PortTexts();
+  texts.port = port;
+  window.ApplyPortTexts(texts);
+  window.OpenPort();
   if (!window.XMODEM1.Opened()) {
     std::fprintf(stderr, "cannot open %s\n", qPrintable(port));
     return false;
@@ -38,7 +37,7 @@ bool OpenQuietly(TfrmRTUTest& window, const QString& port) {
 }
 
 void StartAutoRead(TfrmRTUTest& window) {
-  window.CheckBox2->setChecked(true);
+  window.SetAutoRead(true);
   RunLoop(2500);  // the first read-all is under way
 }
 
