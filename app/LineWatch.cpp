@@ -24,11 +24,18 @@ TLineWatch::TLineWatch(TRtuSession& session, QLabel& statePanel, QLabel& setting
 void TLineWatch::CountTick(const QTimer& pollTimer) {
   if (++ticksSinceCheck_ * pollTimer.interval() < kCheckEveryMs) return;
   ticksSinceCheck_ = 0;
+  // A line that is open and well, or closed, needs nothing: the quiet window does no more.
+  if (!HasWork()) return;
   // Queued, so that the check runs after the tick, in the same wake-up: a reopen's waits then
   // pump the receive poll's ticks as they would from the watch's own timer (a timer does not
   // tick inside its own tick).
   QMetaObject::invokeMethod(
       this, [this] { Check(); }, Qt::QueuedConnection);
+}
+
+bool TLineWatch::HasWork() const {
+  const bool open = state_ == TLineState::Open || state_ == TLineState::Reopened;
+  return (open && session_.Port().DeviceLost()) || state_ == TLineState::Lost;
 }
 
 void TLineWatch::OpenSucceeded() {

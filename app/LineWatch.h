@@ -48,6 +48,8 @@ class TLineWatch : public QObject {
 
  private:
   void CountTick(const QTimer& pollTimer);
+  // A loss to notice, or a lost device to let go of and watch for.
+  bool HasWork() const;
   void Check();
   void NoticeLoss();
   void LetGoOfLostDevice();
