@@ -1,6 +1,7 @@
 #include "LineWatch.h"
 
 #include <QLabel>
+#include <QTimer>
 #include <utility>
 
 #include "DeviceSettingsText.h"
@@ -9,16 +10,32 @@
 #include "RtuSession.h"
 
 TLineWatch::TLineWatch(TRtuSession& session, QLabel& statePanel, QLabel& settingsPanel,
-                       std::function<TPortTexts()> textsNow, QObject* parent)
+                       std::function<TPortTexts()> textsNow, const QTimer& pollTimer,
+                       QObject* parent)
     : QObject(parent),
       session_(session),
       statePanel_(statePanel),
       settingsPanel_(settingsPanel),
       textsNow_(std::move(textsNow)) {
   Show(LineStateText(TLineState::Closed), QString());
-  timer_.setInterval(kCheckEveryMs);
-  connect(&timer_, &QTimer::timeout, this, [this] { Check(); });
-  timer_.start();
+  connect(&pollTimer, &QTimer::timeout, this, [this, &pollTimer] { CountTick(pollTimer); });
+}
+
+void TLineWatch::CountTick(const QTimer& pollTimer) {
+  if (++ticksSinceCheck_ * pollTimer.interval() < kCheckEveryMs) return;
+  ticksSinceCheck_ = 0;
+  // A line that is open and well, or closed, needs nothing: the quiet window does no more.
+  if (!HasWork()) return;
+  // Queued, so that the check runs after the tick, in the same wake-up: a reopen's waits then
+  // pump the receive poll's ticks as they would from the watch's own timer (a timer does not
+  // tick inside its own tick).
+  QMetaObject::invokeMethod(
+      this, [this] { Check(); }, Qt::QueuedConnection);
+}
+
+bool TLineWatch::HasWork() const {
+  const bool open = state_ == TLineState::Open || state_ == TLineState::Reopened;
+  return (open && session_.Port().DeviceLost()) || state_ == TLineState::Lost;
 }
 
 void TLineWatch::OpenSucceeded() {

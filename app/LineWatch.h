@@ -13,7 +13,6 @@
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <functional>
 #include <optional>
 #include <string>
@@ -23,14 +22,17 @@
 #include "PortTexts.h"
 
 class QLabel;
+class QTimer;
 class TRtuSession;
 
 class TLineWatch : public QObject {
  public:
   // `statePanel` and `settingsPanel` are status-bar panels 0 and 1; `textsNow` gives the port,
-  // rate and format texts as they stand, which a reopen must still match.
+  // rate and format texts as they stand, which a reopen must still match. The watch looks at
+  // the line on every kCheckEveryMs / interval-th tick of `pollTimer` (the receive poll's
+  // timer): a quiet window then wakes for the poll only, not for the watch as well.
   TLineWatch(TRtuSession& session, QLabel& statePanel, QLabel& settingsPanel,
-             std::function<TPortTexts()> textsNow, QObject* parent);
+             std::function<TPortTexts()> textsNow, const QTimer& pollTimer, QObject* parent);
 
   // The open-port command reports its outcome here (`why`: the full sentence).
   void OpenSucceeded();
@@ -45,6 +47,9 @@ class TLineWatch : public QObject {
   static constexpr int kCheckEveryMs = 200;
 
  private:
+  void CountTick(const QTimer& pollTimer);
+  // A loss to notice, or a lost device to let go of and watch for.
+  bool HasWork() const;
   void Check();
   void NoticeLoss();
   void LetGoOfLostDevice();
@@ -58,7 +63,7 @@ class TLineWatch : public QObject {
   QLabel& statePanel_;
   QLabel& settingsPanel_;
   std::function<TPortTexts()> textsNow_;
-  QTimer timer_;
+  int ticksSinceCheck_ = 0;
   TLineState state_ = TLineState::Closed;
   bool reopening_ = false;
   QString shownText_, shownWhy_, standingNote_;

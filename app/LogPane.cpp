@@ -14,9 +14,11 @@
 #include <QTextLayout>
 #include <algorithm>
 
+#include "LogPanePainting.h"
+
 namespace {
 
-constexpr qreal kMargin = 4;  // around the text, as in a plain text edit
+constexpr qreal kMargin = TLogRows::kMargin;
 
 bool IsTypedText(const QKeyEvent* e) {
   const QString text = e->text();
@@ -35,7 +37,7 @@ bool IsTypedText(const QKeyEvent* e) {
 // ---------------------------------------------------------------------------------------------
 // The pane
 
-TLogPane::TLogPane(QWidget* parent) : QAbstractScrollArea(parent) {
+TLogPane::TLogPane(QWidget* parent) : QAbstractScrollArea(parent), rows_(store_, cursor_, *this) {
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setFocusPolicy(Qt::StrongFocus);
@@ -49,8 +51,8 @@ void TLogPane::AppendLine(const QString& line) {
   const TTextPos end = EndPos();
   // As with a text cursor: a caret at the end moves on with the new text, and so does the
   // anchor of a selection made backwards from the end.
-  const bool anchorAtEnd = anchor_ == end;
-  const bool caretAtEnd = anchorAtEnd && caret_ == end;
+  const bool anchorAtEnd = cursor_.anchor == end;
+  const bool caretAtEnd = anchorAtEnd && cursor_.caret == end;
   const qsizetype before = store_.count();
   const bool wasEmpty = store_.isEmpty();
   if (std::none_of(line.cbegin(), line.cend(), IsLineBreak)) {
@@ -60,15 +62,15 @@ void TLogPane::AppendLine(const QString& line) {
     store_.append(lines.takeFirst());
     store_.insert(store_.count(), lines);
   }
-  if (wasEmpty) ForgetLayout(0);
-  if (caretAtEnd && !preedit_.isEmpty()) ForgetLayout(caret_.line);
+  if (wasEmpty) rows_.ForgetLayout(0);
+  if (caretAtEnd && !cursor_.preedit.isEmpty()) rows_.ForgetLayout(cursor_.caret.line);
   const TTextPos newEnd = EndPos();
-  if (anchorAtEnd) anchor_ = newEnd;
-  if (caretAtEnd) caret_ = newEnd;
+  if (anchorAtEnd) cursor_.anchor = newEnd;
+  if (caretAtEnd) cursor_.caret = newEnd;
   NotifyLineCount(before);
   if (textInserted_) textInserted_(this, end, wasEmpty ? line : QLatin1Char('\n') + line);
   // While the view follows the end, or the old last line is on screen, the new line shows.
-  if (following_ || before - 1 <= lastPaintedLine_) viewport()->update();
+  if (rows_.following() || before - 1 <= lastPaintedLine_) viewport()->update();
 }
 
 QString TLogPane::toPlainText() const {
@@ -79,16 +81,16 @@ QString TLogPane::toPlainText() const {
 }
 
 void TLogPane::setCaretPosition(TTextPos pos, bool keepAnchor) {
-  caret_ = Clamped(pos);
-  if (!keepAnchor) anchor_ = caret_;
+  cursor_.caret = Clamped(pos);
+  if (!keepAnchor) cursor_.anchor = cursor_.caret;
   desiredX_ = -1;
   viewport()->update();
 }
 
 QString TLogPane::selectedText() const {
   if (!hasSelection()) return QString();
-  const TTextPos from = std::min(caret_, anchor_);
-  const TTextPos to = std::max(caret_, anchor_);
+  const TTextPos from = std::min(cursor_.caret, cursor_.anchor);
+  const TTextPos to = std::max(cursor_.caret, cursor_.anchor);
   if (from.line == to.line) return store_.text(from.line).mid(from.column, to.column - from.column);
   QStringList lines;
   lines.append(store_.text(from.line).mid(from.column));
@@ -98,32 +100,32 @@ QString TLogPane::selectedText() const {
 }
 
 qsizetype TLogPane::firstVisibleLine() {
-  return ViewTop().line;
+  return rows_.ViewTop().line;
 }
 
 int TLogPane::visualRowCount(qsizetype line) {
-  return LayoutOf(line)->lineCount();
+  return rows_.LayoutOf(line)->lineCount();
 }
 
 QRect TLogPane::caretRect() {
-  return positionRect(caret_);
+  return positionRect(cursor_.caret);
 }
 
 QRect TLogPane::positionRect(TTextPos pos) {
   pos = Clamped(pos);
-  const TRowPos top = ViewTop();
-  const TRowPos posRow = RowOf(pos);
-  const QTextLine row = LayoutOf(pos.line)->lineAt(posRow.row);
+  const TRowPos top = rows_.ViewTop();
+  const TRowPos posRow = rows_.RowOf(pos);
+  const QTextLine row = rows_.LayoutOf(pos.line)->lineAt(posRow.row);
   qreal y = kMargin;
   if (posRow < top) {
     y -= row.height();  // above the view
   } else {
     for (TRowPos at = top; at < posRow && y <= viewport()->height();) {
-      y += RowHeight(at);
-      if (!NextRow(at)) break;
+      y += rows_.RowHeight(at);
+      if (!rows_.NextRow(at)) break;
     }
   }
-  const qreal x = kMargin + row.cursorToX(LayoutColumn(pos));
+  const qreal x = kMargin + row.cursorToX(cursor_.LayoutColumn(pos));
   return QRectF(x, y, 1, row.height()).toAlignedRect();
 }
 
@@ -148,202 +150,37 @@ void TLogPane::paste() {
 }
 
 void TLogPane::selectAll() {
-  anchor_ = TTextPos{};
-  caret_ = EndPos();
+  cursor_.anchor = TTextPos{};
+  cursor_.caret = EndPos();
   desiredX_ = -1;
   viewport()->update();
 }
 
 // ---------------------------------------------------------------------------------------------
-// Layout of the lines on screen
-
-QTextLayout* TLogPane::LayoutOf(qsizetype line) {
-  const qreal width = WrapWidth();
-  if (width != layoutWidth_) {
-    layouts_.clear();
-    layoutWidth_ = width;
-  }
-  auto found = layouts_.find(line);
-  if (found != layouts_.end()) return found->second.get();
-
-  auto layout = std::make_unique<QTextLayout>(store_.text(line), font(), viewport());
-  QTextOption option(Qt::AlignLeft);
-  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-  option.setTextDirection(layoutDirection());
-  layout->setTextOption(option);
-  layout->setCacheEnabled(true);
-  if (line == caret_.line && !preedit_.isEmpty())
-    layout->setPreeditArea(static_cast<int>(caret_.column), preedit_);
-  layout->beginLayout();
-  qreal y = 0;
-  for (QTextLine row = layout->createLine(); row.isValid(); row = layout->createLine()) {
-    row.setLineWidth(width);
-    row.setPosition(QPointF(0, y));
-    y += row.height();
-  }
-  layout->endLayout();
-  return layouts_.emplace(line, std::move(layout)).first->second.get();
-}
-
-void TLogPane::ForgetLayouts() {
-  layouts_.clear();
-}
-
-void TLogPane::ForgetLayout(qsizetype line) {
-  layouts_.erase(line);
-}
-
-void TLogPane::TrimLayouts(qsizetype firstKept, qsizetype lastKept) {
-  for (auto it = layouts_.begin(); it != layouts_.end();) {
-    const qsizetype line = it->first;
-    const bool kept = (line >= firstKept && line <= lastKept) || line >= bottomFirstLine_;
-    it = kept ? std::next(it) : layouts_.erase(it);
-  }
-}
-
-qreal TLogPane::WrapWidth() const {
-  return std::max<qreal>(1, viewport()->width() - 2 * kMargin);
-}
-
-qreal TLogPane::ViewHeight() const {
-  return viewport()->height() - 2 * kMargin;
-}
-
-qreal TLogPane::RowHeight(TRowPos pos) {
-  return LayoutOf(pos.line)->lineAt(pos.row).height();
-}
-
-bool TLogPane::NextRow(TRowPos& pos) {
-  if (pos.row + 1 < LayoutOf(pos.line)->lineCount()) {
-    ++pos.row;
-    return true;
-  }
-  if (pos.line + 1 >= store_.count()) return false;
-  pos = TRowPos{pos.line + 1, 0};
-  return true;
-}
-
-bool TLogPane::PrevRow(TRowPos& pos) {
-  if (pos.row > 0) {
-    --pos.row;
-    return true;
-  }
-  if (pos.line == 0) return false;
-  pos = TRowPos{pos.line - 1, LayoutOf(pos.line - 1)->lineCount() - 1};
-  return true;
-}
-
-TLogPane::TRowPos TLogPane::LastRow() {
-  const qsizetype line = store_.count() - 1;
-  return TRowPos{line, LayoutOf(line)->lineCount() - 1};
-}
-
-// The view scrolled as far down as it goes: the top row from which every row to the end fits
-// (the last row alone when not even that fits).
-TLogPane::TRowPos TLogPane::MaxTop() {
-  TRowPos top = LastRow();
-  qreal used = RowHeight(top);
-  for (TRowPos above = top; PrevRow(above);) {
-    const qreal height = RowHeight(above);
-    if (used + height > ViewHeight()) break;
-    used += height;
-    top = above;
-  }
-  bottomFirstLine_ = top.line;
-  return top;
-}
-
-TLogPane::TRowPos TLogPane::ViewTop() {
-  const TRowPos max = MaxTop();
-  if (following_) return max;
-  TRowPos top = top_;
-  if (top.line >= store_.count()) top = TRowPos{store_.count() - 1, 0};
-  top.row = std::clamp(top.row, 0, LayoutOf(top.line)->lineCount() - 1);
-  if (top >= max) {  // the end is in view again (the pane grew, lines went away)
-    following_ = true;
-    return max;
-  }
-  return top;
-}
-
-int TLogPane::LayoutColumn(TTextPos pos) const {
-  int column = static_cast<int>(pos.column);
-  if (!preedit_.isEmpty() && pos.line == caret_.line && pos.column >= caret_.column)
-    column += pos == caret_ ? preeditCursor_ : static_cast<int>(preedit_.size());
-  return column;
-}
-
-TLogPane::TRowPos TLogPane::RowOf(TTextPos pos) {
-  QTextLayout* layout = LayoutOf(pos.line);
-  const QTextLine row = layout->lineForTextPosition(LayoutColumn(pos));
-  return TRowPos{pos.line, row.isValid() ? row.lineNumber() : layout->lineCount() - 1};
-}
-
-int TLogPane::PageRows() {
-  int rows = 0;
-  qreal used = 0;
-  TRowPos pos = ViewTop();
-  do {
-    used += RowHeight(pos);
-    if (used > ViewHeight()) break;
-    ++rows;
-  } while (NextRow(pos));
-  return std::max(1, rows);
-}
+// The view and places on screen
 
 void TLogPane::ScrollRows(int rows) {
-  const TRowPos max = MaxTop();
-  TRowPos top = ViewTop();
-  for (int i = 0; i < rows && top < max; ++i) NextRow(top);
-  for (int i = 0; i > rows && PrevRow(top); --i) {
-  }
-  following_ = top >= max;
-  top_ = following_ ? max : top;
+  rows_.ScrollRows(rows);
   viewport()->update();
 }
 
 void TLogPane::EnsureCaretVisible() {
-  const TRowPos top = ViewTop();
-  const TRowPos caretRow = RowOf(caret_);
-  if (caretRow < top) {
-    top_ = caretRow;
-    following_ = top_ >= MaxTop();
-    viewport()->update();
-    return;
-  }
-  qreal used = 0;
-  for (TRowPos pos = top; pos < caretRow && used <= ViewHeight();) {
-    used += RowHeight(pos);
-    if (!NextRow(pos)) break;
-  }
-  if (used + RowHeight(caretRow) <= ViewHeight()) return;  // on screen already
-  // Scroll down just enough for the caret's row to be the last one on screen.
-  TRowPos newTop = caretRow;
-  used = RowHeight(caretRow);
-  for (TRowPos above = caretRow; PrevRow(above);) {
-    const qreal height = RowHeight(above);
-    if (used + height > ViewHeight()) break;
-    used += height;
-    newTop = above;
-  }
-  top_ = newTop;
-  following_ = top_ >= MaxTop();
-  viewport()->update();
+  if (rows_.ScrollToShow(rows_.RowOf(cursor_.caret))) viewport()->update();
 }
 
 TLogPane::TTextPos TLogPane::PosAt(QPoint point) {
   const qreal y = std::clamp<qreal>(point.y(), 0, std::max(0, viewport()->height() - 1));
-  TRowPos pos = ViewTop();
+  TRowPos pos = rows_.ViewTop();
   qreal rowTop = kMargin;
   for (;;) {
-    const qreal height = RowHeight(pos);
+    const qreal height = rows_.RowHeight(pos);
     if (y < rowTop + height) break;
     TRowPos next = pos;
-    if (!NextRow(next)) break;
+    if (!rows_.NextRow(next)) break;
     rowTop += height;
     pos = next;
   }
-  const QTextLine row = LayoutOf(pos.line)->lineAt(pos.row);
+  const QTextLine row = rows_.LayoutOf(pos.line)->lineAt(pos.row);
   const qsizetype column = row.xToCursor(point.x() - kMargin);
   return Clamped(TTextPos{pos.line, column});
 }
@@ -365,7 +202,8 @@ TLogPane::TTextPos TLogPane::Clamped(TTextPos pos) const {
 TLogPane::TTextPos TLogPane::PrevCharPos(TTextPos pos, bool word) {
   if (pos.column > 0) {
     const auto mode = word ? QTextLayout::SkipWords : QTextLayout::SkipCharacters;
-    pos.column = LayoutOf(pos.line)->previousCursorPosition(static_cast<int>(pos.column), mode);
+    pos.column =
+        rows_.LayoutOf(pos.line)->previousCursorPosition(static_cast<int>(pos.column), mode);
     return pos;
   }
   if (pos.line == 0) return pos;
@@ -375,7 +213,7 @@ TLogPane::TTextPos TLogPane::PrevCharPos(TTextPos pos, bool word) {
 TLogPane::TTextPos TLogPane::NextCharPos(TTextPos pos, bool word) {
   if (pos.column < store_.length(pos.line)) {
     const auto mode = word ? QTextLayout::SkipWords : QTextLayout::SkipCharacters;
-    pos.column = LayoutOf(pos.line)->nextCursorPosition(static_cast<int>(pos.column), mode);
+    pos.column = rows_.LayoutOf(pos.line)->nextCursorPosition(static_cast<int>(pos.column), mode);
     return pos;
   }
   if (pos.line + 1 >= store_.count()) return pos;
@@ -383,24 +221,25 @@ TLogPane::TTextPos TLogPane::NextCharPos(TTextPos pos, bool word) {
 }
 
 TLogPane::TTextPos TLogPane::VerticalMove(TTextPos pos, int rows) {
-  TRowPos row = RowOf(pos);
-  if (desiredX_ < 0) desiredX_ = LayoutOf(pos.line)->lineAt(row.row).cursorToX(LayoutColumn(pos));
-  for (int i = 0; i < rows && NextRow(row); ++i) {
+  TRowPos row = rows_.RowOf(pos);
+  if (desiredX_ < 0)
+    desiredX_ = rows_.LayoutOf(pos.line)->lineAt(row.row).cursorToX(cursor_.LayoutColumn(pos));
+  for (int i = 0; i < rows && rows_.NextRow(row); ++i) {
   }
-  for (int i = 0; i > rows && PrevRow(row); --i) {
+  for (int i = 0; i > rows && rows_.PrevRow(row); --i) {
   }
-  const QTextLine target = LayoutOf(row.line)->lineAt(row.row);
+  const QTextLine target = rows_.LayoutOf(row.line)->lineAt(row.row);
   return Clamped(TTextPos{row.line, target.xToCursor(desiredX_)});
 }
 
 TLogPane::TTextPos TLogPane::RowStart(TTextPos pos) {
-  const TRowPos row = RowOf(pos);
-  return TTextPos{pos.line, LayoutOf(pos.line)->lineAt(row.row).textStart()};
+  const TRowPos row = rows_.RowOf(pos);
+  return TTextPos{pos.line, rows_.LayoutOf(pos.line)->lineAt(row.row).textStart()};
 }
 
 TLogPane::TTextPos TLogPane::RowEnd(TTextPos pos) {
-  const TRowPos row = RowOf(pos);
-  QTextLayout* layout = LayoutOf(pos.line);
+  const TRowPos row = rows_.RowOf(pos);
+  QTextLayout* layout = rows_.LayoutOf(pos.line);
   const QTextLine line = layout->lineAt(row.row);
   qsizetype end = line.textStart() + line.textLength();
   // A wrapped row ends before the blank it broke at, not at the start of the next row.
@@ -415,26 +254,26 @@ void TLogPane::InsertText(const QString& text) {
   const qsizetype before = store_.count();
   RemoveSelection();
   const QStringList parts = SplitAtLineBreaks(text);
-  const qsizetype line = caret_.line;
+  const qsizetype line = cursor_.caret.line;
   const QString current = store_.text(line);
-  const QString head = current.left(caret_.column);
-  const QString tail = current.mid(caret_.column);
+  const QString head = current.left(cursor_.caret.column);
+  const QString tail = current.mid(cursor_.caret.column);
   if (parts.size() == 1) {
     store_.setText(line, head + parts.front() + tail);
-    ForgetLayout(line);
+    rows_.ForgetLayout(line);
     // Read back: the stored text is what columns count in.
-    caret_.column = store_.length(line) - tail.size();
+    cursor_.caret.column = store_.length(line) - tail.size();
   } else {
     store_.setText(line, head + parts.front());
     QStringList rest = parts.mid(1);
     rest.back() += tail;
     store_.insert(line + 1, rest);
-    ForgetLayouts();
-    caret_.line = line + rest.size();
-    caret_.column = store_.length(caret_.line) - tail.size();
+    rows_.ForgetLayouts();
+    cursor_.caret.line = line + rest.size();
+    cursor_.caret.column = store_.length(cursor_.caret.line) - tail.size();
   }
-  caret_ = Clamped(caret_);
-  anchor_ = caret_;
+  cursor_.caret = Clamped(cursor_.caret);
+  cursor_.anchor = cursor_.caret;
   NotifyLineCount(before);
 }
 
@@ -447,18 +286,18 @@ void TLogPane::RemoveRange(TTextPos from, TTextPos to) {
     store_.setText(from.line, head + tail);
     if (to.line > from.line) {
       store_.remove(from.line + 1, to.line - from.line);
-      ForgetLayouts();
+      rows_.ForgetLayouts();
     } else {
-      ForgetLayout(from.line);
+      rows_.ForgetLayout(from.line);
     }
   }
-  caret_ = anchor_ = from;
+  cursor_.caret = cursor_.anchor = from;
   NotifyLineCount(before);
 }
 
 bool TLogPane::RemoveSelection() {
   if (!hasSelection()) return false;
-  RemoveRange(caret_, anchor_);
+  RemoveRange(cursor_.caret, cursor_.anchor);
   return true;
 }
 
@@ -563,38 +402,40 @@ TLogPane::TTextPos TLogPane::MoveTarget(TCaretMove what, bool select) {
   switch (what) {
     case TCaretMove::Left:
       // Without Shift, a selection collapses to the side the arrow points at.
-      return hasSelection() && !select ? std::min(caret_, anchor_) : PrevCharPos(caret_, false);
+      return hasSelection() && !select ? std::min(cursor_.caret, cursor_.anchor)
+                                       : PrevCharPos(cursor_.caret, false);
     case TCaretMove::Right:
-      return hasSelection() && !select ? std::max(caret_, anchor_) : NextCharPos(caret_, false);
+      return hasSelection() && !select ? std::max(cursor_.caret, cursor_.anchor)
+                                       : NextCharPos(cursor_.caret, false);
     case TCaretMove::WordLeft:
-      return PrevCharPos(caret_, true);
+      return PrevCharPos(cursor_.caret, true);
     case TCaretMove::WordRight:
-      return NextCharPos(caret_, true);
+      return NextCharPos(cursor_.caret, true);
     case TCaretMove::Up:
-      return VerticalMove(caret_, -1);
+      return VerticalMove(cursor_.caret, -1);
     case TCaretMove::Down:
-      return VerticalMove(caret_, 1);
+      return VerticalMove(cursor_.caret, 1);
     case TCaretMove::PageUp:
     case TCaretMove::PageDown: {
-      const int rows = PageRows() * (what == TCaretMove::PageUp ? -1 : 1);
-      const TTextPos to = VerticalMove(caret_, rows);
+      const int rows = rows_.PageRows() * (what == TCaretMove::PageUp ? -1 : 1);
+      const TTextPos to = VerticalMove(cursor_.caret, rows);
       ScrollRows(rows);
       return to;
     }
     case TCaretMove::RowStart:
-      return RowStart(caret_);
+      return RowStart(cursor_.caret);
     case TCaretMove::RowEnd:
-      return RowEnd(caret_);
+      return RowEnd(cursor_.caret);
     case TCaretMove::LineStart:
-      return TTextPos{caret_.line, 0};
+      return TTextPos{cursor_.caret.line, 0};
     case TCaretMove::LineEnd:
-      return TTextPos{caret_.line, store_.length(caret_.line)};
+      return TTextPos{cursor_.caret.line, store_.length(cursor_.caret.line)};
     case TCaretMove::Start:
       return TTextPos{};
     case TCaretMove::End:
       return EndPos();
   }
-  return caret_;
+  return cursor_.caret;
 }
 
 void TLogPane::keyPressEvent(QKeyEvent* e) {
@@ -613,13 +454,13 @@ void TLogPane::keyPressEvent(QKeyEvent* e) {
   } else if (HandleMoveKey(e)) {
     edited = false;
   } else if (e == QKeySequence::Delete) {
-    if (!RemoveSelection()) RemoveRange(caret_, NextCharPos(caret_, false));
+    if (!RemoveSelection()) RemoveRange(cursor_.caret, NextCharPos(cursor_.caret, false));
   } else if (e == QKeySequence::DeleteEndOfWord) {
-    if (!RemoveSelection()) RemoveRange(caret_, NextCharPos(caret_, true));
+    if (!RemoveSelection()) RemoveRange(cursor_.caret, NextCharPos(cursor_.caret, true));
   } else if (e == QKeySequence::DeleteStartOfWord) {
-    if (!RemoveSelection()) RemoveRange(PrevCharPos(caret_, true), caret_);
+    if (!RemoveSelection()) RemoveRange(PrevCharPos(cursor_.caret, true), cursor_.caret);
   } else if (e->key() == Qt::Key_Backspace && !(e->modifiers() & ~Qt::ShiftModifier)) {
-    if (!RemoveSelection()) RemoveRange(PrevCharPos(caret_, false), caret_);
+    if (!RemoveSelection()) RemoveRange(PrevCharPos(cursor_.caret, false), cursor_.caret);
   } else if (e == QKeySequence::InsertParagraphSeparator ||
              e == QKeySequence::InsertLineSeparator) {
     InsertText(QStringLiteral("\n"));
@@ -631,7 +472,7 @@ void TLogPane::keyPressEvent(QKeyEvent* e) {
   }
   e->accept();
   if (edited) desiredX_ = -1;
-  if (!preedit_.isEmpty()) ForgetLayouts();
+  if (!cursor_.preedit.isEmpty()) rows_.ForgetLayouts();
   RestartCaretBlink();
   EnsureCaretVisible();
   viewport()->update();
@@ -642,19 +483,19 @@ void TLogPane::inputMethodEvent(QInputMethodEvent* e) {
       (!e->preeditString().isEmpty() && hasSelection())) {
     if (!RemoveSelection() && e->replacementLength() > 0) {
       // Text around the caret the input method takes back (it counts from the caret).
-      const qsizetype length = store_.length(caret_.line);
+      const qsizetype length = store_.length(cursor_.caret.line);
       const qsizetype from =
-          std::clamp<qsizetype>(caret_.column + e->replacementStart(), 0, length);
+          std::clamp<qsizetype>(cursor_.caret.column + e->replacementStart(), 0, length);
       const qsizetype to = std::clamp<qsizetype>(from + e->replacementLength(), from, length);
-      RemoveRange(TTextPos{caret_.line, from}, TTextPos{caret_.line, to});
+      RemoveRange(TTextPos{cursor_.caret.line, from}, TTextPos{cursor_.caret.line, to});
     }
     if (!e->commitString().isEmpty()) InsertText(e->commitString());
   }
-  preedit_ = e->preeditString();
-  preeditCursor_ = static_cast<int>(preedit_.size());
+  cursor_.preedit = e->preeditString();
+  cursor_.preeditCursor = static_cast<int>(cursor_.preedit.size());
   for (const QInputMethodEvent::Attribute& attribute : e->attributes())
-    if (attribute.type == QInputMethodEvent::Cursor) preeditCursor_ = attribute.start;
-  ForgetLayout(caret_.line);
+    if (attribute.type == QInputMethodEvent::Cursor) cursor_.preeditCursor = attribute.start;
+  rows_.ForgetLayout(cursor_.caret.line);
   e->accept();
   AfterEdit();
 }
@@ -672,11 +513,12 @@ QVariant TLogPane::inputMethodQuery(Qt::InputMethodQuery query) const {
     case Qt::ImFont:
       return font();
     case Qt::ImCursorPosition:
-      return static_cast<int>(caret_.column);
+      return static_cast<int>(cursor_.caret.column);
     case Qt::ImAnchorPosition:
-      return static_cast<int>(anchor_.line == caret_.line ? anchor_.column : caret_.column);
+      return static_cast<int>(cursor_.anchor.line == cursor_.caret.line ? cursor_.anchor.column
+                                                                        : cursor_.caret.column);
     case Qt::ImSurroundingText:
-      return store_.text(caret_.line);
+      return store_.text(cursor_.caret.line);
     case Qt::ImCurrentSelection:
       return selectedText();
     default:
@@ -689,7 +531,7 @@ QVariant TLogPane::inputMethodQuery(Qt::InputMethodQuery query) const {
 
 void TLogPane::mousePressEvent(QMouseEvent* e) {
   e->accept();
-  if (!preedit_.isEmpty()) QGuiApplication::inputMethod()->commit();
+  if (!cursor_.preedit.isEmpty()) QGuiApplication::inputMethod()->commit();
   if (e->button() == Qt::MiddleButton) {
     // On X11 the middle button pastes the text selected last, where it is clicked.
     QClipboard* clipboard = QGuiApplication::clipboard();
@@ -739,8 +581,8 @@ void TLogPane::mouseDoubleClickEvent(QMouseEvent* e) {
   words.setPosition(end);
   qsizetype start = words.toPreviousBoundary();
   if (start < 0) start = 0;
-  anchor_ = TTextPos{at.line, start};
-  caret_ = TTextPos{at.line, end};
+  cursor_.anchor = TTextPos{at.line, start};
+  cursor_.caret = TTextPos{at.line, end};
   desiredX_ = -1;
   dragging_ = false;
   viewport()->update();
@@ -830,7 +672,7 @@ void TLogPane::timerEvent(QTimerEvent* e) {
 void TLogPane::changeEvent(QEvent* e) {
   if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange ||
       e->type() == QEvent::LayoutDirectionChange) {
-    ForgetLayouts();
+    rows_.ForgetLayouts();
     viewport()->update();
   }
   QAbstractScrollArea::changeEvent(e);
@@ -838,51 +680,10 @@ void TLogPane::changeEvent(QEvent* e) {
 
 void TLogPane::paintEvent(QPaintEvent*) {
   QPainter painter(viewport());
-  const QPalette& colors = palette();
-  painter.setPen(colors.color(QPalette::Text));
-  const TRowPos top = ViewTop();
-  const TTextPos selFrom = std::min(caret_, anchor_);
-  const TTextPos selTo = std::max(caret_, anchor_);
-  const qreal breakWidth = fontMetrics().horizontalAdvance(QLatin1Char(' '));
-  const qreal bottom = viewport()->height();
-
-  qreal y = kMargin;
-  qsizetype line = top.line;
-  for (; line < store_.count() && y < bottom; ++line) {
-    QTextLayout* layout = LayoutOf(line);
-    const int firstRow = line == top.line ? top.row : 0;
-    const qreal origin = y - layout->lineAt(firstRow).y();
-    const QTextLine lastRow = layout->lineAt(layout->lineCount() - 1);
-    QList<QTextLayout::FormatRange> formats;
-    if (hasSelection() && selFrom.line <= line && line <= selTo.line) {
-      const int start = line == selFrom.line ? LayoutColumn(selFrom) : 0;
-      const int end =
-          line == selTo.line ? LayoutColumn(selTo) : static_cast<int>(layout->text().size());
-      if (end > start) {
-        QTextLayout::FormatRange range;
-        range.start = start;
-        range.length = end - start;
-        range.format.setBackground(colors.brush(QPalette::Highlight));
-        range.format.setForeground(colors.brush(QPalette::HighlightedText));
-        formats.append(range);
-      }
-      if (line < selTo.line)  // the line break is selected too
-        painter.fillRect(QRectF(kMargin + lastRow.naturalTextWidth(), origin + lastRow.y(),
-                                breakWidth, lastRow.height()),
-                         colors.brush(QPalette::Highlight));
-    }
-    if (line == caret_.line && !preedit_.isEmpty()) {
-      QTextLayout::FormatRange range;
-      range.start = static_cast<int>(caret_.column);
-      range.length = static_cast<int>(preedit_.size());
-      range.format.setFontUnderline(true);
-      formats.append(range);
-    }
-    layout->draw(&painter, QPointF(kMargin, origin), formats);
-    if (line == caret_.line && hasFocus() && caretShown_)
-      layout->drawCursor(&painter, QPointF(kMargin, origin), LayoutColumn(caret_), 1);
-    y = origin + lastRow.y() + lastRow.height();
-  }
-  lastPaintedLine_ = line - 1;
-  TrimLayouts(top.line, lastPaintedLine_);
+  const TRowPos top = rows_.ViewTop();
+  const TLogPaintLook look{palette(),
+                           static_cast<qreal>(fontMetrics().horizontalAdvance(QLatin1Char(' '))),
+                           static_cast<qreal>(viewport()->height()), hasFocus() && caretShown_};
+  lastPaintedLine_ = PaintLogRows(painter, rows_, top, store_, cursor_, look);
+  rows_.TrimLayouts(top.line, lastPaintedLine_);
 }

@@ -5,7 +5,9 @@
 //
 // A day of auto-read is some 400,000 lines, so the text is not kept in a QTextDocument (about
 // 600 bytes a line). TLogLineStore keeps each line as UTF-8 in large chunks with a 12-byte
-// index entry, and TLogPane lays out (QTextLayout) and paints only the lines on screen.
+// index entry; TLogRows (LogRows.h) lays out only the lines on screen and moves between
+// rows, and PaintLogRows (LogPanePainting.h) paints them. The pane itself keeps the caret and
+// the selection and takes the operator's input.
 //
 // The view follows the end the way a plain text edit does: while the last line is on screen,
 // a new line scrolls into view at the bottom; once the operator has moved the view up (wheel,
@@ -17,12 +19,10 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
-#include <memory>
-#include <unordered_map>
 
+#include "LogCaret.h"
 #include "LogLineStore.h"
-
-class QTextLayout;
+#include "LogRows.h"
 
 class TLogPane : public QAbstractScrollArea {
   Q_OBJECT
@@ -32,11 +32,7 @@ class TLogPane : public QAbstractScrollArea {
   enum class TCaretMove : int;
 
   // A place in the text: a line and a column in UTF-16 code units of that line's text.
-  struct TTextPos {
-    qsizetype line = 0;
-    qsizetype column = 0;
-    auto operator<=>(const TTextPos&) const = default;
-  };
+  using TTextPos = TLogTextPos;
 
   explicit TLogPane(QWidget* parent = nullptr);
   ~TLogPane() override;
@@ -55,15 +51,15 @@ class TLogPane : public QAbstractScrollArea {
   QString lineText(qsizetype line) const { return store_.text(line); }
   const TLogLineStore& store() const { return store_; }
 
-  TTextPos caretPosition() const { return caret_; }
-  TTextPos anchorPosition() const { return anchor_; }
+  TTextPos caretPosition() const { return cursor_.caret; }
+  TTextPos anchorPosition() const { return cursor_.anchor; }
   void setCaretPosition(TTextPos pos, bool keepAnchor = false);
-  bool hasSelection() const { return caret_ != anchor_; }
+  bool hasSelection() const { return cursor_.hasSelection(); }
   QString selectedText() const;
 
   // The view: its first line on screen, and whether new lines will scroll into view.
   qsizetype firstVisibleLine();
-  bool followsEnd() const { return following_; }
+  bool followsEnd() const { return rows_.following(); }
   // The screen rows `line` takes at the current width (its wrapped lines).
   int visualRowCount(qsizetype line);
   // The caret's rectangle in viewport coordinates, and that of any place in the text.
@@ -72,7 +68,7 @@ class TLogPane : public QAbstractScrollArea {
   // The place in the text shown at a point of the viewport (the nearest line on screen).
   TTextPos positionAt(QPoint viewportPoint);
   // How many lines are laid out at the moment (only those on screen and at the end are).
-  std::size_t layoutsCached() const { return layouts_.size(); }
+  std::size_t layoutsCached() const { return rows_.layoutsCached(); }
 
  public:
   void copy();
@@ -106,28 +102,8 @@ class TLogPane : public QAbstractScrollArea {
   void timerEvent(QTimerEvent* e) override;
 
  private:
-  // A screen row: row `row` of the wrapped line `line`.
-  struct TRowPos {
-    qsizetype line = 0;
-    int row = 0;
-    auto operator<=>(const TRowPos&) const = default;
-  };
+  using TRowPos = TLogRows::TRowPos;
 
-  QTextLayout* LayoutOf(qsizetype line);
-  void ForgetLayouts();
-  void ForgetLayout(qsizetype line);
-  void TrimLayouts(qsizetype firstKept, qsizetype lastKept);
-  qreal WrapWidth() const;
-  qreal ViewHeight() const;
-  qreal RowHeight(TRowPos pos);
-  bool NextRow(TRowPos& pos);
-  bool PrevRow(TRowPos& pos);
-  TRowPos LastRow();
-  TRowPos MaxTop();
-  TRowPos ViewTop();
-  TRowPos RowOf(TTextPos pos);
-  int LayoutColumn(TTextPos pos) const;
-  int PageRows();
   void ScrollRows(int rows);
   void EnsureCaretVisible();
   TTextPos PosAt(QPoint viewportPoint);
@@ -152,15 +128,9 @@ class TLogPane : public QAbstractScrollArea {
 
   TLogLineStore store_;
   static inline TTextInserted textInserted_ = nullptr;
-  TTextPos caret_;
-  TTextPos anchor_;
+  TLogCaret cursor_;
   qreal desiredX_ = -1;  // kept over consecutive up/down moves
-  TRowPos top_;          // the first row on screen while not following
-  bool following_ = true;
-  QString preedit_;
-  int preeditCursor_ = 0;
-  std::unordered_map<qsizetype, std::unique_ptr<QTextLayout>> layouts_;
-  qreal layoutWidth_ = -1;
+  TLogRows rows_;
   bool caretShown_ = true;
   QBasicTimer caretBlink_;
   QBasicTimer dragScroll_;
@@ -168,5 +138,4 @@ class TLogPane : public QAbstractScrollArea {
   QPoint dragPoint_;
   int wheelRemainder_ = 0;
   qsizetype lastPaintedLine_ = -1;
-  qsizetype bottomFirstLine_ = 0;  // the first line MaxTop() laid out
 };

@@ -1,8 +1,5 @@
 #include "StartOptions.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 
 #include "rtutest.h"
@@ -16,16 +13,15 @@ QString FromArgument(const std::string& text) {
 }  // namespace
 
 void ApplyStartOptions(TfrmRTUTest& window, const TProgramOptions& options) {
-  if (options.port) window.Edit1->setText(FromArgument(*options.port));
-  if (options.baud) window.ComboBox1->setEditText(FromArgument(*options.baud));
-  if (options.format) window.ComboBox6->setEditText(FromArgument(*options.format));
+  TPortTexts texts = window.PortTexts();
+  if (options.port) texts.port = FromArgument(*options.port);
+  if (options.baud) texts.baud = FromArgument(*options.baud);
+  if (options.format) texts.format = FromArgument(*options.format);
+  window.ApplyPortTexts(texts);
   if (options.logFile) window.KeepLogFile(FromArgument(*options.logFile));
-  if (options.address) {
-    window.edmodaddr->setText(FromArgument(*options.address));
-    window.Button2->click();
-  }
+  if (options.address) window.ApplySlaveAddress(FromArgument(*options.address));
 }
 
 void ScheduleStartActions(TfrmRTUTest& window, const TProgramOptions& options) {
-  if (options.open) QTimer::singleShot(0, window.Button1, &QPushButton::click);
+  if (options.open) QTimer::singleShot(0, &window, [&window] { window.OpenPort(); });
 }

@@ -95,7 +95,7 @@ TfrmRTUTest::TfrmRTUTest() : session(XMODEM1, *this, UiThreadWaits()) {
   InstallLogPaneAccessibility();
   CreateControls();
   lineWatch = new TLineWatch(
-      session, *StatusPanels[0], *StatusPanels[1], [this] { return PortTexts(); }, this);
+      session, *StatusPanels[0], *StatusPanels[1], [this] { return PortTexts(); }, *Timer1, this);
   ConfigurePort();
   BindEvents();
   InstallLogSaving(*this, *Memo1);
@@ -411,6 +411,29 @@ void TfrmRTUTest::KeepLogFile(const QString& path) {
 
 TPortTexts TfrmRTUTest::PortTexts() const {
   return {Edit1->text(), ComboBox1->currentText(), ComboBox6->currentText()};
+}
+
+void TfrmRTUTest::ApplyPortTexts(const TPortTexts& texts) {
+  Edit1->setText(texts.port);
+  ComboBox1->setEditText(texts.baud);
+  ComboBox6->setEditText(texts.format);
+}
+
+void TfrmRTUTest::ApplySlaveAddress(const QString& text) {
+  edmodaddr->setText(text);
+  Guarded([&] { Button2Click(Button2); });
+}
+
+void TfrmRTUTest::OpenPort() {
+  Guarded([&] { Button1Click(Button1); });
+}
+
+void TfrmRTUTest::ReadAll() {
+  Guarded([&] { BitBtn1Click(BitBtn1); });
+}
+
+void TfrmRTUTest::SetAutoRead(bool on) {
+  CheckBox2->setChecked(on);
 }
 
 void TfrmRTUTest::ShowChannelValue(int row, const QString& text) {

@@ -73,6 +73,16 @@ class TfrmRTUTest : public QWidget, public TSessionView {
   // The port, baud-rate and format texts as they stand.
   TPortTexts PortTexts() const;
 
+  // What start-up and the benchmarks ask of the window, each as the operator would do it: the
+  // texts typed into the port, baud-rate and format boxes; the slave address typed and "确定"
+  // clicked; "打开串口" and "读取" clicked; "自动读取 " checked or not. A click's error goes to
+  // the error report, as a click's does.
+  void ApplyPortTexts(const TPortTexts& texts);
+  void ApplySlaveAddress(const QString& text);
+  void OpenPort();
+  void ReadAll();
+  void SetAutoRead(bool on);
+
   // The port component and the controls, named as designed.
   TSyncBridge syncBridge;  // outlives XMODEM1: its deliveries run on this thread
   xcom::TXComm XMODEM1;

@@ -13,6 +13,9 @@ namespace modbus {
 // exact quotient would, at every rate up to 19200 baud.
 using Picoseconds = std::chrono::duration<std::uint64_t, std::pico>;
 
+// The silence above 19200 baud, and the floor a master keeps below it.
+inline constexpr std::chrono::microseconds kFixedInterFrameSilence{1750};
+
 // The frame-ending silence at `baud` with characters of `bitsPerCharacter` bits (see
 // xcom::BitsPerCharacter). A rate of 0 (unknown) gives the fixed value.
 Picoseconds InterFrameSilence(std::uint32_t baud, unsigned bitsPerCharacter);

@@ -66,8 +66,8 @@ stop_sim() {
   rm -f "$sim_out"
 }
 
-# The window: launch to first paint, idle memory, CPU with auto-read on against the simulated
-# module (its own process), the log pane after 400,000 lines (about a day of auto-read); and,
+# The window: launch to first paint, idle memory, CPU with the port open and quiet and then with
+# auto-read on against the simulated module (its own process), the log pane after 400,000 lines (about a day of auto-read); and,
 # side by side with CuteCom (a Qt serial terminal users already know) under the same X display,
 # the time from launch to a window on screen and the idle memory of both.
 # Without a display the section starts an Xvfb of its own and runs everything on it.

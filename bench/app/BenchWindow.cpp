@@ -1,10 +1,7 @@
 #include "BenchWindow.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -26,14 +23,26 @@ void Pump(int milliseconds) {
   }
 }
 
-bool OpenWithAutoRead(TfrmRTUTest& window, const QString& port) {
-  window.Edit1->setText(port);
-  window.Button1->click();
+bool OpenQuietly(TfrmRTUTest& window, const QString& port) {
+  TPortTexts texts = window.PortTexts();
+  texts.port = port;
+  window.ApplyPortTexts(texts);
+  window.OpenPort();
   if (!window.XMODEM1.Opened()) {
     std::fprintf(stderr, "cannot open %s\n", qPrintable(port));
     return false;
   }
-  window.CheckBox2->setChecked(true);
+  RunLoop(1000);  // the control-mode frame's answer is taken
+  return true;
+}
+
+void StartAutoRead(TfrmRTUTest& window) {
+  window.SetAutoRead(true);
   RunLoop(2500);  // the first read-all is under way
+}
+
+bool OpenWithAutoRead(TfrmRTUTest& window, const QString& port) {
+  if (!OpenQuietly(window, port)) return false;
+  StartAutoRead(window);
   return true;
 }

@@ -8,7 +8,6 @@
 //   bench_replug <kestrum-sim program> <runs>      (no display needed)
 //
 // Prints each run, then the median and worst of both times. It only measures.
-#include <QCheckBox>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -56,7 +55,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   OpenPort(window, link);
-  window.CheckBox2->setChecked(true);
+  window.SetAutoRead(true);
   if (!WaitUntil([&] { return Cell(window, 1) == QStringLiteral("01 "); }, 5000)) {
     std::fprintf(stderr, "bench_replug: no read-all was decoded\n");
     return 1;

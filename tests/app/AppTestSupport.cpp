@@ -1,11 +1,8 @@
 #include "AppTestSupport.h"
 
-#include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QLocale>
-#include <QPushButton>
 #include <QTableWidget>
 
 #include "LogPane.h"
@@ -26,10 +23,8 @@ QString SimulatedModuleOnPty::Path() const {
 
 void OpenPort(TfrmRTUTest& window, const QString& path, const QString& baud,
               const QString& format) {
-  window.Edit1->setText(path);
-  window.ComboBox1->setEditText(baud);
-  window.ComboBox6->setEditText(format);
-  window.Button1->click();
+  window.ApplyPortTexts({path, baud, format});
+  window.OpenPort();
 }
 
 QStringList LogLines(const TfrmRTUTest& window) {

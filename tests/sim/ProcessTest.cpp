@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "DeviceNode.h"
 #include "SimTestSupport.h"
 
 extern char** environ;
@@ -286,6 +287,27 @@ TEST(Program, LinkReplacesOnlyALeftOverLink) {
   const auto thirdPath = third.Line();
   ASSERT_TRUE(thirdPath.has_value()) << third.Stderr();
   EXPECT_EQ(std::filesystem::read_symlink(link).string(), *thirdPath);
+}
+
+// The window reopens a returning device under a link only while the link's simulator holds it
+// (TLineWatch, xcom::DeviceNode): the program's claim and the component's look-up must agree.
+TEST(Program, TheWindowSeesTheRunningSimulatorsClaimOnItsLink) {
+  TempDir dir;
+  const std::string link = dir / "kestrum";
+  Program sim({"--link", link});
+  const auto path = sim.Line();
+  ASSERT_TRUE(path.has_value()) << sim.Stderr();
+  const std::string sameLinkSpeltOtherwise = dir / "./kestrum";
+  const std::string unclaimed = dir / "made-by-someone-else";
+  std::filesystem::create_symlink(*path, unclaimed);
+  for (const auto& [name, claimed] :
+       {std::pair{link, true}, std::pair{sameLinkSpeltOtherwise, true},
+        std::pair{unclaimed, false}}) {
+    const auto node = xcom::FindDeviceNode(name);
+    ASSERT_TRUE(node.has_value()) << name;
+    EXPECT_TRUE(node->pseudoTerminal && node->throughLink) << name;
+    EXPECT_EQ(node->NameStaysWithTheDevice(), claimed) << name;
+  }
 }
 
 TEST(Program, AnUnreadStandardErrorNeverStopsTheAnswers) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "LineSpeed.h"
 #include "ThrowErrno.h"
 
 namespace kestrum_sim {
@@ -53,7 +54,8 @@ void ConfigureLine(int fd, const LineSettings& line) {
   if (speed != 0 && (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0))
     ThrowErrno("cfsetspeed");
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) ThrowErrno("tcsetattr");
-  if (speed == 0 && !SetArbitraryBaud(fd, line.baud))
+  // Rates without a constant go through the serial component's one termios2 routine.
+  if (speed == 0 && !xcom::SetLineSpeed(fd, line.baud))
     ThrowErrno("baud rate " + std::to_string(line.baud));
 }
 

@@ -10,8 +10,4 @@ namespace kestrum_sim {
 // character format. Throws std::system_error when the device refuses.
 void ConfigureLine(int fd, const LineSettings& line);
 
-// Sets a baud rate termios has no constant for (the component's termios2 routine). Returns
-// false on failure.
-bool SetArbitraryBaud(int fd, unsigned baud);
-
 }  // namespace kestrum_sim

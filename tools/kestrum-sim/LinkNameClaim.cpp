@@ -5,20 +5,18 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <filesystem>
-#include <functional>
-#include <system_error>
 
+#include "DeviceNode.h"
 #include "ThrowErrno.h"
 
 namespace kestrum_sim {
 
-// A running simulator claims its link's name with an abstract Unix socket named after the
-// link's absolute path: the kernel frees the name when the process ends, however it ends, and
-// leaves nothing in the file system. An invalid descriptor: another process holds the name.
+// A running simulator claims its link's name with an abstract Unix socket under the name the
+// serial component looks for (xcom::LinkClaimName): the kernel frees the name when the process
+// ends, however it ends, and leaves nothing in the file system. An invalid descriptor: another
+// process holds the name.
 xcom::UniqueFd ClaimLinkName(const std::string& link) {
-  const std::string path = std::filesystem::absolute(link).lexically_normal().string();
-  const std::string name = "kestrum-sim link " + std::to_string(std::hash<std::string>{}(path));
+  const std::string name = xcom::LinkClaimName(link);
   xcom::UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket) ThrowErrno("socket");
   sockaddr_un address{};

@@ -1,42 +1,12 @@
 #pragma once
 // The command line of kestrum: global options, one command and its arguments.
 
-#include <array>
-#include <cstdint>
-#include <optional>
-#include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "LineSettingText.h"
+#include "Invocation.h"
 
 namespace kestrum {
-
-struct Invocation {
-  std::string command = "read";  // the word of its entry in Commands.cpp
-  std::vector<std::string> ports;
-  modbus::BaudRateChoice baud;  // 9600
-  int dataBits = 8;
-  modbus::FormatParity parity = modbus::FormatParity::None;
-  int stopBits = 1;
-  std::uint8_t address = 100;  // low 8 bits of what was given
-  unsigned timeoutMs = 500;    // per reply
-  unsigned retries = 2;
-  bool json = false;
-  bool verbose = false;
-  bool quiet = false;
-  // relay N on|off
-  int relay = 1;
-  bool relayOn = false;
-  // watch
-  unsigned intervalMs = 2000;
-  std::optional<unsigned> count;  // until interrupted
-  // mode
-  int mode = 0;  // control mode
-  // check
-  std::optional<std::array<int, 2>> expectedInputs;
-};
 
 struct ParsedCommandLine {
   enum class Action { Run, Help, Version, UsageError };
@@ -44,14 +14,6 @@ struct ParsedCommandLine {
   Invocation invocation;
   std::string error;  // for UsageError: what is wrong, in one line
 };
-
-// A command line that cannot run; the message names what is wrong, in one line.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// `text` as a number from `low` to `high`, given to `option`; a UsageError otherwise.
-unsigned NumberIn(const std::string& option, std::string_view text, unsigned low, unsigned high);
 
 // `arguments` without the program name.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);

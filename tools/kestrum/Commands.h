@@ -11,9 +11,9 @@
 #include <string>
 
 #include "ExitCode.h"
+#include "Invocation.h"
 #include "ModuleModel.h"
 #include "Result.h"
-#include "kestrum/CommandLine.h"
 
 namespace kestrum {
 

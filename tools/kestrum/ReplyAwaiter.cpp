@@ -58,7 +58,7 @@ ReplyScan ScanForReply(const xcom::ByteString& received, const xcom::ByteString&
 std::chrono::microseconds SilenceFor(std::uint32_t baud, unsigned bitsPerCharacter) {
   const auto exact =
       std::chrono::floor<microseconds>(InterFrameSilence(std::max(baud, 1u), bitsPerCharacter));
-  return std::max(exact, microseconds(1750));
+  return std::max(exact, kFixedInterFrameSilence);
 }
 
 ReplyAwaiter::ReplyAwaiter(xcom::TCustomComm& port, std::chrono::microseconds silence,

@@ -1,5 +1,7 @@
 #include <termios.h>
 
+#include <optional>
+
 #include "LineSettings.h"
 
 namespace xcom {
@@ -35,70 +37,75 @@ void MakeRaw(LineSettings& line) {
   line.cc[VTIME] = 0;
 }
 
-bool ApplyDcbToLine(const DCB& dcb, LineSettings& line) {
-  std::uint32_t size;
+namespace {
+
+// The cflag bits of the control block's character format; nothing for what termios cannot take.
+std::optional<std::uint32_t> SizeBitsOf(const DCB& dcb) {
   switch (dcb.ByteSize) {
     case 5:
-      size = CS5;
-      break;
+      return CS5;
     case 6:
-      size = CS6;
-      break;
+      return CS6;
     case 7:
-      size = CS7;
-      break;
+      return CS7;
     case 8:
-      size = CS8;
-      break;
+      return CS8;
     default:
-      return false;
+      return std::nullopt;
   }
-  std::uint32_t parity;
+}
+
+std::optional<std::uint32_t> ParityBitsOf(const DCB& dcb) {
   switch (dcb.Parity) {
     case NOPARITY:
-      parity = 0;
-      break;
+      return 0;
     case ODDPARITY:
-      parity = PARENB | PARODD;
-      break;
+      return PARENB | PARODD;
     case EVENPARITY:
-      parity = PARENB;
-      break;
+      return PARENB;
     case MARKPARITY:
-      parity = PARENB | CMSPAR | PARODD;
-      break;
+      return PARENB | CMSPAR | PARODD;
     case SPACEPARITY:
-      parity = PARENB | CMSPAR;
-      break;
+      return PARENB | CMSPAR;
     default:
-      return false;
+      return std::nullopt;
   }
-  std::uint32_t stop;
-  switch (dcb.StopBits) {
-    case ONESTOPBIT:
-      stop = 0;
-      break;
-    case TWOSTOPBITS:
-      if (dcb.ByteSize == 5) return false;
-      stop = CSTOPB;
-      break;
-    default:
-      return false;
-  }
-  if (dcb.BaudRate == 0) return false;
-  const bool softwareFlow = dcb.fOutX != 0 || dcb.fInX != 0;
-  if (softwareFlow && dcb.XonChar == dcb.XoffChar) return false;
+}
 
+std::optional<std::uint32_t> StopBitsOf(const DCB& dcb) {
+  if (dcb.StopBits == ONESTOPBIT) return 0;
+  // With 5 data bits a UART sends 1.5 stop bits for "2".
+  if (dcb.StopBits == TWOSTOPBITS && dcb.ByteSize != 5) return CSTOPB;
+  return std::nullopt;
+}
+
+// Software flow control needs two different characters.
+bool FlowCharactersUsable(const DCB& dcb) {
+  const bool softwareFlow = dcb.fOutX != 0 || dcb.fInX != 0;
+  return !softwareFlow || dcb.XonChar != dcb.XoffChar;
+}
+
+void ApplyFlowControl(const DCB& dcb, LineSettings& line) {
+  line.iflag &= ~std::uint32_t(IXON | IXOFF | INPCK | IGNPAR);
+  if (dcb.fOutX) line.iflag |= IXON;
+  if (dcb.fInX) line.iflag |= IXOFF;
+  if (dcb.fParity) line.iflag |= INPCK;
+  if (WantsHardwareHandshake(dcb)) line.cflag |= CRTSCTS;
+  line.cc[VSTART] = static_cast<std::uint8_t>(dcb.XonChar);
+  line.cc[VSTOP] = static_cast<std::uint8_t>(dcb.XoffChar);
+}
+
+}  // namespace
+
+bool ApplyDcbToLine(const DCB& dcb, LineSettings& line) {
+  const auto size = SizeBitsOf(dcb);
+  const auto parity = ParityBitsOf(dcb);
+  const auto stop = StopBitsOf(dcb);
+  if (!size || !parity || !stop || dcb.BaudRate == 0 || !FlowCharactersUsable(dcb)) return false;
   LineSettings out = line;
   MakeRaw(out);
-  out.iflag &= ~std::uint32_t(IXON | IXOFF | INPCK | IGNPAR);
-  if (dcb.fOutX) out.iflag |= IXON;
-  if (dcb.fInX) out.iflag |= IXOFF;
-  if (dcb.fParity) out.iflag |= INPCK;
-  out.cflag = (out.cflag & ~kBlockBits) | CREAD | CLOCAL | size | parity | stop;
-  if (WantsHardwareHandshake(dcb)) out.cflag |= CRTSCTS;
-  out.cc[VSTART] = static_cast<std::uint8_t>(dcb.XonChar);
-  out.cc[VSTOP] = static_cast<std::uint8_t>(dcb.XoffChar);
+  out.cflag = (out.cflag & ~kBlockBits) | CREAD | CLOCAL | *size | *parity | *stop;
+  ApplyFlowControl(dcb, out);
   out.baud = dcb.BaudRate;
   line = out;
   return true;
