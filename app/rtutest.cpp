@@ -22,6 +22,7 @@
 #include "LogPaneAccessible.h"
 #include "LogSaving.h"
 #include "OpenFailureHint.h"
+#include "OpenedText.h"
 #include "PortCompletion.h"
 #include "UiWait.h"
 
@@ -428,8 +429,7 @@ void TfrmRTUTest::ListView1AdvancedCustomDrawItem(QTableWidget* Sender, int Item
 // failed; panel 0 is the line watch's.
 
 void TfrmRTUTest::ReportOpened(const TPortTexts& texts) {
-  StatusPanels[1]->setText(texts.port + QStringLiteral("打开成功,BaudRate=") + texts.baud +
-                           QStringLiteral(",参数=") + texts.format);
+  StatusPanels[1]->setText(OpenedText(texts, session.Port().SettingsReport()));
   lineWatch->OpenSucceeded();  // panel 1's tooltip: what the device runs at
 }
 

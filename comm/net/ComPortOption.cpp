@@ -70,6 +70,7 @@ void ServerState::Take(const ByteString& body) {
   const ByteString value(body.begin() + 1, body.end());
   if (command == kNotifyModemState && !value.empty()) TakeModemState(value[0]);
   if (command == kNotifyLineState && !value.empty()) TakeLineState(value[0]);
+  if (command == kSetControl && !value.empty()) controlAnswered_[value[0]] = true;
   answered_[command] = true;
   answers_[command] = value;
 }

@@ -69,7 +69,13 @@ class ServerState {
   // Whether the server answered `command` since Forget(command), and with which value.
   bool Answered(Command command) const { return answered_[command]; }
   const ByteString& Answer(Command command) const { return answers_[command]; }
-  void Forget(Command command) { answered_[command] = false; }
+  // SET-CONTROL is answered per value: whether the server answered with `value`, which it
+  // does when it took that value.
+  bool ControlAnswered(std::uint8_t value) const { return controlAnswered_[value]; }
+  void Forget(Command command) {
+    answered_[command] = false;
+    if (command == kSetControl) controlAnswered_.fill(false);
+  }
 
   // Comm events (the TDeviceEvents bits) and ClearCommError bits noted since the last take.
   std::uint32_t TakeEvents();
@@ -82,6 +88,7 @@ class ServerState {
 
   std::array<bool, kLastCommand + 1> answered_{};
   std::array<ByteString, kLastCommand + 1> answers_{};
+  std::array<bool, 256> controlAnswered_{};
   std::uint8_t modemState_ = 0;
   std::uint32_t events_ = 0;
   std::uint32_t errors_ = 0;

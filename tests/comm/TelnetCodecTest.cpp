@@ -173,6 +173,11 @@ TEST(ComPortOption, ServerAnswersAndNotificationsBecomeEventsAndErrors) {
   EXPECT_EQ(state.Answer(r::kSetBaudRate), (ByteString{0, 0, 0x25, 0x80}));
   state.Forget(r::kSetBaudRate);
   EXPECT_FALSE(state.Answered(r::kSetBaudRate));
+  state.Take({105, r::kControlNoFlow});  // flow control taken, DTR left unanswered
+  EXPECT_TRUE(state.ControlAnswered(r::kControlNoFlow));
+  EXPECT_FALSE(state.ControlAnswered(r::kControlDtrOff));
+  state.Forget(r::kSetControl);
+  EXPECT_FALSE(state.ControlAnswered(r::kControlNoFlow));
 }
 
 }  // namespace
