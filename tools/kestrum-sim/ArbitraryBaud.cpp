@@ -8,4 +8,10 @@ bool SetArbitraryBaud(int fd, unsigned baud) {
   return xcom::SetLineSpeed(fd, baud);
 }
 
+std::optional<unsigned> ReadArbitraryBaud(int fd) {
+  std::uint32_t baud = 0;
+  if (!xcom::GetLineSpeed(fd, baud)) return std::nullopt;
+  return baud;
+}
+
 }  // namespace kestrum_sim

@@ -57,4 +57,20 @@ void ConfigureLine(int fd, const LineSettings& line) {
     ThrowErrno("baud rate " + std::to_string(line.baud));
 }
 
+std::optional<LineSettings> ReadLineSetup(int fd) {
+  termios tio{};
+  const std::optional<unsigned> baud = ReadArbitraryBaud(fd);
+  if (::tcgetattr(fd, &tio) != 0 || !baud) return std::nullopt;
+  const tcflag_t size = tio.c_cflag & CSIZE;
+  if (size != CS7 && size != CS8) return std::nullopt;
+  LineSettings line;
+  line.baud = *baud;
+  line.dataBits = size == CS7 ? 7 : 8;
+  line.parity = (tio.c_cflag & PARENB) == 0   ? Parity::None
+                : (tio.c_cflag & PARODD) != 0 ? Parity::Odd
+                                              : Parity::Even;
+  line.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+  return line;
+}
+
 }  // namespace kestrum_sim

@@ -2,6 +2,8 @@
 // Setting up the module's end of the line with termios: raw mode, the baud rate and the
 // character format.
 
+#include <optional>
+
 #include "LineSettings.h"
 
 namespace kestrum_sim {
@@ -10,8 +12,15 @@ namespace kestrum_sim {
 // character format. Throws std::system_error when the device refuses.
 void ConfigureLine(int fd, const LineSettings& line);
 
+// What the line runs at now, as set by whoever set it last: on a pseudo-terminal's master, the
+// settings the program on the other end chose. Nothing when they cannot be read, or the format
+// is none of the tool's.
+std::optional<LineSettings> ReadLineSetup(int fd);
+
 // Sets a baud rate termios has no constant for (the component's termios2 routine). Returns
 // false on failure.
 bool SetArbitraryBaud(int fd, unsigned baud);
+// The rate read back the same way; nothing when it cannot be read.
+std::optional<unsigned> ReadArbitraryBaud(int fd);
 
 }  // namespace kestrum_sim
