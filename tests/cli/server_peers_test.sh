@@ -91,7 +91,8 @@ run -p "tcp://127.0.0.1:$port" read
 expect 0 "DO2=1" "raw read back"
 stop_ser2net
 
-# --- RFC 2217 through ser2net: the rate and format reach the pseudo-terminal
+# --- RFC 2217 through ser2net: the rate and stop size reach the pseudo-terminal (its driver
+# keeps every pty at 8 data bits without parity)
 port=$(free_port)
 start_ser2net "telnet(rfc2217),tcp" "$port"
 run -p "rfc2217://127.0.0.1:$port" -b 19200 -f 8N2 relay 2 off
