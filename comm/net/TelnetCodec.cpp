@@ -28,14 +28,20 @@ void TelnetCodec::RequestRemote(std::uint8_t option, ByteString& replies) {
 namespace {
 
 // One side of one option answering the other side's WILL/DO (`enable`) or WONT/DONT. Only a
-// change of state is answered, which is what keeps two sides from looping.
-void Negotiate(OptionState& state, bool wanted, bool enable, std::uint8_t agree,
+// change of state is answered, which is what keeps two sides from looping; an option this side
+// does not want is refused once (`refused`), so that a server asking again and again gets no
+// stream of answers.
+void Negotiate(OptionState& state, bool wanted, bool& refused, bool enable, std::uint8_t agree,
                std::uint8_t refuse, std::uint8_t option, ByteString& replies) {
   switch (state) {
     case OptionState::No:
       if (!enable) return;
-      if (wanted) state = OptionState::Yes;
-      replies.insert(replies.end(), {IAC, wanted ? agree : refuse, option});
+      if (wanted) {
+        state = OptionState::Yes;
+        replies.insert(replies.end(), {IAC, agree, option});
+      } else if (!std::exchange(refused, true)) {
+        replies.insert(replies.end(), {IAC, refuse, option});
+      }
       return;
     case OptionState::Yes:
       if (enable) return;
@@ -57,11 +63,13 @@ void TelnetCodec::Command(std::uint8_t verb, std::uint8_t option, ByteString& re
   switch (verb) {
     case WILL:
     case WONT:
-      Negotiate(remote_[option], remoteWanted_[option], verb == WILL, DO, DONT, option, replies);
+      Negotiate(remote_[option], remoteWanted_[option], remoteRefused_[option], verb == WILL, DO,
+                DONT, option, replies);
       return;
     case DO:
     case DONT:
-      Negotiate(local_[option], localWanted_[option], verb == DO, WILL, WONT, option, replies);
+      Negotiate(local_[option], localWanted_[option], localRefused_[option], verb == DO, WILL, WONT,
+                option, replies);
       return;
     default:
       return;

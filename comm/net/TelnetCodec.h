@@ -2,8 +2,8 @@
 // The Telnet layer of a network line, without any I/O: it splits what a server sends into data
 // bytes and Telnet commands, answers option negotiation (the RFC 1143 "Q method", so that two
 // sides never loop on an option), collects sub-negotiations up to a size cap, and doubles 0xFF
-// in data going out. Whatever a server sends, one received byte costs at most three reply bytes
-// and a fixed amount of memory.
+// in data going out. Whatever a server sends, the answers are bounded (each option is refused
+// at most once, agreed at most once per change) and so is the memory.
 
 #include <array>
 #include <cstddef>
@@ -60,6 +60,8 @@ class TelnetCodec {
   std::array<OptionState, 256> remote_{};
   std::array<bool, 256> localWanted_{};
   std::array<bool, 256> remoteWanted_{};
+  std::array<bool, 256> localRefused_{};
+  std::array<bool, 256> remoteRefused_{};
   Parse parse_ = Parse::Data;
   std::uint8_t verb_ = 0;
   ByteString subnegotiation_;  // option first, then the body; never longer than the cap + 1

@@ -40,6 +40,7 @@ TEST(TelnetCodec, ReceivedBytesSplitIntoDataAndAnswers) {
       {"WILL of an unknown option", {IAC, WILL, 1}, {}, {IAC, DONT, 1}},
       {"WONT of an option already off", {IAC, WONT, 1}, {}, {}},
       {"repeated DO answered once", {IAC, DO, 0, IAC, DO, 0}, {}, {IAC, WILL, 0}},
+      {"repeated unknown DO refused once", {IAC, DO, 24, IAC, DO, 24}, {}, {IAC, WONT, 24}},
       {"one-byte commands skipped", {5, IAC, 241, 6}, {5, 6}, {}},
       {"data around a sub-negotiation", {1, IAC, SB, 99, 2, 3, IAC, SE, 4}, {1, 4}, {}},
       {"command split across blocks ends the block", {9, IAC}, {9}, {}},
