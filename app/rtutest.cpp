@@ -100,7 +100,13 @@ TfrmRTUTest::TfrmRTUTest() : session(XMODEM1, *this, UiThreadWaits()) {
   ConfigurePort();
   BindEvents();
   InstallLogSaving(*this, *Memo1);
-  InstallPortCompletion(Edit1);
+  // The ports present, then the serial device servers opened in this run (never a scan).
+  InstallPortCompletion(Edit1, [] {
+    std::vector<xcom::SerialPortInfo> ports = xcom::ListSerialPorts();
+    for (xcom::SerialPortInfo& server : xcom::RecentNetworkPorts())
+      ports.push_back(std::move(server));
+    return ports;
+  });
   FormCreate(this);
 }
 

@@ -2,6 +2,7 @@
 #include "NetworkName.h"
 #include "OpenFailureNote.h"
 #include "PlatformDevice.h"
+#include "RecentNetworkPorts.h"
 
 namespace xcom {
 
@@ -12,7 +13,9 @@ std::unique_ptr<CommDevice> OpenDeviceByName(const std::string& name) {
     NoteOpenFailure(OpenFailure::BadNetworkName);
     return nullptr;
   }
-  return OpenNetworkDevice(*address);
+  std::unique_ptr<CommDevice> device = OpenNetworkDevice(*address);
+  if (device) NoteRecentNetworkPort(name);
+  return device;
 }
 
 }  // namespace xcom

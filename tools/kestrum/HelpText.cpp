@@ -21,8 +21,10 @@ Commands:
 )" + CommandList() +
          R"(
 Options:
-  -p, --port NAME      serial device: COMn, a path, or a name under /dev; repeat the option
-                       to run the command on several ports at once (each device once)
+  -p, --port NAME      serial device: COMn, a path, or a name under /dev; or a serial device
+                       server: tcp://HOST:PORT (raw) or rfc2217://HOST:PORT (sets the line),
+                       an IPv6 address as [ADDR]:PORT; repeat the option to run the command
+                       on several ports at once (each device once)
   -b, --baud RATE      baud rate (default 9600): 300 600 1200 2400 4800 9600 14400 19200
                        28800 33600 38400 57600 76800 115200 230400 460800 921600
   -f, --format FMT     data bits, parity, stop bits (default 8N1): 7 or 8, N E or O, 1 or 2
