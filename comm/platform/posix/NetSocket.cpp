@@ -13,10 +13,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
+#include "AddressLookup.h"
 #include "Synchronizer.h"
 #include "UniqueFd.h"
 #include "Wakeup.h"
@@ -130,50 +128,8 @@ class PosixSocket final : public NetSocket {
   const UniqueFd fd_;
 };
 
-// Name resolution runs on its own thread, so that a resolver that hangs costs no more than the
-// connect's time-out; a lookup given up on finishes by itself and frees what it found.
-struct Lookup {
-  std::mutex mutex;
-  std::condition_variable done;
-  bool finished = false;
-  int result = 0;
-  addrinfo* found = nullptr;
-  ~Lookup() {
-    if (found != nullptr) ::freeaddrinfo(found);
-  }
-};
-
 ConnectOutcome Failed(OpenFailure reason, int error) {
   return ConnectOutcome{nullptr, reason, error};
-}
-
-std::shared_ptr<Lookup> Resolve(const std::string& host, const std::string& port,
-                                Clock::time_point deadline) {
-  auto lookup = std::make_shared<Lookup>();
-  std::thread([lookup, host, port] {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const int result = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-    std::lock_guard lock(lookup->mutex);
-    lookup->result = result;
-    lookup->found = result == 0 ? found : nullptr;
-    lookup->finished = true;
-    lookup->done.notify_all();
-  }).detach();
-  std::unique_lock lock(lookup->mutex);
-  while (!lookup->finished && Clock::now() < deadline) {
-    if (Synchronizer::Instance().HasMainThreadWait()) {
-      lock.unlock();
-      Synchronizer::Instance().MainThreadWait(kSliceMs);
-      lock.lock();
-    } else {
-      lookup->done.wait_until(lock, deadline);
-    }
-  }
-  return lookup;
 }
 
 ConnectOutcome ConnectTo(const addrinfo& address, Clock::time_point deadline) {
@@ -216,7 +172,7 @@ class PosixDoorbell final : public Doorbell {
 ConnectOutcome ConnectTcp(const std::string& host, const std::string& port,
                           std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  const std::shared_ptr<Lookup> lookup = Resolve(host, port, deadline);
+  const std::shared_ptr<AddressLookup> lookup = LookUpAddresses(host, port, deadline);
   std::unique_lock lock(lookup->mutex);
   if (!lookup->finished) return Failed(OpenFailure::ConnectTimedOut, ETIMEDOUT);
   if (lookup->result != 0) return Failed(OpenFailure::HostUnknown, 0);
