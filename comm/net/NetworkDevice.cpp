@@ -29,8 +29,6 @@ constexpr milliseconds kConnectTimeout{3000};
 // for the server's answers. A server that answers does so within milliseconds on a LAN.
 constexpr milliseconds kNegotiationWait{1000};
 constexpr milliseconds kAnswerWait{500};
-// Raw TCP: a server that already serves another client accepts and hangs up at once.
-constexpr milliseconds kHangUpWait{150};
 constexpr milliseconds kReceiveSlice{250};
 // RFC 2217: after this much silence the server is asked for its rate; an answer that does not
 // come within kProbeAnswer makes the line lost (on top of TCP's own keepalive).
@@ -314,15 +312,9 @@ void NetworkDevice::Notify(std::uint32_t events) {
 }
 
 bool NetworkDevice::Start() {
-  if (!telnet_) {
-    // Data the server sends at once stays queued; a hang-up at once means another client.
-    std::unique_lock lock(mutex_);
-    if (changed_.wait_for(lock, kHangUpWait, [this] { return lost_.load(); })) {
-      NoteOpenFailure(OpenFailure::Busy);
-      return false;
-    }
-    return true;
-  }
+  // Raw TCP has nothing to negotiate: a server that hangs up at once (it serves another
+  // client) is found lost by the first transfer.
+  if (!telnet_) return true;
   ByteString requests;
   {
     std::lock_guard lock(mutex_);
@@ -376,7 +368,10 @@ bool NetworkDevice::SetCommState(const DCB& dcb) {
     }
     return bits;
   };
-  WaitFor(Clock::now() + kAnswerWait, [&] { return (unanswered() & ~neverAnswered_) == 0; });
+  // DTR and RTS are sent but not waited for: they belong to the modem lines, which many
+  // servers do not drive (ser2net on a pseudo-terminal leaves them unanswered).
+  WaitFor(Clock::now() + kAnswerWait,
+          [&] { return (unanswered() & ~(neverAnswered_ | kSettingModemLines)) == 0; });
   std::lock_guard lock(mutex_);
   const std::uint32_t missing = unanswered();
   neverAnswered_ |= missing;
