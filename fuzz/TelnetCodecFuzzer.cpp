@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                             {telnet::kOptionBinary, telnet::kOptionSuppressGoAhead});
   rfc2217::ServerState server;
   codec.OnSubnegotiation([&](std::uint8_t option, const ByteString& body) {
-    Check(body.size() < telnet::kSubnegotiationCap);
+    Check(body.size() <= telnet::kSubnegotiationCap);
     if (option == telnet::kOptionComPort) server.Take(body);
   });
   // The first byte chooses the chunk size, as reads from a socket split the stream anywhere.

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "ComPortOption.h"
@@ -113,11 +114,16 @@ TEST(NetworkLine, HostileServersCannotHangTheOpenOrGrowTheTool) {
   }
 }
 
-// An RFC 2217 server that takes the option, answers each command but DTR and RTS, and keeps the
-// data it receives.
+// An RFC 2217 server that takes the option, answers each command but DTR and RTS, and keeps and
+// echoes the data it receives.
 struct ComPortServer {
-  ByteString received;
+  std::mutex mutex;
+  ByteString received;  // guarded by mutex
   std::atomic<bool> hangUp{false};
+  ByteString Received() {
+    std::lock_guard lock(mutex);
+    return received;
+  }
   void operator()(int fd, std::atomic<bool>& stop) {
     telnet::TelnetCodec codec({telnet::kOptionComPort, telnet::kOptionBinary},
                               {telnet::kOptionComPort, telnet::kOptionBinary});
@@ -134,7 +140,13 @@ struct ComPortServer {
     while (!stop && !hangUp) {
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
       if (n == 0) return;
-      if (n > 0) codec.Receive(buffer, static_cast<std::size_t>(n), received, replies);
+      ByteString data;
+      if (n > 0) codec.Receive(buffer, static_cast<std::size_t>(n), data, replies);
+      telnet::AppendEscaped(data.data(), data.size(), replies);
+      {
+        std::lock_guard lock(mutex);
+        received.insert(received.end(), data.begin(), data.end());
+      }
       if (!replies.empty()) SendAll(fd, std::exchange(replies, {}));
       std::this_thread::sleep_for(1ms);
     }
@@ -153,9 +165,11 @@ TEST(NetworkLine, Rfc2217CarriesEvery0xFFAndTellsWhatWentUnanswered) {
             (LineSettingsReport{LineSettingsOutcome::Unconfirmed, kSettingModemLines}));
   const ByteString frame{0x01, 0x03, 0x04, 0x00, 0x3C, 0x00, 0x01, 0xFB, 0xFF};
   ASSERT_TRUE(port.SendString(frame));
-  EXPECT_TRUE(
-      testsupport::WaitUntil([&] { return behaviour.received.size() >= frame.size(); }, 2s));
-  EXPECT_EQ(behaviour.received, frame);
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return port.QueueCount(0) >= frame.size(); }, 2s));
+  EXPECT_EQ(behaviour.Received(), frame);
+  ByteString echoed;
+  port.ReadString(echoed);
+  EXPECT_EQ(echoed, frame);
   // A settings change waits no longer for what the server never answered.
   const auto change = Clock::now();
   port.SetBaudRate(br19200);
