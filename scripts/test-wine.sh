@@ -8,7 +8,8 @@
 #   4. runs every Windows test program under Wine in a private prefix (build-win/wineprefix),
 #      with "\\.\COM5" and "\\.\COM12" leading to pseudo-terminals whose far end the peer holds;
 #   5. runs rtutest.exe and kestrum.exe under Wine and Xvfb against the simulated module on
-#      COM7 (tests/win32/programs-on-wine.sh);
+#      COM7 (tests/win32/programs-on-wine.sh), and kestrum.exe through ser2net on loopback
+#      (tests/win32/servers-on-wine.sh);
 #   6. lists every test skipped under Wine with its reason and closes with 'N passed, N failed'.
 # The ports are mapped the way a Wine user maps them (HKLM\Software\Wine\Ports), so that they
 # are in the system's list of serial ports as on Windows.
@@ -60,11 +61,9 @@ cmake -S "$root/tests/win32/host" -B "$build/host" -G Ninja -DCMAKE_BUILD_TYPE=R
 cmake --build "$build/host" || build_failed "the native helpers"
 peer=$build/host/rtutest-wine-peer
 shim=$build/host/rtutest-pty-modem-shim.so
-if $with_window; then
-  cmake -S "$root" -B "$build/native" -G Ninja -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_TESTS=OFF \
-    -DRTUTEST_BUILD_BENCH=OFF >/dev/null || build_failed "configuring the simulated module"
-  cmake --build "$build/native" --target kestrum-sim >/dev/null || build_failed "the simulated module"
-fi
+cmake -S "$root" -B "$build/native" -G Ninja -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_TESTS=OFF \
+  -DRTUTEST_BUILD_BENCH=OFF >/dev/null || build_failed "configuring the simulated module"
+cmake --build "$build/native" --target kestrum-sim >/dev/null || build_failed "the simulated module"
 built=$(date +%s)
 
 # A private prefix, no display, no debug channels, no Mono/Gecko installers. The shim is
@@ -193,6 +192,21 @@ if $with_window; then
     total_skipped=$((total_skipped + 1))
   done < <(sed -n 's/^  SKIPPED //p' "$log")
 fi
+
+echo "=== kestrum.exe through serial device servers on loopback (ser2net, under Wine)"
+log=$logs/servers.log
+set +e
+bash tests/win32/servers-on-wine.sh "$build/bin/kestrum.exe" "$build/native/bin/kestrum-sim" 2>&1 |
+  tee "$log"
+set -e
+passed=$(sed -n 's/^servers: \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$log" | tail -1)
+failed=$(sed -n 's/^servers: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$log" | tail -1)
+if [ -z "$passed" ]; then
+  passed=0 failed=1
+  problems+=("servers-on-wine.sh: no result line (see $log)")
+fi
+total_passed=$((total_passed + passed))
+total_failed=$((total_failed + failed))
 
 finished=$(date +%s)
 echo

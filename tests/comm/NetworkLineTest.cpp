@@ -2,11 +2,17 @@
 // endless negotiation, a giant sub-negotiation, garbage, a hang-up), and a cooperating RFC 2217
 // server that leaves the modem lines unanswered, as ser2net on a pseudo-terminal does.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -25,48 +31,89 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// The few socket calls the servers below make, on both systems.
+#ifdef _WIN32
+using Socket = SOCKET;
+constexpr int kNoSignal = 0;
+constexpr int kBothWays = SD_BOTH;
+void CloseSocket(Socket s) {
+  ::closesocket(s);
+}
+void MakeNonBlocking(Socket s) {
+  u_long on = 1;
+  ::ioctlsocket(s, FIONBIO, &on);
+}
+const bool winsockStarted = [] {
+  WSADATA data;
+  return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
+#else
+using Socket = int;
+constexpr int kNoSignal = MSG_NOSIGNAL;
+constexpr int kBothWays = SHUT_RDWR;
+void CloseSocket(Socket s) {
+  ::close(s);
+}
+void MakeNonBlocking(Socket) {}
+#endif
+
 // Serves one connection with `behaviour(fd, stop)` on a thread; the socket closes afterwards.
 class Server {
  public:
-  explicit Server(std::function<void(int, std::atomic<bool>&)> behaviour) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  explicit Server(std::function<void(Socket, std::atomic<bool>&)> behaviour) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
     ::listen(listener_, 1);
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this, behaviour] {
-      const int fd = ::accept(listener_, nullptr, nullptr);
-      if (fd >= 0) behaviour(fd, stop_);
-      if (fd >= 0) ::close(fd);
+      const Socket fd = ::accept(listener_, nullptr, nullptr);
+      if (fd == static_cast<Socket>(-1)) return;
+      behaviour(fd, stop_);
+      CloseSocket(fd);
     });
   }
   ~Server() {
     stop_ = true;
-    ::shutdown(listener_, SHUT_RDWR);
+    // Ends an accept still waiting: a shutdown does on Linux, only the close does on Windows.
+    ::shutdown(listener_, kBothWays);
+#ifdef _WIN32
+    CloseSocket(listener_);
     thread_.join();
-    ::close(listener_);
+#else
+    thread_.join();
+    CloseSocket(listener_);
+#endif
   }
   std::string Name(const char* scheme) const {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
   }
 
  private:
-  int listener_;
+  Socket listener_;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
 
-void SendAll(int fd, const ByteString& bytes) {
-  ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+void SendAll(Socket fd, const ByteString& bytes) {
+  for (std::size_t sent = 0; sent < bytes.size();) {
+    const auto n = ::send(fd, reinterpret_cast<const char*>(bytes.data() + sent),
+                          static_cast<int>(bytes.size() - sent), kNoSignal);
+    if (n <= 0) return;
+    sent += static_cast<std::size_t>(n);
+  }
 }
 
 // Sends `chunk` over and over until the test ends or the client goes.
 auto Flood(ByteString chunk) {
-  return [chunk](int fd, std::atomic<bool>& stop) {
-    while (!stop && ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+  return [chunk](Socket fd, std::atomic<bool>& stop) {
+    while (!stop && ::send(fd, reinterpret_cast<const char*>(chunk.data()),
+                           static_cast<int>(chunk.size()), kNoSignal) > 0) {
     }
   };
 }
@@ -76,25 +123,25 @@ TEST(NetworkLine, HostileServersCannotHangTheOpenOrGrowTheTool) {
   ByteString giant{IAC, telnet::SB, telnet::kOptionComPort};
   const struct {
     const char* what;
-    std::function<void(int, std::atomic<bool>&)> behaviour;
+    std::function<void(Socket, std::atomic<bool>&)> behaviour;
     bool opens;
   } cases[] = {
       {"silent",
-       [](int, std::atomic<bool>& stop) {
+       [](Socket, std::atomic<bool>& stop) {
          testsupport::WaitUntil([&] { return stop.load(); }, 10s);
        },
        true},
       {"endless negotiation",
        Flood({IAC, telnet::DO, 24, IAC, telnet::WILL, 31, IAC, telnet::DONT, 24}), true},
       {"giant sub-negotiation",
-       [giant](int fd, std::atomic<bool>& stop) {
+       [giant](Socket fd, std::atomic<bool>& stop) {
          SendAll(fd, giant);
          Flood(ByteString(4096, 0x41))(fd, stop);
        },
        true},
       {"a flood of data", Flood({0x41, IAC, IAC, 0x00, 0xF0, 0x13}), true},
       {"garbage", Flood({0x00, 0xFF, 0xFA, 0x2C, 0x6B, 0xFF, 0xFF, 0x13, 0xF0, 0xFB}), true},
-      {"hang-up at once", [](int, std::atomic<bool>&) {}, false},
+      {"hang-up at once", [](Socket, std::atomic<bool>&) {}, false},
   };
   for (const auto& c : cases) {
     Server server(c.behaviour);
@@ -124,7 +171,7 @@ struct ComPortServer {
     std::lock_guard lock(mutex);
     return received;
   }
-  void operator()(int fd, std::atomic<bool>& stop) {
+  void operator()(Socket fd, std::atomic<bool>& stop) {
     telnet::TelnetCodec codec({telnet::kOptionComPort, telnet::kOptionBinary},
                               {telnet::kOptionComPort, telnet::kOptionBinary});
     ByteString replies;
@@ -136,9 +183,14 @@ struct ComPortServer {
       const ByteString out = telnet::Subnegotiation(telnet::kOptionComPort, answer);
       replies.insert(replies.end(), out.begin(), out.end());
     });
+    MakeNonBlocking(fd);
     std::uint8_t buffer[512];
     while (!stop && !hangUp) {
+#ifdef _WIN32
+      const int n = ::recv(fd, reinterpret_cast<char*>(buffer), sizeof buffer, 0);
+#else
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+#endif
       if (n == 0) return;
       ByteString data;
       if (n > 0) codec.Receive(buffer, static_cast<std::size_t>(n), data, replies);
