@@ -5,11 +5,14 @@
 # RFC 2217 reach the pseudo-terminal, the open's reasons, and that a server that goes away is
 # "device lost" (exit 4) within five seconds. Every process started here is ended by its pid.
 #
-# Usage: server_peers_test.sh path/to/kestrum path/to/kestrum-sim
+# With the window's program as well, it opens through the RFC 2217 server too (offscreen).
+#
+# Usage: server_peers_test.sh path/to/kestrum path/to/kestrum-sim [path/to/rtutest]
 set -euo pipefail
 
-kestrum=${1:?usage: server_peers_test.sh kestrum kestrum-sim}
-sim=${2:?usage: server_peers_test.sh kestrum kestrum-sim}
+kestrum=${1:?usage: server_peers_test.sh kestrum kestrum-sim [rtutest]}
+sim=${2:?usage: server_peers_test.sh kestrum kestrum-sim [rtutest]}
+window=${3:-}
 for tool in ser2net socat; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/install-deps.sh)"; exit 1; }
 done
@@ -102,6 +105,19 @@ for _ in $(seq 50); do grep -q '^line ' "$dir/sim.out" && break; sleep 0.1; done
 grep -q "^line 19200 8N2$" "$dir/sim.out" || fail "the pty runs at $(grep '^line' "$dir/sim.out")"
 run -p "rfc2217://127.0.0.1:$port" read
 expect 0 "DI1=1 DI2=0 DO1=0 DO2=0" "rfc2217 read"
+
+# --- the window opens through the same server and puts the module into control mode
+if [ -n "$window" ]; then
+  XDG_RUNTIME_DIR=$dir QT_QPA_PLATFORM=offscreen timeout 60 "$window" \
+    --port "rfc2217://127.0.0.1:$port" --open --log-file "$dir/window.log" >/dev/null 2>&1 &
+  window_pid=$!
+  pids+=("$window_pid")
+  for _ in $(seq 100); do grep -q 'AA 55 00 05 E0 50 00 01 35' "$dir/window.log" 2>/dev/null && break; sleep 0.1; done
+  grep -q 'AA 55 00 05 E0 50 00 01 35' "$dir/window.log" 2>/dev/null ||
+    fail "the window sent no mode frame through the server: $(cat "$dir/window.log" 2>/dev/null)"
+  kill "$window_pid"
+  wait "$window_pid" 2>/dev/null || true
+fi
 
 # --- loss: the server goes away in the middle of a watch
 start=$(date +%s%N)
