@@ -98,10 +98,18 @@ stop_ser2net
 # keeps every pty at 8 data bits without parity)
 port=$(free_port)
 start_ser2net "telnet(rfc2217),tcp" "$port"
-run -p "rfc2217://127.0.0.1:$port" -b 19200 -f 8N2 relay 2 off
-expect 0 "" "rfc2217 relay switch at 19200 8N2"
+run -p "rfc2217://127.0.0.1:$port" relay 2 off
+expect 0 "" "rfc2217 relay switch"
+# Asked while the client is connected: ser2net gives the line its own settings back afterwards.
+timeout 30 "$kestrum" -q -p "rfc2217://127.0.0.1:$port" -b 19200 -f 8N2 watch --interval 200 \
+  >/dev/null 2>&1 &
+watcher=$!
+pids+=("$watcher")
+sleep 1
 echo line >&3
 for _ in $(seq 50); do grep -q '^line ' "$dir/sim.out" && break; sleep 0.1; done
+kill "$watcher"
+wait "$watcher" 2>/dev/null || true
 grep -q "^line 19200 8N2$" "$dir/sim.out" || fail "the pty runs at $(grep '^line' "$dir/sim.out")"
 run -p "rfc2217://127.0.0.1:$port" read
 expect 0 "DI1=1 DI2=0 DO1=0 DO2=0" "rfc2217 read"
@@ -115,6 +123,14 @@ if [ -n "$window" ]; then
   for _ in $(seq 100); do grep -q 'AA 55 00 05 E0 50 00 01 35' "$dir/window.log" 2>/dev/null && break; sleep 0.1; done
   grep -q 'AA 55 00 05 E0 50 00 01 35' "$dir/window.log" 2>/dev/null ||
     fail "the window sent no mode frame through the server: $(cat "$dir/window.log" 2>/dev/null)"
+  # The server goes away and comes back on the same port: the window reopens by itself, and
+  # its open sends the mode frame again.
+  stop_ser2net
+  sleep 1
+  start_ser2net "telnet(rfc2217),tcp" "$port"
+  frames() { grep -c 'AA 55 00 05 E0 50 00 01 35' "$dir/window.log" 2>/dev/null || true; }
+  for _ in $(seq 100); do [ "$(frames)" -ge 2 ] && break; sleep 0.1; done
+  [ "$(frames)" -ge 2 ] || fail "the window did not reopen when the server came back"
   kill "$window_pid"
   wait "$window_pid" 2>/dev/null || true
 fi
