@@ -60,6 +60,24 @@ QString OpenFailureHint(const QString& deviceName, const xcom::OpenFailureInfo& 
                  "不是串口设备：%1 不是串口（例如普通文件、文件夹或 /dev/null）。"
                  "请输入串口设备的名称。")
           .arg(name);
+    case xcom::OpenFailure::BadNetworkName:
+      return QStringLiteral(
+                 "网络端口名称不对：%1。请写成 tcp://主机:端口 或 rfc2217://主机:端口，"
+                 "IPv6 地址写成 [地址]:端口。")
+          .arg(name);
+    case xcom::OpenFailure::HostUnknown:
+      return QStringLiteral("找不到主机：%1 中的主机名无法解析。请检查名称，或直接写 IP 地址。")
+          .arg(name);
+    case xcom::OpenFailure::ConnectionRefused:
+      return QStringLiteral(
+                 "连接被拒绝：%1 的端口上没有服务在监听。请检查端口号，并确认串口服务器在运行。")
+          .arg(name);
+    case xcom::OpenFailure::HostUnreachable:
+      return QStringLiteral("主机不可达：到 %1 没有网络路径。请检查地址和网络连接。").arg(name);
+    case xcom::OpenFailure::ConnectTimedOut:
+      return QStringLiteral(
+                 "连接超时：%1 的服务器没有应答。请检查地址、网络以及防火墙设置。")
+          .arg(name);
     case xcom::OpenFailure::Other:
       return QStringLiteral("无法打开串口 %1：%2。").arg(name, SystemText(failure));
     case xcom::OpenFailure::None:
@@ -94,6 +112,16 @@ QString OpenFailureShortText(const xcom::OpenFailureInfo& failure, bool settingR
       return QStringLiteral("串口忙");
     case xcom::OpenFailure::NotSerialDevice:
       return QStringLiteral("不是串口");
+    case xcom::OpenFailure::BadNetworkName:
+      return QStringLiteral("名称不对");
+    case xcom::OpenFailure::HostUnknown:
+      return QStringLiteral("找不到主机");
+    case xcom::OpenFailure::ConnectionRefused:
+      return QStringLiteral("连接被拒绝");
+    case xcom::OpenFailure::HostUnreachable:
+      return QStringLiteral("主机不可达");
+    case xcom::OpenFailure::ConnectTimedOut:
+      return QStringLiteral("连接超时");
     case xcom::OpenFailure::Other:
     case xcom::OpenFailure::None:
       break;

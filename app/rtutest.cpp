@@ -22,6 +22,7 @@
 #include "LogPaneAccessible.h"
 #include "LogSaving.h"
 #include "OpenFailureHint.h"
+#include "OpenedText.h"
 #include "PortCompletion.h"
 #include "UiWait.h"
 
@@ -99,7 +100,13 @@ TfrmRTUTest::TfrmRTUTest() : session(XMODEM1, *this, UiThreadWaits()) {
   ConfigurePort();
   BindEvents();
   InstallLogSaving(*this, *Memo1);
-  InstallPortCompletion(Edit1);
+  // The ports present, then the serial device servers opened in this run (never a scan).
+  InstallPortCompletion(Edit1, [] {
+    std::vector<xcom::SerialPortInfo> ports = xcom::ListSerialPorts();
+    for (xcom::SerialPortInfo& server : xcom::RecentNetworkPorts())
+      ports.push_back(std::move(server));
+    return ports;
+  });
   FormCreate(this);
 }
 
@@ -455,8 +462,7 @@ void TfrmRTUTest::ListView1AdvancedCustomDrawItem(QTableWidget* Sender, int Item
 // failed; panel 0 is the line watch's.
 
 void TfrmRTUTest::ReportOpened(const TPortTexts& texts) {
-  StatusPanels[1]->setText(texts.port + QStringLiteral("打开成功,BaudRate=") + texts.baud +
-                           QStringLiteral(",参数=") + texts.format);
+  StatusPanels[1]->setText(OpenedText(texts, session.Port().SettingsReport()));
   lineWatch->OpenSucceeded();  // panel 1's tooltip: what the device runs at
 }
 

@@ -15,7 +15,13 @@ enum class OpenFailure {
   PermissionDenied,  // the system refused access to the device file
   Busy,              // another program (or another port of this one) has the device open
   NotSerialDevice,   // the name exists but is no serial line (a file, a folder, /dev/null...)
-  Other,             // anything else; the system error tells which
+  // A serial device server (a tcp:// or rfc2217:// name):
+  BadNetworkName,     // the name has a network scheme but no valid host and port after it
+  HostUnknown,        // the host name does not resolve
+  ConnectionRefused,  // nothing listens on that port, or the server turned the connection away
+  HostUnreachable,    // no route to the host
+  ConnectTimedOut,    // the server did not answer within the connect's time-out
+  Other,              // anything else; the system error tells which
 };
 
 struct OpenFailureInfo {

@@ -16,4 +16,8 @@ struct SerialPortInfo {
 // their natural order, each port once.
 std::vector<SerialPortInfo> ListSerialPorts();
 
+// The serial device servers (tcp:// and rfc2217:// names) this process has opened, the most
+// recent first, at most eight. Nothing is looked for on the network.
+std::vector<SerialPortInfo> RecentNetworkPorts();
+
 }  // namespace xcom

@@ -16,6 +16,27 @@ void Synchronizer::SetWakeHook(std::function<void()> hook) {
   wakeHook_ = std::move(hook);
 }
 
+void Synchronizer::SetMainThreadWait(std::function<void(int)> wait) {
+  std::lock_guard lock(mutex_);
+  mainThreadWait_ = std::move(wait);
+}
+
+bool Synchronizer::HasMainThreadWait() const {
+  std::lock_guard lock(mutex_);
+  return std::this_thread::get_id() == mainThread_ && mainThreadWait_;
+}
+
+bool Synchronizer::MainThreadWait(int milliseconds) {
+  std::function<void(int)> wait;
+  {
+    std::lock_guard lock(mutex_);
+    if (std::this_thread::get_id() != mainThread_ || !mainThreadWait_) return false;
+    wait = mainThreadWait_;
+  }
+  wait(milliseconds);
+  return true;
+}
+
 void Synchronizer::SetMainThread(std::thread::id id) {
   std::lock_guard lock(mutex_);
   mainThread_ = id;

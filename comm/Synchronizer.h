@@ -21,6 +21,15 @@ class Synchronizer {
   // thread's event loop (thread-safe, quick). Empty: nothing is woken.
   void SetWakeHook(std::function<void()> hook);
 
+  // How the main thread waits a moment inside a long operation of a port (connecting to a
+  // serial device server): a window keeps answering its window system this way. Empty: the
+  // operation waits in one piece.
+  void SetMainThreadWait(std::function<void(int milliseconds)> wait);
+  // Whether the calling thread is the main thread and a wait is set.
+  bool HasMainThreadWait() const;
+  // On the main thread with a wait set: runs it and answers true. Otherwise answers false.
+  bool MainThreadWait(int milliseconds);
+
   // The thread that serves queued routines; by default the first thread that used this object.
   void SetMainThread(std::thread::id id);
   bool IsMainThread() const;
@@ -49,6 +58,7 @@ class Synchronizer {
   std::condition_variable changed_;
   std::deque<Pending*> queue_;
   std::function<void()> wakeHook_;
+  std::function<void(int)> mainThreadWait_;
   std::thread::id mainThread_;
 };
 

@@ -395,7 +395,7 @@ void TCommClient::SetComm(TCustomComm* comm) {
 // ---------------------------------------------------------------------------------------------
 // TCustomComm: construction and lifecycle
 
-TCustomComm::TCustomComm() : TCustomComm(OpenPlatformDevice) {}
+TCustomComm::TCustomComm() : TCustomComm(OpenDeviceByName) {}
 
 TCustomComm::TCustomComm(DeviceOpener opener) : opener_(std::move(opener)) {
   // The thread that creates ports is the one that serves their synchronised deliveries,
@@ -445,6 +445,10 @@ void TCustomComm::StopMonitor() {
 
 bool TCustomComm::DeviceLost() const {
   return device_ != nullptr && device_->DeviceLost();
+}
+
+LineSettingsReport TCustomComm::SettingsReport() const {
+  return device_ != nullptr ? device_->SettingsReport() : LineSettingsReport{};
 }
 
 bool TCustomComm::OpenDevice() {

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "ByteString.h"
+#include "LineSettingsReport.h"
 #include "OpenFailure.h"
 #include "XComErr.h"
 #include "XComStructs.h"
@@ -209,6 +210,9 @@ class TCustomComm {
   // True once the open device has reported that it is gone (adapter pulled, line hung up):
   // the port stays open, and transfers end at once, until it is closed.
   bool DeviceLost() const;
+  // What became of the line settings at their last apply on the open device (Applied while
+  // closed): a serial device server may own them or leave some unanswered.
+  LineSettingsReport SettingsReport() const;
   // Whether the monitor still delivers events while the port is open (see TMonitorState).
   TMonitorState MonitorState() const { return monitorState_.load(); }
   // Why the last OpenDevice of this port answered false (reason None after a successful one).

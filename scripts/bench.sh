@@ -2,7 +2,7 @@
 # Builds the benchmarks (Release, build-bench/) and prints their figures. Nothing here passes or
 # fails on speed: it measures.
 #
-# Usage: scripts/bench.sh [section ...]     sections: comm cli app ping replug fuzz (default: all)
+# Usage: scripts/bench.sh [section ...]     sections: comm cli app ping replug net fuzz (default: all)
 #
 # Each section is a function bench_<name> below; add one for a new area and list it in
 # `all_sections`.
@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${RTUTEST_BENCH_BUILD_DIR:-$root/build-bench}
-all_sections=(comm cli app ping replug fuzz)
+all_sections=(comm cli app ping replug net fuzz)
 
 bash scripts/install-deps.sh >/dev/null
 # The tests are configured too (none is built here): the re-plug benchmark reuses the window
@@ -45,6 +45,20 @@ bench_cli() {
   printf 'kestrum -p PTY read, the whole program: median %s us of 101 runs\n' \
     "$(printf '%s\n' "${runs[@]}" | sort -n | sed -n 51p)"
   stop_sim
+}
+
+# Serial device servers on loopback (bench/net/net_bench.sh): kestrum through ser2net against the
+# local pty, eight network ports against one, a frozen server's loss, and the window's answers
+# while it connects to a server that never answers.
+bench_net() {
+  section "serial device servers (bench/net, ser2net on loopback)"
+  cmake --build "$build" --target kestrum kestrum-sim >/dev/null
+  if cmake --build "$build" --target help | grep '^bench_ping:' >/dev/null; then
+    cmake --build "$build" --target bench_ping >/dev/null
+    start_display || true
+  fi
+  bash bench/net/net_bench.sh "$build"
+  stop_display
 }
 
 # The simulator program on a pty of its own (options go to it); its device is in $sim_port.

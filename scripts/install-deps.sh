@@ -20,6 +20,8 @@ test_packages=(
   git
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev socat mbpoll procps
+  # serial device servers on loopback, and a look at which ports listen
+  ser2net iproute2
   # fuzzing and sanitizers
   clang-14 libclang-rt-14-dev
   # headless display for the window's tests and screenshots; xcb's headers for the probe that

@@ -8,7 +8,8 @@
 #   4. runs every Windows test program under Wine in a private prefix (build-win/wineprefix),
 #      with "\\.\COM5" and "\\.\COM12" leading to pseudo-terminals whose far end the peer holds;
 #   5. runs rtutest.exe and kestrum.exe under Wine and Xvfb against the simulated module on
-#      COM7 (tests/win32/programs-on-wine.sh);
+#      COM7 (tests/win32/programs-on-wine.sh), and kestrum.exe through ser2net on loopback
+#      (tests/win32/servers-on-wine.sh);
 #   6. lists every test skipped under Wine with its reason and closes with 'N passed, N failed'.
 # The ports are mapped the way a Wine user maps them (HKLM\Software\Wine\Ports), so that they
 # are in the system's list of serial ports as on Windows.
@@ -197,6 +198,21 @@ if $with_window; then
     total_skipped=$((total_skipped + 1))
   done < <(sed -n 's/^  SKIPPED //p' "$log")
 fi
+
+echo "=== kestrum.exe through serial device servers on loopback (ser2net, under Wine)"
+log=$logs/servers.log
+set +e
+bash tests/win32/servers-on-wine.sh "$build/bin/kestrum.exe" "$build/native/bin/kestrum-sim" 2>&1 |
+  tee "$log"
+set -e
+passed=$(sed -n 's/^servers: \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$log" | tail -1)
+failed=$(sed -n 's/^servers: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$log" | tail -1)
+if [ -z "$passed" ]; then
+  passed=0 failed=1
+  problems+=("servers-on-wine.sh: no result line (see $log)")
+fi
+total_passed=$((total_passed + passed))
+total_failed=$((total_failed + failed))
 
 finished=$(date +%s)
 echo

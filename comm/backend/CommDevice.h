@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "LineSettingsReport.h"
 #include "StopSignal.h"
 #include "XComStructs.h"
 
@@ -88,6 +89,9 @@ class CommDevice {
   // True once the device has reported that it is gone (unplugged adapter, hung-up line):
   // transfers then end at once instead of waiting out their time-outs.
   virtual bool DeviceLost() const { return false; }
+
+  // What became of the last SetCommState: a local line takes it whole or refuses it.
+  virtual LineSettingsReport SettingsReport() const { return {}; }
 };
 
 }  // namespace xcom

@@ -11,4 +11,7 @@ namespace xcom {
 // errno, when the device refuses.
 bool SetLineSpeed(int fd, std::uint32_t baud);
 
+// The output rate the terminal `fd` runs at. False, with errno, when it cannot be read.
+bool GetLineSpeed(int fd, std::uint32_t& baud);
+
 }  // namespace xcom

@@ -87,6 +87,7 @@ constexpr const char* kConsoleHelp =
     "  di N V          set input N (1 = DI1 at 0x0010, 2 = DI2 at 0x0011) to V (0..65535 or 0x..)\n"
     "  di A,B          set both inputs\n"
     "  show            registers, mode and counters\n"
+    "  line            rate and format the line runs at (a pty: as its other end set them)\n"
     "  verbose on|off  show every request and reply on standard error, or stop\n"
     "  quit            end the simulator (also exit, q, Ctrl-C; the end of input does not)\n";
 
@@ -366,6 +367,7 @@ Commands on standard input while it runs:
   di A,B            set both inputs, e.g. "di 1,0"
   show              registers, mode and counters
   verbose on|off    switch the traffic log on or off
+  line              rate and format the line runs at (a pty: as its other end set them)
   quit              end (so do SIGINT, SIGTERM and SIGHUP; the end of standard input does not)
 
 Exit status: 0 after quit or a signal, 1 when the line cannot be opened or fails, 2 for a bad

@@ -3,6 +3,7 @@
 #include <termios.h>
 
 #include <array>
+#include <cstdint>
 #include <cerrno>
 #include <string>
 #include <system_error>
@@ -57,6 +58,22 @@ void ConfigureLine(int fd, const LineSettings& line) {
   // Rates without a constant go through the serial component's one termios2 routine.
   if (speed == 0 && !xcom::SetLineSpeed(fd, line.baud))
     ThrowErrno("baud rate " + std::to_string(line.baud));
+}
+
+std::optional<LineSettings> ReadLineSetup(int fd) {
+  termios tio{};
+  std::uint32_t baud = 0;
+  if (::tcgetattr(fd, &tio) != 0 || !xcom::GetLineSpeed(fd, baud)) return std::nullopt;
+  const tcflag_t size = tio.c_cflag & CSIZE;
+  if (size != CS7 && size != CS8) return std::nullopt;
+  LineSettings line;
+  line.baud = baud;
+  line.dataBits = size == CS7 ? 7 : 8;
+  line.parity = (tio.c_cflag & PARENB) == 0   ? Parity::None
+                : (tio.c_cflag & PARODD) != 0 ? Parity::Odd
+                                              : Parity::Even;
+  line.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+  return line;
 }
 
 }  // namespace kestrum_sim

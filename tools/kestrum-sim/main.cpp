@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "LineSetup.h"
 #include "ProjectVersion.h"
 #include "PseudoTerminal.h"
 #include "SerialDevice.h"
@@ -91,13 +92,23 @@ std::optional<ServedLine> OpenServedLine(const CommandLine& options) {
   return line;
 }
 
+// The console's "line": what the line runs at now. On a pseudo-terminal that is what the
+// program on the other end set (a serial device server that a client asked for a rate).
+ConsoleReply LineCommand(int lineFd) {
+  const std::optional<LineSettings> line = ReadLineSetup(lineFd);
+  if (!line) return {"line: cannot read the line's settings\n", false};
+  return {"line " + std::to_string(line->baud) + " " + line->FormatText() + "\n", false};
+}
+
 // Runs the console commands of complete lines in `pending`; true when one of them was quit.
-bool RunPendingCommands(std::string& pending, Simulator& simulator, std::atomic<bool>& verbose) {
+bool RunPendingCommands(std::string& pending, Simulator& simulator, std::atomic<bool>& verbose,
+                        int lineFd) {
   for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
     std::string line = pending.substr(0, end);
     pending.erase(0, end + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    const ConsoleReply reply = RunConsoleCommand(line, simulator, verbose);
+    const ConsoleReply reply =
+        line == "line" ? LineCommand(lineFd) : RunConsoleCommand(line, simulator, verbose);
     if (!reply.output.empty()) Print(stdout, reply.output);
     if (reply.quit) return true;
   }
@@ -106,7 +117,7 @@ bool RunPendingCommands(std::string& pending, Simulator& simulator, std::atomic<
 
 // Serves console commands until quit, a signal, or the line thread's end; the exit status.
 int RunConsole(int signalFd, Simulator& simulator, std::atomic<bool>& verbose,
-               StderrQueue& stderrQueue) {
+               StderrQueue& stderrQueue, int lineFd) {
   bool stdinOpen = true;
   std::string pending;
   for (;;) {
@@ -130,7 +141,7 @@ int RunConsole(int signalFd, Simulator& simulator, std::atomic<bool>& verbose,
         if (got == 0 || errno != EINTR) stdinOpen = false;
       } else {
         pending.append(chunk, static_cast<std::size_t>(got));
-        if (RunPendingCommands(pending, simulator, verbose)) return 0;
+        if (RunPendingCommands(pending, simulator, verbose, lineFd)) return 0;
       }
     }
     if (!simulator.Running()) {
@@ -169,7 +180,7 @@ int Serve(const CommandLine& options) {
     stderrQueue.Report(std::string("kestrum-sim: ") + error.what() + "\n");
     return 1;
   }
-  const int status = RunConsole(signalFd.Get(), simulator, verbose, stderrQueue);
+  const int status = RunConsole(signalFd.Get(), simulator, verbose, stderrQueue, line->fd);
   simulator.Stop();
   if (line->pty) line->pty->RemoveLink();
   return status;

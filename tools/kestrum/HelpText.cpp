@@ -9,13 +9,17 @@ namespace {
 #ifdef _WIN32
 constexpr const char* kPortOption =
     R"(  -p, --port NAME      serial port: COMn as the device manager shows it (COM1 to COM256);
+                       or a serial device server: tcp://HOST:PORT (raw) or
+                       rfc2217://HOST:PORT (sets the line), an IPv6 address as [ADDR]:PORT;
                        repeat the option to run the command on several ports at once
                        (each device once)
 )";
 #else
 constexpr const char* kPortOption =
-    R"(  -p, --port NAME      serial device: COMn, a path, or a name under /dev; repeat the option
-                       to run the command on several ports at once (each device once)
+    R"(  -p, --port NAME      serial device: COMn, a path, or a name under /dev; or a serial
+                       device server: tcp://HOST:PORT (raw) or rfc2217://HOST:PORT (sets the
+                       line), an IPv6 address as [ADDR]:PORT; repeat the option to run the command
+                       on several ports at once (each device once)
 )";
 #endif
 

@@ -38,6 +38,19 @@ std::string OpenFailureText(const xcom::OpenFailureInfo& failure) {
       return "busy: another program has it open";
     case xcom::OpenFailure::NotSerialDevice:
       return "not a serial device";
+    case xcom::OpenFailure::BadNetworkName:
+      return "not a network port name (write tcp://HOST:PORT or rfc2217://HOST:PORT, an IPv6 "
+             "address as [ADDRESS]:PORT)";
+    case xcom::OpenFailure::HostUnknown:
+      return "unknown host (the name does not resolve; check it, or give the address)";
+    case xcom::OpenFailure::ConnectionRefused:
+      return "connection refused (nothing listens on that port: check the port number and that "
+             "the serial device server runs)";
+    case xcom::OpenFailure::HostUnreachable:
+      return "host unreachable (no route to it: check the address and the network)";
+    case xcom::OpenFailure::ConnectTimedOut:
+      return "no answer from the server (the connect timed out: check the address, the "
+             "network and any firewall)";
     case xcom::OpenFailure::Other: {
       const std::string text = xcom::OpenFailureSystemText(failure);
       return text.empty() ? "system error " + std::to_string(failure.systemError) : text;

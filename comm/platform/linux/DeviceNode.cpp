@@ -12,7 +12,9 @@
 #include <functional>
 
 #include "DeviceName.h"
+#include "NetworkName.h"
 #include "SerialLineCheck.h"
+#include "ServerProbe.h"
 
 namespace xcom {
 
@@ -88,6 +90,7 @@ std::optional<DeviceNode> FindDeviceNode(const std::string& name) {
 }
 
 SerialDeviceCheck CheckSerialDevice(const std::string& name) {
+  if (IsNetworkName(name)) return CheckNetworkServer(name);
   const std::string path = DevicePathForName(name);
   const SerialLineVerdict verdict = CheckSerialLine(path);
   SerialDeviceCheck check{verdict.reason, verdict.systemError, std::nullopt};

@@ -113,4 +113,11 @@ bool SetLineSpeed(int fd, std::uint32_t baud) {
   return SetTermios2(fd, t);
 }
 
+bool GetLineSpeed(int fd, std::uint32_t& baud) {
+  termios2 t;
+  if (!GetTermios2(fd, t)) return false;
+  baud = t.c_ospeed;
+  return true;
+}
+
 }  // namespace xcom

@@ -24,6 +24,8 @@ set(COMM_PLATFORM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/TerminalDevice.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TerminalTransfers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TerminalEvents.cpp
+  # A serial device server's connection (the device itself is in ../../net).
+  ${CMAKE_CURRENT_LIST_DIR}/NetSocket.cpp
 )
 set(COMM_PLATFORM_INCLUDE_DIRS ${CMAKE_CURRENT_LIST_DIR})
 set(COMM_PLATFORM_LIBRARIES)

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+#include "NetworkName.h"
+#include "ServerProbe.h"
 #include "WinTypes.h"
 
 namespace xcom {
@@ -21,6 +23,7 @@ std::optional<DeviceNode> FindDeviceNode(const std::string& name) {
 }
 
 SerialDeviceCheck CheckSerialDevice(const std::string& name) {
+  if (IsNetworkName(name)) return CheckNetworkServer(name);
   SerialDeviceCheck check;
   check.node = FindDeviceNode(name);
   if (!check.node) check.reason = OpenFailure::NoSuchDevice;
