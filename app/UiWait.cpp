@@ -61,8 +61,8 @@ class TTimerHold : public QObject {
 
 // Wakes the UI thread's event loop at each sleep's deadline: the sleep waits for the window
 // system's next event or for this, whichever comes first, instead of looking every few
-// milliseconds. One thread serves every sleep of the program's life (sleeps nest when a repaint
-// inside one runs a command of its own); it belongs to the application object and ends with it.
+// milliseconds. One thread serves every sleep of the program's life, a sleep begun inside
+// another's event processing included; it belongs to the application object and ends with it.
 class TDeadlineWaker : public QObject {
  public:
   explicit TDeadlineWaker(QCoreApplication* application)

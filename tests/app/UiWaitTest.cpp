@@ -33,15 +33,20 @@ TEST(CommandSleep, SleepsShareOneWaker) {
   char name[] = "app_wait_tests";
   char* argv[] = {name, nullptr};
   QCoreApplication application(argc, argv);
-  std::set<std::string> seen = ThreadsOfThisProcess();
-  const std::size_t before = seen.size() + 1;  // and the looking thread
+  // Taken by the looking thread itself, once it and whatever its start brings (a sanitizer's
+  // own thread) run.
+  std::set<std::string> seen;
+  std::atomic<std::size_t> before = 0;
   std::atomic<bool> done = false;
   std::thread looking([&] {
+    seen = ThreadsOfThisProcess();
+    before = seen.size();
     while (!done) {
       seen.merge(ThreadsOfThisProcess());
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
   });
+  while (before == 0) std::this_thread::yield();
   for (int i = 0; i < 20; ++i) WaitMilliseconds(5);
   done = true;
   looking.join();
