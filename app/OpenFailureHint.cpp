@@ -75,8 +75,7 @@ QString OpenFailureHint(const QString& deviceName, const xcom::OpenFailureInfo& 
     case xcom::OpenFailure::HostUnreachable:
       return QStringLiteral("主机不可达：到 %1 没有网络路径。请检查地址和网络连接。").arg(name);
     case xcom::OpenFailure::ConnectTimedOut:
-      return QStringLiteral(
-                 "连接超时：%1 的服务器没有应答。请检查地址、网络以及防火墙设置。")
+      return QStringLiteral("连接超时：%1 的服务器没有应答。请检查地址、网络以及防火墙设置。")
           .arg(name);
     case xcom::OpenFailure::Other:
       return QStringLiteral("无法打开串口 %1：%2。").arg(name, SystemText(failure));

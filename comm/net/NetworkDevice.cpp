@@ -14,6 +14,7 @@
 #include "ComPortOption.h"
 #include "NetSocket.h"
 #include "OpenFailureNote.h"
+#include "Synchronizer.h"
 #include "TelnetCodec.h"
 #include "XComTypes.h"
 
@@ -29,6 +30,9 @@ constexpr milliseconds kConnectTimeout{3000};
 // for the server's answers. A server that answers does so within milliseconds on a LAN.
 constexpr milliseconds kNegotiationWait{1000};
 constexpr milliseconds kAnswerWait{500};
+// Answers are waited for in one piece this long, then on a window's thread in slices.
+constexpr milliseconds kQuickAnswer{50};
+constexpr int kSliceMs = 20;
 constexpr milliseconds kReceiveSlice{250};
 // RFC 2217: after this much silence the server is asked for its rate; an answer that does not
 // come within kProbeAnswer makes the line lost (on top of TCP's own keepalive).
@@ -120,8 +124,8 @@ class NetworkDevice final : public CommDevice {
   NetworkDevice(const NetworkDevice&) = delete;
   NetworkDevice& operator=(const NetworkDevice&) = delete;
 
-  // The open's own checks: the server took up the option (RFC 2217), or did not hang up at once
-  // (raw). False, with the reason noted, when the device is of no use.
+  // RFC 2217: takes up the option with the server. False, with the reason noted, when the
+  // server hung up meanwhile (it serves another client).
   bool Start();
 
   bool SetCommState(const DCB& dcb) override;
@@ -192,11 +196,25 @@ class NetworkDevice final : public CommDevice {
   bool SendBytes(const ByteString& bytes);
   void MarkLost();
   void Notify(std::uint32_t events);
-  // Waits, at most until `deadline`, until `done()` holds or the line is lost.
+  // Waits, at most until `deadline`, until `done()` holds or the line is lost. A server answers
+  // within milliseconds; one that does not is waited for, on a window's thread, in slices of
+  // its own wait, so that the window keeps answering meanwhile.
   template <typename Done>
   bool WaitFor(Clock::time_point deadline, Done done) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_until(lock, deadline, [&] { return done() || lost_; }) && !lost_;
+    const auto settled = [&] { return done() || lost_; };
+    const auto quickly = std::min(deadline, Clock::now() + kQuickAnswer);
+    if (!changed_.wait_until(lock, quickly, settled) &&
+        Synchronizer::Instance().HasMainThreadWait()) {
+      while (!settled() && Clock::now() < deadline) {
+        lock.unlock();
+        Synchronizer::Instance().MainThreadWait(kSliceMs);
+        lock.lock();
+      }
+    } else {
+      changed_.wait_until(lock, deadline, settled);
+    }
+    return done() && !lost_;
   }
 
   const std::string key_;

@@ -54,22 +54,6 @@ TEST(TelnetCodec, ReceivedBytesSplitIntoDataAndAnswers) {
   }
 }
 
-TEST(TelnetCodec, OwnRequestsAreSettledByTheAnswer) {
-  TelnetCodec codec = ClientCodec();
-  ByteString data, replies;
-  codec.RequestLocal(kOptionComPort, replies);
-  codec.RequestLocal(kOptionComPort, replies);  // asked already: not sent twice
-  EXPECT_EQ(replies, (ByteString{IAC, WILL, kOptionComPort}));
-  const ByteString accept{IAC, DO, kOptionComPort, IAC, DONT, kOptionBinary};
-  replies.clear();
-  codec.RequestLocal(kOptionBinary, replies);
-  replies.clear();
-  codec.Receive(accept.data(), accept.size(), data, replies);
-  EXPECT_EQ(codec.Local(kOptionComPort), OptionState::Yes);
-  EXPECT_EQ(codec.Local(kOptionBinary), OptionState::No);  // refused: no loop, no answer
-  EXPECT_TRUE(replies.empty());
-}
-
 TEST(TelnetCodec, SubnegotiationsAreCappedAndSplitAnywhere) {
   TelnetCodec codec = ClientCodec();
   std::vector<ByteString> seen;
