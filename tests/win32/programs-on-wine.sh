@@ -71,12 +71,12 @@ done
 leaks=$(grep -lF -e "$HOME/" -e "$PWD/" "$folder"/*.exe "$folder"/*.dll "$folder"/*/*.dll 2>/dev/null)
 check "no build machine's folder is named in the programs or DLLs${leaks:+ (in: $leaks)}" test -z "$leaks"
 source_told() {
-  local text
+  local text files
   text=$(tr -d '\r' <"$folder/Qt-SOURCE.txt")
+  files=$(tar -tzf "$folder/source/kestrum-rtutest-$version.tar.gz") || return 1
   grep -qF "$(cat "$qt/debian-source-version")" <<<"$text" && grep -q 'patches applied' <<<"$text" &&
     ! grep -q unmodified <<<"$text" && grep -qF "source/kestrum-rtutest-$version.tar.gz" <<<"$text" &&
-    tar -tzf "$folder/source/kestrum-rtutest-$version.tar.gz" |
-    grep -qx "kestrum-rtutest-$version/CMakeLists.txt"
+    grep -qx "kestrum-rtutest-$version/CMakeLists.txt" <<<"$files"
 }
 check "Qt-SOURCE.txt names the Debian source with its patches, and this tool's source in the folder" \
   source_told
