@@ -31,9 +31,14 @@ qt_log=$root/build/build-qt-windows.log
 if [ "${1:-}" != "--quick" ] && bash scripts/build-qt-windows.sh --print-prefix | grep -q 'not built'; then
   echo "=== Qt for Windows: building in the background (log: ${qt_log#"$root"/})"
   mkdir -p "$root/build"
-  nice -n 19 bash scripts/build-qt-windows.sh >"$qt_log" 2>&1 &
+  # Its own process group, so that a run that ends early takes the whole build down with it.
+  setsid nice -n 19 bash scripts/build-qt-windows.sh >"$qt_log" 2>&1 &
   qt_pid=$!
 fi
+stop_background_qt() {
+  if [ -n "$qt_pid" ] && kill -0 "$qt_pid" 2>/dev/null; then kill -- -"$qt_pid" 2>/dev/null || true; fi
+}
+trap stop_background_qt EXIT
 
 build_and_test() {  # dir sanitize [ctest args...]
   local dir=$1 sanitize=$2
