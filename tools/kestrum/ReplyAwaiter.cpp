@@ -74,22 +74,27 @@ xcom::ByteString ReplyAwaiter::Take(std::chrono::microseconds wait) {
   return block;
 }
 
-void ReplyAwaiter::Discard() {
+xcom::ByteString ReplyAwaiter::Discard() {
   // Bounded: a line that never stops sending (noise, a streaming peer) must not hold us here.
-  xcom::ByteString stale;
-  for (int round = 0; round < 16 && port_.ReadString(stale); ++round)
-    if (onReceived_) onReceived_(stale);
+  xcom::ByteString stale, more;
+  for (int round = 0; round < 16 && port_.ReadString(more); ++round) {
+    if (onReceived_) onReceived_(more);
+    stale.insert(stale.end(), more.begin(), more.end());
+  }
+  return stale;
 }
 
-bool ReplyAwaiter::AwaitAnyReply(Clock::time_point until) {
-  xcom::ByteString received;
+xcom::ByteString ReplyAwaiter::TakeBlock(Clock::time_point until) {
+  xcom::ByteString block;
   for (;;) {
-    for (const RtuPiece& piece : SplitRtuBlock(received, {}))
-      if (piece.kind == RtuPiece::Kind::Reply) return true;
     const auto left = std::chrono::duration_cast<microseconds>(until - Clock::now());
-    if (left.count() <= 0 || *stop_ || port_.DeviceLost()) return false;
-    const xcom::ByteString more = Take(std::min<microseconds>(left, kStopPoll));
-    received.insert(received.end(), more.begin(), more.end());
+    if (*stop_ || port_.DeviceLost()) return block;
+    if (block.empty() && left.count() <= 0) return block;
+    // The first byte is awaited until `until`; the rest of the block only up to a silence.
+    const xcom::ByteString more =
+        Take(block.empty() ? std::min<microseconds>(left, kStopPoll) : silence_);
+    if (more.empty() && !block.empty()) return block;
+    block.insert(block.end(), more.begin(), more.end());
   }
 }
 

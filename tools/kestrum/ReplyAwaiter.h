@@ -51,12 +51,12 @@ class ReplyAwaiter {
 
   // Waits up to `timeout` for the reply to `request` (address and function taken from it).
   ReplyWait Await(const xcom::ByteString& request, std::chrono::milliseconds timeout);
-  // Waits until `until` for a whole valid reply frame from any slave, and drops it with the
-  // bytes around it. False when none came (or Ctrl-C). Used to let late replies arrive and go.
-  bool AwaitAnyReply(std::chrono::steady_clock::time_point until);
+  // Waits until `until` for bytes, and takes them up to the silence that ends them: empty when
+  // none came (or Ctrl-C, or the device went away).
+  xcom::ByteString TakeBlock(std::chrono::steady_clock::time_point until);
   // Takes whatever is queued, so that a late reply to an earlier attempt is not taken for the
   // next one.
-  void Discard();
+  xcom::ByteString Discard();
   // From now on waits as if nothing had been stopped: for what must be done after a stop.
   void IgnoreStop() { stop_ = &kNeverStopped; }
 
