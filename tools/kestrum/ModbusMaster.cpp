@@ -56,6 +56,7 @@ ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTi
 }
 
 void ModbusMaster::BeginRun(unsigned requests) {
+  unexpectedInRun_ = false;
   deadline_ = Clock::now() + (requests * (timing_.retries + 1) + 2) * timing_.timeout;
 }
 
@@ -72,6 +73,7 @@ bool ModbusMaster::Hear(const xcom::ByteString& bytes) {
       unexpected = true;
   }
   if (unexpected) inStep_ = false;
+  unexpectedInRun_ = unexpectedInRun_ || unexpected;
   return unexpected;
 }
 
@@ -88,6 +90,8 @@ bool ModbusMaster::AwaitQuiet(Clock::duration atLeast) {
 }
 
 bool ModbusMaster::ConfirmRun() {
+  // A reply that answered nothing owed came during the run: one of its replies may be another's.
+  if (std::exchange(unexpectedInRun_, false)) return false;
   if (inStep_) return true;
   for (;;) {
     const Clock::time_point until = ledger_.QuietAt();
@@ -177,6 +181,7 @@ Exchange ModbusMaster::Transact(const xcom::ByteString& request) {
       continue;
     }
     const ReplyLedger::Attribution attribution = ledger_.Take(wait.frame, Clock::now());
+    Hear(wait.after);  // more replies behind it: late ones, or a sign of replies out of step
     if (attribution.verdict == ReplyLedger::Verdict::InDoubt) {
       inStep_ = false;
       return Ended(exchange, Exchange::Status::OutOfStep,

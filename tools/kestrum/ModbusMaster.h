@@ -100,6 +100,7 @@ class ModbusMaster {
   modbus::ReplyLedger ledger_;
   ReplyAwaiter reader_;
   bool inStep_ = true;  // nothing since the last quiet line suggested a reply late or missing
+  bool unexpectedInRun_ = false;  // a reply that answered nothing owed came during the run
   Clock::time_point deadline_ = Clock::time_point::max();
   xcom::ByteString wakeFrame_;
   bool putsBackAfterStop_ = false;  // IgnoreStop was called

@@ -24,6 +24,7 @@ struct ReplyScan {
   };
   Outcome outcome = Outcome::None;
   xcom::ByteString reply;    // Complete
+  xcom::ByteString after;    // Complete: the bytes that came after the reply
   std::size_t unframed = 0;  // bytes that are neither a frame nor the start of one
 };
 ReplyScan ScanForReply(const xcom::ByteString& received, const xcom::ByteString& request);
@@ -37,6 +38,7 @@ struct ReplyWait {
   enum class Status { Reply, Corrupt, Noise, Timeout, Interrupted, DeviceLost };
   Status status = Status::Timeout;
   xcom::ByteString frame;  // Reply: the reply
+  xcom::ByteString after;  // Reply: the bytes that came after it (more late replies, say)
 };
 
 class ReplyAwaiter {
