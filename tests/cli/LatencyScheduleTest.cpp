@@ -6,7 +6,9 @@
 #include <chrono>
 #include <sstream>
 
+#include "EndOfLineCheck.h"
 #include "PortRun.h"
+#include "PortSettings.h"
 #include "PseudoTerminal.h"
 #include "Simulator.h"
 
@@ -99,6 +101,47 @@ TEST(LatencySchedule, NoValueFromTheWrongRequestAndTheRunStaysInTime) {
     }
     EXPECT_GE(took, row.atLeast) << row.name;
     EXPECT_LE(took, row.atMost) << row.name;
+  }
+}
+
+// A check that ends right after "relay 1 on", however: relay 1 goes back off where the line
+// allows it, and standard error says what was done or could not be.
+TEST(LatencySchedule, ACheckEndedAtAnyStepLeavesNoRelayOn) {
+  enum class End { Stop, Deaf, LineDies };
+  const std::pair<End, const char*> rows[] = {
+      {End::Stop, "check interrupted: relay 1 switched back off"},
+      {End::Deaf, "check ended (no valid reply"},
+      {End::LineDies, "relay 1 may still be on (device lost)"}};
+  for (const auto& [end, said] : rows) {
+    auto pty = std::make_unique<kestrum_sim::PseudoTerminal>(kestrum_sim::LineSettings{});
+    kestrum_sim::Simulator sim;
+    sim.Start(pty->MasterFd());
+    const std::string path = pty->SlavePath();
+    const Invocation run = ParseCommandLine({"-p", path, "check"}).invocation;
+    auto opened = OpenPort(run, path);
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<xcom::TXComm>>(opened));
+    std::ostringstream out, err;
+    Reporter reporter(out, err, {});
+    std::atomic<bool> stop{false};
+    ModbusMaster master(*std::get<0>(opened), path, {50ms, 1}, stop, reporter);
+    ModuleCommands commands(master, run.address);
+    std::string stderrText;
+    const ExitCode code = RunEndOfLineCheck(
+        commands, std::nullopt,
+        [&](const Result& step) {
+          if (step.step != "relay 1 on") return;
+          if (end == End::Stop) stop = true;
+          kestrum_sim::FaultOptions deaf;
+          deaf.drop = 1.0;
+          if (end == End::Deaf) sim.SetFaults(deaf);
+          if (end == End::LineDies) sim.Stop(), pty.reset();
+        },
+        [&](const std::string& text) { stderrText += text + "\n"; });
+    EXPECT_NE(code, ExitCode::Success);
+    EXPECT_NE(stderrText.find(said), std::string::npos) << stderrText;
+    if (end != End::LineDies) {
+      EXPECT_EQ(sim.State().relays[0], 0) << stderrText;
+    }
   }
 }
 
