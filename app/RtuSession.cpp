@@ -147,14 +147,12 @@ void TRtuSession::Poll() {
     port_.ReadString(rest);
     block.insert(block.end(), rest.begin(), rest.end());
   }
-  const ReplyReader::Result received = replyReader_.Read(block);
+  const ReplyReader::Result received =
+      replyReader_.Read(block, {static_cast<std::uint8_t>(SlaveAddress), ReadingOutputs});
   if (received.logged)
     view_.LogLine(LogTimeStamp() + QStringLiteral(" 接收：") +
                   QString::fromStdString(BytesToHexText(block)));
   for (const DecodedResponse& decoded : received.shown) Show(decoded);
-  // A reply that may answer an earlier request shows nothing, and says so.
-  for (std::size_t i = 0; i < received.inDoubt; ++i)
-    view_.LogLine(QString::fromUtf8(kReplyInDoubtLine));
 }
 
 void TRtuSession::Show(const DecodedResponse& decoded) {

@@ -60,7 +60,8 @@ std::size_t ReplyReader::RequestsSentBefore(std::uint64_t byte) const {
   return ReplyLedger::kAnySent;
 }
 
-ReplyReader::Result ReplyReader::Read(const xcom::ByteString& block, Clock::time_point at) {
+ReplyReader::Result ReplyReader::Read(const xcom::ByteString& block, const ReadPhase& phase,
+                                      Clock::time_point at) {
   Result result;
   result.logged = IsLoggedBlock(block);
   std::vector<xcom::ByteString> frames;
@@ -81,9 +82,10 @@ ReplyReader::Result ReplyReader::Read(const xcom::ByteString& block, Clock::time
     if (pieces[i].kind == RtuPiece::Kind::Reply) {
       const ReplyLedger::Attribution attribution =
           ledger_.Take(bytes, at, RequestsSentBefore(byte));
-      if (attribution.verdict == ReplyLedger::Verdict::InDoubt) ++result.inDoubt;
-      const DecodedResponse shown = Shown(attribution, bytes);
+      const DecodedResponse shown = Shown(attribution, bytes, phase);
       if (shown.outcome != DecodedResponse::Outcome::Ignored) result.shown.push_back(shown);
+    } else if (pieces[i].kind == RtuPiece::Kind::Damaged) {
+      ledger_.TakeDamaged(at);  // a reply all the same: it answers the first request owed one
     } else if (pieces[i].kind != RtuPiece::Kind::Echo) {
       ledger_.Heard(at);
     }
@@ -97,7 +99,17 @@ ReplyReader::Result ReplyReader::Read(const xcom::ByteString& block, Clock::time
 }
 
 DecodedResponse ReplyReader::Shown(const ReplyLedger::Attribution& attribution,
-                                   const xcom::ByteString& reply) const {
+                                   const xcom::ByteString& reply, const ReadPhase& phase) const {
+  if (attribution.verdict == ReplyLedger::Verdict::Unasked && ledger_.Sends() == 0 &&
+      reply[0] == phase.slaveAddress) {
+    if (IsExceptionFunction(reply[1])) return DecodeExceptionReply(reply);
+    return DecodeResponse(reply, phase.readingOutputs ? kReadRelays : kReadInputs);
+  }
+  if (attribution.verdict == ReplyLedger::Verdict::InDoubt) {
+    DecodedResponse inDoubt;
+    inDoubt.outcome = DecodedResponse::Outcome::InDoubt;
+    return inDoubt;
+  }
   if (attribution.verdict != ReplyLedger::Verdict::Answers) return {};
   const xcom::ByteString& request = attribution.request;
   if (IsExceptionFunction(reply[1])) return DecodeExceptionReply(reply);

@@ -5,7 +5,7 @@
 // one block and stray bytes before a reply are all read for what they are. Which request a reply
 // answers is the ledger's rule (ReplyLedger.h); the window adds what it knows of the order: the
 // bytes that were waiting to be read when a frame left came before it, so they cannot answer it.
-// A reply in doubt shows no value; the window counts it for a log note.
+// A reply in doubt shows no value, only its note (Outcome::InDoubt).
 
 #include <chrono>
 #include <cstddef>
@@ -18,6 +18,13 @@
 #include "ResponseDecoder.h"
 
 namespace modbus {
+
+// Until the first request since the open, a read reply of the addressed slave is read as the
+// read phase says, as the design has it: it cannot be a late reply to anything sent.
+struct ReadPhase {
+  int slaveAddress = -1;  // none: nothing is read by the phase
+  bool readingOutputs = false;
+};
 
 class ReplyReader {
  public:
@@ -37,12 +44,12 @@ class ReplyReader {
   struct Result {
     bool logged = false;                 // the receive line is written
     std::vector<DecodedResponse> shown;  // in order; none is Outcome::Ignored
-    std::size_t inDoubt = 0;             // replies that may answer more than one request
   };
 
   // Reads the next received block. Blocks are logged when they hold a byte above 0x20 or a whole
   // frame. One CrcError stands for a block with a damaged read reply.
-  Result Read(const xcom::ByteString& block, Clock::time_point at = Clock::now());
+  Result Read(const xcom::ByteString& block, const ReadPhase& phase = {},
+              Clock::time_point at = Clock::now());
 
  private:
   // A frame that left, and where the bytes received after it begin.
@@ -52,8 +59,8 @@ class ReplyReader {
     std::size_t requestsBefore = 0;  // the ledger's count of requests sent before it
   };
   std::size_t RequestsSentBefore(std::uint64_t byte) const;
-  DecodedResponse Shown(const ReplyLedger::Attribution& attribution,
-                        const xcom::ByteString& reply) const;
+  DecodedResponse Shown(const ReplyLedger::Attribution& attribution, const xcom::ByteString& reply,
+                        const ReadPhase& phase) const;
 
   ReplyLedger ledger_{kQuietSpan};
   std::deque<Departure> departures_;
