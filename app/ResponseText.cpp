@@ -51,6 +51,8 @@ TResponseText ResponseText(const modbus::DecodedResponse& decoded) {
       return {QString(), ChannelTexts(decoded)};
     case Outcome::Refused:
       return {RefusalLine(decoded), {}};
+    case Outcome::InDoubt:
+      return {QString::fromUtf8(kReplyInDoubtLine), {}};
     case Outcome::Ignored:
       break;
   }

@@ -19,6 +19,9 @@ inline constexpr int kNoRow = -1;
 // The line logged for a read reply whose CRC does not match.
 inline constexpr const char* kCrcErrorLine = "CRC校验失败！";
 
+// The note logged for a reply that may answer more than one request: it shows no value.
+inline constexpr const char* kReplyInDoubtLine = "应答次序不明，可能属于较早的请求：未显示";
+
 // One channel: its log line ("DI1=01 "), its row of the status list (or kNoRow) and the cell
 // ("01 ").
 struct TChannelText {

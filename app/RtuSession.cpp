@@ -148,7 +148,7 @@ void TRtuSession::Poll() {
     block.insert(block.end(), rest.begin(), rest.end());
   }
   const ReplyReader::Result received =
-      replyReader_.Read(block, static_cast<std::uint8_t>(SlaveAddress), ReadingOutputs);
+      replyReader_.Read(block, {static_cast<std::uint8_t>(SlaveAddress), ReadingOutputs});
   if (received.logged)
     view_.LogLine(LogTimeStamp() + QStringLiteral(" 接收：") +
                   QString::fromStdString(BytesToHexText(block)));

@@ -14,7 +14,7 @@
 //   auto-read's tick during a relay's wait, even the open-port command). The inner command
 //   finds the protocol state as the outer left it, and the outer goes on with the state the
 //   inner left: SlaveAddress, DeviceMode and ReadingOutputs are neither saved nor restored, as
-//   the design has it, and the reply reader attributes bytes by the order frames left in.
+//   the design has it, and the reply reader attributes replies by the order requests left in.
 // - Nothing else closes or reopens the port: work that would (letting a lost device go,
 //   reopening it) waits until InsideCommandWait() is false, so a command finds the port as it
 //   left it at every point but its own open.

@@ -56,7 +56,7 @@ void CheckFraming(const xcom::ByteString& block) {
   Check(joined == block);
   ReplyReader reader;
   reader.Sent(request, true, block.size() / 2);
-  const ReplyReader::Result result = reader.Read(block, 100, false);
+  const ReplyReader::Result result = reader.Read(block);
   Check(!IsLoggedBlock(block) || result.logged);
 }
 

@@ -20,10 +20,9 @@ const RegisterBlock* BlockOf(std::uint16_t reg) {
   return found == kRegisterMap.end() ? nullptr : found;
 }
 
-const RegisterRead* ReadStartingAt(std::uint16_t start) {
+const RegisterRead* ReadOf(std::uint16_t start, std::uint16_t count) {
   const auto* found =
-      std::find_if(kModuleReads.begin(), kModuleReads.end(),
-                   [start](const RegisterRead& read) { return read.start == start; });
+      std::find(kModuleReads.begin(), kModuleReads.end(), RegisterRead{start, count});
   return found == kModuleReads.end() ? nullptr : found;
 }
 

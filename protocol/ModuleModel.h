@@ -45,7 +45,7 @@ inline constexpr std::size_t ReplySize(const RegisterRead& read) {
 
 inline constexpr RegisterRead kReadInputs{kInputBlock.start, 2};  // DI1, DI2
 inline constexpr RegisterRead kReadRelays{kRelayBlock.start, 2};  // DO1, DO2
-// The reads whose replies are decoded, found by the start register of the request.
+// The reads whose replies are decoded, found by the start register and count of the request.
 inline constexpr std::array kModuleReads{kReadInputs, kReadRelays};
 
 // The names the rest of the tool uses, derived from the map.
@@ -60,8 +60,8 @@ inline constexpr std::uint8_t kRelay4Register = kRelayBlock.start + 3;
 
 // The block that holds register `reg`; null for a register outside the map.
 const RegisterBlock* BlockOf(std::uint16_t reg);
-// The read of kModuleReads that starts at `start`; null when there is none.
-const RegisterRead* ReadStartingAt(std::uint16_t start);
+// The read of kModuleReads of `count` registers from `start`; null when there is none.
+const RegisterRead* ReadOf(std::uint16_t start, std::uint16_t count);
 // The name of the channel register `reg` holds ("DI1"); empty outside the map.
 std::string ChannelName(std::uint16_t reg);
 

@@ -1,11 +1,9 @@
 #include "ReplyReader.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "ModbusCrc.h"
 #include "ReplyFraming.h"
-#include "RequestFrames.h"
 
 namespace modbus {
 
@@ -17,8 +15,8 @@ bool IsRequest(const xcom::ByteString& frame) {
          !IsExceptionFunction(frame[1]) && HasValidCrc(frame);
 }
 
-std::uint16_t StartRegister(const xcom::ByteString& request) {
-  return static_cast<std::uint16_t>(request[2] << 8 | request[3]);
+std::uint16_t Word(const xcom::ByteString& frame, std::size_t at) {
+  return static_cast<std::uint16_t>(frame[at] << 8 | frame[at + 1]);
 }
 
 bool IsWholeFrame(const RtuPiece& piece) {
@@ -40,78 +38,87 @@ bool StartsDamagedReadReply(const std::vector<RtuPiece>& pieces, std::size_t at)
   return length > 8;  // blocks of 8 bytes or fewer are never decoded
 }
 
-bool Reported(const ReplyReader::Result& result, DecodedResponse::Outcome outcome) {
-  return std::any_of(result.shown.begin(), result.shown.end(),
-                     [outcome](const DecodedResponse& shown) { return shown.outcome == outcome; });
-}
-
 }  // namespace
 
-void ReplyReader::Sent(const xcom::ByteString& frame, bool whole, std::size_t queuedBefore) {
-  Window window{frame, whole && IsRequest(frame) ? frame : xcom::ByteString{},
-                std::max(received_ + queuedBefore, windows_.back().firstByte)};
-  windows_.push_back(std::move(window));
+void ReplyReader::Sent(const xcom::ByteString& frame, bool whole, std::size_t queuedBefore,
+                       Clock::time_point at) {
+  const std::uint64_t firstByte =
+      std::max(received_ + queuedBefore, departures_.empty() ? 0 : departures_.back().firstByte);
+  departures_.push_back({frame, firstByte, ledger_.Sends()});
+  if (whole && IsRequest(frame)) ledger_.Sent(frame, at);
 }
 
 void ReplyReader::Reset() {
-  windows_ = {Window{}};
+  ledger_.Reset();
+  departures_.clear();
   received_ = 0;
 }
 
-ReplyReader::Result ReplyReader::Read(const xcom::ByteString& block, std::uint8_t slaveAddress,
-                                      bool readingOutputs) {
+std::size_t ReplyReader::RequestsSentBefore(std::uint64_t byte) const {
+  for (const Departure& departure : departures_)
+    if (departure.firstByte > byte) return departure.requestsBefore;
+  return ReplyLedger::kAnySent;
+}
+
+ReplyReader::Result ReplyReader::Read(const xcom::ByteString& block, const ReadPhase& phase,
+                                      Clock::time_point at) {
   Result result;
   result.logged = IsLoggedBlock(block);
-  const Reading reading{slaveAddress, readingOutputs, result};
-  const std::uint64_t end = received_ + block.size();
-  for (std::size_t i = 0; i < windows_.size(); ++i) {
-    const std::uint64_t windowEnd = i + 1 < windows_.size()
-                                        ? windows_[i + 1].firstByte
-                                        : std::numeric_limits<std::uint64_t>::max();
-    const std::uint64_t from = std::max(windows_[i].firstByte, received_);
-    const std::uint64_t to = std::min(windowEnd, end);
-    if (from >= to) continue;
-    ReadWindow(windows_[i], std::span(block).subspan(from - received_, to - from), reading);
+  std::vector<xcom::ByteString> frames;
+  for (const Departure& departure : departures_) frames.push_back(departure.frame);
+  std::vector<RtuPiece> pieces = SplitRtuBlock(block, frames);
+  // A read reply longer than its byte count says, whose CRC holds over all of it, is the module's
+  // reply as it stands: the decoder reads its first two registers as from any read reply.
+  if (!HoldsWholeFrame(pieces) && block.size() > 8 && block[1] == 0x03 && HasValidCrc(block))
+    pieces = {RtuPiece{RtuPiece::Kind::Reply, block}};
+  if (HoldsWholeFrame(pieces)) result.logged = true;
+  std::uint64_t byte = received_;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const xcom::ByteString& bytes = pieces[i].bytes;
+    if (StartsDamagedReadReply(pieces, i) &&
+        std::none_of(result.shown.begin(), result.shown.end(), [](const DecodedResponse& shown) {
+          return shown.outcome == DecodedResponse::Outcome::CrcError;
+        })) {
+      DecodedResponse damaged;
+      damaged.outcome = DecodedResponse::Outcome::CrcError;
+      result.shown.push_back(damaged);
+    }
+    if (pieces[i].kind == RtuPiece::Kind::Reply) {
+      const ReplyLedger::Attribution attribution =
+          ledger_.Take(bytes, at, RequestsSentBefore(byte));
+      const DecodedResponse shown = Shown(attribution, bytes, phase);
+      if (shown.outcome != DecodedResponse::Outcome::Ignored) result.shown.push_back(shown);
+    } else if (pieces[i].kind == RtuPiece::Kind::Damaged) {
+      ledger_.TakeDamaged(at);  // a reply all the same: it answers the first request owed one
+    } else if (pieces[i].kind != RtuPiece::Kind::Echo) {
+      ledger_.Heard(at);
+    }
+    byte += bytes.size();
   }
-  received_ = end;
-  while (windows_.size() > 1 && windows_[1].firstByte <= received_) windows_.pop_front();
+  received_ = byte;
+  // Departures whose bytes have all come are needed no more, but for the last (its echo).
+  while (departures_.size() > 1 && departures_[1].firstByte <= received_) departures_.pop_front();
+  if (block.empty()) ledger_.GiveUpIfQuiet(at);
   return result;
 }
 
-void ReplyReader::ReadWindow(const Window& window, std::span<const std::uint8_t> bytes,
-                             const Reading& reading) {
-  std::vector<RtuPiece> pieces = SplitRtuBlock(bytes, {&window.frame, 1});
-  // A read reply longer than its byte count says, whose CRC holds over all of it, is the module's
-  // reply as it stands: the decoder reads its first two registers as from any read reply.
-  if (!HoldsWholeFrame(pieces) && bytes.size() > 8 && bytes[1] == 0x03 && HasValidCrc(bytes))
-    pieces = {RtuPiece{RtuPiece::Kind::Reply, xcom::ByteString(bytes.begin(), bytes.end())}};
-  if (HoldsWholeFrame(pieces)) reading.result.logged = true;
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    if (StartsDamagedReadReply(pieces, i) &&
-        !Reported(reading.result, DecodedResponse::Outcome::CrcError)) {
-      DecodedResponse damaged;
-      damaged.outcome = DecodedResponse::Outcome::CrcError;
-      reading.result.shown.push_back(damaged);
-    }
-    if (pieces[i].kind != RtuPiece::Kind::Reply) continue;
-    DecodedResponse shown = ReadReply(window, pieces[i].bytes, reading);
-    if (shown.outcome != DecodedResponse::Outcome::Ignored) reading.result.shown.push_back(shown);
-  }
-}
-
-DecodedResponse ReplyReader::ReadReply(const Window& window, const xcom::ByteString& reply,
-                                       const Reading& reading) const {
-  const xcom::ByteString& request = window.request;
-  if (request.empty()) {
-    if (reply[0] != reading.slaveAddress) return {};
+DecodedResponse ReplyReader::Shown(const ReplyLedger::Attribution& attribution,
+                                   const xcom::ByteString& reply, const ReadPhase& phase) const {
+  if (attribution.verdict == ReplyLedger::Verdict::Unasked && ledger_.Sends() == 0 &&
+      reply[0] == phase.slaveAddress) {
     if (IsExceptionFunction(reply[1])) return DecodeExceptionReply(reply);
-    return DecodeResponse(reply, reading.readingOutputs ? kReadRelays : kReadInputs);
+    return DecodeResponse(reply, phase.readingOutputs ? kReadRelays : kReadInputs);
   }
-  // Only a reply of the slave and function asked answers the request.
-  if (reply[0] != request[0] || (reply[1] & ~kExceptionFlag) != request[1]) return {};
+  if (attribution.verdict == ReplyLedger::Verdict::InDoubt) {
+    DecodedResponse inDoubt;
+    inDoubt.outcome = DecodedResponse::Outcome::InDoubt;
+    return inDoubt;
+  }
+  if (attribution.verdict != ReplyLedger::Verdict::Answers) return {};
+  const xcom::ByteString& request = attribution.request;
   if (IsExceptionFunction(reply[1])) return DecodeExceptionReply(reply);
   if (request[1] != 0x03) return {};  // a relay write's reply is only logged
-  const RegisterRead* read = ReadStartingAt(StartRegister(request));
+  const RegisterRead* read = ReadOf(Word(request, 2), Word(request, 4));
   return read != nullptr ? DecodeResponse(reply, *read) : DecodedResponse{};
 }
 

@@ -37,9 +37,15 @@ xcom::ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegis
 xcom::ByteString ModeFrame(int mode) {
   xcom::ByteString frame(kModeFrameHead.begin(), kModeFrameHead.end());
   frame.push_back(static_cast<std::uint8_t>(mode));
-  frame.push_back(0x01);
+  frame.push_back(kModeTrailer);
   frame.push_back(ModeFrameChecksum(frame));
   return frame;
+}
+
+std::optional<int> ModeOf(std::span<const std::uint8_t> frame) {
+  const std::uint8_t mode = frame[kModeNumberAt];
+  if (mode > kDataCenterMode || frame[kModeTrailerAt] != kModeTrailer) return std::nullopt;
+  return mode;
 }
 
 std::uint8_t ModeFrameChecksum(std::span<const std::uint8_t> frame) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "ByteString.h"
@@ -24,14 +25,21 @@ xcom::ByteString WriteRegisterRequest(std::int32_t slaveAddress, std::uint8_t re
 xcom::ByteString RelayRequest(std::int32_t slaveAddress, std::uint8_t relayRegister, bool on);
 
 // The module's mode numbers and their fixed 9-byte frames AA 55 00 05 E0 50 0m 01 cs (no
-// address, no CRC-16; the last byte is the low 8 bits of the sum of the eight before it).
+// address, no CRC-16; the last byte is the low 8 bits of the sum of the eight before it): the
+// fixed head, the mode number (byte 7), the fixed 01 (byte 8) and the checksum.
 inline constexpr int kControlMode = 0;
 inline constexpr int kDataCenterMode = 1;
 inline constexpr std::size_t kModeFrameSize = 9;
 inline constexpr std::size_t kModeFrameHeadSize = 6;
 inline constexpr std::array<std::uint8_t, kModeFrameHeadSize> kModeFrameHead = {0xAA, 0x55, 0x00,
                                                                                 0x05, 0xE0, 0x50};
+inline constexpr std::size_t kModeNumberAt = kModeFrameHeadSize;
+inline constexpr std::size_t kModeTrailerAt = kModeFrameHeadSize + 1;
+inline constexpr std::uint8_t kModeTrailer = 0x01;
 xcom::ByteString ModeFrame(int mode);
+// The mode a frame with a valid head and checksum selects: the mode number when it is 0 or 1 and
+// the trailer byte is 01; nullopt otherwise.
+std::optional<int> ModeOf(std::span<const std::uint8_t> frame);
 // The checksum byte of a mode frame whose first eight bytes are `frame`'s.
 std::uint8_t ModeFrameChecksum(std::span<const std::uint8_t> frame);
 // True when the `size` bytes at `data` agree with the start of the mode frame's fixed head (a

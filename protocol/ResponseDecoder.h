@@ -24,6 +24,7 @@ struct DecodedResponse {
     CrcError,  // the reply is damaged: nothing changes
     Decoded,   // `read` and `registers` hold the values
     Refused,   // an exception reply: `function` and `exceptionCode` name it
+    InDoubt,   // a reply that may answer more than one request: nothing changes
   };
   Outcome outcome = Outcome::Ignored;
   RegisterRead read;                     // the read the reply answers

@@ -45,6 +45,43 @@ bench_cli() {
   printf 'kestrum -p PTY read, the whole program: median %s us of 101 runs\n' \
     "$(printf '%s\n' "${runs[@]}" | sort -n | sed -n 51p)"
   stop_sim
+  against_mbpoll 30 prompt
+  # At 9600 baud a request (8 bytes) and its reply (9) take 17.7 ms on the wire: the simulator
+  # answers that long after each request, so the read's wire time is 35.4 ms.
+  against_mbpoll 30 "paced 9600 (wire time 35.4 ms)" --delay 18
+  against_mbpoll 5 "silent (no module at the address)" --address 7
+}
+
+# Microseconds one command takes, start to exit.
+wall_us() {
+  local t0 t1
+  t0=$(date +%s%N)
+  "$@" >/dev/null 2>&1 || true
+  t1=$(date +%s%N)
+  echo $(((t1 - t0) / 1000))
+}
+
+# kestrum read (DI1, DI2, DO1, DO2: two requests) against mbpoll reading the same two blocks
+# (two one-shot runs), interleaved, each with its default settings (mbpoll: 1 s time-out),
+# against the simulator program started with the given options. Medians.
+against_mbpoll() {
+  local runs=$1 name=$2 i k m
+  shift 2
+  command -v mbpoll >/dev/null || { echo "mbpoll not installed: no comparison"; return; }
+  start_sim "$@"
+  local kestrum_us=() mbpoll_us=()
+  local poll=(mbpoll -m rtu -b 9600 -P none -a 100 -t 4 -c 2 -0 -1 -q)
+  for i in $(seq 1 "$runs"); do
+    kestrum_us+=("$(wall_us "$build/bin/kestrum" -q -p "$sim_port" read)")
+    m=$(wall_us "${poll[@]}" -r 16 "$sim_port")
+    mbpoll_us+=("$((m + $(wall_us "${poll[@]}" -r 20 "$sim_port")))")
+  done
+  k=$(printf '%s\n' "${kestrum_us[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+  m=$(printf '%s\n' "${mbpoll_us[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
+  awk -v name="$name" -v k="$k" -v m="$m" -v runs="$runs" 'BEGIN {
+    printf "read, %s: kestrum %.1f ms, mbpoll %.1f ms (median of %d interleaved runs): %.2fx\n",
+      name, k / 1000, m / 1000, runs, k / m }'
+  stop_sim
 }
 
 # Serial device servers on loopback (bench/net/net_bench.sh): kestrum through ser2net against the

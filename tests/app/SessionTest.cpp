@@ -11,6 +11,7 @@
 #include "RtuSession.h"
 
 using namespace modbus;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -104,6 +105,34 @@ class SessionTest : public QObject {
     QVERIFY(module.Sim().WaitFor([](auto& c) { return c.freeTextBlocks >= 1; },
                                  std::chrono::seconds(3)));
     QTRY_COMPARE(module.Sim().State().relays[3], std::uint16_t(1));
+  }
+
+  // The window keeps the design's timings with a module slower than the read-all's 450 ms gap,
+  // or one spike: a reply that may answer either read shows nothing and logs a note; no row
+  // ever shows the other read's values (inputs 1,0, relays off).
+  void aLateReplyShowsNoValueOfTheWrongRead() {
+    const std::pair<std::vector<std::chrono::milliseconds>, bool> rows[] = {
+        {{600ms, 600ms, 600ms, 600ms}, true}, {{0ms, 0ms, 700ms}, true}};
+    for (const auto& [latency, noted] : rows) {
+      kestrum_sim::Simulator::Options options;
+      options.module.inputs = {1, 0};
+      options.faults.latency = latency;
+      SimulatedModuleOnPty module(options);
+      xcom::TXComm port;
+      TRecordedView view;
+      TRecordedWaits waits;
+      TRtuSession session(port, view, waits);
+      waits.duringPump = [&] { session.Poll(); };
+      session.OpenPort({module.Path(), QStringLiteral("9600"), QStringLiteral("8N1")});
+      for (int i = 0; i < 2; ++i) {
+        session.ReadAll();
+        for (int tick = 0; tick < 10; ++tick) waits.ProcessMessages(), waits.Sleep(100);
+      }
+      QVERIFY(!view.lines.contains(QStringLiteral("DO1=01 ")));
+      QVERIFY(!view.lines.contains(QStringLiteral("DI1=00 ")));
+      QCOMPARE(view.lines.contains(QString::fromUtf8(kReplyInDoubtLine)), noted);
+      QCOMPARE(view.cells[kRowDO0], QStringLiteral("00 "));
+    }
   }
 
   // The window's wording of each outcome: the log counts channels from 1, the list from 0, and

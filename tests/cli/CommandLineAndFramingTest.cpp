@@ -7,7 +7,6 @@
 
 #include "LineSettingText.h"
 #include "ModbusCrc.h"
-#include "OwedReplies.h"
 #include "PortSettings.h"
 #include "ReplyAwaiter.h"
 #include "Reporter.h"
@@ -165,33 +164,6 @@ TEST(OpenFailureText, PermissionHintFollowsTheDevicesOwnerAndGroup) {
     EXPECT_NE(text.find(hint), std::string::npos) << text;
     EXPECT_EQ(text.find("dialout") != std::string::npos, failure.deviceGroup == "dialout") << text;
   }
-}
-
-// What a module still owes: taken for later replies after a module that has not answered or
-// answered late, not after one that answers in time and lost a reply; the wait learns.
-TEST(OwedReplies, ALateModuleIsOwedLongerThanOneThatLosesAReply) {
-  const auto t0 = OwedReplies::Clock::now();
-  OwedReplies silent(100ms);
-  silent.Sent(t0);
-  silent.Sent(t0 + 100ms);
-  EXPECT_EQ(silent.WaitUntil({}), t0 + 300ms);  // twice the time-out after the last request
-  silent.GiveUp(t0 + 300ms);
-  EXPECT_TRUE(silent.TakeForLate(t0 + 400ms));
-  EXPECT_TRUE(silent.TakeForLate(t0 + 500ms));
-  EXPECT_FALSE(silent.TakeForLate(t0 + 600ms));  // both accounted for
-  OwedReplies lossy(100ms);
-  lossy.Sent(t0);
-  lossy.Sent(t0 + 100ms);
-  lossy.Credit(t0 + 105ms);
-  lossy.GiveUp(t0 + 305ms);
-  EXPECT_FALSE(lossy.TakeForLate(t0 + 400ms));
-  OwedReplies late(100ms);
-  late.Sent(t0);
-  late.Credit(t0 + 450ms);
-  EXPECT_EQ(late.WaitUntil(500ms), t0 + 1350ms);  // twice its slowest reply
-  late.Sent(t0 + 500ms);
-  late.GiveUp(t0 + 1s);
-  EXPECT_FALSE(late.TakeForLate(t0 + 12s));  // 10 s on: lost, not late
 }
 
 }  // namespace

@@ -278,24 +278,23 @@ TEST(KestrumOnPty, NoiseIsNoReplyWithACrcError) {
   EXPECT_NE(run.err.find("blocks of stray bytes"), std::string::npos) << run.err;
 }
 
-// A peer that answers every request with exception 02 (after the control-mode frame).
+// A peer that answers every request with exception 02 (the module in control mode answers at
+// once: no mode frame comes first).
 TEST(KestrumOnPty, AnExceptionReplyIsNamedAndEndsInExitOne) {
   kestrum_sim::PseudoTerminal pty{kestrum_sim::LineSettings{}};
   std::jthread peer([&pty](std::stop_token stop) {
-    constexpr std::size_t kModeFrame = 9;
-    std::uint8_t bytes[kModeFrame + 8];
+    std::uint8_t request[8];
     std::size_t got = 0;
-    while (!stop.stop_requested() && got < sizeof bytes) {
-      const ssize_t n = ::read(pty.MasterFd(), bytes + got, sizeof bytes - got);
+    while (!stop.stop_requested() && got < sizeof request) {
+      const ssize_t n = ::read(pty.MasterFd(), request + got, sizeof request - got);
       if (n > 0)
         got += static_cast<std::size_t>(n);
       else
         std::this_thread::sleep_for(1ms);
     }
-    const std::uint8_t* request = bytes + kModeFrame;
     const xcom::ByteString reply =
         WithCrc({request[0], static_cast<std::uint8_t>(request[1] | 0x80), 2});
-    if (got == sizeof bytes) (void)!::write(pty.MasterFd(), reply.data(), reply.size());
+    if (got == sizeof request) (void)!::write(pty.MasterFd(), reply.data(), reply.size());
   });
   Outcome run = Kestrum({"-p", pty.SlavePath(), "--json", "read"});
   EXPECT_EQ(run.code, ExitCode::Failed);

@@ -136,6 +136,21 @@ OptionError SetMilliseconds(std::string_view option, const std::string& value,
       "bad time '" + value + "' for " + std::string(option) + " (milliseconds, 0 to 60000)", field);
 }
 
+// "600,1600,0": one delay per reply in turn.
+OptionError SetLatencies(std::string_view option, const std::string& value,
+                         std::vector<std::chrono::milliseconds>& field) {
+  std::vector<std::chrono::milliseconds> latencies;
+  for (std::size_t at = 0; at <= value.size();) {
+    const std::size_t comma = std::min(value.find(',', at), value.size());
+    std::chrono::milliseconds one{};
+    if (auto error = SetMilliseconds(option, value.substr(at, comma - at), one)) return error;
+    latencies.push_back(one);
+    at = comma + 1;
+  }
+  field = std::move(latencies);
+  return std::nullopt;
+}
+
 OptionError SetFraction(std::string_view option, const std::string& value, double& field) {
   return SetParsed(ParseFraction(value),
                    "bad fraction '" + value + "' for " + std::string(option) + " (0 to 1)", field);
@@ -195,6 +210,17 @@ constexpr ValueOption kValueOptions[] = {
                    auto& c) { return SetMilliseconds(option, value, c.simulator.faults.delay); }},
     {"--split", [](auto option, const auto& value,
                    auto& c) { return SetMilliseconds(option, value, c.simulator.faults.split); }},
+    {"--latency", [](auto option, const auto& value,
+                     auto& c) { return SetLatencies(option, value, c.simulator.faults.latency); }},
+    {"--answer-every",
+     [](auto, const auto& value, auto& c) {
+       const auto every = ParseUnsigned(value, 1000);
+       return SetParsed(every && *every > 0 ? std::optional(unsigned(*every)) : std::nullopt,
+                        "bad count '" + value + "' for --answer-every (1 to 1000)",
+                        c.simulator.faults.answerEvery);
+     }},
+    {"--mute", [](auto option, const auto& value,
+                  auto& c) { return SetMilliseconds(option, value, c.simulator.faults.mute); }},
     {"--silence",
      [](auto option, const auto& value, auto& c) -> OptionError {
        std::chrono::milliseconds silence{};
@@ -355,6 +381,12 @@ Faults, for tests and demos (all off by default; drawn from one generator):
   --junk P          send 1 to 4 random stray bytes before a fraction P of the replies
   --seed N          seed of the fault generator, default 1: the same seed and the same
                     requests give the same faults
+Latency schedule (replies always leave in the order their requests came):
+  --latency L       the delay of each reply in turn, in milliseconds (600,1600,0 is a slow
+                    start and one spike); --delay holds for the replies after the list
+  --answer-every N  answer only every Nth request (2: every other one)
+  --mute MS         answer nothing until MS milliseconds after the first request (a module
+                    switched on late)
 
 Output:
   --verbose, -v     print every request, reply, discarded block and injected fault with a

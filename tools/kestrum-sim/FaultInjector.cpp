@@ -8,6 +8,16 @@ FaultInjector::FaultInjector(const FaultOptions& options)
 void FaultInjector::SetOptions(const FaultOptions& options) {
   if (options.seed != options_.seed) random_.seed(options.seed);
   options_ = options;
+  planned_ = 0;
+}
+
+std::optional<std::chrono::milliseconds> FaultInjector::Scheduled() {
+  const auto now = std::chrono::steady_clock::now();
+  if (planned_ == 0) firstRequest_ = now;
+  const std::size_t index = planned_++;
+  if (now - firstRequest_ < options_.mute) return std::nullopt;
+  if (options_.answerEvery > 1 && (index + 1) % options_.answerEvery != 0) return std::nullopt;
+  return index < options_.latency.size() ? options_.latency[index] : options_.delay;
 }
 
 bool FaultInjector::Chance(double probability) {
@@ -20,7 +30,8 @@ bool FaultInjector::Chance(double probability) {
 FaultPlan FaultInjector::Plan(const xcom::ByteString& reply) {
   FaultPlan plan;
   if (reply.empty()) return plan;
-  if (Chance(options_.drop)) {
+  const std::optional<std::chrono::milliseconds> delay = Scheduled();
+  if (!delay || Chance(options_.drop)) {
     plan.dropped = true;
     return plan;
   }
@@ -41,8 +52,8 @@ FaultPlan FaultInjector::Plan(const xcom::ByteString& reply) {
     bytes.insert(bytes.begin(), junk.begin(), junk.end());
     plan.junkBytes = count;
   }
-  plan.delayed = options_.delay.count() > 0;
-  const auto start = options_.delay;
+  plan.delayed = delay->count() > 0;
+  const auto start = *delay;
   if (options_.split.count() > 0 && bytes.size() >= 2) {
     const std::size_t cut =
         std::uniform_int_distribution<std::size_t>(1, bytes.size() - 1)(random_);

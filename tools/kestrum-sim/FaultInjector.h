@@ -7,11 +7,18 @@
 //   corrupt flip one random bit of a fraction of the replies
 //   drop    leave out a fraction of the replies
 //   junk    send 1 to 4 random stray bytes before a fraction of the replies
+// and a latency schedule, for a module whose replies come late or not at all:
+//   latency      the delay of each reply in turn (a spike is one long entry); `delay` after
+//   answerEvery  answer only every Nth request
+//   mute         answer nothing until this long after the first request (a module switched on
+//                late)
+// Replies leave in the order their requests came, whatever their delays.
 //
 // Not thread-safe: the Simulator calls it from its line thread only.
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -26,6 +33,9 @@ struct FaultOptions {
   double drop = 0.0;
   double junk = 0.0;
   std::uint64_t seed = 1;
+  std::vector<std::chrono::milliseconds> latency;
+  unsigned answerEvery = 1;
+  std::chrono::milliseconds mute{0};
   bool operator==(const FaultOptions&) const = default;
 };
 
@@ -49,7 +59,8 @@ class FaultInjector {
  public:
   explicit FaultInjector(const FaultOptions& options = {});
 
-  // Replaces the options; the generator restarts from the new seed only when the seed changed.
+  // Replaces the options; the generator restarts from the new seed only when the seed changed,
+  // and the latency schedule from its start.
   void SetOptions(const FaultOptions& options);
   const FaultOptions& Options() const { return options_; }
 
@@ -58,9 +69,13 @@ class FaultInjector {
 
  private:
   bool Chance(double probability);
+  // The schedule's verdict on the next reply: its delay, or none when it is not sent.
+  std::optional<std::chrono::milliseconds> Scheduled();
 
   FaultOptions options_;
   std::mt19937_64 random_;
+  std::size_t planned_ = 0;  // replies planned since the schedule started
+  std::chrono::steady_clock::time_point firstRequest_{};
 };
 
 }  // namespace kestrum_sim

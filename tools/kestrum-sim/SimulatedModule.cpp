@@ -207,13 +207,14 @@ Handled SimulatedModule::HandleModeFrame(const xcom::ByteString& frame) {
             {},
             "mode frame with bad checksum " + ByteToHex(frame[8]) + " (expected " +
                 ByteToHex(checksum) + ") ignored"};
-  if (frame[6] > 1 || frame[7] != 0x01)
+  const std::optional<int> mode = ModeOf(frame);
+  if (!mode)
     return {Outcome::ModeUnknown,
             {},
-            "mode frame for unknown mode " + ByteToHex(frame[6]) + " " + ByteToHex(frame[7]) +
-                " ignored"};
+            "mode frame for unknown mode " + ByteToHex(frame[kModeNumberAt]) + " " +
+                ByteToHex(frame[kModeTrailerAt]) + " ignored"};
   const DeviceMode previous = mode_;
-  mode_ = frame[6] == 0 ? DeviceMode::Control : DeviceMode::DataCentre;
+  mode_ = *mode == kControlMode ? DeviceMode::Control : DeviceMode::DataCentre;
   std::string note = mode_ == DeviceMode::Control ? "control mode" : "data-centre mode";
   note = (previous == mode_ ? "mode frame: stays in " : "mode frame: switched to ") + note;
   xcom::ByteString reply;

@@ -56,7 +56,7 @@ bool ApplyValueOption(Invocation& run, const std::string& name, const std::strin
   } else if (name == "-a" || name == "--address") {
     SetAddress(run, value);
   } else if (name == "-t" || name == "--timeout") {
-    run.timeoutMs = NumberIn(name, value, 1, 600000);
+    run.timeoutMs = NumberIn(name, value, 1, kMaxTimeoutMs);
   } else if (name == "-r" || name == "--retries") {
     run.retries = NumberIn(name, value, 0, 100);
   } else if (name == "--interval") {

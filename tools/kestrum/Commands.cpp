@@ -44,20 +44,30 @@ ExitCode RunMode(const Invocation& run, ModuleCommands& module, const CommandCon
   return Single(context, module.SendMode(run.mode));
 }
 
+// When the round due at `due` on the grid of `interval` is to start: rounds missed while a read
+// ran long are skipped (the last one due starts at once), not fired in a burst, and the grid
+// does not drift.
+Clock::time_point NextRound(Clock::time_point due, Clock::duration interval) {
+  const auto now = Clock::now();
+  if (due >= now || interval <= Clock::duration::zero()) return due;
+  return due + ((now - due) / interval) * interval;
+}
+
 // Reads every interval until the count is reached or Ctrl-C. A watch ended by Ctrl-C ends as
 // it was meant to: its code is that of its reads.
 ExitCode RunWatch(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
   ExitCode worst = ExitCode::Success;
-  auto next = Clock::now();
+  const auto interval = std::chrono::milliseconds(run.intervalMs);
+  auto due = Clock::now();
   for (unsigned done = 0; !run.count || done < *run.count; ++done) {
-    if (done > 0 && !SleepUnless(context.stop, next)) break;
-    next += std::chrono::milliseconds(run.intervalMs);
+    if (done > 0 && !SleepUnless(context.stop, due)) break;
     Result result = module.Read(EntryOf(run.command).reads);
     if (result.code == ExitCode::Interrupted) break;
     result.command = "watch";
     worst = Worst(worst, result.code);
     context.report(result);
     if (result.code == ExitCode::DeviceLost) break;
+    due = NextRound(due + interval, interval);
   }
   return worst;
 }

@@ -62,19 +62,25 @@ Result BothOffStep(ModuleCommands& module) {
   return ReadBackStep(module, "relays", writes, {0, 0});
 }
 
-// After a stop: the relays the test may have left on go off again, whatever the stop, for a
-// module left with a relay energised can hurt whatever the fixture drives.
+// However the test ended before its end (a stop, no reply, the device lost, a failed write):
+// the relays it may have left on go off again where the line still allows it, for a module left
+// with a relay energised can hurt whatever the fixture drives. Standard error says what was done.
 void SwitchBackOff(ModuleCommands& module, const std::array<bool, 2>& mayBeOn,
-                   const std::function<void(const std::string&)>& say) {
+                   const std::string& why, const std::function<void(const std::string&)>& say) {
   module.IgnoreStop();
   for (int relay = 1; relay <= 2; ++relay) {
     if (!mayBeOn[relay - 1]) continue;
     const Result off = module.SwitchRelay(relay, false);
     const std::string name = "relay " + std::to_string(relay);
     say(off.code == ExitCode::Success
-            ? "check interrupted: " + name + " switched back off"
-            : "check interrupted: " + name + " may still be on (" + off.error + ")");
+            ? "check " + why + ": " + name + " switched back off"
+            : "check " + why + ": " + name + " may still be on (" + off.error + ")");
   }
+}
+
+// Why a step ended the test: "interrupted", "ended (device lost)".
+std::string EndedBy(const Result& step) {
+  return step.code == ExitCode::Interrupted ? "interrupted" : "ended (" + step.error + ")";
 }
 
 }  // namespace
@@ -84,16 +90,25 @@ ExitCode RunEndOfLineCheck(ModuleCommands& module,
                            const std::function<void(const Result&)>& report,
                            const std::function<void(const std::string&)>& say) {
   ExitCode worst = ExitCode::Success;
+  std::string endedBy;  // why a step ended the test early
   const auto take = [&](const Result& step) {
     report(step);
     worst = Worst(worst, step.code);
-    return step.code != ExitCode::NoReply && step.code != ExitCode::Interrupted &&
-           step.code != ExitCode::DeviceLost;
+    const bool going = step.code != ExitCode::NoReply && step.code != ExitCode::Interrupted &&
+                       step.code != ExitCode::DeviceLost;
+    if (!going) endedBy = EndedBy(step);
+    return going;
   };
+  // A relay counts as possibly on from the first write to it until a read-back shows it off.
+  std::array<bool, 2> mayBeOn{false, false};
   const Result inputs = module.Read(modbus::kReadInputs);
   bool going = take(Step(inputs, "inputs", InputsAsExpected(inputs, expectedInputs)));
-  going = going && take(BothOffStep(module));
-  std::array<bool, 2> mayBeOn{false, false};
+  if (going) {
+    mayBeOn = {true, true};
+    const Result bothOff = BothOffStep(module);
+    if (RelaysAre(bothOff, 0, 0)) mayBeOn = {false, false};
+    going = take(bothOff);
+  }
   for (int relay = 1; going && relay <= 2; ++relay) {
     mayBeOn[relay - 1] = true;
     going = take(RelayStep(module, relay, true));
@@ -102,7 +117,8 @@ ExitCode RunEndOfLineCheck(ModuleCommands& module,
     mayBeOn[relay - 1] = off.values.size() != 2 || off.values[relay - 1].second != 0;
     going = take(off);
   }
-  if (module.Stopped()) SwitchBackOff(module, mayBeOn, say);
+  if (module.Stopped() && endedBy.empty()) endedBy = "interrupted";
+  if (!endedBy.empty()) SwitchBackOff(module, mayBeOn, endedBy, say);
   Result verdict;
   verdict.command = "check";
   verdict.step = "check";

@@ -14,8 +14,9 @@
 namespace kestrum {
 
 // Runs the test, handing each step's result to `report` as it is known; returns the exit code
-// (the worst of the steps). A test that is stopped switches the relays it switched on back off
-// before it returns, and tells `say` (standard error) so.
+// (the worst of the steps). A test that ends before its end in any way (a stop, no reply, the
+// device lost, a failed write) switches the relays it may have left on back off before it
+// returns, and tells `say` (standard error) what it did or could not do.
 ExitCode RunEndOfLineCheck(ModuleCommands& module,
                            const std::optional<std::array<int, 2>>& expectedInputs,
                            const std::function<void(const Result&)>& report,

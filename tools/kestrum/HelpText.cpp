@@ -43,7 +43,7 @@ Commands:
   -f, --format FMT     data bits, parity, stop bits (default 8N1): 7 or 8, N E or O, 1 or 2
   -a, --address ADDR   slave address, decimal, 0x64 or $64; low 8 bits (default 100); 1 to
                        247 for every command but mode
-  -t, --timeout MS     time to wait for each reply (default 500)
+  -t, --timeout MS     time to wait for each reply (default 500, at most 60000)
   -r, --retries N      times a missing or corrupt reply is asked for again (default 2)
       --json           one JSON object per result line
   -v, --verbose        every frame in hex with a time stamp on standard error
@@ -55,7 +55,7 @@ Exit codes:
   0  success (and every check step passed)
   1  the module answered, but a check step failed or it answered with an exception
   2  usage error
-  3  no valid reply within the time-out and retries
+  3  no valid reply within the time-out and retries, or replies out of step
   4  the port cannot be opened, or the device was lost while in use
   5  a result could not be written (full disk, closed output)
   130  interrupted (Ctrl-C); every port is released

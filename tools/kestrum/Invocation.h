@@ -14,6 +14,9 @@
 
 namespace kestrum {
 
+// The longest time-out a reply may be given: a minute keeps every run bounded.
+inline constexpr unsigned kMaxTimeoutMs = 60000;
+
 struct Invocation {
   std::string command = "read";  // the word of its entry in Commands.cpp
   std::vector<std::string> ports;
@@ -22,7 +25,7 @@ struct Invocation {
   modbus::FormatParity parity = modbus::FormatParity::None;
   int stopBits = 1;
   std::uint8_t address = 100;  // low 8 bits of what was given
-  unsigned timeoutMs = 500;    // per reply
+  unsigned timeoutMs = 500;    // per reply, at most kMaxTimeoutMs
   unsigned retries = 2;
   bool json = false;
   bool verbose = false;

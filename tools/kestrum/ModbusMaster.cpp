@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "ReplyFraming.h"
 
@@ -9,8 +10,6 @@ using namespace modbus;  // the protocol layer
 
 namespace kestrum {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 std::string NoReplyText(std::uint8_t address, const Exchange& exchange, unsigned timeoutMs) {
   std::string text = "no valid reply from address " + std::to_string(address) + " after " +
@@ -22,18 +21,17 @@ std::string NoReplyText(std::uint8_t address, const Exchange& exchange, unsigned
             (exchange.corruptReplies == 1 ? " reply" : " replies") + " with a CRC error";
   if (exchange.lateReplies > 0)
     text += ", " + std::to_string(exchange.lateReplies) +
-            (exchange.lateReplies == 1 ? " reply" : " replies") +
-            " dropped as possibly late for earlier requests";
+            (exchange.lateReplies == 1 ? " reply" : " replies") + " to no request still owed one";
   if (exchange.noiseBlocks > 0)
     text += ", " + std::to_string(exchange.noiseBlocks) +
             (exchange.noiseBlocks == 1 ? " block" : " blocks") + " of stray bytes";
   return text;
 }
 
-// An exchange ended before its reply by a stop or by the device going away.
-Exchange Ended(Exchange exchange, Exchange::Status status) {
+// An exchange ended before its reply.
+Exchange Ended(Exchange exchange, Exchange::Status status, std::string error) {
   exchange.status = status;
-  exchange.error = status == Exchange::Status::DeviceLost ? "device lost" : "interrupted";
+  exchange.error = std::move(error);
   return exchange;
 }
 
@@ -52,23 +50,66 @@ ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTi
       timing_(timing),
       stop_(&stop),
       reporter_(reporter),
-      owed_(timing.timeout),
+      ledger_(timing.timeout),
       reader_(port, timing.silence, stop,
               [this](const xcom::ByteString& block) { reporter_.Frame(portName_, false, block); }) {
 }
 
-void ModbusMaster::SettleBeforeClose() {
-  // Not after a stop: the port is to be let go soon, and nothing more was asked since.
-  SettleLine(putsBackAfterStop_ ? Clock::duration{} : std::chrono::seconds(2));
+void ModbusMaster::BeginRun(unsigned requests) {
+  unexpectedInRun_ = false;
+  deadline_ = Clock::now() + (requests * (timing_.retries + 1) + 2) * timing_.timeout;
 }
 
-// Nothing new is sent while replies are owed (see OwedReplies): they are awaited, and dropped,
-// until the line has stayed quiet long enough.
-void ModbusMaster::SettleLine(Clock::duration atLeast) {
-  while (owed_.AnyOwed() && reader_.AwaitAnyReply(owed_.WaitUntil(atLeast)))
-    owed_.Credit(Clock::now());
-  owed_.GiveUp(Clock::now());
-  reader_.Discard();
+bool ModbusMaster::Hear(const xcom::ByteString& bytes) {
+  bool unexpected = false;
+  for (const RtuPiece& piece : SplitRtuBlock(bytes, {})) {
+    if (piece.kind != RtuPiece::Kind::Reply) {
+      ledger_.Heard(Clock::now());
+      continue;
+    }
+    // A late reply to a request still owed one is accounted for; any other is a sign that the
+    // replies are out of step with the requests. Nothing of either is shown.
+    if (ledger_.Take(piece.bytes, Clock::now()).verdict != ReplyLedger::Verdict::Answers)
+      unexpected = true;
+  }
+  if (unexpected) inStep_ = false;
+  unexpectedInRun_ = unexpectedInRun_ || unexpected;
+  return unexpected;
+}
+
+bool ModbusMaster::AwaitQuiet(Clock::duration atLeast) {
+  for (;;) {
+    const bool owed = ledger_.Owes();
+    if (ledger_.GiveUpIfQuiet(Clock::now(), atLeast)) {
+      if (owed) inStep_ = false;  // given up: a reply may yet come
+      return true;
+    }
+    if (Clock::now() >= deadline_ || *stop_ || port_.DeviceLost()) return false;
+    Hear(reader_.TakeBlock(std::min(ledger_.QuietAt(atLeast), deadline_)));
+  }
+}
+
+bool ModbusMaster::ConfirmRun() {
+  // A reply that answered nothing owed came during the run: one of its replies may be another's.
+  if (std::exchange(unexpectedInRun_, false)) return false;
+  if (inStep_) return true;
+  for (;;) {
+    const Clock::time_point until = ledger_.QuietAt();
+    if (Clock::now() >= until && ledger_.GiveUpIfQuiet(Clock::now())) break;
+    if (Clock::now() >= deadline_ || *stop_ || port_.DeviceLost()) return false;
+    // A reply now was late for a request of the run, which may have taken another's.
+    if (Hear(reader_.TakeBlock(std::min(until, deadline_)))) return false;
+  }
+  inStep_ = true;
+  return true;
+}
+
+void ModbusMaster::SettleBeforeClose() {
+  // Not after a stop: the port is to be let go soon, and nothing more was asked since. The
+  // replies owed now are waited for even past the run's bounds (one quiet span at most).
+  if (putsBackAfterStop_) return;
+  deadline_ = std::max(deadline_, ledger_.QuietAt(kSettleBeforeClose));
+  AwaitQuiet(kSettleBeforeClose);
 }
 
 void ModbusMaster::IgnoreStop() {
@@ -77,61 +118,80 @@ void ModbusMaster::IgnoreStop() {
   reader_.IgnoreStop();
   timing_.retries = std::min(timing_.retries, 1u);
   timing_.timeout = std::min(timing_.timeout, std::chrono::milliseconds(1000));
-  owed_.ShortenTimeout(timing_.timeout);
 }
 
 bool ModbusMaster::SendAttempt(const xcom::ByteString& frame) {
-  reader_.Discard();
+  Hear(reader_.Discard());  // what waits now came late: it must not answer this frame
   const bool sent = port_.SendString(frame);
   if (sent) reporter_.Frame(portName_, true, frame);  // the trace shows what left, and only that
   return sent;
 }
 
 bool ModbusMaster::Send(const xcom::ByteString& frame) {
-  SettleLine();
+  AwaitQuiet();
   return SendAttempt(frame);
 }
 
-void ModbusMaster::SendAndLetSettle(const xcom::ByteString& frame) {
-  if (!Send(frame)) return;
-  // A USB adapter may hold the bytes a few milliseconds before they leave.
-  constexpr auto kMargin = std::chrono::milliseconds(20);
-  const auto until = Clock::now() + static_cast<long>(frame.size()) * timing_.character +
-                     timing_.silence + kMargin;
-  while (reader_.AwaitAnyReply(until)) {
-  }
+void ModbusMaster::Wake() {
+  const xcom::ByteString frame = std::exchange(wakeFrame_, {});
+  if (frame.empty() || !SendAttempt(frame)) return;
+  // No fixed margin: the frame's own time on the line and the silence that ends it.
+  const auto until =
+      Clock::now() + static_cast<long>(frame.size()) * timing_.character + timing_.silence;
+  Hear(reader_.TakeBlock(until));  // a module that echoes mode frames
 }
 
 Exchange ModbusMaster::Transact(const xcom::ByteString& request) {
   Exchange exchange;
-  SettleLine();
+  if (*stop_) return Ended(exchange, Exchange::Status::Interrupted, "interrupted");
+  if (!AwaitQuiet()) {
+    if (port_.DeviceLost()) return Ended(exchange, Exchange::Status::DeviceLost, "device lost");
+    if (*stop_) return Ended(exchange, Exchange::Status::Interrupted, "interrupted");
+    return Ended(exchange, Exchange::Status::OutOfStep,
+                 "replies out of step: the line did not fall quiet within the time allowed");
+  }
   const auto start = Clock::now();
   while (exchange.attempts <= timing_.retries) {
-    if (*stop_) return Ended(exchange, Exchange::Status::Interrupted);  // nothing new after a stop
+    if (*stop_) return Ended(exchange, Exchange::Status::Interrupted, "interrupted");
+    // Bounded: no attempt starts that could end past the run's deadline.
+    if (exchange.attempts > 0 && Clock::now() + timing_.timeout > deadline_) break;
     ++exchange.attempts;
-    // Every attempt asks the same, so a late reply to an earlier one answers this one too.
     const bool sent = SendAttempt(request);
     // A device that is gone fails every transfer at once: retrying would only spin.
-    if (port_.DeviceLost()) return Ended(exchange, Exchange::Status::DeviceLost);
+    if (port_.DeviceLost()) return Ended(exchange, Exchange::Status::DeviceLost, "device lost");
+    inStep_ = inStep_ && sent;
     if (!sent) continue;  // not written within the time-out: as good as no reply
-    owed_.Sent(Clock::now());
+    ledger_.Sent(request, Clock::now());
     const ReplyWait wait = reader_.Await(request, timing_.timeout);
     if (wait.status == ReplyWait::Status::Interrupted)
-      return Ended(exchange, Exchange::Status::Interrupted);
+      return Ended(exchange, Exchange::Status::Interrupted, "interrupted");
     if (wait.status == ReplyWait::Status::DeviceLost)
-      return Ended(exchange, Exchange::Status::DeviceLost);
-    if (wait.status == ReplyWait::Status::Noise) ++exchange.noiseBlocks;
-    if (wait.status == ReplyWait::Status::Corrupt) {
-      ++exchange.corruptReplies;
-      owed_.Credit(Clock::now());  // a reply all the same: it is owed no more
+      return Ended(exchange, Exchange::Status::DeviceLost, "device lost");
+    if (wait.status != ReplyWait::Status::Reply) {
+      inStep_ = false;
+      if (wait.status == ReplyWait::Status::Noise) {
+        ++exchange.noiseBlocks;
+        ledger_.Heard(Clock::now());
+      }
+      if (wait.status == ReplyWait::Status::Corrupt) {
+        ++exchange.corruptReplies;
+        ledger_.TakeDamaged(Clock::now());
+      }
+      if (wait.status == ReplyWait::Status::Timeout) Wake();
+      continue;
     }
-    if (wait.status != ReplyWait::Status::Reply) continue;
-    // Possibly the late reply to an earlier request: dropped, and this request asked again.
-    if (owed_.TakeForLate(Clock::now())) {
+    const ReplyLedger::Attribution attribution = ledger_.Take(wait.frame, Clock::now());
+    Hear(wait.after);  // more replies behind it: late ones, or a sign of replies out of step
+    if (attribution.verdict == ReplyLedger::Verdict::InDoubt) {
+      inStep_ = false;
+      return Ended(exchange, Exchange::Status::OutOfStep,
+                   "replies out of step: a reply may answer an earlier request");
+    }
+    if (attribution.verdict == ReplyLedger::Verdict::Unasked) {
+      inStep_ = false;
       ++exchange.lateReplies;
       continue;
     }
-    owed_.Credit(Clock::now());
     exchange.roundTripMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     exchange.reply = wait.frame;
     if (IsExceptionFunction(wait.frame[1])) {

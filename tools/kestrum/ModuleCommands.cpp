@@ -34,6 +34,22 @@ Result ReadResultOf(const Exchange& exchange, const RegisterRead& read) {
   return result;
 }
 
+// A result that stands for a try that did not bring trusted replies.
+Result OutOfStep(Result result, bool stopped, unsigned tries) {
+  result.values.clear();
+  result.roundTripMs.reset();
+  if (stopped) {
+    result.error = "interrupted";
+    result.code = ExitCode::Interrupted;
+    return result;
+  }
+  if (result.code == ExitCode::Success)
+    result.error = "replies out of step: no run of replies in step with its requests in " +
+                   std::to_string(tries) + (tries == 1 ? " try" : " tries");
+  result.code = ExitCode::NoReply;
+  return result;
+}
+
 }  // namespace
 
 std::string RelayStepText(int relay, bool on) {
@@ -51,6 +67,7 @@ ExitCode CodeOf(const Exchange& exchange) {
     case Exchange::Status::Exception:
       return ExitCode::Failed;
     case Exchange::Status::NoReply:
+    case Exchange::Status::OutOfStep:
       return ExitCode::NoReply;
     case Exchange::Status::DeviceLost:
       return ExitCode::DeviceLost;
@@ -62,41 +79,59 @@ ExitCode CodeOf(const Exchange& exchange) {
 
 // kestrum reports each register whole (the window shows its low byte): a script sees every
 // value the module holds.
-Result ModuleCommands::Read(const RegisterRead& read) {
-  const Exchange exchange = master_.Transact(ReadRequest(address_, read));
-  Result result = ReadResultOf(exchange, read);
-  if (result.code != ExitCode::Success) return result;
-  const std::vector<std::uint16_t> registers = RegistersOf(exchange.reply, read.count);
-  for (std::size_t i = 0; i < registers.size(); ++i)
-    result.values.emplace_back(ChannelName(static_cast<std::uint16_t>(read.start + i)),
-                               registers[i]);
-  return result;
-}
-
-Result ModuleCommands::Read(std::span<const RegisterRead> reads) {
-  Result all = Read(reads.front());
-  for (const RegisterRead& read : reads.subspan(1)) {
-    if (all.code != ExitCode::Success) break;
-    const Result next = Read(read);
-    if (next.code != ExitCode::Success) return next;
-    all.values.insert(all.values.end(), next.values.begin(), next.values.end());
-    *all.roundTripMs += *next.roundTripMs;
+ModuleCommands::Try ModuleCommands::ReadOnce(std::span<const RegisterRead> reads) {
+  Try all;
+  all.result.command = "read";
+  for (const RegisterRead& read : reads) {
+    const Exchange exchange = master_.Transact(ReadRequest(address_, read));
+    Try one{ReadResultOf(exchange, read), exchange.status == Exchange::Status::OutOfStep};
+    if (one.result.code != ExitCode::Success) return one;
+    const std::vector<std::uint16_t> registers = RegistersOf(exchange.reply, read.count);
+    for (std::size_t i = 0; i < registers.size(); ++i)
+      all.result.values.emplace_back(ChannelName(static_cast<std::uint16_t>(read.start + i)),
+                                     registers[i]);
+    all.result.roundTripMs = all.result.roundTripMs.value_or(0) + *one.result.roundTripMs;
   }
   return all;
 }
 
-Result ModuleCommands::Write(std::uint8_t reg, std::uint16_t value) {
+template <typename TryOnce>
+Result ModuleCommands::InStep(unsigned requests, TryOnce tryOnce) {
+  master_.BeginRun(requests);
+  for (unsigned tried = 1;; ++tried) {
+    Try attempt = tryOnce();
+    const bool answered = attempt.result.code == ExitCode::Success;
+    if (!answered && !attempt.outOfStep) return attempt.result;
+    if (answered && master_.ConfirmRun()) return attempt.result;
+    if (tried >= tries_ || master_.PastDeadline() || master_.Stopped())
+      return OutOfStep(attempt.result, master_.Stopped(), tried);
+  }
+}
+
+Result ModuleCommands::Read(const RegisterRead& read) {
+  return Read(std::span(&read, 1));
+}
+
+Result ModuleCommands::Read(std::span<const RegisterRead> reads) {
+  return InStep(static_cast<unsigned>(reads.size()), [&] { return ReadOnce(reads); });
+}
+
+ModuleCommands::Try ModuleCommands::WriteOnce(std::uint8_t reg, std::uint16_t value) {
   const xcom::ByteString request = WriteRegisterRequest(address_, reg, value);
   const Exchange exchange = master_.Transact(request);
-  Result result = ResultOf(exchange);
-  if (exchange.status != Exchange::Status::Reply) return result;
+  Try written{ResultOf(exchange), exchange.status == Exchange::Status::OutOfStep};
+  if (exchange.status != Exchange::Status::Reply) return written;
   // The echo repeats address, function, start register and register count.
   if (exchange.reply.size() != 8 ||
       !std::equal(request.begin(), request.begin() + 6, exchange.reply.begin())) {
-    result.error = "the module's echo " + BytesToHexText(exchange.reply) + "does not match";
-    result.code = ExitCode::Failed;
+    written.result.error = "the module's echo " + BytesToHexText(exchange.reply) + "does not match";
+    written.result.code = ExitCode::Failed;
   }
-  return result;
+  return written;
+}
+
+Result ModuleCommands::Write(std::uint8_t reg, std::uint16_t value) {
+  return InStep(1, [&] { return WriteOnce(reg, value); });
 }
 
 Result ModuleCommands::SwitchRelay(int relay, bool on) {
@@ -106,8 +141,8 @@ Result ModuleCommands::SwitchRelay(int relay, bool on) {
   return result;
 }
 
-void ModuleCommands::EnterControlMode() {
-  if (!master_.Stopped()) master_.SendAndLetSettle(ModeFrame(kControlMode));
+void ModuleCommands::WakeWithControlMode() {
+  master_.SetWakeFrame(ModeFrame(kControlMode));
 }
 
 Result ModuleCommands::SendMode(int mode) {

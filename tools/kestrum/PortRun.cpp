@@ -13,10 +13,11 @@ namespace kestrum {
 namespace {
 
 ExitCode RunCommand(const Invocation& run, ModuleCommands& module, const CommandContext& context) {
-  // The module answers nothing in data-centre mode: it is put into control mode first, as the
-  // window's open does (a module already in it takes no notice).
+  // The module answers nothing in data-centre mode: one that does not answer is put into control
+  // mode, as the window's open does, and asked again. A module in control mode is not held up
+  // by the mode frame and its settling.
   const CommandEntry& entry = EntryOf(run.command);
-  if (entry.asksTheModule) module.EnterControlMode();
+  if (entry.asksTheModule) module.WakeWithControlMode();
   return entry.runOn(run, module, context);
 }
 
@@ -51,7 +52,7 @@ ExitCode RunOnPort(const Invocation& run, const std::string& portName, Reporter&
                                                std::max<std::uint32_t>(run.baud.rate, 1));
   try {
     ModbusMaster master(port, portName, timing, stop, reporter);
-    ModuleCommands module(master, run.address);
+    ModuleCommands module(master, run.address, run.retries + 1);
     const CommandContext context{
         stop, [&](const Result& result) { reporter.Report(portName, run.address, result); },
         [&](const std::string& text) { reporter.Message(portName, text); }};

@@ -30,12 +30,17 @@ ReplyScan ScanForReply(const xcom::ByteString& received, const xcom::ByteString&
   const std::uint8_t address = request.at(0), function = request.at(1);
   ReplyScan scan;
   bool damaged = false;
-  for (const RtuPiece& piece : SplitRtuBlock(received, std::span(&request, 1))) {
-    switch (piece.kind) {
+  const std::vector<RtuPiece> pieces = SplitRtuBlock(received, std::span(&request, 1));
+  for (auto piece = pieces.begin(); piece != pieces.end(); ++piece) {
+    switch (piece->kind) {
       case RtuPiece::Kind::Reply:
-        if (piece.bytes[0] == address &&
-            (piece.bytes[1] == function || piece.bytes[1] == (function | kExceptionFlag)))
-          return {ReplyScan::Outcome::Complete, piece.bytes, scan.unframed};
+        if (piece->bytes[0] == address &&
+            (piece->bytes[1] == function || piece->bytes[1] == (function | kExceptionFlag))) {
+          xcom::ByteString after;
+          for (auto next = piece + 1; next != pieces.end(); ++next)
+            after.insert(after.end(), next->bytes.begin(), next->bytes.end());
+          return {ReplyScan::Outcome::Complete, piece->bytes, after, scan.unframed};
+        }
         break;  // another slave's reply
       case RtuPiece::Kind::Damaged:
         damaged = true;
@@ -44,7 +49,7 @@ ReplyScan ScanForReply(const xcom::ByteString& received, const xcom::ByteString&
         scan.outcome = ReplyScan::Outcome::Incomplete;  // always the last piece
         break;
       case RtuPiece::Kind::Noise:
-        scan.unframed += piece.bytes.size();
+        scan.unframed += piece->bytes.size();
         break;
       case RtuPiece::Kind::Echo:
         break;
@@ -74,22 +79,27 @@ xcom::ByteString ReplyAwaiter::Take(std::chrono::microseconds wait) {
   return block;
 }
 
-void ReplyAwaiter::Discard() {
+xcom::ByteString ReplyAwaiter::Discard() {
   // Bounded: a line that never stops sending (noise, a streaming peer) must not hold us here.
-  xcom::ByteString stale;
-  for (int round = 0; round < 16 && port_.ReadString(stale); ++round)
-    if (onReceived_) onReceived_(stale);
+  xcom::ByteString stale, more;
+  for (int round = 0; round < 16 && port_.ReadString(more); ++round) {
+    if (onReceived_) onReceived_(more);
+    stale.insert(stale.end(), more.begin(), more.end());
+  }
+  return stale;
 }
 
-bool ReplyAwaiter::AwaitAnyReply(Clock::time_point until) {
-  xcom::ByteString received;
+xcom::ByteString ReplyAwaiter::TakeBlock(Clock::time_point until) {
+  xcom::ByteString block;
   for (;;) {
-    for (const RtuPiece& piece : SplitRtuBlock(received, {}))
-      if (piece.kind == RtuPiece::Kind::Reply) return true;
     const auto left = std::chrono::duration_cast<microseconds>(until - Clock::now());
-    if (left.count() <= 0 || *stop_ || port_.DeviceLost()) return false;
-    const xcom::ByteString more = Take(std::min<microseconds>(left, kStopPoll));
-    received.insert(received.end(), more.begin(), more.end());
+    if (*stop_ || port_.DeviceLost()) return block;
+    if (block.empty() && left.count() <= 0) return block;
+    // The first byte is awaited until `until`; the rest of the block only up to a silence.
+    const xcom::ByteString more =
+        Take(block.empty() ? std::min<microseconds>(left, kStopPoll) : silence_);
+    if (more.empty() && !block.empty()) return block;
+    block.insert(block.end(), more.begin(), more.end());
   }
 }
 
@@ -98,7 +108,8 @@ ReplyWait ReplyAwaiter::Await(const xcom::ByteString& request, std::chrono::mill
   xcom::ByteString received;
   for (;;) {
     const ReplyScan scan = ScanForReply(received, request);
-    if (scan.outcome == ReplyScan::Outcome::Complete) return {ReplyWait::Status::Reply, scan.reply};
+    if (scan.outcome == ReplyScan::Outcome::Complete)
+      return {ReplyWait::Status::Reply, scan.reply, scan.after};
     // A frame with a bad CRC, or bytes as many as a reply that frame nothing (a reply too
     // mangled to be recognised, or noise): unlike a few stray bytes, an echo or another slave's
     // frame, they end the attempt at the silence after them. Only the first is a CRC error.
@@ -107,17 +118,17 @@ ReplyWait ReplyAwaiter::Await(const xcom::ByteString& request, std::chrono::mill
                                      : scan.unframed >= kShortestReply ? ReplyWait::Status::Noise
                                                                        : ReplyWait::Status::Timeout;
     const auto left = std::chrono::duration_cast<microseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return {spoilt, {}};
+    if (left.count() <= 0) return {spoilt, {}, {}};
     // Bytes that hold no reply end at the first silence; a frame under way may pause longer.
     const bool ending = !received.empty() && scan.outcome != ReplyScan::Outcome::Incomplete;
     const auto wait = std::min<microseconds>(left, ending ? silence_ : microseconds(kStopPoll));
     const xcom::ByteString more = Take(wait);
-    if (*stop_) return {ReplyWait::Status::Interrupted, {}};
-    if (port_.DeviceLost()) return {ReplyWait::Status::DeviceLost, {}};
+    if (*stop_) return {ReplyWait::Status::Interrupted, {}, {}};
+    if (port_.DeviceLost()) return {ReplyWait::Status::DeviceLost, {}, {}};
     if (!more.empty()) {
       received.insert(received.end(), more.begin(), more.end());
     } else if (ending) {
-      if (spoilt != ReplyWait::Status::Timeout) return {spoilt, {}};
+      if (spoilt != ReplyWait::Status::Timeout) return {spoilt, {}, {}};
       received.clear();
     }
   }

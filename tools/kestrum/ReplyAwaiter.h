@@ -24,6 +24,7 @@ struct ReplyScan {
   };
   Outcome outcome = Outcome::None;
   xcom::ByteString reply;    // Complete
+  xcom::ByteString after;    // Complete: the bytes that came after the reply
   std::size_t unframed = 0;  // bytes that are neither a frame nor the start of one
 };
 ReplyScan ScanForReply(const xcom::ByteString& received, const xcom::ByteString& request);
@@ -37,6 +38,7 @@ struct ReplyWait {
   enum class Status { Reply, Corrupt, Noise, Timeout, Interrupted, DeviceLost };
   Status status = Status::Timeout;
   xcom::ByteString frame;  // Reply: the reply
+  xcom::ByteString after;  // Reply: the bytes that came after it (more late replies, say)
 };
 
 class ReplyAwaiter {
@@ -51,12 +53,12 @@ class ReplyAwaiter {
 
   // Waits up to `timeout` for the reply to `request` (address and function taken from it).
   ReplyWait Await(const xcom::ByteString& request, std::chrono::milliseconds timeout);
-  // Waits until `until` for a whole valid reply frame from any slave, and drops it with the
-  // bytes around it. False when none came (or Ctrl-C). Used to let late replies arrive and go.
-  bool AwaitAnyReply(std::chrono::steady_clock::time_point until);
+  // Waits until `until` for bytes, and takes them up to the silence that ends them: empty when
+  // none came (or Ctrl-C, or the device went away).
+  xcom::ByteString TakeBlock(std::chrono::steady_clock::time_point until);
   // Takes whatever is queued, so that a late reply to an earlier attempt is not taken for the
   // next one.
-  void Discard();
+  xcom::ByteString Discard();
   // From now on waits as if nothing had been stopped: for what must be done after a stop.
   void IgnoreStop() { stop_ = &kNeverStopped; }
 
