@@ -7,6 +7,7 @@
 
 #include "CommDevice.h"
 #include "OpenFailureNote.h"
+#include "Overlapped.h"
 #include "PlatformDevice.h"
 #include "Synchronizer.h"
 #include "XAsync.h"
@@ -169,11 +170,11 @@ class TCommEventThread {
 
 namespace {
 
-// A line setting as the open device reports it, else the held value.
+// A line setting as the open device (nullptr when closed) reports it, else the held value.
 template <typename T, typename Read>
-T FromDeviceDCB(const TCustomComm& comm, T held, Read read) {
+T FromDeviceDCB(CommDevice* device, T held, Read read) {
   DCB dcb;
-  if (comm.Opened() && GetDCB(*comm.Device(), dcb)) return read(dcb);
+  if (device != nullptr && GetDCB(*device, dcb)) return read(dcb);
   return held;
 }
 
@@ -188,7 +189,7 @@ void StoreForDCB(TCustomComm& comm, T& field, T value) {
 }  // namespace
 
 TDataBits TCommDataControl::DataBits() const {
-  return FromDeviceDCB(comm_, dataBits_,
+  return FromDeviceDCB(comm_.Device(), dataBits_,
                        [](const DCB& d) { return static_cast<TDataBits>(d.ByteSize - 4); });
 }
 void TCommDataControl::SetDataBits(TDataBits value) {
@@ -196,14 +197,15 @@ void TCommDataControl::SetDataBits(TDataBits value) {
 }
 
 TParity TCommDataControl::Parity() const {
-  return FromDeviceDCB(comm_, parity_, [](const DCB& d) { return static_cast<TParity>(d.Parity); });
+  return FromDeviceDCB(comm_.Device(), parity_,
+                       [](const DCB& d) { return static_cast<TParity>(d.Parity); });
 }
 void TCommDataControl::SetParity(TParity value) {
   StoreForDCB(comm_, parity_, value);
 }
 
 TStopBits TCommDataControl::StopBits() const {
-  return FromDeviceDCB(comm_, stopBits_,
+  return FromDeviceDCB(comm_.Device(), stopBits_,
                        [](const DCB& d) { return static_cast<TStopBits>(d.StopBits); });
 }
 void TCommDataControl::SetStopBits(TStopBits value) {
@@ -271,8 +273,8 @@ void TCommBuffers::Assign(const TCommBuffers& source) {
 // TCommEventChars
 
 namespace {
-std::uint8_t DeviceChar(const TCustomComm& comm, char DCB::*field, std::uint8_t held) {
-  return FromDeviceDCB(comm, held,
+std::uint8_t DeviceChar(CommDevice* device, char DCB::*field, std::uint8_t held) {
+  return FromDeviceDCB(device, held,
                        [field](const DCB& d) { return static_cast<std::uint8_t>(d.*field); });
 }
 }  // namespace
@@ -282,31 +284,31 @@ void TCommEventChars::Store(std::uint8_t& field, std::uint8_t value) {
 }
 
 std::uint8_t TCommEventChars::XonChar() const {
-  return DeviceChar(comm_, &DCB::XonChar, xonChar_);
+  return DeviceChar(comm_.Device(), &DCB::XonChar, xonChar_);
 }
 void TCommEventChars::SetXonChar(std::uint8_t value) {
   Store(xonChar_, value);
 }
 std::uint8_t TCommEventChars::XoffChar() const {
-  return DeviceChar(comm_, &DCB::XoffChar, xoffChar_);
+  return DeviceChar(comm_.Device(), &DCB::XoffChar, xoffChar_);
 }
 void TCommEventChars::SetXoffChar(std::uint8_t value) {
   Store(xoffChar_, value);
 }
 std::uint8_t TCommEventChars::EofChar() const {
-  return DeviceChar(comm_, &DCB::EofChar, eofChar_);
+  return DeviceChar(comm_.Device(), &DCB::EofChar, eofChar_);
 }
 void TCommEventChars::SetEofChar(std::uint8_t value) {
   Store(eofChar_, value);
 }
 std::uint8_t TCommEventChars::ErrorChar() const {
-  return DeviceChar(comm_, &DCB::ErrorChar, errorChar_);
+  return DeviceChar(comm_.Device(), &DCB::ErrorChar, errorChar_);
 }
 void TCommEventChars::SetErrorChar(std::uint8_t value) {
   Store(errorChar_, value);
 }
 std::uint8_t TCommEventChars::EventChar() const {
-  return DeviceChar(comm_, &DCB::EvtChar, eventChar_);
+  return DeviceChar(comm_.Device(), &DCB::EvtChar, eventChar_);
 }
 void TCommEventChars::SetEventChar(std::uint8_t value) {
   Store(eventChar_, value);

@@ -15,7 +15,7 @@
 //   device refuses (3, 6, 7), and so every setter that re-applies while open; SendData and
 //   SendString on a closed port (1) or with dlSend locked (4); ReadData and ReadString on a
 //   closed port (1), with dlRead locked (5) or when the device read fails (10, with the system
-//   error); ReadOverlapped (10). An OnSend or OnRead handler's exception leaves the transfer.
+//   error). An OnSend or OnRead handler's exception leaves the transfer.
 // - Answers false with a reason: OpenDevice alone, when the device cannot be opened or watched;
 //   OpenFailureReason() says why. SendString's false (not every byte left in time) and
 //   ReadString's false (nothing read) carry no reason; SendData and ReadData answer the count
@@ -192,11 +192,7 @@ class TCommClient {
 
 class TCustomComm {
  public:
-  using DeviceOpener = std::function<std::unique_ptr<CommDevice>(const std::string& name)>;
-
   TCustomComm();
-  // For tests and other hosts: `opener` stands in for opening the platform device.
-  explicit TCustomComm(DeviceOpener opener);
   virtual ~TCustomComm();
   TCustomComm(const TCustomComm&) = delete;
   TCustomComm& operator=(const TCustomComm&) = delete;
@@ -239,10 +235,12 @@ class TCustomComm {
   int ClientCount() const { return static_cast<int>(clients_.size()); }
   TCommClient* Clients(int index) const { return clients_.at(static_cast<std::size_t>(index)); }
 
-  // The device in use while open (nullptr when closed).
-  CommDevice* Device() const { return device_.get(); }
-
  protected:
+  // The port on a device of the host's own (THostedComm, in the backend): `opener` stands in
+  // for opening the platform device.
+  using DeviceOpener = std::function<std::unique_ptr<CommDevice>(const std::string& name)>;
+  explicit TCustomComm(DeviceOpener opener);
+
   // Stops the monitor thread and closes the device; the most derived class's destructor calls
   // it, so no delivery runs while the object is being taken apart.
   void ShutDown();
@@ -295,6 +293,9 @@ class TCustomComm {
   friend class TCommTimeoutsEx;
   friend class TCommClient;
   friend class TCommEventThread;
+
+  // The device in use while open (nullptr when closed).
+  CommDevice* Device() const { return device_.get(); }
 
   // Applies the FlowControl preset (and coLeaveDTROpen) to the three handshake sets.
   void UpdateHandshake();
@@ -393,10 +394,6 @@ class TXComm : public TCustomComm {
 
 // The largest driver queue size a setter accepts on this host.
 std::uint16_t QueueSizeLimit();
-
-// One overlapped write / read on the open device (see CommDevice).
-std::uint32_t WriteOverlapped(CommDevice& device, const std::uint8_t* buffer, std::uint32_t count);
-std::uint32_t ReadOverlapped(CommDevice& device, std::uint8_t* buffer, std::uint32_t count);
 
 // Milliseconds since an arbitrary start, 32 bits (wraps like GetTickCount).
 std::uint32_t GetTickCount();

@@ -12,7 +12,7 @@ using xcom::testing::FakePort;
 namespace {
 
 TEST(BaudRate, MemberSetsTheTableRate) {
-  TXComm port([](const std::string&) { return nullptr; });
+  THostedComm port([](const std::string&) { return nullptr; });
   port.SetBaudRate(br57600);
   EXPECT_EQ(port.BaudValue(), 57600u);
   port.SetBaudValue(76800);  // ignored without brCustom
@@ -60,7 +60,7 @@ TEST(BaudRate, GetterWhileOpenSearchesTheTable) {
 }
 
 TEST(QueueSizes, ClampedTo128AndTheHostLimit) {
-  TXComm port([](const std::string&) { return nullptr; });
+  THostedComm port([](const std::string&) { return nullptr; });
   port.Buffers().SetInputSize(50);
   EXPECT_EQ(port.Buffers().InputSize(), 128);
   port.Buffers().SetOutputSize(10000);
@@ -100,7 +100,7 @@ TEST(FlowControl, PresetsGiveTheirFlagWords) {
 }
 
 TEST(FlowControl, PresetSets) {
-  TXComm port([](const std::string&) { return nullptr; });
+  THostedComm port([](const std::string&) { return nullptr; });
   port.SetFlowControl(fcDtrDsr);
   EXPECT_EQ(port.RTSSettings(), (TRTSSettings{fsRTSEnabled}));
   EXPECT_EQ(port.DTRSettings(), (TDTRSettings{fsDSROut, fsDTREnabled}));
@@ -110,7 +110,7 @@ TEST(FlowControl, PresetSets) {
 }
 
 TEST(Handshake, SetsAreTakenOnlyWithCustomFlowControl) {
-  TXComm port([](const std::string&) { return nullptr; });
+  THostedComm port([](const std::string&) { return nullptr; });
   port.SetRTSSettings({fsRTSEnabled});
   port.SetXOnXOffSettings({fsInX});
   EXPECT_TRUE(port.RTSSettings().Empty());
@@ -132,7 +132,7 @@ TEST(Handshake, RtsEnabledWithHandshakeIsToggleOnTheDevice) {
 }
 
 TEST(Handshake, DtrEnabledAndHandshakeExcludeEachOther) {
-  TXComm port([](const std::string&) { return nullptr; });
+  THostedComm port([](const std::string&) { return nullptr; });
   port.SetFlowControl(fcCustom);
   port.SetDTRSettings({});
   port.SetDTRSettings({fsDTREnabled, fsDTRHandshake});  // neither held: handshake wins
@@ -142,7 +142,7 @@ TEST(Handshake, DtrEnabledAndHandshakeExcludeEachOther) {
 }
 
 TEST(Handshake, LeaveDtrOpenTurnsHandshakeIntoEnabled) {
-  TXComm port([](const std::string&) { return nullptr; });
+  THostedComm port([](const std::string&) { return nullptr; });
   port.SetOptions({coLeaveDTROpen});
   EXPECT_EQ(port.DTRSettings(), (TDTRSettings{fsDTREnabled})) << "fcNone with coLeaveDTROpen";
   port.SetFlowControl(fcCustom);
@@ -151,7 +151,7 @@ TEST(Handshake, LeaveDtrOpenTurnsHandshakeIntoEnabled) {
 }
 
 TEST(Options, ChangingThemWhileClosedResetsCustomSetsToThePreset) {
-  TXComm port([](const std::string&) { return nullptr; });
+  THostedComm port([](const std::string&) { return nullptr; });
   port.SetFlowControl(fcCustom);
   port.SetRTSSettings({fsCTSOut});
   port.SetXOnXOffSettings({fsOutX});
@@ -215,7 +215,7 @@ TEST(Settings, DeviceNameCannotChangeWhileOpen) {
 // A stored configuration applies properties in declaration order: the handshake sets come
 // before FlowControl, so they only stick when FlowControl was already custom.
 TEST(Settings, StoredConfigurationOrderMatters) {
-  TXComm port([](const std::string&) { return nullptr; });
+  THostedComm port([](const std::string&) { return nullptr; });
   port.SetRTSSettings({fsRTSEnabled});
   port.SetDTRSettings({fsDTREnabled});
   port.SetFlowControl(fcCustom);
@@ -326,7 +326,7 @@ TEST(Assign, BuffersTakeLiveSizesWithoutClamping) {
     open.state->setups.back() = {100, 60000};  // what the driver reports
   }
   open.port.Buffers().SetInputTimeout(1234);
-  TXComm other([](const std::string&) { return nullptr; });
+  THostedComm other([](const std::string&) { return nullptr; });
   other.SetBuffers(open.port.Buffers());
   EXPECT_EQ(other.Buffers().InputSize(), 100);
   EXPECT_EQ(other.Buffers().OutputSize(), 60000);
@@ -349,7 +349,7 @@ TEST(Getters, FallBackToHeldValuesWhenTheDeviceQueryFails) {
 }
 
 TEST(Defaults, ConstructionValues) {
-  TXComm port([](const std::string&) { return nullptr; });
+  THostedComm port([](const std::string&) { return nullptr; });
   EXPECT_EQ(port.DeviceName(), "COM2");
   EXPECT_EQ(port.BaudRate(), br9600);
   EXPECT_EQ(port.BaudValue(), 9600u);

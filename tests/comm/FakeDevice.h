@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CommDevice.h"
+#include "HostedComm.h"
 #include "XAsync.h"
 #include "XComDrv.h"
 
@@ -159,7 +160,7 @@ class FakeDevice : public CommDevice {
 struct FakePort {
   std::shared_ptr<FakeDeviceState> state = std::make_shared<FakeDeviceState>();
   std::vector<std::string> openedNames;
-  TXComm port{[this](const std::string& name) -> std::unique_ptr<CommDevice> {
+  THostedComm port{[this](const std::string& name) -> std::unique_ptr<CommDevice> {
     openedNames.push_back(name);
     if (name == "missing") return nullptr;
     return std::make_unique<FakeDevice>(state);

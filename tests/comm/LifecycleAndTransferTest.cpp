@@ -111,12 +111,12 @@ TEST(Lifecycle, RefusedSettingsRaiseTheirCodesAndLeaveThePortOpen) {
 TEST(Lifecycle, DestroyingAnOpenPortClosesItAndAClosedOneRaisesNothing) {
   auto state = std::make_shared<xcom::testing::FakeDeviceState>();
   {
-    TXComm port(
+    THostedComm port(
         [&](const std::string&) { return std::make_unique<xcom::testing::FakeDevice>(state); });
     ASSERT_TRUE(port.OpenDevice());
   }
   EXPECT_EQ(state->closed, 1);
-  EXPECT_NO_THROW({ TXComm closed([](const std::string&) { return nullptr; }); });
+  EXPECT_NO_THROW({ THostedComm closed([](const std::string&) { return nullptr; }); });
 }
 
 TEST(Lifecycle, QueueCountSelectors) {

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "HostedComm.h"
+#include "Overlapped.h"
 #include "PlatformDevice.h"
 #include "PtyPair.h"
 #include "ServeUntil.h"
@@ -334,7 +336,7 @@ TEST(PortOnPty, NoDescriptorLeftForTheMonitorIsAFailedOpen) {
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
   // The device opens; then no descriptor is left for the monitor's stop signal.
-  TXComm port([&](const std::string& name) {
+  THostedComm port([&](const std::string& name) {
     auto device = OpenPlatformDevice(name);
     const int lowestFree = ::open("/dev/null", O_RDONLY);
     ::close(lowestFree);

@@ -10,6 +10,7 @@
 #include <regex>
 #include <thread>
 
+#include "Overlapped.h"
 #include "PlatformDevice.h"
 #include "SystemError.h"
 #include "WineTestSupport.h"
