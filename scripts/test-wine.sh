@@ -29,6 +29,20 @@ started=$(date +%s)
 
 bash scripts/install-deps.sh
 
+# Adds the closing line 'WORD: N passed, N failed' of a checking script's log to the totals; a
+# log without it counts as one failure.
+add_script_result() {  # word script log
+  local word=$1 script=$2 log=$3 passed failed
+  passed=$(sed -n "s/^$word: \([0-9]*\) passed, \([0-9]*\) failed\$/\1/p" "$log" | tail -1)
+  failed=$(sed -n "s/^$word: \([0-9]*\) passed, \([0-9]*\) failed\$/\2/p" "$log" | tail -1)
+  if [ -z "$passed" ]; then
+    passed=0 failed=1
+    problems+=("$script: no result line (see $log)")
+  fi
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+}
+
 build_failed() {
   echo "=== build-win: $1 failed"
   echo "0 passed, 1 failed"
@@ -65,7 +79,7 @@ shim=$build/host/rtutest-pty-modem-shim.so
 # The simulated module: the one RTUTEST_WINE_SIM names (scripts/test.sh hands over its own),
 # or one built here.
 sim=${RTUTEST_WINE_SIM:-}
-if $with_window && [ ! -x "$sim" ]; then
+if [ ! -x "$sim" ]; then
   cmake -S "$root" -B "$build/native" -G Ninja -DRTUTEST_BUILD_APP=OFF -DRTUTEST_BUILD_TESTS=OFF \
     -DRTUTEST_BUILD_BENCH=OFF >/dev/null || build_failed "configuring the simulated module"
   cmake --build "$build/native" --target kestrum-sim >/dev/null || build_failed "the simulated module"
@@ -186,14 +200,7 @@ if $with_window; then
   xvfb-run -a -s '-screen 0 1280x1024x24' bash tests/win32/programs-on-wine.sh \
     "$build/rtutest-win64" "$sim" "$lines" "$logs" "$qt" 2>&1 | tee "$log"
   set -e
-  passed=$(sed -n 's/^programs: \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$log" | tail -1)
-  failed=$(sed -n 's/^programs: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$log" | tail -1)
-  if [ -z "$passed" ]; then
-    passed=0 failed=1
-    problems+=("programs-on-wine.sh: no result line (see $log)")
-  fi
-  total_passed=$((total_passed + passed))
-  total_failed=$((total_failed + failed))
+  add_script_result programs programs-on-wine.sh "$log"
   while IFS= read -r line; do
     skips+=("$line")
     total_skipped=$((total_skipped + 1))
@@ -203,17 +210,10 @@ fi
 echo "=== kestrum.exe through serial device servers on loopback (ser2net, under Wine)"
 log=$logs/servers.log
 set +e
-bash tests/win32/servers-on-wine.sh "$build/bin/kestrum.exe" "$build/native/bin/kestrum-sim" 2>&1 |
+bash tests/win32/servers-on-wine.sh "$build/bin/kestrum.exe" "$sim" 2>&1 |
   tee "$log"
 set -e
-passed=$(sed -n 's/^servers: \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$log" | tail -1)
-failed=$(sed -n 's/^servers: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$log" | tail -1)
-if [ -z "$passed" ]; then
-  passed=0 failed=1
-  problems+=("servers-on-wine.sh: no result line (see $log)")
-fi
-total_passed=$((total_passed + passed))
-total_failed=$((total_failed + failed))
+add_script_result servers servers-on-wine.sh "$log"
 
 finished=$(date +%s)
 echo
