@@ -426,17 +426,18 @@ void TfrmRTUTest::ApplyPortTexts(const TPortTexts& texts) {
   ComboBox6->setEditText(texts.format);
 }
 
+// The calls go through the buttons, so that they run exactly as the operator's clicks do.
 void TfrmRTUTest::ApplySlaveAddress(const QString& text) {
   edmodaddr->setText(text);
-  Guarded([&] { Button2Click(Button2); });
+  Button2->click();
 }
 
 void TfrmRTUTest::OpenPort() {
-  Guarded([&] { Button1Click(Button1); });
+  Button1->click();
 }
 
 void TfrmRTUTest::ReadAll() {
-  Guarded([&] { BitBtn1Click(BitBtn1); });
+  BitBtn1->click();
 }
 
 void TfrmRTUTest::SetAutoRead(bool on) {
