@@ -4,8 +4,10 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTimerEvent>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -57,32 +59,84 @@ class TTimerHold : public QObject {
   std::vector<std::pair<QPointer<QObject>, int>> held_;
 };
 
-// Wakes the UI thread's event loop once, at the deadline: the sleep waits for the window
+// Wakes the UI thread's event loop at each sleep's deadline: the sleep waits for the window
 // system's next event or for this, whichever comes first, instead of looking every few
-// milliseconds. A thread of its own for each sleep: a waker shared by all of them, kept alive
-// across the simulator's starts, left ThreadSanitizer reporting races on its list.
-class TDeadlineWaker {
+// milliseconds. One thread serves every sleep of the program's life, a sleep begun inside
+// another's event processing included; it belongs to the application object and ends with it.
+class TDeadlineWaker : public QObject {
  public:
-  TDeadlineWaker(QAbstractEventDispatcher* dispatcher, Clock::time_point deadline)
-      : thread_([this, dispatcher, deadline] {
-          std::unique_lock lock(mutex_);
-          if (!finished_.wait_until(lock, deadline, [this] { return done_; })) dispatcher->wakeUp();
-        }) {}
-  ~TDeadlineWaker() {
+  explicit TDeadlineWaker(QCoreApplication* application)
+      : QObject(application), thread_([this] { Serve(); }) {}
+  ~TDeadlineWaker() override {
     {
       const std::lock_guard lock(mutex_);
-      done_ = true;
+      ending_ = true;
     }
-    finished_.notify_one();
+    changed_.notify_one();
     thread_.join();
   }
   TDeadlineWaker(const TDeadlineWaker&) = delete;
   TDeadlineWaker& operator=(const TDeadlineWaker&) = delete;
 
+  // The waker of the running application, made at the first sleep.
+  static TDeadlineWaker& Instance() {
+    static QPointer<TDeadlineWaker> waker;
+    if (!waker) waker = new TDeadlineWaker(QCoreApplication::instance());
+    return *waker;
+  }
+
+  // Until the scope ends, `dispatcher` is woken once at `deadline`.
+  class TScope {
+   public:
+    TScope(QAbstractEventDispatcher* dispatcher, Clock::time_point deadline) : waker_(Instance()) {
+      const std::lock_guard lock(waker_.mutex_);
+      waker_.deadlines_.push_back({dispatcher, deadline, ++waker_.lastId_});
+      id_ = waker_.lastId_;
+      waker_.changed_.notify_one();
+    }
+    ~TScope() {
+      const std::lock_guard lock(waker_.mutex_);
+      std::erase_if(waker_.deadlines_, [this](const TDeadline& d) { return d.id == id_; });
+    }
+    TScope(const TScope&) = delete;
+    TScope& operator=(const TScope&) = delete;
+
+   private:
+    TDeadlineWaker& waker_;
+    std::uint64_t id_ = 0;
+  };
+
  private:
+  struct TDeadline {
+    QAbstractEventDispatcher* dispatcher;
+    Clock::time_point at;
+    std::uint64_t id;
+  };
+
+  void Serve() {
+    std::unique_lock lock(mutex_);
+    while (!ending_) {
+      const auto next =
+          std::min_element(deadlines_.begin(), deadlines_.end(),
+                           [](const TDeadline& a, const TDeadline& b) { return a.at < b.at; });
+      if (next == deadlines_.end()) {
+        changed_.wait(lock);
+      } else if (Clock::now() < next->at) {
+        changed_.wait_until(lock, next->at);
+      } else {
+        // Woken under the lock: the sleep that owns the deadline is still in its scope, so the
+        // dispatcher is still there.
+        next->dispatcher->wakeUp();
+        deadlines_.erase(next);
+      }
+    }
+  }
+
   std::mutex mutex_;
-  std::condition_variable finished_;
-  bool done_ = false;
+  std::condition_variable changed_;
+  std::vector<TDeadline> deadlines_;
+  std::uint64_t lastId_ = 0;
+  bool ending_ = false;
   std::thread thread_;  // last: it starts once the rest is there
 };
 
@@ -107,7 +161,7 @@ void WaitMilliseconds(int milliseconds) {
   } wakeAfter{dispatcher};
   QCoreApplication::processEvents(kWindowSystemOnly);
   if (Clock::now() >= deadline) return;
-  const TDeadlineWaker waker(dispatcher, deadline);
+  const TDeadlineWaker::TScope waker(dispatcher, deadline);
   while (Clock::now() < deadline)
     QCoreApplication::processEvents(kWindowSystemOnly | QEventLoop::WaitForMoreEvents);
 }
