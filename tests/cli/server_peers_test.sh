@@ -120,7 +120,8 @@ if [ -n "$window" ]; then
     --port "rfc2217://127.0.0.1:$port" --open --log-file "$dir/window.log" >/dev/null 2>&1 &
   window_pid=$!
   pids+=("$window_pid")
-  for _ in $(seq 100); do grep -q 'AA 55 00 05 E0 50 00 01 35' "$dir/window.log" 2>/dev/null && break; sleep 0.1; done
+  # A sanitizer's build of the window on a busy machine starts several times slower.
+  for _ in $(seq 300); do grep -q 'AA 55 00 05 E0 50 00 01 35' "$dir/window.log" 2>/dev/null && break; sleep 0.1; done
   grep -q 'AA 55 00 05 E0 50 00 01 35' "$dir/window.log" 2>/dev/null ||
     fail "the window sent no mode frame through the server: $(cat "$dir/window.log" 2>/dev/null)"
   # The server goes away and comes back on the same port: the window reopens by itself, and
