@@ -47,10 +47,12 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 TEST(LatencySchedule, NoValueFromTheWrongRequestAndTheRunStaysInTime) {
+  // A read, however many blocks it reads, ends within (attempts + 2) time-outs, with 250 ms for
+  // the program's own start and end.
   const Row rows[] = {
       // A slow start: the first reply after the time-out, the second much later.
-      {"600 then 1600 ms, -t 500", {{600ms, 1600ms}}, {"-t", "500", "read"}, 0, 0ms, 5000ms},
-      {"150 then 450 ms, -t 100", {{150ms, 450ms}}, {"-t", "100", "read"}, 0, 0ms, 1500ms},
+      {"600 then 1600 ms, -t 500", {{600ms, 1600ms}}, {"-t", "500", "read"}, 0, 0ms, 2750ms},
+      {"150 then 450 ms, -t 100", {{150ms, 450ms}}, {"-t", "100", "read"}, 0, 0ms, 750ms},
       // One spike in a watch: the rounds after it are in step again, on the same grid.
       {"one spike in a watch",
        {{0ms, 0ms, 700ms}},
@@ -65,8 +67,10 @@ TEST(LatencySchedule, NoValueFromTheWrongRequestAndTheRunStaysInTime) {
        3,
        2100ms,
        2900ms},
-      // Answers every other request: values from trusted replies only, within the bound.
-      {"every other request", {{}, 0ms, 2}, {"-t", "200", "read"}, 0, 0ms, 2200ms},
+      // Answers every other or every third request: values from trusted replies only, within
+      // the bound (the second leaves no time for the relays' read).
+      {"every other request", {{}, 0ms, 2}, {"-t", "200", "read"}, 0, 0ms, 1250ms},
+      {"every third request", {{}, 0ms, 3}, {"-t", "200", "read"}, 0, 0ms, 1250ms},
   };
   for (const Row& row : rows) {
     kestrum_sim::Simulator::Options options;

@@ -11,7 +11,11 @@ using namespace modbus;  // the protocol layer
 namespace kestrum {
 namespace {
 
-std::string NoReplyText(std::uint8_t address, const Exchange& exchange, unsigned timeoutMs) {
+std::string NoReplyText(std::uint8_t address, const Exchange& exchange, unsigned timeoutMs,
+                        unsigned runMs) {
+  if (exchange.attempts == 0)
+    return "no valid reply from address " + std::to_string(address) +
+           " within the time allowed for the run (" + std::to_string(runMs) + " ms)";
   std::string text = "no valid reply from address " + std::to_string(address) + " after " +
                      std::to_string(exchange.attempts) +
                      (exchange.attempts == 1 ? " attempt" : " attempts") + " (" +
@@ -55,9 +59,10 @@ ModbusMaster::ModbusMaster(xcom::TCustomComm& port, std::string portName, LinkTi
               [this](const xcom::ByteString& block) { reporter_.Frame(portName_, false, block); }) {
 }
 
-void ModbusMaster::BeginRun(unsigned requests) {
+void ModbusMaster::BeginRun() {
   unexpectedInRun_ = false;
-  deadline_ = Clock::now() + (requests * (timing_.retries + 1) + 2) * timing_.timeout;
+  attemptedInRun_ = false;
+  deadline_ = Clock::now() + RunTime();
 }
 
 bool ModbusMaster::Hear(const xcom::ByteString& bytes) {
@@ -105,10 +110,10 @@ bool ModbusMaster::ConfirmRun() {
 }
 
 void ModbusMaster::SettleBeforeClose() {
-  // Not after a stop: the port is to be let go soon, and nothing more was asked since. The
-  // replies owed now are waited for even past the run's bounds (one quiet span at most).
+  // Not after a stop: the port is to be let go soon, and nothing more was asked since. Within
+  // the run's bound: a reply later than that reaches the next program as one it never asked for,
+  // which its own rule keeps from being shown.
   if (putsBackAfterStop_) return;
-  deadline_ = std::max(deadline_, ledger_.QuietAt(kSettleBeforeClose));
   AwaitQuiet(kSettleBeforeClose);
 }
 
@@ -153,8 +158,9 @@ Exchange ModbusMaster::Transact(const xcom::ByteString& request) {
   const auto start = Clock::now();
   while (exchange.attempts <= timing_.retries) {
     if (*stop_) return Ended(exchange, Exchange::Status::Interrupted, "interrupted");
-    // Bounded: no attempt starts that could end past the run's deadline.
-    if (exchange.attempts > 0 && Clock::now() + timing_.timeout > deadline_) break;
+    // Bounded: no attempt but the run's first starts that could end past the run's deadline.
+    if (attemptedInRun_ && Clock::now() + timing_.timeout > deadline_) break;
+    attemptedInRun_ = true;
     ++exchange.attempts;
     const bool sent = SendAttempt(request);
     // A device that is gone fails every transfer at once: retrying would only spin.
@@ -205,7 +211,8 @@ Exchange ModbusMaster::Transact(const xcom::ByteString& request) {
   }
   exchange.status = Exchange::Status::NoReply;
   exchange.error =
-      NoReplyText(request.at(0), exchange, static_cast<unsigned>(timing_.timeout.count()));
+      NoReplyText(request.at(0), exchange, static_cast<unsigned>(timing_.timeout.count()),
+                  static_cast<unsigned>(RunTime().count()));
   return exchange;
 }
 

@@ -54,9 +54,9 @@ class ModbusMaster {
                const std::atomic<bool>& stop, Reporter& reporter);
 
   // Starts the exchanges of one result (a read of several blocks, a relay switched): nothing of
-  // it waits past (attempts + 2) time-outs from now for one request, and one more attempts'
-  // worth for each further request.
-  void BeginRun(unsigned requests);
+  // it, the re-reads and the settle before the close included, waits past (attempts + 2)
+  // time-outs from now, however many blocks it reads.
+  void BeginRun();
   bool PastDeadline() const { return Clock::now() >= deadline_; }
   // True when the run's replies can be trusted: nothing in it or before it was in doubt (a
   // missing, corrupt, unasked or doubtful reply), or else the line stayed quiet after its last
@@ -83,6 +83,8 @@ class ModbusMaster {
   void IgnoreStop();
 
  private:
+  // A run's bound: its attempts, a quiet line before them and the settle after.
+  std::chrono::milliseconds RunTime() const { return (timing_.retries + 1 + 2) * timing_.timeout; }
   bool SendAttempt(const xcom::ByteString& frame);
   // Waits until every request owed is answered or given up on a quiet line. False when the run's
   // deadline comes first, or a stop, or the device went away.
@@ -101,6 +103,7 @@ class ModbusMaster {
   ReplyAwaiter reader_;
   bool inStep_ = true;  // nothing since the last quiet line suggested a reply late or missing
   bool unexpectedInRun_ = false;  // a reply that answered nothing owed came during the run
+  bool attemptedInRun_ = false;   // the run's first attempt is made, whatever its deadline
   Clock::time_point deadline_ = Clock::time_point::max();
   xcom::ByteString wakeFrame_;
   bool putsBackAfterStop_ = false;  // IgnoreStop was called

@@ -96,8 +96,8 @@ ModuleCommands::Try ModuleCommands::ReadOnce(std::span<const RegisterRead> reads
 }
 
 template <typename TryOnce>
-Result ModuleCommands::InStep(unsigned requests, TryOnce tryOnce) {
-  master_.BeginRun(requests);
+Result ModuleCommands::InStep(TryOnce tryOnce) {
+  master_.BeginRun();
   for (unsigned tried = 1;; ++tried) {
     Try attempt = tryOnce();
     const bool answered = attempt.result.code == ExitCode::Success;
@@ -113,7 +113,7 @@ Result ModuleCommands::Read(const RegisterRead& read) {
 }
 
 Result ModuleCommands::Read(std::span<const RegisterRead> reads) {
-  return InStep(static_cast<unsigned>(reads.size()), [&] { return ReadOnce(reads); });
+  return InStep([&] { return ReadOnce(reads); });
 }
 
 ModuleCommands::Try ModuleCommands::WriteOnce(std::uint8_t reg, std::uint16_t value) {
@@ -131,7 +131,7 @@ ModuleCommands::Try ModuleCommands::WriteOnce(std::uint8_t reg, std::uint16_t va
 }
 
 Result ModuleCommands::Write(std::uint8_t reg, std::uint16_t value) {
-  return InStep(1, [&] { return WriteOnce(reg, value); });
+  return InStep([&] { return WriteOnce(reg, value); });
 }
 
 Result ModuleCommands::SwitchRelay(int relay, bool on) {

@@ -44,9 +44,9 @@ class ModuleCommands {
   };
   Try ReadOnce(std::span<const modbus::RegisterRead> reads);
   Try WriteOnce(std::uint8_t reg, std::uint16_t value);
-  // Tries until a try's replies are trusted (see Read); `requests` per try.
+  // Tries until a try's replies are trusted (see Read), all tries within one run's bound.
   template <typename TryOnce>
-  Result InStep(unsigned requests, TryOnce tryOnce);
+  Result InStep(TryOnce tryOnce);
 
   ModbusMaster& master_;
   const std::uint8_t address_;
