@@ -26,6 +26,12 @@ elseif(RTUTEST_SANITIZE STREQUAL "thread")
 elseif(NOT RTUTEST_SANITIZE STREQUAL "")
   message(FATAL_ERROR "RTUTEST_SANITIZE must be empty, 'address' or 'thread'")
 endif()
+# A sanitizer build finds faults and is never shipped: the optimisation the sanitizers are made
+# for, and line tables only, which is all their reports use. It compiles in less than half the
+# time of -O2 with full debug information.
+if(NOT RTUTEST_SANITIZE STREQUAL "")
+  add_compile_options(-O1 -g1)
+endif()
 
 # Fuzzing: instrument every library for coverage, so the fuzzers see into the code they drive.
 if(RTUTEST_FUZZ)

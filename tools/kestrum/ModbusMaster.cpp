@@ -110,10 +110,11 @@ bool ModbusMaster::ConfirmRun() {
 }
 
 void ModbusMaster::SettleBeforeClose() {
-  // Not after a stop: the port is to be let go soon, and nothing more was asked since. Within
-  // the run's bound: a reply later than that reaches the next program as one it never asked for,
-  // which its own rule keeps from being shown.
+  // Not after a stop: the port is to be let go soon, and nothing more was asked since. The
+  // replies owed now are waited for even past the run's bound (one quiet span at most): the
+  // next program on the port would take one for the answer to its own request.
   if (putsBackAfterStop_) return;
+  deadline_ = std::max(deadline_, ledger_.QuietAt(kSettleBeforeClose));
   AwaitQuiet(kSettleBeforeClose);
 }
 

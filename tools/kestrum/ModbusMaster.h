@@ -54,8 +54,8 @@ class ModbusMaster {
                const std::atomic<bool>& stop, Reporter& reporter);
 
   // Starts the exchanges of one result (a read of several blocks, a relay switched): nothing of
-  // it, the re-reads and the settle before the close included, waits past (attempts + 2)
-  // time-outs from now, however many blocks it reads.
+  // it, its re-reads included, waits past (attempts + 2) time-outs from now, however many
+  // blocks it reads.
   void BeginRun();
   bool PastDeadline() const { return Clock::now() >= deadline_; }
   // True when the run's replies can be trusted: nothing in it or before it was in doubt (a
@@ -83,7 +83,7 @@ class ModbusMaster {
   void IgnoreStop();
 
  private:
-  // A run's bound: its attempts, a quiet line before them and the settle after.
+  // A run's bound: its attempts, a quiet line before them and one wait for a late reply.
   std::chrono::milliseconds RunTime() const { return (timing_.retries + 1 + 2) * timing_.timeout; }
   bool SendAttempt(const xcom::ByteString& frame);
   // Waits until every request owed is answered or given up on a quiet line. False when the run's
