@@ -72,6 +72,8 @@ window_through() {  # scheme port
   fi
   kill "$window_pid" 2>/dev/null
   wait "$window_pid" 2>/dev/null
+  # The server takes one client at a time: the window's must be gone before kestrum.exe's.
+  for _ in $(seq 50); do [ -z "$(ss -Htn state established "sport = :$2")" ] && break; sleep 0.1; done
   check "$1 window switched relay 2 on" 0 "DO2=1" -p "$1://127.0.0.1:$2" read
   check "$1 relay 2 off again" 0 "" -p "$1://127.0.0.1:$2" relay 2 off
   [ "$failed" -eq 0 ] || sed 's/^/    /' "$log" 2>/dev/null
