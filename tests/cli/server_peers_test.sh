@@ -53,7 +53,7 @@ wait_listening() {  # port host; looks without connecting (a server may serve on
 
 # The module, with its console on a fifo so that the test can ask it what the line runs at.
 mkfifo "$dir/sim.in"
-timeout 170 "$sim" --pty --di 1,0 <"$dir/sim.in" >"$dir/sim.out" 2>"$dir/sim.err" &
+timeout 280 "$sim" --pty --di 1,0 <"$dir/sim.in" >"$dir/sim.out" 2>"$dir/sim.err" &
 pids+=($!)
 exec 3>"$dir/sim.in"
 for _ in $(seq 100); do [ -s "$dir/sim.out" ] && break; sleep 0.1; done
@@ -68,7 +68,7 @@ connection: &module
   accepter: $1,127.0.0.1,$2
   connector: serialdev,$pty,9600n81,local
 YAML
-  timeout 170 ser2net -n -u -P "$dir/ser2net.pid" -c "$dir/ser2net.yaml" >>"$dir/ser2net.log" 2>&1 &
+  timeout 280 ser2net -n -u -P "$dir/ser2net.pid" -c "$dir/ser2net.yaml" >>"$dir/ser2net.log" 2>&1 &
   ser2net_pid=$!
   pids+=("$ser2net_pid")
   wait_listening "$2" 127.0.0.1
@@ -186,7 +186,7 @@ else
   host=127.0.0.1; listen=TCP4-LISTEN; bind=127.0.0.1
 fi
 port=$(free_port)
-timeout 170 socat "$listen:$port,bind=$bind,reuseaddr,fork" "FILE:$pty,raw,echo=0" 2>"$dir/socat.err" &
+timeout 280 socat "$listen:$port,bind=$bind,reuseaddr,fork" "FILE:$pty,raw,echo=0" 2>"$dir/socat.err" &
 pids+=($!)
 wait_listening "$port" "$bind"
 run -p "tcp://$host:$port" read
