@@ -8,7 +8,7 @@
 #   4. runs every Windows test program under Wine in a private prefix (build-win/wineprefix),
 #      with "\\.\COM5" and "\\.\COM12" leading to pseudo-terminals whose far end the peer holds;
 #   5. runs rtutest.exe and kestrum.exe under Wine and Xvfb against the simulated module on
-#      COM7 (tests/win32/programs-on-wine.sh), and kestrum.exe through ser2net on loopback
+#      COM7 (tests/win32/programs-on-wine.sh), and both through ser2net on loopback
 #      (tests/win32/servers-on-wine.sh);
 #   6. lists every test skipped under Wine with its reason and closes with 'N passed, N failed'.
 # The ports are mapped the way a Wine user maps them (HKLM\Software\Wine\Ports), so that they
@@ -207,11 +207,15 @@ if $with_window; then
   done < <(sed -n 's/^  SKIPPED //p' "$log")
 fi
 
-echo "=== kestrum.exe through serial device servers on loopback (ser2net, under Wine)"
+echo "=== kestrum.exe and rtutest.exe through serial device servers on loopback (ser2net, under Wine)"
 log=$logs/servers.log
 set +e
-bash tests/win32/servers-on-wine.sh "$build/bin/kestrum.exe" "$sim" 2>&1 |
-  tee "$log"
+if $with_window; then
+  xvfb-run -a -s '-screen 0 1280x1024x24' bash tests/win32/servers-on-wine.sh \
+    "$build/bin/kestrum.exe" "$sim" "$build/rtutest-win64/rtutest.exe" 2>&1 | tee "$log"
+else
+  bash tests/win32/servers-on-wine.sh "$build/bin/kestrum.exe" "$sim" 2>&1 | tee "$log"
+fi
 set -e
 add_script_result servers servers-on-wine.sh "$log"
 

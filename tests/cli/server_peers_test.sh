@@ -5,14 +5,18 @@
 # RFC 2217 reach the pseudo-terminal, the open's reasons, and that a server that goes away is
 # "device lost" (exit 4) within five seconds. Every process started here is ended by its pid.
 #
-# With the window's program as well, it opens through the RFC 2217 server too (offscreen).
+# With the window's program as well, it opens through the RFC 2217 server too (offscreen); with
+# the window's session program (tests/app/SessionThroughServer.cpp), the session reads and
+# switches a relay through the server in both modes.
 #
-# Usage: server_peers_test.sh path/to/kestrum path/to/kestrum-sim [path/to/rtutest]
+# Usage: server_peers_test.sh path/to/kestrum path/to/kestrum-sim [path/to/rtutest
+#          [path/to/app_session_through_server]]
 set -euo pipefail
 
 kestrum=${1:?usage: server_peers_test.sh kestrum kestrum-sim [rtutest]}
 sim=${2:?usage: server_peers_test.sh kestrum kestrum-sim [rtutest]}
 window=${3:-}
+session=${4:-}
 for tool in ser2net socat; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/install-deps.sh)"; exit 1; }
 done
@@ -49,7 +53,7 @@ wait_listening() {  # port host; looks without connecting (a server may serve on
 
 # The module, with its console on a fifo so that the test can ask it what the line runs at.
 mkfifo "$dir/sim.in"
-timeout 170 "$sim" --pty --di 1,0 <"$dir/sim.in" >"$dir/sim.out" 2>"$dir/sim.err" &
+timeout 280 "$sim" --pty --di 1,0 <"$dir/sim.in" >"$dir/sim.out" 2>"$dir/sim.err" &
 pids+=($!)
 exec 3>"$dir/sim.in"
 for _ in $(seq 100); do [ -s "$dir/sim.out" ] && break; sleep 0.1; done
@@ -64,7 +68,7 @@ connection: &module
   accepter: $1,127.0.0.1,$2
   connector: serialdev,$pty,9600n81,local
 YAML
-  timeout 170 ser2net -n -u -P "$dir/ser2net.pid" -c "$dir/ser2net.yaml" >>"$dir/ser2net.log" 2>&1 &
+  timeout 280 ser2net -n -u -P "$dir/ser2net.pid" -c "$dir/ser2net.yaml" >>"$dir/ser2net.log" 2>&1 &
   ser2net_pid=$!
   pids+=("$ser2net_pid")
   wait_listening "$2" 127.0.0.1
@@ -83,6 +87,24 @@ expect() {  # status text what
   case "$out" in *"$2"*) ;; *) fail "$3: '$2' not in: $out" ;; esac
 }
 
+# The window's session through the server running now: inputs 0,1 set on the module (its reads
+# must show them), relay 1 on and off again, relay 2 as the test left it; inputs 1,0 after.
+session_through() {  # port-name relay-2-state
+  [ -n "$session" ] || return 0
+  echo "di 0,1" >&3
+  local want="read: 00 01 00 0$2
+relay 1 on: 00 01 01 0$2
+relay 1 off: 00 01 00 0$2" got
+  got=$(QT_QPA_PLATFORM=offscreen timeout 60 "$session" "$1" 2>"$dir/session.err") ||
+    fail "the session through $1: exit $?: $got $(cat "$dir/session.err")"
+  [ "$got" = "$want" ] || fail "the session through $1 showed
+$got
+not
+$want
+$(cat "$dir/session.err")"
+  echo "di 1,0" >&3
+}
+
 # --- raw TCP through ser2net
 port=$(free_port)
 start_ser2net tcp "$port"
@@ -92,6 +114,7 @@ run -p "tcp://localhost:$port" relay 2 on
 expect 0 "" "raw relay switch by host name"
 run -p "tcp://127.0.0.1:$port" read
 expect 0 "DO2=1" "raw read back"
+session_through "tcp://127.0.0.1:$port" 1
 stop_ser2net
 
 # --- RFC 2217 through ser2net: the rate and stop size reach the pseudo-terminal (its driver
@@ -113,6 +136,7 @@ wait "$watcher" 2>/dev/null || true
 grep -q "^line 19200 8N2$" "$dir/sim.out" || fail "the pty runs at $(grep '^line' "$dir/sim.out")"
 run -p "rfc2217://127.0.0.1:$port" read
 expect 0 "DI1=1 DI2=0 DO1=0 DO2=0" "rfc2217 read"
+session_through "rfc2217://127.0.0.1:$port" 0
 
 # --- the window opens through the same server and puts the module into control mode
 if [ -n "$window" ]; then
@@ -162,7 +186,7 @@ else
   host=127.0.0.1; listen=TCP4-LISTEN; bind=127.0.0.1
 fi
 port=$(free_port)
-timeout 170 socat "$listen:$port,bind=$bind,reuseaddr,fork" "FILE:$pty,raw,echo=0" 2>"$dir/socat.err" &
+timeout 280 socat "$listen:$port,bind=$bind,reuseaddr,fork" "FILE:$pty,raw,echo=0" 2>"$dir/socat.err" &
 pids+=($!)
 wait_listening "$port" "$bind"
 run -p "tcp://$host:$port" read

@@ -20,16 +20,7 @@ check() {  # check <name> <command...>: passes when the command succeeds
   shift
   if "$@"; then pass "$name"; else fail "$name"; fi
 }
-# Waits up to <seconds> for <file> to hold a line matching <pattern>.
-wait_for_line() {  # wait_for_line <file> <pattern> <seconds>
-  local i
-  for ((i = 0; i < $3 * 10; i++)); do
-    grep -q -- "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
+source "$(dirname "$0")/lib/window-on-wine.sh"
 version=$(sed -n 's/^project(kestrum_rtutest VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 # The programs find their DLLs beside them, as on a PC without anything installed.
@@ -191,17 +182,14 @@ if ! wait_for_line "$log" "$control_frame" 60; then
 fi
 pass "the window opened COM7 and logged the control-mode frame into a file named by a Windows path"
 
-# The window's buttons, clicked as a person does. Positions inside the window, from its layout.
-window=$(xdotool search --sync --onlyvisible --name 'KESTRUM RTU' 2>/dev/null | head -1)
-click() {  # click <x> <y> inside the window
-  xdotool mousemove --window "$window" "$1" "$2" click 1
-}
-click 252 101  # "读取"
+# The window's buttons, clicked as a person does.
+window=$(window_id)
+click_button "$window" 读取
 check "读取 shows the module's inputs and relays in the log" \
   wait_for_line "$log" 'DO2=00' 10
 check "  with DI1=01 DI2=00 DO1=00" \
   bash -c "grep -q 'DI1=01' '$log' && grep -q 'DI2=00' '$log' && grep -q 'DO1=00' '$log'"
-click 392 204  # "继电器2开"
+click_button "$window" 继电器2开
 sleep 1
 check "继电器2开 switches the module's relay 2" test "$(relay_state 2)" = 1
 
