@@ -1,5 +1,6 @@
-// The network line's system calls on POSIX systems: getaddrinfo, a non-blocking connect waited
-// for with poll, and TCP keepalive tuned so that a server that vanishes is noticed in seconds.
+// The network line's system calls on POSIX systems: a non-blocking connect to one looked-up
+// address waited for with poll, and TCP keepalive tuned so that a server that vanishes is noticed
+// in seconds.
 #include "NetSocket.h"
 
 #include <fcntl.h>
@@ -14,7 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "AddressLookup.h"
+#include "ConnectInTurn.h"
 #include "Synchronizer.h"
 #include "UniqueFd.h"
 #include "Wakeup.h"
@@ -171,19 +172,7 @@ class PosixDoorbell final : public Doorbell {
 
 ConnectOutcome ConnectTcp(const std::string& host, const std::string& port,
                           std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  const std::shared_ptr<AddressLookup> lookup = LookUpAddresses(host, port, deadline);
-  std::unique_lock lock(lookup->mutex);
-  if (!lookup->finished) return Failed(OpenFailure::ConnectTimedOut, ETIMEDOUT);
-  if (lookup->result != 0) return Failed(OpenFailure::HostUnknown, 0);
-  ConnectOutcome outcome = Failed(OpenFailure::HostUnknown, 0);
-  // Each address in turn, as long as time is left: localhost may lead to ::1 with nothing
-  // listening there, and to 127.0.0.1 with the server.
-  for (const addrinfo* address = lookup->found; address != nullptr; address = address->ai_next) {
-    outcome = ConnectTo(*address, deadline);
-    if (outcome.socket || Clock::now() >= deadline) break;
-  }
-  return outcome;
+  return ConnectInTurn(host, port, Clock::now() + timeout, ETIMEDOUT, ConnectTo);
 }
 
 std::unique_ptr<Doorbell> MakeDoorbell() {

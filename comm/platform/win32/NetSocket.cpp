@@ -1,6 +1,6 @@
-// The network line's system calls on Windows (Winsock): getaddrinfo, a non-blocking connect
-// waited for with select (a failed connect shows in its except set), and the keepalive values
-// that notice a vanished server within seconds.
+// The network line's system calls on Windows (Winsock): a non-blocking connect to one looked-up
+// address waited for with select (a failed connect shows in its except set), and the keepalive
+// values that notice a vanished server within seconds.
 #include "NetSocket.h"
 
 #include <winsock2.h>
@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "AddressLookup.h"
+#include "ConnectInTurn.h"
 #include "Synchronizer.h"
 #include "WinTypes.h"
 
@@ -181,18 +181,7 @@ class WinDoorbell final : public Doorbell {
 ConnectOutcome ConnectTcp(const std::string& host, const std::string& port,
                           std::chrono::milliseconds timeout) {
   if (!WinsockStarted()) return Failed(OpenFailure::Other, ::WSAGetLastError());
-  const auto deadline = Clock::now() + timeout;
-  const std::shared_ptr<AddressLookup> lookup = LookUpAddresses(host, port, deadline);
-  std::unique_lock lock(lookup->mutex);
-  if (!lookup->finished) return Failed(OpenFailure::ConnectTimedOut, WSAETIMEDOUT);
-  if (lookup->result != 0) return Failed(OpenFailure::HostUnknown, 0);
-  ConnectOutcome outcome = Failed(OpenFailure::HostUnknown, 0);
-  // Each address in turn, as long as time is left (localhost: ::1, then 127.0.0.1).
-  for (const addrinfo* address = lookup->found; address != nullptr; address = address->ai_next) {
-    outcome = ConnectTo(*address, deadline);
-    if (outcome.socket || Clock::now() >= deadline) break;
-  }
-  return outcome;
+  return ConnectInTurn(host, port, Clock::now() + timeout, WSAETIMEDOUT, ConnectTo);
 }
 
 std::unique_ptr<Doorbell> MakeDoorbell() {

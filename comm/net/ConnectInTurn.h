@@ -1,0 +1,23 @@
+#pragma once
+// The connect that every system shares: the host's addresses are looked up, then tried in turn
+// with the system's own connect to one address (platform/*/NetSocket.cpp).
+
+#include <chrono>
+#include <string>
+
+#include "AddressLookup.h"
+#include "NetSocket.h"
+
+namespace xcom {
+
+// Connects to one looked-up address, waiting until `deadline` at most.
+using ConnectToAddress = ConnectOutcome (*)(const addrinfo& address,
+                                            std::chrono::steady_clock::time_point deadline);
+
+// Tries each address of `host` in turn until one connects or `deadline` passes; the outcome of
+// the last try. `timedOutError` is the system's error number for a connect out of time.
+ConnectOutcome ConnectInTurn(const std::string& host, const std::string& port,
+                             std::chrono::steady_clock::time_point deadline, int timedOutError,
+                             ConnectToAddress connect);
+
+}  // namespace xcom
