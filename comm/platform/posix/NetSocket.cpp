@@ -12,11 +12,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 #include "ConnectInTurn.h"
-#include "Synchronizer.h"
 #include "UniqueFd.h"
 #include "Wakeup.h"
 
@@ -25,26 +23,15 @@ namespace xcom {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kSliceMs = 20;  // how long the main thread waits between looks at a connect
 
-int MillisecondsUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-}
-
-// Polls one descriptor until `deadline`; on the main thread of a window in short slices through
-// its own wait, so that the window keeps answering.
+// Polls one descriptor until `deadline`, an error counting as ready (the caller's next call
+// reports it).
 bool WaitReady(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    const int left = MillisecondsUntil(deadline);
-    const bool sliced = left > 0 && Synchronizer::Instance().HasMainThreadWait();
+  return WaitInSlices(deadline, [fd, events](int milliseconds) {
     pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, sliced ? 0 : left);
-    if (n > 0) return true;
-    if (n < 0 && errno != EINTR) return true;  // the caller's next call reports the error
-    if (left == 0) return false;
-    if (sliced) Synchronizer::Instance().MainThreadWait(std::min(left, kSliceMs));
-  }
+    const int n = ::poll(&p, 1, milliseconds);
+    return n > 0 || (n < 0 && errno != EINTR);
+  });
 }
 
 OpenFailure ConnectFailureOf(int error) {
