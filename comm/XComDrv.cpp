@@ -397,9 +397,7 @@ void TCommClient::SetComm(TCustomComm* comm) {
 // ---------------------------------------------------------------------------------------------
 // TCustomComm: construction and lifecycle
 
-TCustomComm::TCustomComm() : TCustomComm(OpenDeviceByName) {}
-
-TCustomComm::TCustomComm(DeviceOpener opener) : opener_(std::move(opener)) {
+TCustomComm::TCustomComm() : opener_(OpenDeviceByName) {
   // The thread that creates ports is the one that serves their synchronised deliveries,
   // unless the application names another.
   Synchronizer::Instance();

@@ -236,11 +236,6 @@ class TCustomComm {
   TCommClient* Clients(int index) const { return clients_.at(static_cast<std::size_t>(index)); }
 
  protected:
-  // The port on a device of the host's own (THostedComm, in the backend): `opener` stands in
-  // for opening the platform device.
-  using DeviceOpener = std::function<std::unique_ptr<CommDevice>(const std::string& name)>;
-  explicit TCustomComm(DeviceOpener opener);
-
   // Stops the monitor thread and closes the device; the most derived class's destructor calls
   // it, so no delivery runs while the object is being taken apart.
   void ShutDown();
@@ -287,6 +282,8 @@ class TCustomComm {
   void SetOnSend(TNotifyEvent value) { onSend_ = std::move(value); }
 
  private:
+  // Brings its own opener (the port on a device of the host's own, in the backend).
+  friend class THostedComm;
   friend class TCommDataControl;
   friend class TCommBuffers;
   friend class TCommEventChars;
@@ -316,7 +313,8 @@ class TCustomComm {
   void ForbidInsideDelivery() const;
 
   std::unique_ptr<CommDevice> device_;
-  DeviceOpener opener_;
+  // Opens the named device: the platform's, or the host's own (THostedComm).
+  std::function<std::unique_ptr<CommDevice>(const std::string& name)> opener_;
   OpenFailureInfo openFailure_;
 
   TBaudRate baudRate_ = br9600;
@@ -351,7 +349,6 @@ class TCustomComm {
 // The published component.
 class TXComm : public TCustomComm {
  public:
-  using TCustomComm::TCustomComm;
   ~TXComm() override;
 
   using TCustomComm::BaudRate;

@@ -10,6 +10,7 @@
 #include <initializer_list>
 
 #include "LogTarget.h"
+#include "LogTargetKind.h"
 
 namespace {
 
@@ -56,16 +57,11 @@ bool IsStandardStream(const struct stat& opened) {
   return false;
 }
 
-// Why the opened file may not take a log; empty when it may.
-QString RefusalOf(int fd, const struct stat& opened, TLogTarget::TUse use) {
+TLogTargetKind KindOf(int fd, const struct stat& opened) {
   const bool regular = S_ISREG(opened.st_mode);
-  if (use == TLogTarget::TUse::Replace)
-    return regular && !OnKernelFileSystem(fd) ? QString()
-                                              : QStringLiteral("它不是普通文件，不能被日志替换");
-  if (IsStandardStream(opened) || S_ISFIFO(opened.st_mode)) return QString();
-  if (regular && !OnKernelFileSystem(fd)) return QString();
-  if (regular) return QStringLiteral("它是系统内核的设置，不是普通文件");
-  return QStringLiteral("它不是普通文件、管道或标准输出");
+  if (regular && !OnKernelFileSystem(fd)) return TLogTargetKind::DiskFile;
+  if (IsStandardStream(opened) || S_ISFIFO(opened.st_mode)) return TLogTargetKind::PipeOrStream;
+  return regular ? TLogTargetKind::KernelSetting : TLogTargetKind::Device;
 }
 
 }  // namespace
@@ -89,7 +85,7 @@ TLogTarget::TLogTarget(const QString& path, TUse use) {
     return;
   }
   struct stat opened {};
-  refusal_ = ::fstat(fd, &opened) == 0 ? RefusalOf(fd, opened, use) : FileErrorText(errno);
+  refusal_ = ::fstat(fd, &opened) == 0 ? RefusalOf(KindOf(fd, opened), use) : FileErrorText(errno);
   if (!refusal_.isEmpty()) {
     ::close(fd);
     return;

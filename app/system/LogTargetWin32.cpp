@@ -4,6 +4,7 @@
 #include <QDir>
 
 #include "LogTarget.h"
+#include "LogTargetKind.h"
 
 namespace {
 
@@ -11,17 +12,13 @@ HANDLE AsHandle(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
 
-// Why the opened handle may not take a log; empty when it may. A disk file or a named pipe
-// does; a device (a COM port, the console, NUL) does not.
-QString RefusalOf(HANDLE handle, TLogTarget::TUse use) {
+TLogTargetKind KindOf(HANDLE handle) {
   const DWORD type = ::GetFileType(handle);
   BY_HANDLE_FILE_INFORMATION information{};
   const bool file = type == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &information) &&
                     (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-  if (use == TLogTarget::TUse::Replace)
-    return file ? QString() : QStringLiteral("它不是普通文件，不能被日志替换");
-  if (file || type == FILE_TYPE_PIPE) return QString();
-  return QStringLiteral("它不是普通文件、管道或标准输出");
+  if (file) return TLogTargetKind::DiskFile;
+  return type == FILE_TYPE_PIPE ? TLogTargetKind::PipeOrStream : TLogTargetKind::Device;
 }
 
 }  // namespace
@@ -38,7 +35,7 @@ TLogTarget::TLogTarget(const QString& path, TUse use) {
     refusal_ = FileErrorText(static_cast<int>(error));
     return;
   }
-  refusal_ = RefusalOf(handle, use);
+  refusal_ = RefusalOf(KindOf(handle), use);
   if (!refusal_.isEmpty()) {
     ::CloseHandle(handle);
     return;

@@ -2,7 +2,7 @@
 // The narrow platform layer under the serial port component: one open communications device
 // and the calls the component makes on it, named after the Windows calls they stand for.
 // Each OS has its own implementation (platform/linux on the shared platform/posix, platform/win32);
-// tests and other hosts bring their own through TCustomComm's DeviceOpener. Destroying the object
+// tests and other hosts bring their own through THostedComm's DeviceOpener. Destroying the object
 // closes the device (CloseHandle).
 
 #include <cstdint>

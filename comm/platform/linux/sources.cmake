@@ -3,8 +3,6 @@
 # O_PATH, /proc and sysfs for what is behind a node.
 include(${CMAKE_CURRENT_LIST_DIR}/../posix/sources.cmake)
 list(APPEND COMM_PLATFORM_SOURCES
-  # The monitor's stop signal: an eventfd that every wait of the monitor watches.
-  ${CMAKE_CURRENT_LIST_DIR}/StopSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeviceNode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SerialPortScan.cpp
   # The only file that includes <asm/termbits.h> (termios2, any baud rate through BOTHER).

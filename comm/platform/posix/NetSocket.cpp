@@ -1,5 +1,6 @@
-// The network line's system calls on POSIX systems: getaddrinfo, a non-blocking connect waited
-// for with poll, and TCP keepalive tuned so that a server that vanishes is noticed in seconds.
+// The network line's system calls on POSIX systems: a non-blocking connect to one looked-up
+// address waited for with poll, and TCP keepalive tuned so that a server that vanishes is noticed
+// in seconds.
 #include "NetSocket.h"
 
 #include <fcntl.h>
@@ -11,11 +12,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
-#include "AddressLookup.h"
-#include "Synchronizer.h"
+#include "ConnectInTurn.h"
 #include "UniqueFd.h"
 #include "Wakeup.h"
 
@@ -24,26 +23,15 @@ namespace xcom {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kSliceMs = 20;  // how long the main thread waits between looks at a connect
 
-int MillisecondsUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-}
-
-// Polls one descriptor until `deadline`; on the main thread of a window in short slices through
-// its own wait, so that the window keeps answering.
+// Polls one descriptor until `deadline`, an error counting as ready (the caller's next call
+// reports it).
 bool WaitReady(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    const int left = MillisecondsUntil(deadline);
-    const bool sliced = left > 0 && Synchronizer::Instance().HasMainThreadWait();
+  return WaitInSlices(deadline, [fd, events](int milliseconds) {
     pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, sliced ? 0 : left);
-    if (n > 0) return true;
-    if (n < 0 && errno != EINTR) return true;  // the caller's next call reports the error
-    if (left == 0) return false;
-    if (sliced) Synchronizer::Instance().MainThreadWait(std::min(left, kSliceMs));
-  }
+    const int n = ::poll(&p, 1, milliseconds);
+    return n > 0 || (n < 0 && errno != EINTR);
+  });
 }
 
 OpenFailure ConnectFailureOf(int error) {
@@ -171,19 +159,7 @@ class PosixDoorbell final : public Doorbell {
 
 ConnectOutcome ConnectTcp(const std::string& host, const std::string& port,
                           std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  const std::shared_ptr<AddressLookup> lookup = LookUpAddresses(host, port, deadline);
-  std::unique_lock lock(lookup->mutex);
-  if (!lookup->finished) return Failed(OpenFailure::ConnectTimedOut, ETIMEDOUT);
-  if (lookup->result != 0) return Failed(OpenFailure::HostUnknown, 0);
-  ConnectOutcome outcome = Failed(OpenFailure::HostUnknown, 0);
-  // Each address in turn, as long as time is left: localhost may lead to ::1 with nothing
-  // listening there, and to 127.0.0.1 with the server.
-  for (const addrinfo* address = lookup->found; address != nullptr; address = address->ai_next) {
-    outcome = ConnectTo(*address, deadline);
-    if (outcome.socket || Clock::now() >= deadline) break;
-  }
-  return outcome;
+  return ConnectInTurn(host, port, Clock::now() + timeout, ETIMEDOUT, ConnectTo);
 }
 
 std::unique_ptr<Doorbell> MakeDoorbell() {

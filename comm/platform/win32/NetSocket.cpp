@@ -1,6 +1,6 @@
-// The network line's system calls on Windows (Winsock): getaddrinfo, a non-blocking connect
-// waited for with select (a failed connect shows in its except set), and the keepalive values
-// that notice a vanished server within seconds.
+// The network line's system calls on Windows (Winsock): a non-blocking connect to one looked-up
+// address waited for with select (a failed connect shows in its except set), and the keepalive
+// values that notice a vanished server within seconds.
 #include "NetSocket.h"
 
 #include <winsock2.h>
@@ -8,10 +8,7 @@
 // After winsock2.h:
 #include <mstcpip.h>
 
-#include <algorithm>
-
-#include "AddressLookup.h"
-#include "Synchronizer.h"
+#include "ConnectInTurn.h"
 #include "WinTypes.h"
 
 namespace xcom {
@@ -19,7 +16,6 @@ namespace xcom {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kSliceMs = 20;  // how long the main thread waits between looks at a connect
 
 // Winsock is started once for the process and ended at its exit.
 bool WinsockStarted() {
@@ -28,11 +24,6 @@ bool WinsockStarted() {
     return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
   return started;
-}
-
-int MillisecondsUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
 // select on one socket: readable (`write` false) or writable, an error counting as ready.
@@ -46,16 +37,9 @@ bool Ready(SOCKET s, bool write, int milliseconds) {
   return ::select(0, write ? nullptr : &wanted, write ? &wanted : nullptr, &failed, &limit) != 0;
 }
 
-// Waits for the connect until `deadline`; on the main thread of a window in short slices
-// through its own wait, so that the window keeps answering.
+// Waits for the connect until `deadline`.
 bool WaitConnected(SOCKET s, Clock::time_point deadline) {
-  for (;;) {
-    const int left = MillisecondsUntil(deadline);
-    const bool sliced = left > 0 && Synchronizer::Instance().HasMainThreadWait();
-    if (Ready(s, true, sliced ? 0 : left)) return true;
-    if (left == 0) return false;
-    if (sliced) Synchronizer::Instance().MainThreadWait(std::min(left, kSliceMs));
-  }
+  return WaitInSlices(deadline, [s](int milliseconds) { return Ready(s, true, milliseconds); });
 }
 
 OpenFailure ConnectFailureOf(int error) {
@@ -181,18 +165,7 @@ class WinDoorbell final : public Doorbell {
 ConnectOutcome ConnectTcp(const std::string& host, const std::string& port,
                           std::chrono::milliseconds timeout) {
   if (!WinsockStarted()) return Failed(OpenFailure::Other, ::WSAGetLastError());
-  const auto deadline = Clock::now() + timeout;
-  const std::shared_ptr<AddressLookup> lookup = LookUpAddresses(host, port, deadline);
-  std::unique_lock lock(lookup->mutex);
-  if (!lookup->finished) return Failed(OpenFailure::ConnectTimedOut, WSAETIMEDOUT);
-  if (lookup->result != 0) return Failed(OpenFailure::HostUnknown, 0);
-  ConnectOutcome outcome = Failed(OpenFailure::HostUnknown, 0);
-  // Each address in turn, as long as time is left (localhost: ::1, then 127.0.0.1).
-  for (const addrinfo* address = lookup->found; address != nullptr; address = address->ai_next) {
-    outcome = ConnectTo(*address, deadline);
-    if (outcome.socket || Clock::now() >= deadline) break;
-  }
-  return outcome;
+  return ConnectInTurn(host, port, Clock::now() + timeout, WSAETIMEDOUT, ConnectTo);
 }
 
 std::unique_ptr<Doorbell> MakeDoorbell() {

@@ -1,8 +1,6 @@
 # The Win32 platform layer: the Windows communications API itself.
 set(COMM_PLATFORM_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/SystemError.cpp
-  # Why the last open failed (shared by every OS; each layer notes its own reasons).
-  ${CMAKE_CURRENT_LIST_DIR}/StopSignal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32CommDevice.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeviceNode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SerialPortList.cpp

@@ -2,9 +2,10 @@
 // thread waits on it together with its port wait (WaitForMultipleObjects), so setting it ends a
 // pending wait at once.
 
-#include "StopSignal.h"
+// Lean, without the min and max macros: see CMakeLists.txt.
+#include <windows.h>
 
-#include "WinTypes.h"
+#include "StopSignal.h"
 
 namespace xcom {
 
