@@ -14,13 +14,9 @@
 //
 // Error boxes are recorded and closed after 300 ms, as a person would close them.
 
-#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
@@ -118,7 +114,7 @@ AutoReadRun RunAutoRead(TfrmRTUTest& window, int seconds) {
   AutoReadRun run;
   run.firstLine = window.LogPane().lineCount();
   StallMeter meter;
-  Control<QCheckBox>(window, "CheckBox2")->setChecked(true);
+  window.SetAutoRead(true);
   QElapsedTimer clock;
   clock.start();
   // The memory baseline once the first read-alls have run (buffers, fonts and caches that
@@ -127,7 +123,7 @@ AutoReadRun RunAutoRead(TfrmRTUTest& window, int seconds) {
   run.rssStart = ResidentKiB();
   run.logBytesStart = window.LogPane().store().bytesInUse();
   while (clock.elapsed() < seconds * 1000LL) QTest::qWait(200);
-  Control<QCheckBox>(window, "CheckBox2")->setChecked(false);
+  window.SetAutoRead(false);
   QTest::qWait(1500);  // the last read-all and its replies
   run.longestStall = meter.LongestMs();
   run.rssEnd = ResidentKiB();
@@ -244,7 +240,7 @@ int Soak(const QStringList& args) {
     return 2;
   }
   const AutoReadRun run = RunAutoRead(window, seconds);
-  const LogTally log = TallyLog(*Control<TLogPane>(window, "Memo1"), run.firstLine);
+  const LogTally log = TallyLog(window.LogPane(), run.firstLine);
   PrintSoakFigures(seconds, run, log, ModuleCounters(sim), boxTexts);
   TErrorReport::SetPresenter({});
   sim.write("quit\n");

@@ -1,7 +1,5 @@
 #include "LossScenario.h"
 
-#include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -136,7 +134,7 @@ LossReport RunLossScenario(TfrmRTUTest& window, PullableModule& first,
     fail(QStringLiteral("the first open failed: ") + window.StatusText(1));
     return report;
   }
-  Control<QCheckBox>(window, "CheckBox2")->setChecked(true);
+  window.SetAutoRead(true);
   const QStringList firstValues = {QStringLiteral("01 "), QStringLiteral("00 "),
                                    QStringLiteral("00 "), QStringLiteral("00 ")};
   if (!WaitUntil([&] { return ChannelCells(window) == firstValues; }, 10000))
@@ -168,7 +166,7 @@ LossReport RunLossScenario(TfrmRTUTest& window, PullableModule& first,
                                     QStringLiteral("00 "), QStringLiteral("00 ")};
   if (!WaitUntil([&] { return ChannelCells(window) == secondValues; }, 10000))
     fail(QStringLiteral("the auto-read did not resume on the new line"));
-  Control<QCheckBox>(window, "CheckBox2")->setChecked(false);
+  window.SetAutoRead(false);
 
   report.longestStallMs = meter.LongestMs();
   report.longestStallAfterLossMs = meter.LongestSinceMarkMs();
@@ -201,7 +199,7 @@ ReplugTimes RunReplug(TfrmRTUTest& window, std::unique_ptr<ProcessModule>& modul
   // mode frame's log line, the first decoded reply at the status list's change.
   QElapsedTimer sinceReturn;
   QObject watcher;
-  QObject::connect(Control<TLogPane>(window, "Memo1"), &TLogPane::lineCountChanged, &watcher, [&] {
+  QObject::connect(&window.LogPane(), &TLogPane::lineCountChanged, &watcher, [&] {
     if (times.reopenedMs < 0 && sinceReturn.isValid() && window.LineState() == TLineState::Reopened)
       times.reopenedMs = sinceReturn.elapsed();
   });

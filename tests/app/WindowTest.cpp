@@ -29,14 +29,16 @@ class WindowTest : public WindowTestCase {
     TfrmRTUTest& w = *window_;
     QCOMPARE(w.windowTitle(), QStringLiteral("KESTRUM RTU串口测试 V1.2"));
     QCOMPARE(w.size(), QSize(635, 628));
+    const QComboBox* baud = Control<QComboBox>(w, "ComboBox1");
+    const QComboBox* format = Control<QComboBox>(w, "ComboBox6");
     QCOMPARE(Control<QLineEdit>(w, "Edit1")->text(), QStringLiteral("COM1"));
-    QCOMPARE(Control<QComboBox>(w, "ComboBox1")->currentText(), QStringLiteral("9600"));
-    QCOMPARE(Control<QComboBox>(w, "ComboBox1")->currentIndex(), 5);
-    QCOMPARE(Control<QComboBox>(w, "ComboBox1")->count(), 15);
-    QCOMPARE(Control<QComboBox>(w, "ComboBox1")->itemText(14), QStringLiteral("921600"));
-    QCOMPARE(Control<QComboBox>(w, "ComboBox6")->currentText(), QStringLiteral("8N1"));
-    QCOMPARE(Control<QComboBox>(w, "ComboBox6")->count(), 12);
-    QCOMPARE(Control<QComboBox>(w, "ComboBox6")->itemText(11), QStringLiteral("7O2"));
+    QCOMPARE(baud->currentText(), QStringLiteral("9600"));
+    QCOMPARE(baud->currentIndex(), 5);
+    QCOMPARE(baud->count(), 15);
+    QCOMPARE(baud->itemText(14), QStringLiteral("921600"));
+    QCOMPARE(format->currentText(), QStringLiteral("8N1"));
+    QCOMPARE(format->count(), 12);
+    QCOMPARE(format->itemText(11), QStringLiteral("7O2"));
     QCOMPARE(Control<QLineEdit>(w, "edmodaddr")->text(), QStringLiteral("100"));
     QVERIFY(!Control<QCheckBox>(w, "CheckBox2")->isChecked());
     QCOMPARE(Control<QCheckBox>(w, "CheckBox2")->text(), QStringLiteral("自动读取 "));
@@ -59,21 +61,19 @@ class WindowTest : public WindowTestCase {
     QVERIFY(!w.Session().ReadingOutputs);
 
     // The six rows: two header rows with their texts, four channel rows with empty data.
-    QCOMPARE(Control<QTableWidget>(w, "ListView1")->rowCount(), 6);
+    const QTableWidget* list = Control<QTableWidget>(w, "ListView1");
+    QCOMPARE(list->rowCount(), 6);
     const char* names[] = {"", "DI0", "DI1", "", "DO0", "DO1"};
     for (int row = 0; row < 6; ++row)
-      QCOMPARE(Control<QTableWidget>(w, "ListView1")->item(row, 0)->text(),
-               QString::fromLatin1(names[row]));
+      QCOMPARE(list->item(row, 0)->text(), QString::fromLatin1(names[row]));
     QCOMPARE(Cell(w, 0), QStringLiteral("DIN通道状态"));
     QCOMPARE(Cell(w, 3), QStringLiteral("DO通道状态"));
     for (int row : {1, 2, 4, 5}) QVERIFY(Cell(w, row).isEmpty());
-    QCOMPARE(Control<QTableWidget>(w, "ListView1")->columnWidth(0), 100);
-    QCOMPARE(Control<QTableWidget>(w, "ListView1")->columnWidth(1), 180);
-    QCOMPARE(Control<QTableWidget>(w, "ListView1")->columnWidth(2), 0);
-    QCOMPARE(Control<QTableWidget>(w, "ListView1")->horizontalHeaderItem(1)->text(),
-             QStringLiteral("数据"));
-    QCOMPARE(Control<QTableWidget>(w, "ListView1")->editTriggers(),
-             QAbstractItemView::NoEditTriggers);
+    QCOMPARE(list->columnWidth(0), 100);
+    QCOMPARE(list->columnWidth(1), 180);
+    QCOMPARE(list->columnWidth(2), 0);
+    QCOMPARE(list->horizontalHeaderItem(1)->text(), QStringLiteral("数据"));
+    QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
 
     // Both timers run from creation; the port is closed and configured as designed.
     QVERIFY(Control<QTimer>(w, "Timer1")->isActive());
@@ -101,32 +101,23 @@ class WindowTest : public WindowTestCase {
   void controlsStandWhereDesigned() {
     TfrmRTUTest& w = *window_;
     struct Place {
-      QWidget* widget;
+      const char* name;
       QRect rect;
     };
     const Place places[] = {
-        {Control<QFrame>(w, "Panel1"), {0, 0, 635, 65}},
-        {Control<QGroupBox>(w, "GroupBox3"), {1, 1, 424, 63}},
-        {Control<QGroupBox>(w, "GroupBox4"), {425, 1, 209, 63}},
-        {Control<QLineEdit>(w, "Edit1"), {9, 25, 62, 24}},
-        {Control<QPushButton>(w, "Button1"), {77, 25, 75, 25}},
-        {Control<QComboBox>(w, "ComboBox1"), {158, 25, 78, 24}},
-        {Control<QComboBox>(w, "ComboBox6"), {254, 25, 59, 24}},
-        {Control<QLineEdit>(w, "edmodaddr"), {80, 24, 41, 27}},
-        {Control<QPushButton>(w, "Button2"), {136, 24, 60, 25}},
-        {Control<QFrame>(w, "Panel2"), {0, 65, 635, 563}},
-        {Control<QFrame>(w, "Panel3"), {1, 1, 633, 440}},
-        {Control<TLogPane>(w, "Memo1"), {1, 441, 633, 102}},
-        {Control<QStatusBar>(w, "StatusBar1"), {1, 543, 633, 19}},
-        {Control<QGroupBox>(w, "GroupBox1"), {1, 1, 297, 438}},
-        {Control<QGroupBox>(w, "GroupBox2"), {298, 1, 334, 438}},
-        {Control<QPushButton>(w, "BitBtn1"), {217, 6, 64, 25}},
-        {Control<QCheckBox>(w, "CheckBox2"), {128, 10, 73, 17}},
-        {Control<QPushButton>(w, "Button3"), {56, 56, 75, 25}},
-        {Control<QPushButton>(w, "Button6"), {176, 125, 75, 25}},
+        {"Panel1", {0, 0, 635, 65}},       {"GroupBox3", {1, 1, 424, 63}},
+        {"GroupBox4", {425, 1, 209, 63}},  {"Edit1", {9, 25, 62, 24}},
+        {"Button1", {77, 25, 75, 25}},     {"ComboBox1", {158, 25, 78, 24}},
+        {"ComboBox6", {254, 25, 59, 24}},  {"edmodaddr", {80, 24, 41, 27}},
+        {"Button2", {136, 24, 60, 25}},    {"Panel2", {0, 65, 635, 563}},
+        {"Panel3", {1, 1, 633, 440}},      {"Memo1", {1, 441, 633, 102}},
+        {"StatusBar1", {1, 543, 633, 19}}, {"GroupBox1", {1, 1, 297, 438}},
+        {"GroupBox2", {298, 1, 334, 438}}, {"BitBtn1", {217, 6, 64, 25}},
+        {"CheckBox2", {128, 10, 73, 17}},  {"Button3", {56, 56, 75, 25}},
+        {"Button6", {176, 125, 75, 25}},
     };
     for (const Place& place : places)
-      QVERIFY2(place.widget->geometry() == place.rect, qPrintable(place.widget->objectName()));
+      QVERIFY2(Control<QWidget>(w, place.name)->geometry() == place.rect, place.name);
     QCOMPARE(Control<QFrame>(w, "Panel4")->height(), 34);
     QCOMPARE(Control<QFrame>(w, "Panel4")->width(), Control<QTableWidget>(w, "ListView1")->width());
     QCOMPARE(Control<QTableWidget>(w, "ListView1")->y(),
