@@ -84,9 +84,10 @@ class TfrmRTUTest : public QWidget, public TSessionView {
   void ReadAll();
   void SetAutoRead(bool on);
 
-  // What the window shows and holds, read-only, for start-up, the drivers and the benchmarks:
-  // the log pane, the text of status-bar panel `panel` (0 or 1), the port component with its
-  // settings, the session's protocol state and the line's state (panel 0).
+  // What the window shows and holds, read-only, for code outside it: the log pane, the text of
+  // status-bar panel `panel` (0 or 1), the port component with its settings, the session's
+  // protocol state and the line's state (panel 0). The controls themselves are found by the
+  // object names the form gives them.
   const TLogPane& LogPane() const { return *Memo1; }
   QString StatusText(int panel) const;
   const xcom::TXComm& Port() const { return XMODEM1; }
