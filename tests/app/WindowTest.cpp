@@ -392,12 +392,12 @@ class WindowTest : public WindowTestCase {
     QString hex;
     for (int i = 0; i < 150; ++i) hex += QStringLiteral("9E ");
     w.AppendLogLine(LogTimeStamp() + QStringLiteral(" 接收：") + hex);
-    const int rows = w.LogPane().visualRowCount(0);
+    const int rows = Control<TLogPane>(w, "Memo1")->visualRowCount(0);
     QVERIFY2(rows >= 3, qPrintable(QString::number(rows)));
     QCOMPARE(w.LogPane().lineCount(), 1);  // still one line of the log
     // A wider window wraps it into fewer rows; the pane never scrolls sideways.
     w.resize(1200, w.height());
-    QTRY_VERIFY(w.LogPane().visualRowCount(0) < rows);
+    QTRY_VERIFY(Control<TLogPane>(w, "Memo1")->visualRowCount(0) < rows);
   }
 
   // Typed text reaches the open-port command as typed, however focus leaves the box.
