@@ -444,6 +444,14 @@ void TfrmRTUTest::SetAutoRead(bool on) {
   CheckBox2->setChecked(on);
 }
 
+QString TfrmRTUTest::StatusText(int panel) const {
+  return StatusPanels[panel]->text();
+}
+
+TLineState TfrmRTUTest::LineState() const {
+  return lineWatch->State();
+}
+
 void TfrmRTUTest::ShowChannelValue(int row, const QString& text) {
   if (row < 0 || row >= ListView1->rowCount()) return;
   if (QTableWidgetItem* cell = ListView1->item(row, 1)) cell->setText(text);

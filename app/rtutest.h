@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "LineState.h"
 #include "ListDrawDelegate.h"
 #include "PortTexts.h"
 #include "RtuSession.h"
@@ -83,6 +84,22 @@ class TfrmRTUTest : public QWidget, public TSessionView {
   void ReadAll();
   void SetAutoRead(bool on);
 
+  // What the window shows and holds, read-only, for code outside it: the log pane, the text of
+  // status-bar panel `panel` (0 or 1), the port component with its settings, the session's
+  // protocol state and the line's state (panel 0). The controls themselves are found by the
+  // object names the form gives them.
+  const TLogPane& LogPane() const { return *Memo1; }
+  QString StatusText(int panel) const;
+  const xcom::TXComm& Port() const { return XMODEM1; }
+  const TRtuSession& Session() const { return session; }
+  TLineState LineState() const;
+  // The data bits, parity and stop bits the next open starts from (a format text may leave
+  // some of them as they are).
+  xcom::TCommDataControl& PortFormat() { return XMODEM1.DataControl(); }
+  // The bytes received and not yet taken by the receive poll.
+  std::uint32_t BytesWaiting() { return XMODEM1.QueueCount(0); }
+
+ private:
   // The port component and the controls, named as designed.
   TSyncBridge syncBridge;  // outlives XMODEM1: its deliveries run on this thread
   xcom::TXComm XMODEM1;
@@ -130,7 +147,6 @@ class TfrmRTUTest : public QWidget, public TSessionView {
   // Status-bar panel 0 and the re-plug of a lost device (LineWatch.h).
   TLineWatch* lineWatch;
 
- private:
   void CreateControls();
   void CreateSettingsControls();
   void CreateLogAndStatusBar();

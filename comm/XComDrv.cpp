@@ -580,7 +580,7 @@ bool TCustomComm::UpdateTimeouts() {
 
 // The getters that read an open device answer what it runs at and leave the held settings as
 // they are: a rate the driver rounds is not carried into the next open.
-TBaudRate TCustomComm::BaudRate() {
+TBaudRate TCustomComm::BaudRate() const {
   if (!Opened() || baudRate_ == brCustom) return baudRate_;
   const std::uint32_t rate = BaudValue();
   for (int member = br110; member < brCustom; ++member)
@@ -597,7 +597,7 @@ void TCustomComm::SetBaudRate(TBaudRate value) {
   if (Opened()) UpdateDCB();
 }
 
-std::uint32_t TCustomComm::BaudValue() {
+std::uint32_t TCustomComm::BaudValue() const {
   DCB dcb;
   if (Opened() && GetDCB(*device_, dcb)) return dcb.BaudRate;
   return baudValue_;

@@ -244,21 +244,24 @@ class TCustomComm {
   virtual void DoData(std::uint32_t received);
 
   // Properties; TXComm publishes them.
-  TBaudRate BaudRate();
+  TBaudRate BaudRate() const;
   void SetBaudRate(TBaudRate value);
-  std::uint32_t BaudValue();
+  std::uint32_t BaudValue() const;
   void SetBaudValue(std::uint32_t value);
   TCommBuffers& Buffers() { return buffers_; }
+  const TCommBuffers& Buffers() const { return buffers_; }
   void SetBuffers(const TCommBuffers& value) { buffers_.Assign(value); }
   TRTSSettings RTSSettings();
   void SetRTSSettings(TRTSSettings value);
   TCommDataControl& DataControl() { return dataControl_; }
+  const TCommDataControl& DataControl() const { return dataControl_; }
   void SetDataControl(const TCommDataControl& value) { dataControl_.Assign(value); }
   const std::string& DeviceName() const { return deviceName_; }
   void SetDeviceName(const std::string& value);
   TDTRSettings DTRSettings();
   void SetDTRSettings(TDTRSettings value);
   TCommEventChars& EventChars() { return eventChars_; }
+  const TCommEventChars& EventChars() const { return eventChars_; }
   void SetEventChars(const TCommEventChars& value) { eventChars_.Assign(value); }
   TDeviceEvents MonitorEvents() const { return monitorEvents_; }
   void SetMonitorEvents(TDeviceEvents value) { monitorEvents_ = value; }
@@ -269,6 +272,7 @@ class TCustomComm {
   bool Synchronize() const { return synchronize_.load(); }
   void SetSynchronize(bool value) { synchronize_ = value; }
   TCommTimeoutsEx& Timeouts() { return timeouts_; }
+  const TCommTimeoutsEx& Timeouts() const { return timeouts_; }
   void SetTimeouts(const TCommTimeoutsEx& value) { timeouts_.Assign(value); }
   TXOnXOffSettings XOnXOffSettings();
   void SetXOnXOffSettings(TXOnXOffSettings value);

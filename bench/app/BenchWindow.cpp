@@ -28,7 +28,7 @@ bool OpenQuietly(TfrmRTUTest& window, const QString& port) {
   texts.port = port;
   window.ApplyPortTexts(texts);
   window.OpenPort();
-  if (!window.XMODEM1.Opened()) {
+  if (!window.Port().Opened()) {
     std::fprintf(stderr, "cannot open %s\n", qPrintable(port));
     return false;
   }

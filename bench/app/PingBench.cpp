@@ -11,9 +11,6 @@
 // the read-alls that ran meanwhile. It only measures.
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -58,16 +55,17 @@ void Report(WmPingProbe::Results results, double readAlls) {
 // The probes run from before the click to after the open gave up; the open runs on the UI
 // thread, as the operator's click does.
 int ConnectBench(TfrmRTUTest& window, WmPingProbe& probe, const QString& port) {
-  window.Edit1->setText(port);
+  TPortTexts texts = window.PortTexts();
+  texts.port = port;
+  window.ApplyPortTexts(texts);
   constexpr int kProbeMs = 5000;
   probe.Start(kProbeEveryMs, kProbeMs, kLateAnswerMs);
   QElapsedTimer openTook;
   QTimer::singleShot(300, &window, [&] {
     openTook.start();
-    window.Button1->click();
-    std::printf("connect_open %s after %lld ms: %s\n",
-                window.XMODEM1.Opened() ? "opened" : "failed", openTook.elapsed(),
-                qPrintable(window.StatusPanels[1]->text()));
+    window.OpenPort();
+    std::printf("connect_open %s after %lld ms: %s\n", window.Port().Opened() ? "opened" : "failed",
+                openTook.elapsed(), qPrintable(window.StatusText(1)));
   });
   RunLoop(kProbeMs + kLateAnswerMs + 200);
   Report(probe.Collect(), 0);
@@ -97,10 +95,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (connect) return ConnectBench(window, probe, QString::fromLocal8Bit(argv[2]));
-  const qsizetype linesBefore = window.Memo1->lineCount();
+  const qsizetype linesBefore = window.LogPane().lineCount();
   probe.Start(kProbeEveryMs, seconds * 1000, kLateAnswerMs);
   RunLoop(seconds * 1000 + kLateAnswerMs + 200);
   // A read-all logs eight lines: two requests, two replies and four values.
-  Report(probe.Collect(), static_cast<double>(window.Memo1->lineCount() - linesBefore) / 8.0);
+  Report(probe.Collect(), static_cast<double>(window.LogPane().lineCount() - linesBefore) / 8.0);
   return 0;
 }

@@ -110,12 +110,12 @@ int Cpu(const QString& port, int seconds) {
   std::printf("open_quiet_cpu %.3f %% of one core\n", quiet.percent);
   std::printf("open_quiet_wakeups %.1f per second\n", quiet.wakeUpsPerSecond);
   StartAutoRead(window);
-  const qsizetype linesBefore = window.Memo1->lineCount();
+  const qsizetype linesBefore = window.LogPane().lineCount();
   QElapsedTimer wall;
   wall.start();
   const TCpuShare autoRead = CpuShare(seconds);
   const double elapsed = wall.elapsed() / 1000.0;
-  const qsizetype lines = window.Memo1->lineCount() - linesBefore;
+  const qsizetype lines = window.LogPane().lineCount() - linesBefore;
   std::printf("autoread_cpu %.3f %% of one core\n", autoRead.percent);
   std::printf("autoread_wakeups %.1f per second\n", autoRead.wakeUpsPerSecond);
   std::printf("autoread_reads %.1f per minute\n", lines / 8.0 * 60.0 / elapsed);
@@ -152,8 +152,8 @@ int Log(int lines) {
   std::printf("log_bytes_per_line %.0f bytes\n", (rssAfter - rssBefore) * 1024.0 / lines);
   // The pane's own count of what it holds (text and index), and the lines it keeps laid out.
   std::printf("log_store_bytes_per_line %.0f bytes\n",
-              static_cast<double>(window.Memo1->store().bytesInUse()) / lines);
-  std::printf("log_layouts_cached %zu lines\n", window.Memo1->layoutsCached());
+              static_cast<double>(window.LogPane().store().bytesInUse()) / lines);
+  std::printf("log_layouts_cached %zu lines\n", window.LogPane().layoutsCached());
   std::printf("log_first_10k_appends %.1f ms\n", firstMs);
   std::printf("log_last_10k_appends %.1f ms\n", lastMs);
   std::printf("log_last_vs_first %.2f x\n", firstMs > 0 ? lastMs / firstMs : 0.0);

@@ -28,7 +28,7 @@ void OpenPort(TfrmRTUTest& window, const QString& path, const QString& baud,
 }
 
 QStringList LogLines(const TfrmRTUTest& window) {
-  const QString text = window.Memo1->toPlainText();
+  const QString text = window.LogPane().toPlainText();
   return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
@@ -65,7 +65,7 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
 }
 
 QString Cell(const TfrmRTUTest& window, int row) {
-  const QTableWidgetItem* item = window.ListView1->item(row, 1);
+  const QTableWidgetItem* item = Control<QTableWidget>(window, "ListView1")->item(row, 1);
   return item ? item->text() : QString();
 }
 

@@ -36,6 +36,16 @@ class WindowTestCase : public QObject {
   void cleanup() { window_.reset(); }
 };
 
+// The window's control, log pane, status-bar label or timer named `name`, found by the object
+// name the form gives it ("Button3", "Memo1", "StatusBar1Panel1", "Timer2"), as a Qt UI test
+// finds a widget. A name the window does not have ends the test run.
+template <class Widget>
+Widget* Control(const TfrmRTUTest& window, const QString& name) {
+  auto* control = window.findChild<Widget*>(name);
+  if (control == nullptr) qFatal("the window has no control named %s", qPrintable(name));
+  return control;
+}
+
 // The simulated module serving one end of a pseudo-terminal; the window opens Path().
 class SimulatedModuleOnPty {
  public:

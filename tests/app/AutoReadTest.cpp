@@ -35,12 +35,12 @@ class AutoReadTest : public WindowTestCase {
     QList<qint64> ends;
     QElapsedTimer clock;
     clock.start();
-    connect(w.Timer2, &QTimer::timeout, this, [&] {
-      if (w.CheckBox2->isChecked()) ends << clock.nsecsElapsed();
+    connect(Control<QTimer>(w, "Timer2"), &QTimer::timeout, this, [&] {
+      if (Control<QCheckBox>(w, "CheckBox2")->isChecked()) ends << clock.nsecsElapsed();
     });
-    w.CheckBox2->setChecked(true);
+    Control<QCheckBox>(w, "CheckBox2")->setChecked(true);
     QVERIFY(WaitUntil([&] { return ends.size() >= 4; }, 12000));
-    w.CheckBox2->setChecked(false);
+    Control<QCheckBox>(w, "CheckBox2")->setChecked(false);
     QTest::qWait(1500);  // the reply to the last output request is taken
     for (qsizetype i = 1; i < ends.size(); ++i) {
       const double gapMs = (ends[i] - ends[i - 1]) / 1e6;
@@ -65,7 +65,7 @@ class AutoReadTest : public WindowTestCase {
     const qsizetype lines = LogLines(w).size();
     QTest::qWait(2200);
     QCOMPARE(LogLines(w).size(), lines);
-    QVERIFY(w.Timer2->isActive());
+    QVERIFY(Control<QTimer>(w, "Timer2")->isActive());
   }
 
   void autoReadGoesOnAfterAReadAllThatFailed() {
@@ -76,21 +76,21 @@ class AutoReadTest : public WindowTestCase {
     // While an auto read-all pumps events, the operator reopens the port on a name that fails:
     // the read-all's second send then raises "Device not opened.".
     bool reopened = false;
-    connect(w.Memo1, &TLogPane::lineCountChanged, this, [&](qsizetype count) {
+    connect(Control<TLogPane>(w, "Memo1"), &TLogPane::lineCountChanged, this, [&](qsizetype count) {
       if (reopened ||
-          !w.Memo1->lineText(count - 1).endsWith(QStringLiteral("64 03 00 10 00 02 CC 3B ")))
+          !w.LogPane().lineText(count - 1).endsWith(QStringLiteral("64 03 00 10 00 02 CC 3B ")))
         return;
       reopened = true;
-      QTimer::singleShot(0, w.Button1, [&] {
-        w.Edit1->setText(kMissingDevice);
-        w.Button1->click();
+      QTimer::singleShot(0, Control<QPushButton>(w, "Button1"), [&] {
+        Control<QLineEdit>(w, "Edit1")->setText(kMissingDevice);
+        Control<QPushButton>(w, "Button1")->click();
       });
     });
-    w.CheckBox2->setChecked(true);
+    Control<QCheckBox>(w, "CheckBox2")->setChecked(true);
     QVERIFY(WaitUntil([&] { return !boxes.texts.isEmpty(); }, 5000));
     QCOMPARE(boxes.texts, QStringList{QStringLiteral("Device not opened.")});
-    QVERIFY(!w.XMODEM1.Opened());
-    QVERIFY(w.Timer2->isActive());
+    QVERIFY(!w.Port().Opened());
+    QVERIFY(Control<QTimer>(w, "Timer2")->isActive());
     // Back on the module: the auto-read carries on by itself.
     const int before = static_cast<int>(LogLines(w).size());
     OpenPort(w, module.Path());

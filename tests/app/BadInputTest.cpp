@@ -144,10 +144,10 @@ class BadInputTest : public WindowTestCase {
                    __LINE__);
       return -1;
     }
-    window_->Edit1->setText(name);
+    Control<QLineEdit>(*window_, "Edit1")->setText(name);
     QElapsedTimer clock;
     clock.start();
-    window_->Button1->click();
+    Control<QPushButton>(*window_, "Button1")->click();
     return clock.elapsed();
   }
 
@@ -234,12 +234,13 @@ class BadInputTest : public WindowTestCase {
     const qint64 ms = ClickOpen(name);
     QVERIFY2(ms >= 0 && ms < 2000, qPrintable(QString::number(ms)));
 
-    QVERIFY(!w.XMODEM1.Opened());
-    QCOMPARE(w.StatusPanels[1]->text(), name + QStringLiteral("打开失败"));
-    QCOMPARE(w.StatusPanels[1]->textFormat(), Qt::PlainText);  // never read as markup
-    const QString tip = ToolTipText(w.StatusPanels[1]);
+    QVERIFY(!w.Port().Opened());
+    QCOMPARE(w.StatusText(1), name + QStringLiteral("打开失败"));
+    QCOMPARE(Control<QLabel>(w, "StatusBar1Panel1")->textFormat(),
+             Qt::PlainText);  // never read as markup
+    const QString tip = ToolTipText(Control<QLabel>(w, "StatusBar1Panel1"));
     QVERIFY2(tip.contains(why), qPrintable(tip));
-    QCOMPARE(w.session.DeviceMode, -1);
+    QCOMPARE(w.Session().DeviceMode, -1);
     QVERIFY(LogLines(w).isEmpty());
     QVERIFY(boxes.texts.isEmpty());
     for (int row : {1, 2, 4, 5}) QVERIFY(Cell(w, row).isEmpty());
@@ -262,16 +263,17 @@ class BadInputTest : public WindowTestCase {
       other.SetDeviceName(line.SlavePath());
       QVERIFY(other.OpenDevice());
       ClickOpen(path);
-      QVERIFY(!w.XMODEM1.Opened());
-      QCOMPARE(w.StatusPanels[1]->text(), path + QStringLiteral("打开失败"));
-      QVERIFY2(ToolTipText(w.StatusPanels[1]).contains(kBusy),
-               qPrintable(ToolTipText(w.StatusPanels[1])));
+      QVERIFY(!w.Port().Opened());
+      QCOMPARE(w.StatusText(1), path + QStringLiteral("打开失败"));
+      QVERIFY2(ToolTipText(Control<QLabel>(w, "StatusBar1Panel1")).contains(kBusy),
+               qPrintable(ToolTipText(Control<QLabel>(w, "StatusBar1Panel1"))));
     }
     // Free again: it opens, and the tooltip tells the settings read back instead.
     ClickOpen(path);
-    QVERIFY(w.XMODEM1.Opened());
-    QCOMPARE(w.StatusPanels[1]->text(), path + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
-    QVERIFY(ToolTipText(w.StatusPanels[1]).startsWith(QStringLiteral("设备实际：9600 波特，8N1")));
+    QVERIFY(w.Port().Opened());
+    QCOMPARE(w.StatusText(1), path + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
+    QVERIFY(ToolTipText(Control<QLabel>(w, "StatusBar1Panel1"))
+                .startsWith(QStringLiteral("设备实际：9600 波特，8N1")));
 
     // A device the user may not open: mode 000, and this thread without the capabilities by
     // which root passes permission checks.
@@ -283,12 +285,12 @@ class BadInputTest : public WindowTestCase {
       if (!asUser.Active()) QSKIP("this thread's capabilities cannot be lowered");
       ClickOpen(lockedPath);
     }
-    QVERIFY(!w.XMODEM1.Opened());
-    QCOMPARE(w.StatusPanels[1]->text(), lockedPath + QStringLiteral("打开失败"));
+    QVERIFY(!w.Port().Opened());
+    QCOMPARE(w.StatusText(1), lockedPath + QStringLiteral("打开失败"));
     // A pty belongs to a user (group tty): joining dialout would not help.
-    QVERIFY2(ToolTipText(w.StatusPanels[1]).contains(kOtherUser),
-             qPrintable(ToolTipText(w.StatusPanels[1])));
-    QVERIFY(!ToolTipText(w.StatusPanels[1]).contains(kPermission));
+    QVERIFY2(ToolTipText(Control<QLabel>(w, "StatusBar1Panel1")).contains(kOtherUser),
+             qPrintable(ToolTipText(Control<QLabel>(w, "StatusBar1Panel1"))));
+    QVERIFY(!ToolTipText(Control<QLabel>(w, "StatusBar1Panel1")).contains(kPermission));
     // The group dialout owns it: joining that group is the advice.
     const group* dialout = ::getgrnam("dialout");
     if (dialout == nullptr) QSKIP("no dialout group here");
@@ -297,8 +299,8 @@ class BadInputTest : public WindowTestCase {
       ptytest::ScopedCapabilityDrop asUser({CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH});
       ClickOpen(lockedPath);
     }
-    QVERIFY2(ToolTipText(w.StatusPanels[1]).contains(kPermission),
-             qPrintable(ToolTipText(w.StatusPanels[1])));
+    QVERIFY2(ToolTipText(Control<QLabel>(w, "StatusBar1Panel1")).contains(kPermission),
+             qPrintable(ToolTipText(Control<QLabel>(w, "StatusBar1Panel1"))));
     QVERIFY(boxes.texts.isEmpty());
     // Where the system names no owner, the advice is a user who may open it.
     const OpenFailureInfo ownerless{OpenFailure::PermissionDenied, EACCES, {}, {}};
@@ -312,20 +314,20 @@ class BadInputTest : public WindowTestCase {
     SimulatedModuleOnPty module;
     TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
-    w.XMODEM1.DataControl().SetStopBits(sb1p5);
+    w.PortFormat().SetStopBits(sb1p5);
     OpenPort(w, module.Path(), QStringLiteral("9600"), QStringLiteral("8N"));
-    QVERIFY(w.XMODEM1.Opened());
-    QCOMPARE(w.StatusPanels[1]->text(), module.Path() + QStringLiteral("打开失败"));
-    const QString tip = ToolTipText(w.StatusPanels[1]);
+    QVERIFY(w.Port().Opened());
+    QCOMPARE(w.StatusText(1), module.Path() + QStringLiteral("打开失败"));
+    const QString tip = ToolTipText(Control<QLabel>(w, "StatusBar1Panel1"));
     QVERIFY2(tip.contains(QStringLiteral("不接受所选的设置")), qPrintable(tip));
     QVERIFY2(tip.contains(QStringLiteral("Unable to update device control block.")),
              qPrintable(tip));
     QVERIFY(LogLines(w).isEmpty());
     // The next click with a format the line takes replaces the reason with the read-back.
     OpenPort(w, module.Path(), QStringLiteral("9600"), QStringLiteral("8N1"));
-    QCOMPARE(w.StatusPanels[1]->text(),
-             module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
-    QVERIFY(ToolTipText(w.StatusPanels[1]).startsWith(QStringLiteral("设备实际：9600 波特，8N1")));
+    QCOMPARE(w.StatusText(1), module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
+    QVERIFY(ToolTipText(Control<QLabel>(w, "StatusBar1Panel1"))
+                .startsWith(QStringLiteral("设备实际：9600 波特，8N1")));
     QVERIFY(boxes.texts.isEmpty());
   }
 
@@ -359,17 +361,17 @@ class BadInputTest : public WindowTestCase {
     SimulatedModuleOnPty module;
     TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
-    w.ComboBox1->setEditText(text);
+    Control<QComboBox>(w, "ComboBox1")->setEditText(text);
     QElapsedTimer clock;
     clock.start();
     ClickOpen(module.Path());
     QVERIFY(clock.elapsed() < 3000);  // the open's 500 ms wait after the mode frame, no more
-    QVERIFY(w.XMODEM1.Opened());
-    QCOMPARE(int(w.XMODEM1.BaudRate()), rate);
-    QCOMPARE(w.XMODEM1.BaudValue(), value);
+    QVERIFY(w.Port().Opened());
+    QCOMPARE(int(w.Port().BaudRate()), rate);
+    QCOMPARE(w.Port().BaudValue(), value);
     // The success text shows the text exactly as typed.
-    QCOMPARE(w.StatusPanels[1]->text(), module.Path() + QStringLiteral("打开成功,BaudRate=") +
-                                            text + QStringLiteral(",参数=8N1"));
+    QCOMPARE(w.StatusText(1), module.Path() + QStringLiteral("打开成功,BaudRate=") + text +
+                                  QStringLiteral(",参数=8N1"));
     QCOMPARE(LogTail(w, 0), QStringList{kModeZero});
     QVERIFY(boxes.texts.isEmpty());
   }
@@ -410,19 +412,19 @@ class BadInputTest : public WindowTestCase {
     QFETCH(QString, expected);
     TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
-    w.XMODEM1.DataControl().SetDataBits(db7);
-    w.XMODEM1.DataControl().SetParity(paOdd);
-    w.XMODEM1.DataControl().SetStopBits(sb2);
-    w.ComboBox6->setEditText(text);
+    w.PortFormat().SetDataBits(db7);
+    w.PortFormat().SetParity(paOdd);
+    w.PortFormat().SetStopBits(sb2);
+    Control<QComboBox>(w, "ComboBox6")->setEditText(text);
     const qint64 ms = ClickOpen(kMissingDevice);
     QVERIFY(ms >= 0 && ms < 2000);
     const char parity[] = {'N', 'O', 'E', 'M', 'S'};
-    const TCommDataControl& format = w.XMODEM1.DataControl();
+    const TCommDataControl& format = w.Port().DataControl();
     const QString got = QString::number(int(format.DataBits()) + 4) +
                         QLatin1Char(parity[int(format.Parity())]) +
                         QLatin1Char(format.StopBits() == sb2 ? '2' : '1');
     QCOMPARE(got, expected);
-    QCOMPARE(w.StatusPanels[1]->text(), kMissingDevice + QStringLiteral("打开失败"));
+    QCOMPARE(w.StatusText(1), kMissingDevice + QStringLiteral("打开失败"));
     QVERIFY(boxes.texts.isEmpty());
   }
 
@@ -432,10 +434,10 @@ class BadInputTest : public WindowTestCase {
     ErrorBoxRecorder boxes;
     for (const QString& text : {QStringLiteral("8N1 "), QStringLiteral("8N1😀"),
                                 QStringLiteral("8N1\t<b>x</b>"), "8N1" + Repeat("z", 9997)}) {
-      w.ComboBox6->setEditText(text);
+      Control<QComboBox>(w, "ComboBox6")->setEditText(text);
       ClickOpen(module.Path());
-      QVERIFY(w.XMODEM1.Opened());
-      QCOMPARE(w.StatusPanels[1]->text(),
+      QVERIFY(w.Port().Opened());
+      QCOMPARE(w.StatusText(1),
                module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=") + text);
     }
     QVERIFY(boxes.texts.isEmpty());
@@ -484,15 +486,15 @@ class BadInputTest : public WindowTestCase {
     QFETCH(qlonglong, address);
     TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
-    w.edmodaddr->setText(QStringLiteral("77"));
-    w.Button2->click();
-    QCOMPARE(w.session.SlaveAddress, 77);
-    w.edmodaddr->setText(text);
-    QCOMPARE(w.session.SlaveAddress, 77);  // typing alone changes nothing
-    w.Button2->click();
-    QCOMPARE(qlonglong(w.session.SlaveAddress), address);
-    QCOMPARE(w.edmodaddr->text(), text);  // the box keeps what was typed
-    QVERIFY(LogLines(w).isEmpty());       // nothing logged, nothing sent
+    Control<QLineEdit>(w, "edmodaddr")->setText(QStringLiteral("77"));
+    Control<QPushButton>(w, "Button2")->click();
+    QCOMPARE(w.Session().SlaveAddress, 77);
+    Control<QLineEdit>(w, "edmodaddr")->setText(text);
+    QCOMPARE(w.Session().SlaveAddress, 77);  // typing alone changes nothing
+    Control<QPushButton>(w, "Button2")->click();
+    QCOMPARE(qlonglong(w.Session().SlaveAddress), address);
+    QCOMPARE(Control<QLineEdit>(w, "edmodaddr")->text(), text);  // the box keeps what was typed
+    QVERIFY(LogLines(w).isEmpty());                              // nothing logged, nothing sent
     QVERIFY(boxes.texts.isEmpty());
   }
 
@@ -521,14 +523,14 @@ class BadInputTest : public WindowTestCase {
     TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     ClickOpen(module.Path());
-    QVERIFY(w.XMODEM1.Opened());
+    QVERIFY(w.Port().Opened());
     QVERIFY(
         module.Sim().WaitFor([](auto& c) { return c.modeFrames >= 1; }, std::chrono::seconds(5)));
     const std::uint64_t before = module.Sim().GetCounters().bytesReceived;
-    w.Edit2->setText(text);
+    Control<QLineEdit>(w, "Edit2")->setText(text);
     QElapsedTimer clock;
     clock.start();
-    Guarded([&] { w.Button11Click(w.Button11); });
+    Guarded([&] { w.Button11Click(Control<QPushButton>(w, "Button11")); });
     QVERIFY(clock.elapsed() < 3000);
     QCOMPARE(LogTail(w, 1), (QStringList{QStringLiteral(" 发送：AA 55 00 05 E0 50 01 01 36 "),
                                          kSent + HexOf(bytes)}));

@@ -14,13 +14,9 @@
 //
 // Error boxes are recorded and closed after 300 ms, as a person would close them.
 
-#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
@@ -116,22 +112,22 @@ struct AutoReadRun {
 
 AutoReadRun RunAutoRead(TfrmRTUTest& window, int seconds) {
   AutoReadRun run;
-  run.firstLine = window.Memo1->lineCount();
+  run.firstLine = window.LogPane().lineCount();
   StallMeter meter;
-  window.CheckBox2->setChecked(true);
+  window.SetAutoRead(true);
   QElapsedTimer clock;
   clock.start();
   // The memory baseline once the first read-alls have run (buffers, fonts and caches that
   // the first lines bring in are no growth).
   QTest::qWait(4000);
   run.rssStart = ResidentKiB();
-  run.logBytesStart = window.Memo1->store().bytesInUse();
+  run.logBytesStart = window.LogPane().store().bytesInUse();
   while (clock.elapsed() < seconds * 1000LL) QTest::qWait(200);
-  window.CheckBox2->setChecked(false);
+  window.SetAutoRead(false);
   QTest::qWait(1500);  // the last read-all and its replies
   run.longestStall = meter.LongestMs();
   run.rssEnd = ResidentKiB();
-  run.logBytesEnd = window.Memo1->store().bytesInUse();
+  run.logBytesEnd = window.LogPane().store().bytesInUse();
   return run;
 }
 
@@ -239,12 +235,12 @@ int Soak(const QStringList& args) {
   window.show();
   QTest::qWait(300);
   OpenPort(window, path);
-  if (!window.XMODEM1.Opened()) {
+  if (!window.Port().Opened()) {
     std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
     return 2;
   }
   const AutoReadRun run = RunAutoRead(window, seconds);
-  const LogTally log = TallyLog(*window.Memo1, run.firstLine);
+  const LogTally log = TallyLog(window.LogPane(), run.firstLine);
   PrintSoakFigures(seconds, run, log, ModuleCounters(sim), boxTexts);
   TErrorReport::SetPresenter({});
   sim.write("quit\n");

@@ -1,7 +1,5 @@
 #include "LossScenario.h"
 
-#include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -132,11 +130,11 @@ LossReport RunLossScenario(TfrmRTUTest& window, PullableModule& first,
 
   StallMeter meter;
   OpenPort(window, first.Path());
-  if (!window.XMODEM1.Opened()) {
-    fail(QStringLiteral("the first open failed: ") + window.StatusPanels[1]->text());
+  if (!window.Port().Opened()) {
+    fail(QStringLiteral("the first open failed: ") + window.StatusText(1));
     return report;
   }
-  window.CheckBox2->setChecked(true);
+  window.SetAutoRead(true);
   const QStringList firstValues = {QStringLiteral("01 "), QStringLiteral("00 "),
                                    QStringLiteral("00 "), QStringLiteral("00 ")};
   if (!WaitUntil([&] { return ChannelCells(window) == firstValues; }, 10000))
@@ -145,30 +143,30 @@ LossReport RunLossScenario(TfrmRTUTest& window, PullableModule& first,
 
   // The pull.
   const QStringList cellsBefore = ChannelCells(window);
-  const qsizetype linesBefore = window.Memo1->lineCount();
+  const qsizetype linesBefore = window.LogPane().lineCount();
   meter.Mark();
   first.Pull();
   QTest::qWait(plan.withoutMs);
   if (ChannelCells(window) != cellsBefore)
     fail(QStringLiteral("the status list changed while the line was gone"));
-  for (qsizetype line = linesBefore; line < window.Memo1->lineCount(); ++line)
-    if (window.Memo1->lineText(line).contains(QStringLiteral(" 发送：")))
+  for (qsizetype line = linesBefore; line < window.LogPane().lineCount(); ++line)
+    if (window.LogPane().lineText(line).contains(QStringLiteral(" 发送：")))
       ++report.sendsIntoTheLostLine;
 
   // The module is back under another name: the operator types it and clicks "打开串口".
   const std::unique_ptr<PullableModule> second = makeSecond();
-  window.Edit1->setText(second->Path());
-  window.Button1->click();
-  if (!window.XMODEM1.Opened())
-    fail(QStringLiteral("the reopen failed: ") + window.StatusPanels[1]->text());
-  else if (!window.StatusPanels[1]->text().startsWith(second->Path() +
-                                                      QStringLiteral("打开成功,BaudRate=9600")))
-    fail(QStringLiteral("the reopen showed ") + window.StatusPanels[1]->text());
+  Control<QLineEdit>(window, "Edit1")->setText(second->Path());
+  Control<QPushButton>(window, "Button1")->click();
+  if (!window.Port().Opened())
+    fail(QStringLiteral("the reopen failed: ") + window.StatusText(1));
+  else if (!window.StatusText(1).startsWith(second->Path() +
+                                            QStringLiteral("打开成功,BaudRate=9600")))
+    fail(QStringLiteral("the reopen showed ") + window.StatusText(1));
   const QStringList secondValues = {QStringLiteral("00 "), QStringLiteral("01 "),
                                     QStringLiteral("00 "), QStringLiteral("00 ")};
   if (!WaitUntil([&] { return ChannelCells(window) == secondValues; }, 10000))
     fail(QStringLiteral("the auto-read did not resume on the new line"));
-  window.CheckBox2->setChecked(false);
+  window.SetAutoRead(false);
 
   report.longestStallMs = meter.LongestMs();
   report.longestStallAfterLossMs = meter.LongestSinceMarkMs();
@@ -188,11 +186,11 @@ ReplugTimes RunReplug(TfrmRTUTest& window, std::unique_ptr<ProcessModule>& modul
                       std::array<std::uint16_t, 2> back) {
   ReplugTimes times;
   module->Pull();
-  if (!WaitUntil([&] { return window.lineWatch->State() == TLineState::Lost; }, 3000)) {
+  if (!WaitUntil([&] { return window.LineState() == TLineState::Lost; }, 3000)) {
     times.failure = QStringLiteral("the loss was not noticed");
     return times;
   }
-  times.linesBeforeReturn = window.Memo1->lineCount();
+  times.linesBeforeReturn = window.LogPane().lineCount();
   const auto cell = [](std::uint16_t value) {
     return QStringLiteral("%1 ").arg(value, 2, 16, QLatin1Char('0')).toUpper();
   };
@@ -201,16 +199,16 @@ ReplugTimes RunReplug(TfrmRTUTest& window, std::unique_ptr<ProcessModule>& modul
   // mode frame's log line, the first decoded reply at the status list's change.
   QElapsedTimer sinceReturn;
   QObject watcher;
-  QObject::connect(window.Memo1, &TLogPane::lineCountChanged, &watcher, [&] {
-    if (times.reopenedMs < 0 && sinceReturn.isValid() &&
-        window.lineWatch->State() == TLineState::Reopened)
+  QObject::connect(&window.LogPane(), &TLogPane::lineCountChanged, &watcher, [&] {
+    if (times.reopenedMs < 0 && sinceReturn.isValid() && window.LineState() == TLineState::Reopened)
       times.reopenedMs = sinceReturn.elapsed();
   });
-  QObject::connect(window.ListView1, &QTableWidget::itemChanged, &watcher, [&] {
-    if (times.firstDecodedMs < 0 && sinceReturn.isValid() &&
-        QStringList{Cell(window, 1), Cell(window, 2)} == backValues)
-      times.firstDecodedMs = sinceReturn.elapsed();
-  });
+  QObject::connect(Control<QTableWidget>(window, "ListView1"), &QTableWidget::itemChanged, &watcher,
+                   [&] {
+                     if (times.firstDecodedMs < 0 && sinceReturn.isValid() &&
+                         QStringList{Cell(window, 1), Cell(window, 2)} == backValues)
+                       times.firstDecodedMs = sinceReturn.elapsed();
+                   });
   module = std::make_unique<ProcessModule>(program, back, true, link);
   sinceReturn.start();
   if (!module->StartError().isEmpty()) {

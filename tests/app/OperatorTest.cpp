@@ -51,7 +51,7 @@ QStringList Channels(const TfrmRTUTest& window) {
 }
 
 QString Panel(const TfrmRTUTest& window, int panel) {
-  return window.StatusPanels[panel]->text();
+  return window.StatusText(panel);
 }
 
 // Leaves `link` leading to `pty` after a hundred log files opened while it flips between a
@@ -97,16 +97,16 @@ class OperatorTest : public QObject {
     options.address = "0x20";
     options.open = true;
     ApplyStartOptions(window, options);
-    QCOMPARE(window.Edit1->text(), module.Path());
-    QCOMPARE(window.ComboBox1->currentText(), QStringLiteral("19200"));
-    QCOMPARE(window.ComboBox6->currentText(), QStringLiteral("8E1"));
-    QCOMPARE(window.edmodaddr->text(), QStringLiteral("0x20"));
-    QCOMPARE(window.session.SlaveAddress, 32);          // applied, as "确定" would
-    QVERIFY(window.StatusPanels[1]->text().isEmpty());  // not opened before it is shown
+    QCOMPARE(Control<QLineEdit>(window, "Edit1")->text(), module.Path());
+    QCOMPARE(Control<QComboBox>(window, "ComboBox1")->currentText(), QStringLiteral("19200"));
+    QCOMPARE(Control<QComboBox>(window, "ComboBox6")->currentText(), QStringLiteral("8E1"));
+    QCOMPARE(Control<QLineEdit>(window, "edmodaddr")->text(), QStringLiteral("0x20"));
+    QCOMPARE(window.Session().SlaveAddress, 32);  // applied, as "确定" would
+    QVERIFY(window.StatusText(1).isEmpty());      // not opened before it is shown
     window.show();
     ScheduleStartActions(window, options);
-    QVERIFY(WaitUntil([&] { return !window.StatusPanels[1]->text().isEmpty(); }, 3000));
-    QCOMPARE(window.StatusPanels[1]->text(),
+    QVERIFY(WaitUntil([&] { return !window.StatusText(1).isEmpty(); }, 3000));
+    QCOMPARE(window.StatusText(1),
              module.Path() + QStringLiteral("打开成功,BaudRate=19200,参数=8E1"));
   }
 
@@ -116,15 +116,19 @@ class OperatorTest : public QObject {
     TfrmRTUTest window;
     OpenPort(window, kMissingDevice);
     QCOMPARE(Panel(window, 0), QStringLiteral("没有这个设备"));
-    QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("找不到串口")));
+    QVERIFY(Control<QLabel>(window, "StatusBar1Panel0")
+                ->toolTip()
+                .contains(QStringLiteral("找不到串口")));
     QCOMPARE(Panel(window, 1), kMissingDevice + QStringLiteral("打开失败"));
     SimulatedModuleOnPty module;
     OpenPort(window, module.Path(), QStringLiteral("19200"), QStringLiteral("7E2"));
     QCOMPARE(Panel(window, 0), QStringLiteral("已打开"));
-    QVERIFY(window.StatusPanels[0]->toolTip().isEmpty());
+    QVERIFY(Control<QLabel>(window, "StatusBar1Panel0")->toolTip().isEmpty());
     QCOMPARE(Panel(window, 1), module.Path() + QStringLiteral("打开成功,BaudRate=19200,参数=7E2"));
-    QVERIFY2(window.StatusPanels[1]->toolTip().contains(QStringLiteral("19200 波特，7E2")),
-             qPrintable(window.StatusPanels[1]->toolTip()));
+    QVERIFY2(Control<QLabel>(window, "StatusBar1Panel1")
+                 ->toolTip()
+                 .contains(QStringLiteral("19200 波特，7E2")),
+             qPrintable(Control<QLabel>(window, "StatusBar1Panel1")->toolTip()));
   }
 
   // The module's line hangs up, during auto-read or on an idle line: within a second panel 0
@@ -142,7 +146,7 @@ class OperatorTest : public QObject {
     ErrorBoxRecorder boxes;
     InProcessModule module({1, 0});
     OpenPort(window, module.Path());
-    window.CheckBox2->setChecked(autoRead);
+    Control<QCheckBox>(window, "CheckBox2")->setChecked(autoRead);
     if (autoRead)
       QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"01 ", "00 "}; }, 5000));
     else
@@ -150,18 +154,20 @@ class OperatorTest : public QObject {
     QElapsedTimer clock;
     module.Pull();
     clock.start();
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == TLineState::Lost; }, 3000));
+    QVERIFY(WaitUntil([&] { return window.LineState() == TLineState::Lost; }, 3000));
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(Panel(window, 0), QStringLiteral("设备已断开"));
-    QVERIFY(WaitUntil([&] { return !window.XMODEM1.Opened(); }, 2000));
-    QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("不会自动重新打开")));
+    QVERIFY(WaitUntil([&] { return !window.Port().Opened(); }, 2000));
+    QVERIFY(Control<QLabel>(window, "StatusBar1Panel0")
+                ->toolTip()
+                .contains(QStringLiteral("不会自动重新打开")));
     std::vector<std::unique_ptr<ptytest::PtyPair>> taken;  // the lowest free number comes first
     while (taken.size() < 64 &&
            (taken.empty() || taken.back()->SlavePath() != module.Path().toStdString()))
       taken.push_back(std::make_unique<ptytest::PtyPair>());
     QTest::qWait(2500);
     QCOMPARE(Panel(window, 0), QStringLiteral("设备已断开"));
-    QVERIFY(!window.XMODEM1.Opened());
+    QVERIFY(!window.Port().Opened());
     if (taken.back()->SlavePath() == module.Path().toStdString())
       QCOMPARE(taken.back()->DrainMaster().size(), std::size_t{0});
     QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(QLatin1Char('|'))));
@@ -177,7 +183,7 @@ class OperatorTest : public QObject {
     auto module = LinkedModule(link, {1, 0});
     QVERIFY2(module->StartError().isEmpty(), qPrintable(module->StartError()));
     OpenPort(window, link);
-    window.CheckBox2->setChecked(true);
+    Control<QCheckBox>(window, "CheckBox2")->setChecked(true);
     QVERIFY(WaitUntil([&] { return Channels(window) == QStringList{"01 ", "00 "}; }, 5000));
     const ReplugTimes times =
         RunReplug(window, module, QStringLiteral(KESTRUM_SIM_PROGRAM), link, {0, 1});
@@ -208,7 +214,7 @@ class OperatorTest : public QObject {
     QCOMPARE(reader.readAll(), QByteArray("second\n"));
 
     const QString saved = folder.filePath(QStringLiteral("saved.log"));
-    QVERIFY(SaveLogText(window, window.Memo1->toPlainText().split(QLatin1Char('\n')), saved));
+    QVERIFY(SaveLogText(window, window.LogPane().toPlainText().split(QLatin1Char('\n')), saved));
     QFile savedFile(saved);
     QVERIFY(savedFile.open(QIODevice::ReadOnly));
     QCOMPARE(savedFile.readAll(), QStringLiteral("第一行 DI1=01\nsecond\n").toUtf8());
@@ -243,11 +249,17 @@ class OperatorTest : public QObject {
     QCOMPARE(fullFile.readAll(), QByteArray("0123456789\nabcdefghij\nklm\nn\n"));
     window.KeepLogFile(folder.filePath(QStringLiteral("no-such-folder/y.log")));
     window.AppendLogLine(QStringLiteral("the window goes on"));
-    QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("无法写入日志文件")));
+    QVERIFY(Control<QLabel>(window, "StatusBar1Panel0")
+                ->toolTip()
+                .contains(QStringLiteral("无法写入日志文件")));
     OpenPort(window, kMissingDevice);  // the report outlasts a change of the line's state
-    QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("无法写入日志文件")));
-    QVERIFY(window.StatusPanels[0]->toolTip().contains(QStringLiteral("找不到串口")));
-    QCOMPARE(window.Memo1->lineText(window.Memo1->lineCount() - 1),
+    QVERIFY(Control<QLabel>(window, "StatusBar1Panel0")
+                ->toolTip()
+                .contains(QStringLiteral("无法写入日志文件")));
+    QVERIFY(Control<QLabel>(window, "StatusBar1Panel0")
+                ->toolTip()
+                .contains(QStringLiteral("找不到串口")));
+    QCOMPARE(window.LogPane().lineText(window.LogPane().lineCount() - 1),
              QStringLiteral("the window goes on"));
   }
 
@@ -266,7 +278,7 @@ class OperatorTest : public QObject {
     QVERIFY(QFile::link(second.Path(), next));
     QCOMPARE(::rename(next.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
     first.Pull();
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == TLineState::Reopened; }, 3000));
+    QVERIFY(WaitUntil([&] { return window.LineState() == TLineState::Reopened; }, 3000));
   }
 
   // A log file never holds the window up nor ends it: a FIFO nobody reads or whose reader
@@ -313,7 +325,8 @@ class OperatorTest : public QObject {
     QVERIFY(name != "deleted" || QFile::remove(path));
     window.AppendLogLine(QStringLiteral("second"));
     window.AppendLogLine(QStringLiteral("third"));
-    const QString note = window.StatusPanels[0]->toolTip(), pane = window.Memo1->toPlainText();
+    const QString note = Control<QLabel>(window, "StatusBar1Panel0")->toolTip(),
+                  pane = window.LogPane().toPlainText();
     QVERIFY2(reported.isEmpty() ? note.isEmpty() : note.count(reported) == 1, qPrintable(note));
     QVERIFY2(pane.count(QStringLiteral("日志文件")) == (reported.isEmpty() ? 0 : 1),
              qPrintable(pane));
@@ -360,17 +373,17 @@ class OperatorTest : public QObject {
     OpenPort(window, link);
     QTimer operatorClick;  // runs only where the reopen pumps, after its mode frame
     QObject::connect(&operatorClick, &QTimer::timeout, [&] {
-      if (window.lineWatch->State() != TLineState::Reopened || !InsideCommandWait()) return;
+      if (window.LineState() != TLineState::Reopened || !InsideCommandWait()) return;
       operatorClick.stop();
-      if (how == "operator fails") window.Edit1->setText(kMissingDevice);
-      window.Button1->click();
+      if (how == "operator fails") Control<QLineEdit>(window, "Edit1")->setText(kMissingDevice);
+      Control<QPushButton>(window, "Button1")->click();
     });
     if (how.startsWith("operator")) operatorClick.start(5);
     if (how != "hang up")
       first.CloseMaster();
     else if (::ioctl(first.SlaveFd(), TIOCVHANGUP) != 0)
       QSKIP("this system refuses a hang-up (no CAP_SYS_ADMIN)");
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == TLineState::Lost; }, 3000));
+    QVERIFY(WaitUntil([&] { return window.LineState() == TLineState::Lost; }, 3000));
     if (how == "zero first")
       QVERIFY(pointLink("/dev/zero") && !WaitUntil([] { return false; }, 600));
     if (how == "other user") QCOMPARE(::chown(second.SlavePath().c_str(), 4242, 4242), 0);
@@ -392,14 +405,15 @@ class OperatorTest : public QObject {
     OpenPort(window, link);
     QCOMPARE(Panel(window, 0), QStringLiteral("已打开"));
     first->Pull();
-    QVERIFY(WaitUntil([&] { return window.lineWatch->State() == TLineState::Lost; }, 3000));
-    QVERIFY(
-        window.StatusPanels[0]->toolTip().contains(QStringLiteral("将以同样的设置自动重新打开")));
+    QVERIFY(WaitUntil([&] { return window.LineState() == TLineState::Lost; }, 3000));
+    QVERIFY(Control<QLabel>(window, "StatusBar1Panel0")
+                ->toolTip()
+                .contains(QStringLiteral("将以同样的设置自动重新打开")));
     OpenPort(window, kMissingDevice);
-    window.Edit1->setText(link);  // the same texts again, but no click
+    Control<QLineEdit>(window, "Edit1")->setText(link);  // the same texts again, but no click
     const auto second = LinkedModule(link, {0, 1});
     QTest::qWait(2500);
-    QVERIFY(!window.XMODEM1.Opened());
+    QVERIFY(!window.Port().Opened());
     QCOMPARE(Panel(window, 1), kMissingDevice + QStringLiteral("打开失败"));
   }
 
@@ -490,11 +504,11 @@ class OperatorTest : public QObject {
     ApplyStartOptions(window, TProgramOptions{});
     ScheduleStartActions(window, TProgramOptions{});
     QTest::qWait(50);
-    QCOMPARE(window.Edit1->text(), QStringLiteral("COM1"));
-    QCOMPARE(window.ComboBox1->currentText(), QStringLiteral("9600"));
-    QCOMPARE(window.ComboBox6->currentText(), QStringLiteral("8N1"));
-    QCOMPARE(window.session.SlaveAddress, 100);
-    QVERIFY(window.StatusPanels[1]->text().isEmpty());
+    QCOMPARE(Control<QLineEdit>(window, "Edit1")->text(), QStringLiteral("COM1"));
+    QCOMPARE(Control<QComboBox>(window, "ComboBox1")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(Control<QComboBox>(window, "ComboBox6")->currentText(), QStringLiteral("8N1"));
+    QCOMPARE(window.Session().SlaveAddress, 100);
+    QVERIFY(window.StatusText(1).isEmpty());
   }
 };
 

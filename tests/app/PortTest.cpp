@@ -74,31 +74,29 @@ class PortTest : public WindowTestCase {
     TfrmRTUTest& w = *window_;
     ErrorBoxRecorder boxes;
     OpenPort(w, module.Path());
-    QVERIFY(w.XMODEM1.Opened());
-    QCOMPARE(w.StatusPanels[1]->text(),
-             module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
-    QCOMPARE(w.session.DeviceMode, 0);
+    QVERIFY(w.Port().Opened());
+    QCOMPARE(w.StatusText(1), module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
+    QCOMPARE(w.Session().DeviceMode, 0);
     QCOMPARE(LogTail(w, 0), QStringList{kModeZero});
     // A second click closes and reopens: one more mode frame.
-    w.Button1->click();
-    QVERIFY(w.XMODEM1.Opened());
+    Control<QPushButton>(w, "Button1")->click();
+    QVERIFY(w.Port().Opened());
     QCOMPARE(LogTail(w, 0), (QStringList{kModeZero, kModeZero}));
     QVERIFY(
         module.Sim().WaitFor([](auto& c) { return c.modeFrames >= 2; }, std::chrono::seconds(5)));
     // A changed name takes effect on the next click; a name that cannot open leaves it closed.
     OpenPort(w, kMissingDevice);
-    QVERIFY(!w.XMODEM1.Opened());
-    QCOMPARE(w.StatusPanels[1]->text(), kMissingDevice + QStringLiteral("打开失败"));
+    QVERIFY(!w.Port().Opened());
+    QCOMPARE(w.StatusText(1), kMissingDevice + QStringLiteral("打开失败"));
     QCOMPARE(LogLines(w).size(), 2);
     // Typed settings show as typed.
     OpenPort(w, module.Path(), QStringLiteral("9600 "), QStringLiteral("8n1"));
-    QVERIFY(w.XMODEM1.Opened());
-    QCOMPARE(w.StatusPanels[1]->text(),
-             module.Path() + QStringLiteral("打开成功,BaudRate=9600 ,参数=8n1"));
-    QCOMPARE(w.XMODEM1.BaudValue(), 9600u);
+    QVERIFY(w.Port().Opened());
+    QCOMPARE(w.StatusText(1), module.Path() + QStringLiteral("打开成功,BaudRate=9600 ,参数=8n1"));
+    QCOMPARE(w.Port().BaudValue(), 9600u);
     OpenPort(w, module.Path(), QStringLiteral("921600"));
-    QVERIFY(w.XMODEM1.Opened());
-    QCOMPARE(w.XMODEM1.BaudValue(), 921600u);
+    QVERIFY(w.Port().Opened());
+    QCOMPARE(w.Port().BaudValue(), 921600u);
     QCOMPARE(LogTail(w, 2), (QStringList{kModeZero, kModeZero}));
     QVERIFY(boxes.texts.isEmpty());
   }
@@ -110,17 +108,16 @@ class PortTest : public WindowTestCase {
     // A pseudo-terminal keeps 8 data bits without parity whatever it is told, so applying 7E2
     // fails once the device is open.
     OpenPort(w, module.Path(), QStringLiteral("9600"), QStringLiteral("7E2"));
-    if (w.StatusPanels[1]->text().endsWith(QStringLiteral("打开成功,BaudRate=9600,参数=7E2")))
+    if (w.StatusText(1).endsWith(QStringLiteral("打开成功,BaudRate=9600,参数=7E2")))
       QSKIP("this system's pseudo-terminals take 7E2");
-    QCOMPARE(w.StatusPanels[1]->text(), module.Path() + QStringLiteral("打开失败"));
-    QVERIFY(w.XMODEM1.Opened());  // the command does not close it
-    QCOMPARE(w.session.DeviceMode, -1);
+    QCOMPARE(w.StatusText(1), module.Path() + QStringLiteral("打开失败"));
+    QVERIFY(w.Port().Opened());  // the command does not close it
+    QCOMPARE(w.Session().DeviceMode, -1);
     QVERIFY(LogLines(w).isEmpty());  // no mode frame
     QVERIFY(boxes.texts.isEmpty());
     // The next click closes it first and opens it again.
     OpenPort(w, module.Path());
-    QCOMPARE(w.StatusPanels[1]->text(),
-             module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
+    QCOMPARE(w.StatusText(1), module.Path() + QStringLiteral("打开成功,BaudRate=9600,参数=8N1"));
     QCOMPARE(LogTail(w, 0), QStringList{kModeZero});
   }
 
@@ -130,7 +127,7 @@ class PortTest : public WindowTestCase {
     ErrorBoxRecorder boxes;
     int first = OpenOn(module.Path());
     // Relay 2 on: its 8-byte reply is logged and never decoded.
-    w.Button5->click();
+    Control<QPushButton>(w, "Button5")->click();
     QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 2; }, 3000));
     QTest::qWait(300);
     QCOMPARE(LogTail(w, first), (QStringList{kSent + "64 10 00 15 00 01 02 00 01 F2 07 ",
@@ -138,7 +135,7 @@ class PortTest : public WindowTestCase {
     for (int row : {1, 2, 4, 5}) QVERIFY(Cell(w, row).isEmpty());
 
     first = static_cast<int>(LogLines(w).size());
-    w.BitBtn1->click();
+    Control<QPushButton>(w, "BitBtn1")->click();
     QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 8; }, 3000));
     QTest::qWait(300);
     QCOMPARE(LogTail(w, first), (QStringList{
@@ -156,7 +153,7 @@ class PortTest : public WindowTestCase {
     QCOMPARE(Cell(w, 4), QStringLiteral("00 "));
     QCOMPARE(Cell(w, 5), QStringLiteral("01 "));
     QCOMPARE(Cell(w, 0), QStringLiteral("DIN通道状态"));
-    QVERIFY(w.session.ReadingOutputs);
+    QVERIFY(w.Session().ReadingOutputs);
     QVERIFY(boxes.texts.isEmpty());
     // Closing (a failed reopen) keeps the cells.
     OpenPort(w, kMissingDevice);
@@ -167,16 +164,16 @@ class PortTest : public WindowTestCase {
     SimulatedModuleOnPty module;
     TfrmRTUTest& w = *window_;
     const int first = OpenOn(module.Path());
-    w.edmodaddr->setText(QStringLiteral("300"));
-    w.Button2->click();
-    QCOMPARE(w.session.SlaveAddress, 300);
-    w.BitBtn1->click();
+    Control<QLineEdit>(w, "edmodaddr")->setText(QStringLiteral("300"));
+    Control<QPushButton>(w, "Button2")->click();
+    QCOMPARE(w.Session().SlaveAddress, 300);
+    Control<QPushButton>(w, "BitBtn1")->click();
     QTest::qWait(300);
     QCOMPARE(LogTail(w, first),
              (QStringList{kSent + "2C 03 00 10 00 02 C3 B3 ", kSent + "2C 03 00 14 00 02 82 72 "}));
-    w.edmodaddr->setText(QStringLiteral("$64"));
-    w.Button2->click();
-    Guarded([&] { w.Button10Click(w.Button10); });
+    Control<QLineEdit>(w, "edmodaddr")->setText(QStringLiteral("$64"));
+    Control<QPushButton>(w, "Button2")->click();
+    Guarded([&] { w.Button10Click(Control<QPushButton>(w, "Button10")); });
     QCOMPARE(LogTail(w, first).last(), kSent + "64 10 00 17 00 01 02 00 00 32 25 ");
   }
 
@@ -186,7 +183,7 @@ class PortTest : public WindowTestCase {
     SimulatedModuleOnPty module(options);
     TfrmRTUTest& w = *window_;
     const int first = OpenOn(module.Path());
-    w.BitBtn1->click();
+    Control<QPushButton>(w, "BitBtn1")->click();
     QVERIFY(WaitUntil([&] { return LogLines(w).size() >= first + 8; }, 3000));
     QTest::qWait(300);
     const QStringList tail = LogTail(w, first);
@@ -283,10 +280,10 @@ class PortTest : public WindowTestCase {
         if (!answer.isEmpty()) line.WriteMaster(Hex(answer.toStdString() + " "));
       }
     });
-    w.BitBtn1->click();  // the receive poll runs on while the peer answers
+    Control<QPushButton>(w, "BitBtn1")->click();  // the receive poll runs on while the peer answers
     if (script.contains("reopen")) {
-      w.Button1->click();
-      w.BitBtn1->click();
+      Control<QPushButton>(w, "Button1")->click();
+      Control<QPushButton>(w, "BitBtn1")->click();
     }
     peer.Join();
     const auto decoderLines = [&] {
@@ -300,24 +297,25 @@ class PortTest : public WindowTestCase {
 
   // Address 101 answering on a shared bus is not this module.
   void aReplyFromAnotherSlaveIsNotShown() {
-    const QStringList tail =
-        AnswerFirstRequest(window_->BitBtn1, 8, WithCrc(Hex("65 03 04 00 01 00 01 ")), 3);
+    const QStringList tail = AnswerFirstRequest(Control<QPushButton>(*window_, "BitBtn1"), 8,
+                                                WithCrc(Hex("65 03 04 00 01 00 01 ")), 3);
     QCOMPARE(tail.size(), 3);  // two requests, the reply's receive line
     for (int row : {1, 2, 4, 5}) QVERIFY(Cell(*window_, row).isEmpty());
   }
 
   void anExceptionReplyIsNamedInWords() {
-    const QStringList tail = AnswerFirstRequest(window_->Button5, 11, WithCrc(Hex("64 90 02 ")), 3);
+    const QStringList tail = AnswerFirstRequest(Control<QPushButton>(*window_, "Button5"), 11,
+                                                WithCrc(Hex("64 90 02 ")), 3);
     QCOMPARE(tail.last(), QStringLiteral("异常应答：功能码10 (write multiple registers)，"
                                          "异常码02 (illegal data address)"));
   }
 
   // At address 1 the relay 2 reply is made only of bytes <= 0x20, yet it is a whole frame.
   void aWholeFrameOfBlankBytesIsLogged() {
-    window_->edmodaddr->setText(QStringLiteral("1"));
-    window_->Button2->click();
-    const QStringList tail =
-        AnswerFirstRequest(window_->Button5, 11, Hex("01 10 00 15 00 01 10 0D "), 2);
+    Control<QLineEdit>(*window_, "edmodaddr")->setText(QStringLiteral("1"));
+    Control<QPushButton>(*window_, "Button2")->click();
+    const QStringList tail = AnswerFirstRequest(Control<QPushButton>(*window_, "Button5"), 11,
+                                                Hex("01 10 00 15 00 01 10 0D "), 2);
     QCOMPARE(tail.last(), kReceived + "01 10 00 15 00 01 10 0D ");
   }
 
@@ -327,7 +325,7 @@ class PortTest : public WindowTestCase {
     ErrorBoxRecorder boxes;
     const int first = OpenOn(QString::fromStdString(line.SlavePath()));
     line.CloseMaster();  // the module's line is gone
-    w.Button3->click();
+    Control<QPushButton>(w, "Button3")->click();
     QVERIFY(LogTail(w, first).contains(kSent + "64 10 00 14 00 01 02 00 01 F3 D6 （未完整发出）"));
   }
 
@@ -338,12 +336,11 @@ class PortTest : public WindowTestCase {
     // Each blank block must be taken by a poll of its own before the next block is written;
     // the poll is held while the block arrives so that "taken" can be told from "not yet here".
     const auto pollTakes = [&](const std::string& blanks) {
-      w.Timer1->stop();
+      Control<QTimer>(w, "Timer1")->stop();
       const bool written = line.WriteMaster(blanks);
-      const bool arrived =
-          WaitUntil([&] { return w.XMODEM1.QueueCount(0) == blanks.size(); }, 5000);
-      w.Timer1->start();
-      return written && arrived && WaitUntil([&] { return w.XMODEM1.QueueCount(0) == 0; }, 5000);
+      const bool arrived = WaitUntil([&] { return w.BytesWaiting() == blanks.size(); }, 5000);
+      Control<QTimer>(w, "Timer1")->start();
+      return written && arrived && WaitUntil([&] { return w.BytesWaiting() == 0; }, 5000);
     };
     QVERIFY(pollTakes("\r\n \t"));
     QVERIFY(pollTakes(std::string(12, ' ')));  // long enough to reach the decoder

@@ -21,9 +21,9 @@ int main(int argc, char** argv) {
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return 1;
   OpenPort(window, module.Path());
-  window.Button5->click();  // relay 2 on
+  Control<QPushButton>(window, "Button5")->click();  // relay 2 on
   QTest::qWait(300);
-  window.BitBtn1->click();  // read all channels
+  window.ReadAll();  // read all channels
   QTest::qWait(500);
   if (Cell(window, 1).isEmpty() || Cell(window, 5).isEmpty()) {
     std::fprintf(stderr, "the read-all got no reply from the simulated module\n");
